@@ -1,0 +1,257 @@
+#include "CNetEnv.h"
+
+#include "protocol/SocketOptions.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QNetworkDatagram>
+#include <QRandomGenerator>
+#include <QUdpSocket>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace
+{
+constexpr std::uint32_t kHighestRandomWord = 32767;
+constexpr std::uint16_t kLowestRandomLocalPort = 1024;
+constexpr std::uint16_t kHighestRandomLocalPort = 32767;
+
+std::uint32_t randomWord()
+{
+    return QRandomGenerator::global()->bounded(kHighestRandomWord + 1);
+}
+
+bool isMulticast(std::uint32_t address)
+{
+    const std::uint32_t first = address >> 24;
+    return first >= 224 && first <= 239;
+}
+} // namespace
+
+CNetEnv::CNetEnv(const NetworkProfile& profile, QObject* parent)
+    : QObject(parent)
+    , m_profile(profile)
+    , m_table(new (std::nothrow) EnvRecord[kTableSize])
+{
+}
+
+CNetEnv::~CNetEnv()
+{
+    Close();
+}
+
+void CNetEnv::ResetRecord(EnvRecord& record)
+{
+    record = EnvRecord::defaultRecord();
+}
+
+bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port)
+{
+    Close();
+    m_socket = new QUdpSocket(this);
+    const QHostAddress address = bindAddress ? QHostAddress(bindAddress) : QHostAddress(QHostAddress::AnyIPv4);
+    if (!bindShared(*m_socket, address, port)) {
+        Close();
+        return false;
+    }
+    sizeReceiveBuffer(*m_socket, kReplyBufferBytes);
+    connect(m_socket, &QUdpSocket::readyRead, this, &CNetEnv::OnReceive);
+    m_command = 0;
+    m_flags = 0;
+    m_answered = 0;
+    return true;
+}
+
+bool CNetEnv::OpenLocal(std::uint32_t bindAddress)
+{
+    if (bindAddress != 0) {
+        // A bound endpoint takes a random local port; if that one is taken the system chooses.
+        const auto port = static_cast<std::uint16_t>(
+            QRandomGenerator::global()->bounded(kLowestRandomLocalPort, kHighestRandomLocalPort + 1));
+        if (openSocket(bindAddress, port))
+            return true;
+    }
+    return openSocket(bindAddress, 0);
+}
+
+bool CNetEnv::OpenRemote(std::uint32_t deviceAddress)
+{
+    if (!openSocket(0, m_profile.devicePort))
+        return false;
+    // Failures of these options are not fatal: the request may still reach the device.
+    if (isMulticast(deviceAddress))
+        m_socket->joinMulticastGroup(QHostAddress(deviceAddress));
+    return true;
+}
+
+void CNetEnv::Close()
+{
+    if (m_socket) {
+        m_socket->close();
+        delete m_socket;
+        m_socket = nullptr;
+    }
+}
+
+bool CNetEnv::isOpen() const
+{
+    return m_socket != nullptr;
+}
+
+void CNetEnv::SendBroadcast()
+{
+    frame::BuildRequest(m_request, static_cast<std::uint8_t>(frame::kFlagsBroadcastRequest | m_flags),
+                        static_cast<std::uint8_t>(m_command), randomWord(), randomWord());
+    sendTwice(m_profile.broadcastAddress, m_profile.broadcastPort());
+}
+
+void CNetEnv::SendUnicast(std::uint32_t deviceAddress)
+{
+    frame::BuildRequest(m_request, static_cast<std::uint8_t>(frame::kFlagsUnicastRequest | m_flags),
+                        static_cast<std::uint8_t>(m_command), randomWord(), randomWord());
+    m_targetAddress = deviceAddress;
+    sendTwice(deviceAddress, m_profile.devicePort);
+}
+
+void CNetEnv::sendTwice(std::uint32_t address, std::uint16_t port)
+{
+    if (!m_socket)
+        return;
+    const QByteArray bytes(reinterpret_cast<const char*>(m_request.data()), frame::kFrameSize);
+    const QHostAddress destination(address);
+    // Send errors are not reported: a lost request shows up as a missing answer.
+    m_socket->writeDatagram(bytes, destination, port);
+    pauseBetweenCopies();
+    if (m_socket)
+        m_socket->writeDatagram(bytes, destination, port);
+}
+
+void CNetEnv::pauseBetweenCopies()
+{
+    // The pause blocks the caller, but replies to the first copy are taken in meanwhile, so a burst of
+    // answers cannot overflow the socket's buffer while nobody reads it.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 left = kPauseBetweenCopiesMs;
+    while (left > 0 && m_socket) {
+        if (m_socket->waitForReadyRead(static_cast<int>(left)))
+            OnReceive();
+        left = kPauseBetweenCopiesMs - clock.elapsed();
+    }
+}
+
+void CNetEnv::OnReceive()
+{
+    while (m_socket && m_socket->hasPendingDatagrams()) {
+        const qint64 size = m_socket->pendingDatagramSize();
+        QNetworkDatagram datagram = m_socket->receiveDatagram(size < 0 ? 0 : size);
+        // A failed read, or a datagram longer than a receiver takes, is dropped.
+        if (size <= 0 || size > static_cast<qint64>(frame::kMaxDatagram) || !datagram.isValid())
+            continue;
+        receiveDatagram(datagram.data(), datagram.senderAddress().toIPv4Address());
+    }
+}
+
+void CNetEnv::receiveDatagram(const QByteArray& datagram, std::uint32_t sender)
+{
+    // A datagram shorter than a frame is dropped: its missing bytes are never taken from an earlier one.
+    if (datagram.size() < static_cast<qsizetype>(frame::kFrameSize) || !m_table)
+        return;
+    if (m_count >= m_limit)
+        return;
+    frame::Frame candidate;
+    std::memcpy(candidate.data(), datagram.constData(), frame::kFrameSize);
+    if (!frame::AcceptReply(candidate))
+        return;
+    // Only an accepted reply replaces the reply frame, so a stray datagram cannot change what callers read.
+    m_reply = candidate;
+    const EnvRecord received(m_reply.data() + frame::kOffBody);
+    const int stored = merge(received, sender);
+    if (m_command == frame::kStatus && stored >= 0) {
+        m_statusData.fill(0);
+        const auto extra = std::min<qsizetype>(datagram.size() - static_cast<qsizetype>(frame::kFrameSize),
+                                               static_cast<qsizetype>(frame::kMaxStatusItems));
+        std::memcpy(m_statusData.data(), datagram.constData() + frame::kFrameSize, static_cast<std::size_t>(extra));
+    }
+    emit replyAccepted(stored);
+}
+
+int CNetEnv::merge(const EnvRecord& received, std::uint32_t sender)
+{
+    if (m_command == frame::kSearch) {
+        if (findByMac(received) >= 0)
+            return -1;
+        m_table[m_count] = received;
+        return m_count++;
+    }
+    if (m_reply[frame::kOffFlags] & frame::kFlagUnicast) {
+        m_answered = 1;
+        if (m_command == frame::kRead) {
+            for (int i = 0; i < m_count; ++i) {
+                const EnvRecord& r = m_table[i];
+                if (!received.multiIp() && r.ipAddress() == received.ipAddress())
+                    return -1;
+                if (received.multiIp()) {
+                    for (int p = 0; p < EnvRecord::kPortCount; ++p) {
+                        if (r.port(p).localIp() == m_targetAddress)
+                            return -1;
+                    }
+                }
+            }
+            m_table[m_count] = received;
+            m_table[m_count].setSourceAddress(sender);
+            return m_count++;
+        }
+        int index = findByIpAddress(received.ipAddress());
+        if (index < 0)
+            index = storeAsOnly(received);
+        else
+            m_table[index] = received;
+        m_table[index].setSourceAddress(sender);
+        return index;
+    }
+    // Broadcast exchange: a reply from another device than the one addressed is not ours.
+    if (!std::equal(m_reply.begin() + frame::kOffMac, m_reply.begin() + frame::kOffMac + 6,
+                    m_request.begin() + frame::kOffMac))
+        return -1;
+    m_answered = 1;
+    const int index = findByMac(received);
+    if (index < 0)
+        return storeAsOnly(received);
+    m_table[index] = received;
+    return index;
+}
+
+int CNetEnv::storeAsOnly(const EnvRecord& received)
+{
+    m_table[0] = received;
+    m_count = 1;
+    return 0;
+}
+
+int CNetEnv::findByIpAddress(std::uint32_t ip) const
+{
+    for (int i = 0; i < m_count; ++i) {
+        if (m_table[i].ipAddress() == ip)
+            return i;
+    }
+    return -1;
+}
+
+int CNetEnv::findByMac(const EnvRecord& received) const
+{
+    for (int i = 0; i < m_count; ++i) {
+        if (std::equal(m_table[i].data(), m_table[i].data() + 6, received.data()))
+            return i;
+    }
+    return -1;
+}
+
+void CNetEnv::sortByMac()
+{
+    std::stable_sort(m_table.get(), m_table.get() + m_count, [](const EnvRecord& a, const EnvRecord& b) {
+        return std::lexicographical_compare(a.data(), a.data() + 6, b.data(), b.data() + 6);
+    });
+}

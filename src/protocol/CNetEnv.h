@@ -1,0 +1,109 @@
+#pragma once
+
+#include "protocol/Codec.h"
+#include "protocol/NetworkProfile.h"
+#include "record/EnvRecord.h"
+
+#include <QObject>
+
+#include <array>
+#include <memory>
+
+class QUdpSocket;
+
+/**
+ * The UDP endpoint of the device protocol. It opens a socket for broadcast requests (OpenLocal) or for
+ * unicast requests (OpenRemote), sends one request frame at a time, twice, and merges the records of
+ * accepted replies into a table of up to 256 records. Owners drive it in a fixed pattern: open, zero the
+ * request frame and fill its body, set the command (and count/limit for a search), send, poll answered()
+ * and count() from a timer, Close.
+ *
+ * Addresses are host-order numbers (10.1.0.1 is 0x0A010001); the records keep them in network order.
+ */
+class CNetEnv : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kTableSize = 256;
+    static constexpr int kPauseBetweenCopiesMs = 10;
+
+    explicit CNetEnv(const NetworkProfile& profile = NetworkProfile::real(), QObject* parent = nullptr);
+    ~CNetEnv() override;
+
+    /** Clears a record to the default record. */
+    static void ResetRecord(EnvRecord& record);
+
+    /** Opens a socket for broadcast requests, bound to `bindAddress` (0: any address) at a random local
+     *  port. Clears command, flags and answered. False when the socket cannot be opened. */
+    bool OpenLocal(std::uint32_t bindAddress);
+    /** Opens a socket for unicast requests on the device port of any local address; joins the group of a
+     *  multicast device address. Clears command, flags and answered. */
+    bool OpenRemote(std::uint32_t deviceAddress);
+    /** Completes the request frame as a broadcast request and sends it twice, 10 ms apart, to the
+     *  profile's broadcast destination. */
+    void SendBroadcast();
+    /** Completes the request frame as a unicast request, remembers the target address and sends it
+     *  twice, 10 ms apart, to the device port of `deviceAddress`. */
+    void SendUnicast(std::uint32_t deviceAddress);
+    /** Reads and merges every datagram waiting on the socket. */
+    void OnReceive();
+    void Close();
+    bool isOpen() const;
+
+    frame::Frame& requestFrame() { return m_request; }
+    const frame::Frame& replyFrame() const { return m_reply; }
+    /** The request body (604 bytes); its first 512 bytes are the record sent. */
+    std::uint8_t* requestBody() { return m_request.data() + frame::kOffBody; }
+    /** The reply body's record as last accepted or received. */
+    EnvRecord replyRecord() const { return EnvRecord(m_reply.data() + frame::kOffBody); }
+    std::uint8_t replyResult() const { return m_reply[frame::kOffResult]; }
+
+    /** False when the device table could not be allocated. */
+    bool hasTable() const { return m_table != nullptr; }
+    EnvRecord& record(int index) { return m_table[index]; }
+    const EnvRecord& record(int index) const { return m_table[index]; }
+    EnvRecord* table() { return m_table.get(); }
+
+    const std::array<std::uint8_t, frame::kStatusDataSize>& statusData() const { return m_statusData; }
+
+    int command() const { return m_command; }
+    void setCommand(int command) { m_command = command; }
+    int answered() const { return m_answered; }
+    int count() const { return m_count; }
+    void setCount(int count) { m_count = count; }
+    int limit() const { return m_limit; }
+    void setLimit(int limit) { m_limit = limit; }
+    std::uint32_t targetAddress() const { return m_targetAddress; }
+    const NetworkProfile& profile() const { return m_profile; }
+
+    /** Sorts the first count() records by MAC, ascending, bytes compared unsigned. */
+    void sortByMac();
+
+signals:
+    /** A reply was accepted and merged (or ignored as a duplicate); index is the stored record or -1. */
+    void replyAccepted(int index);
+
+private:
+    bool openSocket(std::uint32_t bindAddress, std::uint16_t port);
+    void sendTwice(std::uint32_t address, std::uint16_t port);
+    void pauseBetweenCopies();
+    void receiveDatagram(const QByteArray& datagram, std::uint32_t sender);
+    int merge(const EnvRecord& received, std::uint32_t sender);
+    int storeAsOnly(const EnvRecord& received);
+    int findByIpAddress(std::uint32_t ip) const;
+    int findByMac(const EnvRecord& received) const;
+
+    NetworkProfile m_profile;
+    QUdpSocket* m_socket = nullptr;
+    frame::Frame m_request{};
+    frame::Frame m_reply{};
+    std::unique_ptr<EnvRecord[]> m_table;
+    std::array<std::uint8_t, frame::kStatusDataSize> m_statusData{};
+    int m_command = 0;
+    int m_flags = 0;
+    int m_answered = 0;
+    int m_count = 0;
+    int m_limit = kTableSize;
+    std::uint32_t m_targetAddress = 0;
+};
