@@ -3,10 +3,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-namespace cli
-{
-namespace
-{
+namespace cli {
+namespace {
 constexpr std::uint32_t kFirstOctetShift = 24;
 constexpr std::uint32_t kFirstMulticastOctet = 224;
 } // namespace
@@ -61,8 +59,31 @@ QString macText(const Mac& mac)
     return bytes.join(QLatin1Char(':'));
 }
 
-bool looksLikeMac(const QString& text)
+DeviceName parseDeviceName(const QString& text)
 {
-    return text.contains(QLatin1Char(':'));
+    static const QRegularExpression digitsAndDots(QStringLiteral("^[0-9.]+$"));
+    DeviceName name;
+    if (text.contains(QLatin1Char(':'))) {
+        name.mac = parseMac(text);
+        if (!name.mac)
+            name.error = QStringLiteral("\"%1\" is not a MAC address (six colon-separated hex bytes, like "
+                                        "02:11:22:0a:bc:de)")
+                             .arg(text);
+    } else if (const std::optional<std::uint32_t> address = parseIpv4(text)) {
+        name.address = *address;
+        if (!isUnicastTarget(*address))
+            name.error = QStringLiteral("%1 is not a unicast address (0.x.x.x, multicast and broadcast addresses "
+                                        "name no single device)")
+                             .arg(text);
+    } else if (digitsAndDots.match(text).hasMatch()) {
+        name.error = QStringLiteral("\"%1\" is not an IPv4 address (four numbers 0-255 without leading zeros, "
+                                    "like 10.1.0.1)")
+                         .arg(text);
+    } else {
+        name.error = QStringLiteral("\"%1\" is neither a MAC address (like 02:11:22:0a:bc:de) nor an IPv4 "
+                                    "address (like 10.1.0.1)")
+                         .arg(text);
+    }
+    return name;
 }
 } // namespace cli

@@ -8,8 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace cli
-{
+namespace cli {
 using Mac = std::array<std::uint8_t, 6>;
 
 /** Six colon-separated hex bytes, either case ("02:11:22:0A:bc:de"). */
@@ -29,6 +28,16 @@ QString dottedAddress(std::uint32_t address);
 /** "02:11:22:0a:bc:de" */
 QString macText(const Mac& mac);
 
-/** True when `text` is written like a MAC (it has a colon), so it is judged as one. */
-bool looksLikeMac(const QString& text);
+/** A device named on the command line: by its MAC (a broadcast exchange) or by its IPv4 address (a
+ *  unicast exchange); `error` says what is wrong with a name that is neither. */
+struct DeviceName
+{
+    std::optional<Mac> mac;
+    std::uint32_t address = 0;
+    QString error;
+};
+
+/** Reads a device name: text with a colon is judged as a MAC, text of digits and dots as an IPv4 address,
+ *  which must name a single device (isUnicastTarget). */
+DeviceName parseDeviceName(const QString& text);
 } // namespace cli

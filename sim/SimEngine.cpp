@@ -1,0 +1,369 @@
+#include "SimEngine.h"
+
+#include "RawBroadcastListener.h"
+#include "SimStateFile.h"
+#include "StatusItems.h"
+#include "protocol/SocketOptions.h"
+
+#include <QNetworkDatagram>
+#include <QPointer>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <set>
+
+#include <sys/resource.h>
+
+namespace {
+constexpr int kDeviceBufferBytes = 512 * 1024;
+constexpr std::uint32_t kLoopbackNet = 0x7F000000;    // 127.0.0.0/8
+constexpr std::uint32_t kLoopbackClient = 0x7F000001; // 127.0.0.1, the program's side
+constexpr rlim_t kSpareDescriptors = 128;
+
+// A thousand devices need a thousand sockets: lift the soft limit on open files as far as allowed.
+void raiseFileLimit(rlim_t needed)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= needed)
+        return;
+    limit.rlim_cur = std::min(needed, limit.rlim_max);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+QString addressText(std::uint32_t address)
+{
+    return QHostAddress(address).toString();
+}
+} // namespace
+
+SimEngine::SimEngine(TesselSim& owner, const NetworkProfile& profile)
+    : m_owner(owner), m_profile(profile), m_random(m_faults.seed)
+{
+    m_clock.start();
+}
+
+SimEngine::~SimEngine()
+{
+    stop();
+}
+
+void SimEngine::addDevice(const SimDevice& device)
+{
+    auto slot = std::make_unique<Slot>();
+    slot->device = device;
+    if (slot->device.address == 0)
+        slot->device.address = device.record.ipAddress();
+    slot->uptimeBase = sim::readU32Item(device.statusItems, sim::kStatusUptime).value_or(0);
+    applyStoredRecord(*slot);
+    m_slots.push_back(std::move(slot));
+    if (m_run) {
+        const int index = deviceCount() - 1;
+        QString error;
+        if (!openHome(index, &error))
+            qWarning("tessel-sim: %s", qPrintable(error));
+        syncAliases(index);
+    }
+}
+
+bool SimEngine::start(QString* error)
+{
+    if (m_run)
+        return true;
+    raiseFileLimit(static_cast<rlim_t>(m_slots.size()) + kSpareDescriptors);
+    m_run = new QObject;
+    m_owners.clear();
+    bool ok = openBroadcastListener(error);
+    for (int i = 0; ok && i < deviceCount(); ++i)
+        ok = openHome(i, error);
+    if (!ok) {
+        stop();
+        return false;
+    }
+    for (int i = 0; i < deviceCount(); ++i)
+        syncAliases(i);
+    return true;
+}
+
+void SimEngine::stop()
+{
+    if (!m_run)
+        return;
+    for (const auto& slot : m_slots) {
+        slot->home = nullptr;
+        slot->aliases.clear();
+        slot->memory.clear();
+    }
+    m_owners.clear();
+    QObject* run = m_run;
+    m_run = nullptr;
+    // Sockets close now, so the port is free at once; while one of them is still handling a datagram
+    // the objects go on the next turn of the event loop.
+    for (QUdpSocket* socket : run->findChildren<QUdpSocket*>())
+        socket->close();
+    if (m_busy > 0)
+        run->deleteLater();
+    else
+        delete run;
+}
+
+void SimEngine::setFaults(const SimFaults& faults)
+{
+    // Drop decisions start afresh from the seed, so a run repeats from here.
+    m_random.seed(faults.seed);
+    m_faults = faults;
+}
+
+bool SimEngine::openBroadcastListener(QString* error)
+{
+    if (m_profile.loopback) {
+        QUdpSocket* socket = openSocket(m_profile.broadcastAddress, kReplyBufferBytes, error);
+        if (!socket)
+            return false;
+        listen(socket, -1);
+        return true;
+    }
+    auto* raw = new RawBroadcastListener(m_run);
+    if (!raw->open(error))
+        return false;
+    QObject::connect(raw, &RawBroadcastListener::broadcastReceived, m_run,
+                     [this, run = m_run](const QByteArray& payload, quint32 address, quint16 port) {
+                         if (m_run != run)
+                             return; // stopped while the listener was still reading
+                         ++m_busy;
+                         handleDatagram(payload, {address, port}, -1, nullptr);
+                         --m_busy;
+                     });
+    return true;
+}
+
+bool SimEngine::openHome(int index, QString* error)
+{
+    Slot& slot = *m_slots[static_cast<std::size_t>(index)];
+    const std::uint32_t address = slot.device.address;
+    QString problem;
+    if (!isUsableAddress(address))
+        problem = QStringLiteral("%1 is not an address a simulated device may use").arg(addressText(address));
+    else if (m_owners.contains(address))
+        problem = QStringLiteral("%1 is taken by device %2").arg(addressText(address)).arg(m_owners.value(address) + 1);
+    if (problem.isEmpty()) {
+        slot.home = openSocket(address, kDeviceBufferBytes, &problem);
+        if (slot.home) {
+            m_owners.insert(address, index);
+            listen(slot.home, index);
+            return true;
+        }
+    }
+    if (error)
+        *error = QStringLiteral("device %1 (%2): %3")
+                     .arg(index + 1)
+                     .arg(QString::fromStdString(slot.device.record.macText()), problem);
+    return false;
+}
+
+QUdpSocket* SimEngine::openSocket(std::uint32_t address, int bufferBytes, QString* error)
+{
+    auto* socket = new QUdpSocket(m_run);
+    if (!bindShared(*socket, QHostAddress(address), m_profile.devicePort)) {
+        if (error) {
+            *error = QStringLiteral("cannot bind %1 port %2: %3")
+                         .arg(addressText(address))
+                         .arg(m_profile.devicePort)
+                         .arg(socket->errorString());
+        }
+        delete socket;
+        return nullptr;
+    }
+    sizeReceiveBuffer(*socket, bufferBytes);
+    return socket;
+}
+
+void SimEngine::listen(QUdpSocket* socket, int index)
+{
+    QObject::connect(socket, &QUdpSocket::readyRead, m_run, [this, socket, index] { readSocket(socket, index); });
+}
+
+void SimEngine::syncAliases(int index)
+{
+    Slot& slot = *m_slots[static_cast<std::size_t>(index)];
+    if (!m_run || !slot.home)
+        return;
+    std::set<std::uint32_t> wanted;
+    const auto consider = [&](std::uint32_t address) {
+        if (address != slot.device.address && isUsableAddress(address) && m_owners.value(address, index) == index)
+            wanted.insert(address);
+    };
+    const EnvRecord& record = slot.device.record;
+    consider(record.ipAddress());
+    for (int p = 0; record.multiIp() && p < EnvRecord::kPortCount; ++p)
+        consider(record.port(p).localIp());
+
+    for (auto it = slot.aliases.begin(); it != slot.aliases.end();) {
+        if (wanted.count(it->first)) {
+            ++it;
+            continue;
+        }
+        m_owners.remove(it->first);
+        it->second->close();
+        it->second->deleteLater(); // it may be the socket whose datagram is being handled
+        it = slot.aliases.erase(it);
+    }
+    for (std::uint32_t address : wanted) {
+        if (slot.aliases.count(address))
+            continue;
+        // An address this machine does not carry cannot be bound; the device then answers elsewhere.
+        if (QUdpSocket* socket = openSocket(address, kDeviceBufferBytes, nullptr)) {
+            slot.aliases[address] = socket;
+            m_owners.insert(address, index);
+            listen(socket, index);
+        }
+    }
+}
+
+bool SimEngine::isUsableAddress(std::uint32_t address) const
+{
+    if (m_profile.loopback) {
+        // Never the program's 127.0.0.1, the network address or the loopback broadcast address.
+        return (address & 0xFF000000) == kLoopbackNet && address != kLoopbackNet && address != kLoopbackClient &&
+               address != NetworkProfile::kLoopbackBroadcast;
+    }
+    const std::uint32_t first = address >> 24;
+    return address != 0 && address != NetworkProfile::kLimitedBroadcast && (first < 224 || first > 239);
+}
+
+void SimEngine::readSocket(QUdpSocket* socket, int index)
+{
+    const QObject* run = m_run;
+    ++m_busy;
+    while (run && m_run == run && socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket->receiveDatagram();
+        if (!datagram.isValid())
+            continue;
+        const Sender from{datagram.senderAddress().toIPv4Address(), static_cast<std::uint16_t>(datagram.senderPort())};
+        handleDatagram(datagram.data(), from, index, socket);
+    }
+    --m_busy;
+}
+
+void SimEngine::handleDatagram(const QByteArray& bytes, const Sender& from, int index, QUdpSocket* via)
+{
+    const std::optional<frame::Frame> request = sim::acceptDatagram(bytes);
+    if (!request || !sim::isKnownCommand(*request)) {
+        emit m_owner.datagramRejected();
+        return;
+    }
+    const QByteArray key = ReplyMemory::key(QByteArrayView(bytes).first(frame::kOffBody), from.address, from.port);
+    if (index >= 0) {
+        serve(index, *request, key, sim::Arrival::Unicast, from, via);
+        return;
+    }
+    const QObject* run = m_run;
+    for (int i = 0; m_run == run && i < deviceCount(); ++i)
+        serve(i, *request, key, sim::Arrival::Broadcast, from, replySocket(*m_slots[static_cast<std::size_t>(i)]));
+}
+
+void SimEngine::serve(int index, const frame::Frame& request, const QByteArray& key, sim::Arrival arrival,
+                      const Sender& from, QUdpSocket* via)
+{
+    Slot& slot = *m_slots[static_cast<std::size_t>(index)];
+    if (!sim::isAddressed(slot.device, request, arrival))
+        return;
+    const int command = request[frame::kOffCommand];
+    const qint64 now = m_clock.elapsed();
+    // The second copy of a request: the same answer again, nothing done again.
+    if (const std::optional<QByteArray> earlier = slot.memory.find(key, now)) {
+        if (!earlier->isEmpty())
+            send(via, *earlier, from);
+        emit m_owner.requestHandled(index, command);
+        return;
+    }
+    SimDevice& device = slot.device;
+    if (device.liveStatus)
+        sim::addToCounter(device.statusItems, sim::kStatusLanRx, 1);
+    if (m_faults.dropShare > 0 && m_random.generateDouble() < m_faults.dropShare) {
+        slot.memory.remember(key, QByteArray(), now);
+        emit m_owner.requestHandled(index, command);
+        return;
+    }
+    if (command == frame::kStatus && device.liveStatus)
+        sim::refreshStatusItems(device.statusItems, device.record, uptime(slot));
+    const sim::Answer answer = sim::answerRequest(device, request, m_faults);
+    slot.memory.remember(key, answer.reply, now);
+    send(via, answer.reply, from);
+    if (device.liveStatus)
+        sim::addToCounter(device.statusItems, sim::kStatusLanTx, 1);
+    if (answer.changed) {
+        saveState();
+        syncAliases(index);
+    }
+    emit m_owner.requestHandled(index, command);
+}
+
+QUdpSocket* SimEngine::replySocket(const Slot& slot) const
+{
+    // A device answers a broadcast from its current address when it listens there.
+    const auto alias = slot.aliases.find(slot.device.record.ipAddress());
+    return alias != slot.aliases.end() ? alias->second : slot.home;
+}
+
+void SimEngine::send(QUdpSocket* via, const QByteArray& reply, const Sender& to)
+{
+    if (!via || !m_run)
+        return;
+    const QHostAddress address(to.address);
+    if (m_faults.delayMs <= 0) {
+        via->writeDatagram(reply, address, to.port);
+        return;
+    }
+    QTimer::singleShot(m_faults.delayMs, m_run, [socket = QPointer<QUdpSocket>(via), reply, address, port = to.port] {
+        if (socket && socket->state() == QAbstractSocket::BoundState)
+            socket->writeDatagram(reply, address, port);
+    });
+}
+
+std::uint32_t SimEngine::uptime(const Slot& slot) const
+{
+    return slot.uptimeBase + static_cast<std::uint32_t>(m_clock.elapsed() / 10);
+}
+
+bool SimEngine::setStateFile(const QString& path, QString* error)
+{
+    const std::optional<std::vector<EnvRecord>> records = sim::loadState(path, error);
+    if (!records)
+        return false;
+    m_statePath = path;
+    m_storedRecords.clear();
+    for (const EnvRecord& record : *records)
+        m_storedRecords[record.mac()] = record;
+    for (int i = 0; i < deviceCount(); ++i) {
+        applyStoredRecord(*m_slots[static_cast<std::size_t>(i)]);
+        syncAliases(i);
+    }
+    return true;
+}
+
+void SimEngine::applyStoredRecord(Slot& slot)
+{
+    const auto stored = m_storedRecords.find(slot.device.record.mac());
+    if (stored != m_storedRecords.end())
+        slot.device.record = stored->second;
+}
+
+void SimEngine::saveState()
+{
+    if (m_statePath.isEmpty())
+        return;
+    std::vector<EnvRecord> records;
+    std::set<Mac> present;
+    for (const auto& slot : m_slots) {
+        records.push_back(slot->device.record);
+        present.insert(slot->device.record.mac());
+    }
+    // Devices of the file that this run does not simulate keep their records.
+    for (const auto& [mac, record] : m_storedRecords) {
+        if (!present.count(mac))
+            records.push_back(record);
+    }
+    QString error;
+    if (!sim::saveState(m_statePath, records, &error))
+        qWarning("tessel-sim: %s", qPrintable(error));
+}

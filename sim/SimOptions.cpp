@@ -1,0 +1,158 @@
+#include "SimOptions.h"
+
+#include <QHostAddress>
+
+#include <functional>
+#include <map>
+
+namespace {
+constexpr int kMaxResult = 255;
+constexpr int kMaxDelayMs = 60000;
+
+using ValueReader = std::function<std::optional<QString>(const QString& option, const QString& value)>;
+
+std::optional<QString> badValue(const QString& option, const QString& value, const QString& expected)
+{
+    return QStringLiteral("%1: \"%2\" is not %3").arg(option, value, expected);
+}
+
+std::optional<QString> readInt(const QString& option, const QString& value, int low, int high, int& out)
+{
+    bool ok = false;
+    const int n = value.toInt(&ok);
+    if (!ok || n < low || n > high)
+        return badValue(option, value, QStringLiteral("a number from %1 to %2").arg(low).arg(high));
+    out = n;
+    return std::nullopt;
+}
+
+// Options that take a value, and what each does with it.
+std::map<QString, ValueReader> valueOptions(SimOptions& o, bool& addressGiven)
+{
+    return {
+        {QStringLiteral("--devices"),
+         [&](const QString& opt, const QString& v) { return readInt(opt, v, 1, TesselSim::kMaxDevices, o.devices); }},
+        {QStringLiteral("--first-address"),
+         [&](const QString& opt, const QString& v) -> std::optional<QString> {
+             QHostAddress address;
+             if (!address.setAddress(v) || address.protocol() != QAbstractSocket::IPv4Protocol)
+                 return badValue(opt, v, QStringLiteral("an IPv4 address"));
+             o.firstAddress = address.toIPv4Address();
+             addressGiven = true;
+             return std::nullopt;
+         }},
+        {QStringLiteral("--state"),
+         [&](const QString&, const QString& v) -> std::optional<QString> {
+             o.stateFile = v;
+             return std::nullopt;
+         }},
+        {QStringLiteral("--drop"),
+         [&](const QString& opt, const QString& v) -> std::optional<QString> {
+             bool ok = false;
+             const double share = v.toDouble(&ok);
+             if (!ok || share < 0.0 || share > 1.0)
+                 return badValue(opt, v, QStringLiteral("a share from 0 to 1"));
+             o.faults.dropShare = share;
+             return std::nullopt;
+         }},
+        {QStringLiteral("--delay"),
+         [&](const QString& opt, const QString& v) { return readInt(opt, v, 0, kMaxDelayMs, o.faults.delayMs); }},
+        {QStringLiteral("--result"),
+         [&](const QString& opt, const QString& v) { return readInt(opt, v, 0, kMaxResult, o.faults.forcedResult); }},
+        {QStringLiteral("--seed"),
+         [&](const QString& opt, const QString& v) -> std::optional<QString> {
+             bool ok = false;
+             const uint seed = v.toUInt(&ok);
+             if (!ok)
+                 return badValue(opt, v, QStringLiteral("a number"));
+             o.faults.seed = seed;
+             return std::nullopt;
+         }},
+        {QStringLiteral("--password"),
+         [&](const QString& opt, const QString& v) -> std::optional<QString> {
+             const QByteArray typed = v.toLatin1();
+             if (typed.size() > 8 || typed.contains('\0'))
+                 return badValue(opt, v, QStringLiteral("a password of at most 8 characters"));
+             o.password = typed;
+             return std::nullopt;
+         }},
+    };
+}
+
+// Addresses the devices take: on loopback inside 127.0.0.0/8, never 127.0.0.1 nor the broadcast address.
+std::optional<QString> checkAddresses(const SimOptions& o)
+{
+    if (!o.profile.loopback)
+        return std::nullopt;
+    const std::uint64_t last = std::uint64_t{o.firstAddress} + static_cast<std::uint64_t>(o.devices) - 1;
+    if ((o.firstAddress >> 24) != 127 || o.firstAddress <= 0x7F000001 || last >= NetworkProfile::kLoopbackBroadcast)
+        return QStringLiteral("--first-address: %1 devices from %2 do not fit between 127.0.0.2 and 127.255.255.254")
+            .arg(o.devices)
+            .arg(QHostAddress(o.firstAddress).toString());
+    return std::nullopt;
+}
+} // namespace
+
+std::variant<SimOptions, QString> parseSimOptions(QStringList args)
+{
+    SimOptions o;
+    if (const std::optional<QString> error = NetworkProfile::fromArguments(args, o.profile))
+        return *error;
+    bool addressGiven = false;
+    const std::map<QString, ValueReader> readers = valueOptions(o, addressGiven);
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            o.help = true;
+        } else if (arg == QLatin1String("--corrupt-header")) {
+            o.faults.corruptHeaderSum = true;
+        } else if (arg == QLatin1String("--corrupt-fcs")) {
+            o.faults.corruptFcs = true;
+        } else if (arg == QLatin1String("--foreign-mac")) {
+            o.faults.foreignMac = true;
+        } else if (const auto reader = readers.find(arg); reader != readers.end()) {
+            if (i + 1 >= args.size())
+                return QStringLiteral("%1 needs a value").arg(arg);
+            if (const std::optional<QString> error = reader->second(arg, args.at(++i)))
+                return *error;
+        } else {
+            return QStringLiteral("unknown option \"%1\"").arg(arg);
+        }
+    }
+    if (!addressGiven && o.profile.loopback)
+        o.firstAddress = SimOptions::kLoopbackFirstAddress;
+    if (const std::optional<QString> error = checkAddresses(o))
+        return *error;
+    return o;
+}
+
+QString simUsage()
+{
+    return QStringLiteral(
+        "Usage: tessel-sim [options]\n"
+        "Simulated Tessel devices answering the device protocol (search, read, write, password, status).\n"
+        "Prints one line per device (MAC, address) once they listen, then runs until SIGINT or SIGTERM.\n"
+        "\n"
+        "  --loopback           loopback profile: devices on 127.0.0.2 and up at the device port (51005),\n"
+        "                       broadcasts to 127.255.255.255; runs anywhere, no privileges needed.\n"
+        "                       Without it the real profile is used: devices at port 50005 hearing\n"
+        "                       broadcasts to 255.255.255.255 on every port through a raw socket. Use it\n"
+        "                       only inside a network namespace that carries the devices' addresses (it\n"
+        "                       needs CAP_NET_RAW).\n"
+        "  --devices N          number of devices, 1 to 1000 (default 4)\n"
+        "  --first-address A    address of the first device; the others follow (default 127.0.0.2 on\n"
+        "                       loopback, 10.1.0.2 otherwise)\n"
+        "  --device-port P      device protocol port (default 51005 on loopback, 50005 otherwise)\n"
+        "  --state FILE         keep the devices' records and passwords in FILE across restarts\n"
+        "  --password P         every device starts with password P (at most 8 characters)\n"
+        "Faults:\n"
+        "  --drop SHARE         ignore this share (0 to 1) of requests\n"
+        "  --delay MS           delay every reply by MS milliseconds\n"
+        "  --corrupt-header     send replies with a wrong header checksum\n"
+        "  --corrupt-fcs        send replies with a wrong frame check sequence\n"
+        "  --foreign-mac        send replies with another MAC in the header\n"
+        "  --result N           answer every write and password change with result N (0 to 255)\n"
+        "  --seed N             seed of the drop decisions (default 1)\n"
+        "\n"
+        "Exit status: 0 after a signal, 1 when the devices cannot start, 2 for a usage error.\n");
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "TesselSim.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <variant>
+
+/** What the tessel-sim command line asks for. */
+struct SimOptions
+{
+    static constexpr std::uint32_t kLoopbackFirstAddress = 0x7F000002; // 127.0.0.2
+    static constexpr std::uint32_t kRealFirstAddress = 0x0A010002;     // 10.1.0.2
+
+    bool help = false;
+    NetworkProfile profile = NetworkProfile::real();
+    int devices = 4;
+    std::uint32_t firstAddress = kRealFirstAddress;
+    QString stateFile;
+    SimFaults faults;
+    QByteArray password;
+};
+
+/** Reads the arguments (without the program name). A usage error comes back as its text, naming the
+ *  option. */
+std::variant<SimOptions, QString> parseSimOptions(QStringList args);
+
+/** The --help text. */
+QString simUsage();

@@ -1,0 +1,104 @@
+// tessel-sim: simulated Tessel devices for trying the program and for its end-to-end tests.
+
+#include "SimOptions.h"
+#include "TesselSim.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kExitStartFailed = 1;
+constexpr int kExitUsage = 2;
+
+// SIGINT and SIGTERM reach the event loop through a socket pair: the handler only writes one byte.
+int g_signalFds[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalFds[0], &byte, 1);
+}
+
+bool quitOnSignals(QCoreApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0)
+        return false;
+    auto* notifier = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app, notifier] {
+        notifier->setEnabled(false);
+        char byte = 0;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalFds[1], &byte, 1);
+        app.quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+void printErr(const QString& text)
+{
+    std::fprintf(stderr, "tessel-sim: %s\n", qPrintable(text));
+}
+
+bool setUp(TesselSim& sim, const SimOptions& options)
+{
+    sim.addDevices(options.devices, options.firstAddress);
+    for (int i = 0; i < sim.deviceCount(); ++i)
+        sim.device(i).setPassword(options.password);
+    sim.setFaults(options.faults);
+    QString error;
+    if (!options.stateFile.isEmpty() && !sim.setStateFile(options.stateFile, &error)) {
+        printErr(error);
+        return false;
+    }
+    if (!sim.start(&error)) {
+        printErr(error);
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const std::variant<SimOptions, QString> parsed = parseSimOptions(app.arguments().mid(1));
+    if (const QString* error = std::get_if<QString>(&parsed)) {
+        printErr(*error);
+        std::fprintf(stderr, "Try tessel-sim --help.\n");
+        return kExitUsage;
+    }
+    const SimOptions& options = std::get<SimOptions>(parsed);
+    if (options.help) {
+        std::fputs(qPrintable(simUsage()), stdout);
+        return 0;
+    }
+    if (!quitOnSignals(app)) {
+        printErr(QStringLiteral("cannot install the signal handlers"));
+        return kExitStartFailed;
+    }
+
+    TesselSim sim(options.profile);
+    if (!setUp(sim, options))
+        return kExitStartFailed;
+    for (int i = 0; i < sim.deviceCount(); ++i) {
+        const SimDevice& device = sim.device(i);
+        std::printf("%s %s\n", device.record.macText().c_str(), qPrintable(QHostAddress(device.address).toString()));
+    }
+    std::fflush(stdout);
+
+    const int status = app.exec();
+    sim.stop();
+    ::close(g_signalFds[0]);
+    ::close(g_signalFds[1]);
+    return status;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "protocol/NetworkProfile.h"
+
+#include <QString>
+
+#include <cstdint>
+
+class AdapterSource;
+class FileService;
+class FirewallLauncher;
+class MessageService;
+class StringTable;
+class UserProfile;
+
+/**
+ * What the application's windows are given through their constructors: the string table, the message
+ * and file services, the adapter source, the per-user profile, the firewall launcher, the network
+ * profile and the system language. Nothing here is a global; main() (or a test) owns each of them.
+ */
+struct AppContext
+{
+    const StringTable& strings;
+    MessageService& messages;
+    FileService& files;
+    const AdapterSource& adapters;
+    UserProfile& profile;
+    FirewallLauncher& firewall;
+    NetworkProfile network;
+    /** The primary language of the system (Part 2.1); 0x12 is Korean. */
+    std::uint8_t language = 0;
+};
+
+/** The adapter binding the application object holds (Part 2.1): empty name and 0 when unbound. The
+ *  address is a host-order number. */
+struct AdapterBinding
+{
+    QString adapterName;
+    std::uint32_t address = 0;
+
+    bool isBound() const { return address != 0; }
+    void clear() { *this = AdapterBinding{}; }
+};
+
+/** The caption of the fixed English messages (socket, firewall, out of memory). */
+inline QString fixedMessageCaption()
+{
+    return QStringLiteral("CormapMP");
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QIcon>
+
+/** The program icon (the spec's resource 128), drawn at every size it is asked for. */
+QIcon programIcon();
+
+/** Three bars in `color`: the menu button users know. */
+QIcon menuIcon(const QColor& color);

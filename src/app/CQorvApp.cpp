@@ -1,0 +1,57 @@
+#include "CQorvApp.h"
+
+#include "CAgreementDlg.h"
+#include "MessageService.h"
+#include "StringTable.h"
+#include "UserProfile.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kStrSocketsFailed = 103;
+constexpr int kAgreementAccepted = 1;
+constexpr int kExitSocketLayer = 1;
+} // namespace
+
+CQorvApp::CQorvApp(const AppContext& context, SearchHooks hooks, SocketLayerCheck socketLayer)
+    : m_context(context), m_hooks(std::move(hooks)), m_socketLayer(std::move(socketLayer))
+{
+    if (!m_socketLayer)
+        m_socketLayer = &CQorvApp::socketLayerAvailable;
+}
+
+bool CQorvApp::socketLayerAvailable()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+int CQorvApp::run()
+{
+    // 1. The socket layer.
+    if (!m_socketLayer()) {
+        m_context.messages.error(nullptr, m_context.strings.text(kStrSocketsFailed), fixedMessageCaption());
+        return kExitSocketLayer;
+    }
+    // 2-4. The rich-text view needs no set-up here; the language and the profile come with the context.
+    // 5. The disclaimer, until it has been accepted once.
+    int agreement = m_context.profile.agreement();
+    if (agreement == 0) {
+        CAgreementDlg disclaimer(m_context);
+        if (disclaimer.exec() == QDialog::Accepted) {
+            m_context.profile.setAgreement(kAgreementAccepted);
+            agreement = kAgreementAccepted;
+        }
+    }
+    // 6. Declined, or a stored value other than 0 and 1: end without a message.
+    if (agreement != kAgreementAccepted)
+        return 0;
+    // 7. The search window. QRandomGenerator::global() (request words, random ports) seeds itself.
+    CQorvDlg searchWindow(m_context, m_binding, m_hooks);
+    searchWindow.exec();
+    return 0;
+}

@@ -1,0 +1,490 @@
+#include "CQorvDlg.h"
+
+#include "AdapterCatalog.h"
+#include "AppIcon.h"
+#include "CBindDlg.h"
+#include "CMsgDlg.h"
+#include "FirewallLauncher.h"
+#include "Ipv4.h"
+#include "MessageService.h"
+#include "StringTable.h"
+#include "UserProfile.h"
+
+#include <QAction>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+// String numbers of the search window.
+constexpr int kStrSearchResults = 104;
+constexpr int kStrMacAddress = 105;
+constexpr int kStrIpAddress = 106;
+constexpr int kStrSearch = 107;
+constexpr int kStrRead = 108;
+constexpr int kStrChangeFirmware = 109;
+constexpr int kStrFirewall = 110;
+constexpr int kStrExit = 111;
+constexpr int kStrNoResponse = 166;
+constexpr int kStrReading = 170;
+constexpr int kStrSearching = 171;
+constexpr int kStrSelectBinding = 184;
+constexpr int kStrExitQuestion = 186;
+// Texts of this port.
+constexpr int kStrNotUnicast = 901;
+constexpr int kStrTypeAddress = 902;
+constexpr int kStrEditorMissing = 903;
+constexpr int kStrFirmwareMissing = 904;
+constexpr int kStrMenu = 905;
+
+// Fixed English texts of the spec.
+const QString kSorting = QStringLiteral("Sorting.....");
+const QString kFoundLine = QStringLiteral("\r\n%1 Tessel(s) found");
+const QString kCannotOpenSocket = QStringLiteral("SOCK_DGRAM: can't open socket");
+const QString kNoTable = QStringLiteral("Empty environment pool: out of memory");
+
+constexpr int kTitleBarExtraPx = 140;
+constexpr int kWidestTitleFitPx = 900;
+
+template <typename W> W* control(W* widget, const char* objectName, int id)
+{
+    widget->setObjectName(QString::fromLatin1(objectName));
+    widget->setProperty("controlId", id);
+    return widget;
+}
+} // namespace
+
+CQorvDlg::CQorvDlg(const AppContext& context, AdapterBinding& binding, SearchHooks hooks, QWidget* parent)
+    : QDialog(parent), m_context(context), m_binding(binding), m_hooks(std::move(hooks)), m_endpoint(context.network)
+{
+    setObjectName(QStringLiteral("searchWindow"));
+    setProperty("controlId", kDialogId);
+    if (!m_hooks.openEditor) {
+        m_hooks.openEditor = [this](QWidget* owner, const EnvRecord& record, int, std::uint32_t) {
+            m_context.messages.information(owner, text(kStrEditorMissing).arg(QString::fromStdString(record.macText())),
+                                           text(StringTable::kProgramTitle));
+        };
+    }
+    if (!m_hooks.openFirmware) {
+        m_hooks.openFirmware = [this](QWidget* owner, int, std::uint32_t) {
+            m_context.messages.information(owner, text(kStrFirmwareMissing), text(StringTable::kProgramTitle));
+        };
+    }
+    m_timer.setObjectName(QStringLiteral("timer1"));
+    connect(&m_timer, &QTimer::timeout, this, &CQorvDlg::onTick);
+    buildControls();
+    initialise();
+}
+
+CQorvDlg::~CQorvDlg()
+{
+    m_timer.stop();
+    m_endpoint.Close();
+}
+
+QString CQorvDlg::text(int id) const
+{
+    return m_context.strings.text(id);
+}
+
+void CQorvDlg::buildControls()
+{
+    setWindowIcon(programIcon());
+    m_resultsLabel = control(new QLabel(this), "resultsLabel", kIdResultsLabel);
+    m_resultsList = control(new QListWidget(this), "resultsList", kIdResultsList);
+    m_resultsList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_resultsList->setMinimumSize(fontMetrics().horizontalAdvance(QStringLiteral("00:00:00:00:00:00")) * 3 / 2,
+                                  fontMetrics().height() * 12);
+    m_resultsLabel->setBuddy(m_resultsList);
+
+    m_bindingAction = new QAction(this);
+    m_bindingAction->setObjectName(QStringLiteral("bindingAction"));
+    m_bindingAction->setData(kIdBindingCommand);
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("windowMenu"));
+    menu->addAction(m_bindingAction);
+    m_menuButton = control(new QToolButton(this), "bindingMenuButton", kIdBindingCommand);
+    m_menuButton->setMenu(menu);
+    m_menuButton->setPopupMode(QToolButton::InstantPopup);
+    m_menuButton->setAutoRaise(false);
+    m_menuButton->setIcon(menuIcon(palette().color(QPalette::WindowText)));
+    m_menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    // The same menu on a right click anywhere in the window (the platform's system menu is the WM's).
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    addAction(m_bindingAction);
+
+    auto* header = new QHBoxLayout;
+    header->addWidget(m_resultsLabel);
+    header->addStretch(1);
+    header->addWidget(m_menuButton);
+    auto* left = new QVBoxLayout;
+    left->addLayout(header);
+    left->addWidget(m_resultsList, 1);
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(left, 1);
+    layout->addWidget(buildButtonColumn());
+    connectControls();
+}
+
+void CQorvDlg::connectControls()
+{
+    connect(m_searchButton, &QPushButton::clicked, this, &CQorvDlg::onSearch);
+    connect(m_readButton, &QPushButton::clicked, this, &CQorvDlg::onRead);
+    connect(m_resultsList, &QListWidget::itemDoubleClicked, this, &CQorvDlg::onRead);
+    connect(m_resultsList, &QListWidget::itemSelectionChanged, this, &CQorvDlg::onSelectionChanged);
+    connect(m_macRadio, &QRadioButton::clicked, this, [this] { switchMode(kModeMac); });
+    connect(m_ipRadio, &QRadioButton::clicked, this, [this] { switchMode(kModeIp); });
+    connect(m_firmwareButton, &QPushButton::clicked, this, &CQorvDlg::onFirmware);
+    connect(m_firewallButton, &QPushButton::clicked, this, &CQorvDlg::onFirewall);
+    connect(m_exitButton, &QPushButton::clicked, this, &CQorvDlg::reject);
+    connect(m_bindingAction, &QAction::triggered, this, &CQorvDlg::onSelectBinding);
+}
+
+QWidget* CQorvDlg::buildButtonColumn()
+{
+    auto* column = new QWidget(this);
+    m_macRadio = control(new QRadioButton(column), "macRadio", kIdMacRadio);
+    m_ipRadio = control(new QRadioButton(column), "ipRadio", kIdIpRadio);
+    m_ipAddressEdit = control(new QLineEdit(column), "ipAddressEdit", kIdIpAddressEdit);
+    m_ipAddressEdit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("^(?:\\d{1,3}(?:\\.\\d{0,3}){0,3})?$")), m_ipAddressEdit));
+    m_ipAddressEdit->setMaxLength(15);
+    m_ipAddressEdit->setPlaceholderText(QStringLiteral("0.0.0.0"));
+    m_searchButton = control(new QPushButton(column), "searchButton", kIdSearchButton);
+    m_searchButton->setDefault(true);
+    m_searchButton->setAutoDefault(true);
+    m_readButton = control(new QPushButton(column), "readButton", kIdReadButton);
+    m_firmwareButton = control(new QPushButton(column), "firmwareButton", kIdFirmwareButton);
+    m_firewallButton = control(new QPushButton(column), "firewallButton", kIdFirewallButton);
+    m_exitButton = control(new QPushButton(column), "exitButton", kIdExitButton);
+    for (QPushButton* b : {m_readButton, m_firmwareButton, m_firewallButton, m_exitButton})
+        b->setAutoDefault(false);
+
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_macRadio);
+    layout->addWidget(m_ipRadio);
+    layout->addWidget(m_ipAddressEdit);
+    layout->addSpacing(fontMetrics().height());
+    for (QPushButton* b : {m_searchButton, m_readButton, m_firmwareButton, m_firewallButton})
+        layout->addWidget(b);
+    layout->addStretch(1);
+    layout->addWidget(m_exitButton);
+    m_ipAddressEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 16);
+    return column;
+}
+
+void CQorvDlg::loadTexts()
+{
+    m_resultsLabel->setText(text(kStrSearchResults));
+    m_macRadio->setText(text(kStrMacAddress));
+    m_ipRadio->setText(text(kStrIpAddress));
+    m_searchButton->setText(text(kStrSearch));
+    m_readButton->setText(text(kStrRead));
+    m_firmwareButton->setText(text(kStrChangeFirmware));
+    m_firewallButton->setText(text(kStrFirewall));
+    m_exitButton->setText(text(kStrExit));
+    m_bindingAction->setText(text(kStrSelectBinding));
+    m_menuButton->setToolTip(text(kStrMenu));
+    m_menuButton->setAccessibleName(text(kStrMenu));
+}
+
+void CQorvDlg::initialise()
+{
+    loadTexts();
+    resize(sizeHint());
+    setTitle();
+    m_readButton->setEnabled(false);
+    if (!m_endpoint.hasTable()) {
+        // Without a table nothing can be found: the window offers Exit and the menu only.
+        m_context.messages.error(this, kNoTable, fixedMessageCaption());
+        for (QWidget* w : std::initializer_list<QWidget*>{m_searchButton, m_macRadio, m_ipRadio, m_ipAddressEdit})
+            w->setEnabled(false);
+        return;
+    }
+    const QString title = text(StringTable::kProgramTitle);
+    const QStringList widest = {
+        text(kStrSearching) + kFoundLine.arg(256),
+        text(kStrReading) + QStringLiteral("\r\nMAC address 00:00:00:00:00:00"),
+        text(kStrReading) + QStringLiteral("\r\nIP address 255.255.255.255"),
+    };
+    m_messageWindow = std::make_unique<CMsgDlg>(this, title, widest);
+    CNetEnv::ResetRecord(m_endpoint.record(0));
+    m_endpoint.setCount(0);
+    m_endpoint.setLimit(CNetEnv::kTableSize);
+    m_mode = kModeMac;
+    m_ipAddressEdit->setEnabled(false);
+    loadBinding();
+    showMembers();
+}
+
+void CQorvDlg::loadBinding()
+{
+    m_binding.adapterName = m_context.profile.bindingAdapter();
+    m_binding.address = m_context.profile.bindingAddress();
+    if (m_binding.address == 0)
+        return;
+    AdapterCatalog catalog(m_context.adapters);
+    if (catalog.ValidateBinding(m_binding.adapterName, m_binding.address)) {
+        setTitle(catalog.BindingLabel(m_binding.adapterName, m_binding.address));
+        return;
+    }
+    // A binding to an adapter or address no longer present is dropped for this run; the profile keeps it.
+    m_binding.clear();
+}
+
+void CQorvDlg::setTitle(const QString& bindingLabel)
+{
+    const QString title = text(StringTable::kProgramTitle);
+    setWindowTitle(bindingLabel.isEmpty() ? title : QStringLiteral("%1 [%2]").arg(title, bindingLabel));
+    // Wide enough that the title bar shows the binding (title bars use a bolder font; the icon and the
+    // window buttons take the rest), within reason.
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    const int wanted = QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + kTitleBarExtraPx;
+    resize(qMax(width(), qMin(wanted, kWidestTitleFitPx)), height());
+}
+
+void CQorvDlg::showMembers()
+{
+    m_macRadio->setChecked(m_mode == kModeMac);
+    m_ipRadio->setChecked(m_mode == kModeIp);
+}
+
+int CQorvDlg::selectedRow() const
+{
+    const QList<QListWidgetItem*> selected = m_resultsList->selectedItems();
+    return selected.isEmpty() ? -1 : m_resultsList->row(selected.first());
+}
+
+std::optional<std::uint32_t> CQorvDlg::typedAddress()
+{
+    const QString typed = m_ipAddressEdit->text().trimmed();
+    const std::optional<std::uint32_t> address = ipv4::parse(typed);
+    const QString title = text(StringTable::kProgramTitle);
+    if (typed.isEmpty()) {
+        m_context.messages.error(this, text(kStrTypeAddress), title);
+        return std::nullopt;
+    }
+    // Decision: an address that cannot name one device is refused before anything is sent.
+    if (!address || !ipv4::isUnicastDeviceAddress(*address)) {
+        m_context.messages.error(this, text(kStrNotUnicast).arg(typed), title);
+        m_ipAddressEdit->setFocus();
+        m_ipAddressEdit->selectAll();
+        return std::nullopt;
+    }
+    return address;
+}
+
+bool CQorvDlg::openEndpointFailed(bool opened)
+{
+    if (!opened)
+        m_context.messages.error(this, kCannotOpenSocket, fixedMessageCaption());
+    return !opened;
+}
+
+void CQorvDlg::onSearch()
+{
+    if (requestInFlight() || !m_endpoint.hasTable())
+        return;
+    std::uint32_t typed = 0;
+    if (m_mode == kModeIp) {
+        const std::optional<std::uint32_t> address = typedAddress();
+        if (!address)
+            return;
+        typed = *address;
+    }
+    m_resultsList->clear();
+    m_readFlag = 0;
+    const bool opened = m_mode == kModeMac ? m_endpoint.OpenLocal(m_binding.address) : m_endpoint.OpenRemote(typed);
+    if (openEndpointFailed(opened))
+        return;
+    m_endpoint.requestFrame().fill(0);
+    m_endpoint.setCount(0);
+    m_endpoint.setLimit(CNetEnv::kTableSize);
+    if (m_mode == kModeMac) {
+        m_endpoint.setCommand(frame::kSearch);
+        m_endpoint.SendBroadcast();
+    } else {
+        // The body stays zero: the device is addressed by its IP alone.
+        m_endpoint.setCommand(frame::kRead);
+        m_remoteAddress = typed;
+        m_endpoint.SendUnicast(typed);
+    }
+    startWait(kSearchTickMs, text(kStrSearching));
+}
+
+void CQorvDlg::onRead()
+{
+    const int row = selectedRow();
+    if (row < 0 || requestInFlight() || row >= m_endpoint.count())
+        return;
+    if (m_mode == kModeIp && !ipv4::isUnicastDeviceAddress(m_remoteAddress)) {
+        m_context.messages.error(this, text(kStrNotUnicast).arg(ipv4::dotted(m_remoteAddress)),
+                                 text(StringTable::kProgramTitle));
+        return;
+    }
+    m_readFlag = 1;
+    const bool opened =
+        m_mode == kModeMac ? m_endpoint.OpenLocal(m_binding.address) : m_endpoint.OpenRemote(m_remoteAddress);
+    if (openEndpointFailed(opened))
+        return;
+    const EnvRecord& record = m_endpoint.record(row);
+    m_endpoint.requestFrame().fill(0);
+    std::copy_n(record.data(), 6, m_endpoint.requestBody());
+    m_endpoint.setCommand(frame::kRead);
+    QString secondLine;
+    if (m_mode == kModeMac) {
+        secondLine = QStringLiteral("MAC address ") + ipv4::macText(record.data());
+        m_endpoint.SendBroadcast();
+    } else {
+        secondLine = QStringLiteral("IP address ") + ipv4::dotted(m_remoteAddress);
+        m_endpoint.SendUnicast(m_remoteAddress);
+    }
+    startWait(kReadTickMs, text(kStrReading) + QStringLiteral("\r\n") + secondLine);
+}
+
+void CQorvDlg::startWait(int periodMs, const QString& message)
+{
+    m_messageWindow->ShowProgress();
+    m_messageWindow->SetProgressText(message);
+    m_tickCount = 0;
+    m_timer.start(periodMs);
+    setEnabled(false);
+}
+
+void CQorvDlg::onTick()
+{
+    ++m_tickCount;
+    if (m_tickCount >= kWaitTicks || m_endpoint.answered()) {
+        m_timer.stop();
+        setEnabled(true);
+        m_messageWindow->HideProgress();
+        m_endpoint.Close();
+        complete();
+        return;
+    }
+    if (m_endpoint.command() == frame::kSearch && m_endpoint.count() > 0)
+        m_messageWindow->SetProgressText(text(kStrSearching) + kFoundLine.arg(m_endpoint.count()));
+}
+
+void CQorvDlg::complete()
+{
+    const int command = m_endpoint.command();
+    if (m_endpoint.count() == 0) {
+        m_context.messages.error(this, text(kStrNoResponse), text(StringTable::kProgramTitle));
+        if (command == frame::kSearch)
+            m_readButton->setEnabled(false);
+        return;
+    }
+    m_resultsList->setFocus();
+    if (command == frame::kSearch || m_resultsList->count() != m_endpoint.count())
+        rebuildList();
+    if (command == frame::kRead) {
+        if (m_endpoint.answered() && m_readFlag == 1)
+            m_hooks.openEditor(this, m_endpoint.replyRecord(), m_mode, m_remoteAddress);
+        else if (!m_endpoint.answered())
+            m_context.messages.error(this, text(kStrNoResponse), text(StringTable::kProgramTitle));
+    }
+    showMembers();
+}
+
+void CQorvDlg::rebuildList()
+{
+    m_resultsList->clear();
+    const int count = m_endpoint.count();
+    if (count > 1) {
+        m_messageWindow->ShowProgress(kSorting);
+        m_endpoint.sortByMac();
+        m_messageWindow->HideProgress();
+    }
+    for (int i = 0; i < count; ++i) {
+        const EnvRecord& record = m_endpoint.record(i);
+        m_resultsList->addItem(m_mode == kModeMac ? ipv4::macText(record.data())
+                                                  : ipv4::dotted(record.sourceAddress()));
+    }
+    m_readButton->setEnabled(true);
+    // Selecting row 0 here is the program's doing and leaves the remote address alone.
+    m_selectingRow = true;
+    m_resultsList->setCurrentRow(0);
+    m_selectingRow = false;
+}
+
+void CQorvDlg::onSelectionChanged()
+{
+    const int row = selectedRow();
+    if (m_selectingRow || row < 0 || row >= m_endpoint.count())
+        return;
+    m_remoteAddress = m_endpoint.record(row).sourceAddress();
+}
+
+void CQorvDlg::switchMode(int mode)
+{
+    m_resultsList->clear();
+    if (!m_endpoint.hasTable())
+        return;
+    CNetEnv::ResetRecord(m_endpoint.record(0));
+    m_endpoint.setCount(0);
+    m_endpoint.setLimit(CNetEnv::kTableSize);
+    m_mode = mode;
+    m_ipAddressEdit->setEnabled(mode == kModeIp);
+    if (mode == kModeIp)
+        m_ipAddressEdit->setFocus();
+}
+
+void CQorvDlg::onFirmware()
+{
+    int productCode = 0;
+    std::uint32_t target = 0;
+    const int row = selectedRow();
+    if (row >= 0 && row < m_endpoint.count()) {
+        productCode = m_endpoint.record(row).productId() >> 3;
+        target = m_endpoint.record(row).ipAddress();
+    }
+    m_hooks.openFirmware(this, productCode, target);
+}
+
+void CQorvDlg::onFirewall()
+{
+    const int result = m_context.firewall.launch();
+    if (result >= FirewallLauncher::kFirstSuccess)
+        return;
+    const QString message = FirewallLauncher::messageFor(result);
+    if (!message.isEmpty())
+        m_context.messages.error(this, message, fixedMessageCaption());
+}
+
+void CQorvDlg::onSelectBinding()
+{
+    CBindDlg dialog(m_context, m_binding.adapterName, m_binding.address, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (dialog.useBinding()) {
+        m_binding.adapterName = dialog.adapterName();
+        m_binding.address = dialog.address();
+        setTitle(dialog.BindingLabel(m_binding.adapterName, m_binding.address));
+    } else {
+        m_binding.clear();
+        setTitle();
+    }
+    m_context.profile.setBinding(dialog.adapterName(), dialog.address());
+}
+
+void CQorvDlg::reject()
+{
+    // While a request is in flight the window is disabled; it ends when the wait does.
+    if (requestInFlight())
+        return;
+    if (m_context.messages.askYesNo(this, text(kStrExitQuestion), text(StringTable::kProgramTitle)))
+        QDialog::reject();
+}

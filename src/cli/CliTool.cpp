@@ -1,0 +1,285 @@
+#include "CliTool.h"
+
+#include "CliArguments.h"
+#include "DeviceRequests.h"
+#include "RecordFormat.h"
+#include "protocol/CNetEnv.h"
+
+#include <QCommandLineParser>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTextStream>
+
+namespace {
+const QString kProgram = QStringLiteral("cormapmp-cli");
+
+// The program's own messages (string 166 and the endpoint's open failure, Parts 1.2 and 2.2).
+const QString kNoResponse = QStringLiteral("No response from the Tessel(s).\r\n"
+                                           "Please check the LAN cable and the setting of the firewall on your PC.");
+const QString kCannotOpen = QStringLiteral("SOCK_DGRAM: can't open socket");
+const QString kNoTable = QStringLiteral("Empty environment pool: out of memory");
+
+const QString kHelp = QStringLiteral(R"(Usage: cormapmp-cli VERB [options]
+
+Finds Tessel devices and reads their settings, as CormapMP's search window does.
+
+Verbs:
+  search              find every device on the LAN by broadcast; waits the full 3 s, then
+                      prints one line per device, sorted by MAC: MAC, IP address, product
+                      code, comment
+  search --ip ADDR    ask the one device at ADDR (unicast, also through routers); the line
+                      starts with the address the answer came from
+  read MAC|ADDR       read and print all settings of one device: named by its MAC
+                      (02:11:22:0a:bc:de, either case) by broadcast, by its IPv4 address by
+                      unicast
+
+Options:
+  --json              print one JSON document instead of text (search: an array of
+                      devices; read: one object keyed by the record's field names)
+  --bind ADDR         send broadcast requests from the local address ADDR
+  --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
+  --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
+  --tftp-port P, --shell-port P
+                      the devices' TFTP and shell ports (not used by search and read)
+  -h, --help          show this text
+
+Exit status: 0 success; 1 no device answered, or the network endpoint could not be
+opened; 2 a usage error or bad input.
+)");
+
+enum class Option
+{
+    Help,
+    Json,
+    Loopback,
+    Bind,
+    Ip,
+    DevicePort,
+    TftpPort,
+    ShellPort,
+};
+
+QCommandLineOption option(Option which)
+{
+    switch (which) {
+    case Option::Help:
+        return QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    case Option::Json:
+        return QCommandLineOption(QStringLiteral("json"));
+    case Option::Loopback:
+        return QCommandLineOption(QStringLiteral("loopback"));
+    case Option::Bind:
+        return QCommandLineOption(QStringLiteral("bind"), {}, QStringLiteral("ADDR"));
+    case Option::Ip:
+        return QCommandLineOption(QStringLiteral("ip"), {}, QStringLiteral("ADDR"));
+    case Option::DevicePort:
+        return QCommandLineOption(QStringLiteral("device-port"), {}, QStringLiteral("P"));
+    case Option::TftpPort:
+        return QCommandLineOption(QStringLiteral("tftp-port"), {}, QStringLiteral("P"));
+    case Option::ShellPort:
+        return QCommandLineOption(QStringLiteral("shell-port"), {}, QStringLiteral("P"));
+    }
+    return QCommandLineOption(QString());
+}
+
+QString name(Option which)
+{
+    return option(which).names().constLast();
+}
+
+/** The profile options as NetworkProfile::fromArguments reads them, whichever form was typed. */
+QStringList profileArguments(const QCommandLineParser& parser)
+{
+    QStringList args;
+    if (parser.isSet(name(Option::Loopback)))
+        args << QStringLiteral("--loopback");
+    for (const Option port : {Option::DevicePort, Option::TftpPort, Option::ShellPort}) {
+        if (parser.isSet(name(port)))
+            args << QStringLiteral("--") + name(port) << parser.value(name(port));
+    }
+    return args;
+}
+} // namespace
+
+CliTool::CliTool(QTextStream& out, QTextStream& err, const NetworkProfile& profile)
+    : m_out(out), m_err(err), m_profile(profile)
+{
+}
+
+QString CliTool::helpText()
+{
+    return kHelp;
+}
+
+int CliTool::run(const QStringList& args)
+{
+    QCommandLineParser parser;
+    int status = kExitOk;
+    const std::optional<Request> request = parse(parser, args, status);
+    if (!request)
+        return status;
+    const QString verb = parser.positionalArguments().constFirst();
+    if (verb == QLatin1String("search"))
+        return search(*request);
+    if (verb == QLatin1String("read"))
+        return read(*request);
+    if (verb == QLatin1String("help")) {
+        m_out << kHelp;
+        m_out.flush();
+        return kExitOk;
+    }
+    return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search and read)").arg(verb));
+}
+
+std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const QStringList& args, int& status)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const Option o : {Option::Help, Option::Json, Option::Loopback, Option::Bind, Option::Ip, Option::DevicePort,
+                           Option::TftpPort, Option::ShellPort})
+        parser.addOption(option(o));
+    status = kExitUsage;
+    if (!parser.parse(QStringList{kProgram} + args)) {
+        usageError(parser.errorText());
+        return std::nullopt;
+    }
+    if (parser.isSet(name(Option::Help))) {
+        m_out << kHelp;
+        m_out.flush();
+        status = kExitOk;
+        return std::nullopt;
+    }
+    if (parser.positionalArguments().isEmpty()) {
+        usageError(QStringLiteral("name a verb (search or read)"));
+        return std::nullopt;
+    }
+    Request request;
+    request.profile = m_profile;
+    QStringList profileArgs = profileArguments(parser);
+    if (const std::optional<QString> error = NetworkProfile::fromArguments(profileArgs, request.profile)) {
+        usageError(*error);
+        return std::nullopt;
+    }
+    bool ok = true;
+    request.bindAddress = addressOption(parser, name(Option::Bind), true, ok);
+    if (ok)
+        request.ipAddress = addressOption(parser, name(Option::Ip), false, ok);
+    if (!ok)
+        return std::nullopt;
+    request.json = parser.isSet(name(Option::Json));
+    request.operands = parser.positionalArguments().mid(1);
+    status = kExitOk;
+    return request;
+}
+
+std::optional<std::uint32_t> CliTool::addressOption(const QCommandLineParser& parser, const QString& option, bool bind,
+                                                    bool& ok)
+{
+    if (!parser.isSet(option))
+        return std::nullopt;
+    const QString text = parser.value(option);
+    const std::optional<std::uint32_t> address = cli::parseIpv4(text);
+    if (!address) {
+        ok = false;
+        usageError(QStringLiteral("--%1: \"%2\" is not an IPv4 address (four numbers 0-255 without leading zeros, "
+                                  "like 10.1.0.1)")
+                       .arg(option, text));
+        return std::nullopt;
+    }
+    // A bind address of 0.0.0.0 means "any local address"; a device address must name one device.
+    if (bind ? (*address != 0 && !cli::isUnicastTarget(*address)) : !cli::isUnicastTarget(*address)) {
+        ok = false;
+        usageError(QStringLiteral("--%1: %2 is not a unicast address (0.x.x.x, multicast and broadcast addresses "
+                                  "name no single %3)")
+                       .arg(option, text, bind ? QStringLiteral("local address") : QStringLiteral("device")));
+        return std::nullopt;
+    }
+    return address;
+}
+
+int CliTool::search(const Request& request)
+{
+    if (!request.operands.isEmpty())
+        return usageError(QStringLiteral("search: unexpected argument \"%1\"").arg(request.operands.constFirst()));
+    if (request.ipAddress && request.bindAddress)
+        return usageError(QStringLiteral("search: --bind applies to broadcasts only, not to a search with --ip"));
+    CNetEnv env(request.profile);
+    const cli::Outcome outcome = request.ipAddress ? cli::searchByIp(env, *request.ipAddress)
+                                                   : cli::searchByMac(env, request.bindAddress.value_or(0));
+    if (outcome != cli::Outcome::Answered)
+        return failure(outcome);
+    if (env.count() > 1)
+        env.sortByMac();
+    printSearch(env, request.ipAddress.has_value(), request.json);
+    return kExitOk;
+}
+
+void CliTool::printSearch(const CNetEnv& env, bool byAddress, bool json)
+{
+    if (json) {
+        QJsonArray devices;
+        for (int i = 0; i < env.count(); ++i)
+            devices.append(cli::summaryJson(env.record(i)));
+        m_out << QJsonDocument(devices).toJson(QJsonDocument::Indented);
+    } else {
+        for (int i = 0; i < env.count(); ++i) {
+            const EnvRecord& r = env.record(i);
+            const QString first =
+                byAddress ? cli::dottedAddress(r.sourceAddress()) : QString::fromStdString(r.macText());
+            m_out << cli::summaryLine(first, r) << '\n';
+        }
+    }
+    m_out.flush();
+}
+
+int CliTool::read(const Request& request)
+{
+    if (request.ipAddress)
+        return usageError(QStringLiteral("read: name the device as an argument, not with --ip"));
+    if (request.operands.isEmpty())
+        return usageError(QStringLiteral("read: name the device by its MAC (02:11:22:0a:bc:de) or IPv4 address"));
+    if (request.operands.size() > 1)
+        return usageError(QStringLiteral("read: unexpected argument \"%1\"").arg(request.operands.at(1)));
+    const cli::DeviceName device = cli::parseDeviceName(request.operands.constFirst());
+    if (!device.error.isEmpty())
+        return usageError(QStringLiteral("read: ") + device.error);
+    if (!device.mac && request.bindAddress)
+        return usageError(QStringLiteral("read: --bind applies to broadcasts only, not to a read by IP address"));
+    CNetEnv env(request.profile);
+    const cli::Outcome outcome = device.mac ? cli::readByMac(env, request.bindAddress.value_or(0), *device.mac)
+                                            : cli::readByIp(env, device.address);
+    if (outcome != cli::Outcome::Answered)
+        return failure(outcome);
+    // The table was empty before the request, so the answer is record 0 (with its sourceAddress set).
+    if (request.json)
+        m_out << QJsonDocument(cli::recordJson(env.record(0))).toJson(QJsonDocument::Indented);
+    else
+        m_out << cli::recordText(env.record(0));
+    m_out.flush();
+    return kExitOk;
+}
+
+int CliTool::usageError(const QString& message)
+{
+    m_err << kProgram << ": " << message << '\n' << "Try '" << kProgram << " --help'." << Qt::endl;
+    return kExitUsage;
+}
+
+int CliTool::failure(cli::Outcome outcome)
+{
+    switch (outcome) {
+    case cli::Outcome::NoAnswer: {
+        QString text = kNoResponse;
+        m_err << text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")) << Qt::endl;
+        break;
+    }
+    case cli::Outcome::CannotOpen:
+        m_err << kCannotOpen << Qt::endl;
+        break;
+    case cli::Outcome::NoTable:
+        m_err << kNoTable << Qt::endl;
+        break;
+    case cli::Outcome::Answered:
+        return kExitOk;
+    }
+    return kExitFailed;
+}

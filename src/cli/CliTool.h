@@ -1,0 +1,64 @@
+#pragma once
+
+#include "DeviceRequests.h"
+#include "protocol/NetworkProfile.h"
+
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+class CNetEnv;
+class QCommandLineParser;
+class QTextStream;
+
+/**
+ * The verbs of cormapmp-cli. It writes only to the two streams it is given and talks to devices on the
+ * profile it is given (the profile options of the command line apply on top), so tests run it in-process
+ * with buffers for streams and a loopback profile of their own.
+ *
+ * Exit status: 0 success; 1 no device answered or the endpoint could not be opened (the program's
+ * message on the error stream); 2 a usage error or bad input, with a message naming what is wrong.
+ */
+class CliTool final
+{
+public:
+    enum ExitCode
+    {
+        kExitOk = 0,
+        kExitFailed = 1,
+        kExitUsage = 2,
+    };
+
+    CliTool(QTextStream& out, QTextStream& err, const NetworkProfile& profile);
+
+    /** Runs one command line, without the program name ("search", "--json"). */
+    int run(const QStringList& args);
+
+    static QString helpText();
+
+private:
+    /** What the options of one command line say; the device named by a read comes separately. */
+    struct Request
+    {
+        NetworkProfile profile;
+        bool json = false;
+        std::optional<std::uint32_t> bindAddress;
+        std::optional<std::uint32_t> ipAddress; // search --ip
+        QStringList operands;                   // after the verb
+    };
+
+    int search(const Request& request);
+    int read(const Request& request);
+    std::optional<Request> parse(QCommandLineParser& parser, const QStringList& args, int& status);
+    std::optional<std::uint32_t> addressOption(const QCommandLineParser& parser, const QString& name, bool bind,
+                                               bool& ok);
+    void printSearch(const CNetEnv& env, bool byAddress, bool json);
+    int usageError(const QString& message);
+    /** Prints the program's message for a request that got no answer, and gives the exit status. */
+    int failure(cli::Outcome outcome);
+
+    QTextStream& m_out;
+    QTextStream& m_err;
+    NetworkProfile m_profile;
+};

@@ -1,0 +1,99 @@
+#include "DeviceRequests.h"
+
+#include "protocol/CNetEnv.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <optional>
+
+namespace cli {
+namespace {
+enum class Mode
+{
+    Broadcast, // OpenLocal, bound to the address given (0: unbound)
+    Unicast,   // OpenRemote to the device address given
+};
+
+/** Opens the endpoint, zeroes the request frame, restarts the table (so the answer to this request is
+ *  record 0) and sets the command. What went wrong, or nothing. */
+std::optional<Outcome> open(CNetEnv& env, Mode mode, std::uint32_t address, int command)
+{
+    if (!env.hasTable())
+        return Outcome::NoTable;
+    if (!(mode == Mode::Unicast ? env.OpenRemote(address) : env.OpenLocal(address)))
+        return Outcome::CannotOpen;
+    env.requestFrame().fill(0);
+    env.setCount(0);
+    env.setLimit(CNetEnv::kTableSize);
+    env.setCommand(command);
+    return std::nullopt;
+}
+
+Outcome judgeByCount(const CNetEnv& env)
+{
+    return env.count() > 0 ? Outcome::Answered : Outcome::NoAnswer;
+}
+
+Outcome judgeByAnswered(const CNetEnv& env)
+{
+    return env.answered() && env.count() > 0 ? Outcome::Answered : Outcome::NoAnswer;
+}
+} // namespace
+
+void waitForAnswer(CNetEnv& env, int periodMs, int ticks)
+{
+    QEventLoop loop;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    int tick = 0;
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        ++tick;
+        if (tick >= ticks || env.answered()) {
+            timer.stop();
+            loop.quit();
+        }
+    });
+    timer.start(periodMs);
+    loop.exec();
+    env.Close();
+}
+
+Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress)
+{
+    if (const auto failure = open(env, Mode::Broadcast, bindAddress, frame::kSearch))
+        return *failure;
+    env.SendBroadcast();
+    waitForAnswer(env, kSearchTickMs);
+    return judgeByCount(env);
+}
+
+Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress)
+{
+    if (const auto failure = open(env, Mode::Unicast, deviceAddress, frame::kRead))
+        return *failure;
+    env.SendUnicast(deviceAddress);
+    waitForAnswer(env, kSearchTickMs);
+    return judgeByCount(env);
+}
+
+Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac)
+{
+    if (const auto failure = open(env, Mode::Broadcast, bindAddress, frame::kRead))
+        return *failure;
+    std::copy(mac.begin(), mac.end(), env.requestBody());
+    env.SendBroadcast();
+    waitForAnswer(env, kReadTickMs);
+    return judgeByAnswered(env);
+}
+
+Outcome readByIp(CNetEnv& env, std::uint32_t deviceAddress)
+{
+    if (const auto failure = open(env, Mode::Unicast, deviceAddress, frame::kRead))
+        return *failure;
+    env.SendUnicast(deviceAddress);
+    waitForAnswer(env, kReadTickMs);
+    return judgeByAnswered(env);
+}
+} // namespace cli

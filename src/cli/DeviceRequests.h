@@ -1,0 +1,45 @@
+#pragma once
+
+// The request pattern of the search window and the settings editor, for the command-line tool: open the
+// endpoint, fill the request, send it twice, poll the endpoint from a timer until it answers or the
+// wait runs out, close. The waits are the program's (Overview, "Wait" table).
+
+#include "CliArguments.h"
+
+#include <cstdint>
+
+class CNetEnv;
+
+namespace cli {
+constexpr int kSearchTickMs = 300; // search by MAC or IP: 10 ticks, 3 s
+constexpr int kReadTickMs = 200;   // read: 10 ticks, 2 s
+constexpr int kWaitTicks = 10;
+
+enum class Outcome
+{
+    Answered,   // at least one record is in the endpoint's table
+    NoAnswer,   // the wait ran out: string 166
+    CannotOpen, // the endpoint could not be opened: "SOCK_DGRAM: can't open socket"
+    NoTable,    // the endpoint has no device table: "Empty environment pool: out of memory"
+};
+
+/** Broadcasts a search (command 1) from `bindAddress` (0: unbound) and always waits the full 10 ticks,
+ *  as every device on the LAN may still answer. Answered when the table holds at least one record. */
+Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress);
+
+/** Sends a unicast read (command 2, all-zero body) to `deviceAddress`; the wait ends at the first tick
+ *  after an accepted answer. The stored record's sourceAddress is the address the answer came from. */
+Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress);
+
+/** Broadcasts a read (command 2) for the device with `mac`; only an answer carrying that MAC counts.
+ *  On Answered, record 0 of the table is the device's record. */
+Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac);
+
+/** Sends a unicast read (command 2) to `deviceAddress`. On Answered, record 0 of the table is the
+ *  device's record, with the address the answer came from as its sourceAddress. */
+Outcome readByIp(CNetEnv& env, std::uint32_t deviceAddress);
+
+/** Polls the endpoint every `periodMs` from a timer in a local event loop, as the program's windows do:
+ *  ends at the first tick at which answered is set, or at the `ticks`-th tick. Closes the endpoint. */
+void waitForAnswer(CNetEnv& env, int periodMs, int ticks = kWaitTicks);
+} // namespace cli

@@ -1,0 +1,18 @@
+// cormapmp-cli: finds and reads Tessel devices from the command line (see CliTool).
+
+#include "CliTool.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("cormapmp-cli"));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    CliTool tool(out, err, NetworkProfile::real());
+    return tool.run(QCoreApplication::arguments().mid(1));
+}

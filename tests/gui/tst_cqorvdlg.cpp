@@ -1,0 +1,666 @@
+// The search window (Part 2.2), driven offscreen against simulated devices on the loopback profile
+// (device port 52305, this program's own).
+#include "GuiTestSupport.h"
+
+#include "TesselSim.h"
+#include "app/CBindDlg.h"
+#include "app/CMsgDlg.h"
+#include "app/CQorvDlg.h"
+#include "app/Ipv4.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr std::uint16_t kDevicePort = 52305;
+constexpr std::uint32_t kDevice1 = 0x7F000002; // 127.0.0.2
+constexpr std::uint32_t kDevice2 = 0x7F000003;
+constexpr std::uint32_t kDevice3 = 0x7F000004;
+const QString kTitle = QStringLiteral("CormapMP v4.1F (2013/06/04)");
+const QString kNoResponse = QStringLiteral(
+    "No response from the Tessel(s).\r\nPlease check the LAN cable and the setting of the firewall on your PC.");
+
+NetworkProfile testProfile()
+{
+    NetworkProfile profile = NetworkProfile::loopbackProfile();
+    profile.devicePort = kDevicePort;
+    return profile;
+}
+
+/** What the hand-over hooks received. */
+struct HandOver
+{
+    int editorCalls = 0;
+    EnvRecord record;
+    int mode = -1;
+    std::uint32_t remoteAddress = 0;
+    qint64 editorAtMs = -1;
+    int firmwareCalls = 0;
+    int productCode = -1;
+    std::uint32_t targetAddress = 0xFFFFFFFF;
+    QElapsedTimer clock;
+};
+} // namespace
+
+class TestCQorvDlg : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void namesItsControlsAndLoadsTheirTexts_data();
+    void namesItsControlsAndLoadsTheirTexts();
+    void searchByMacListsDevicesSortedAfterTheFullThreeSeconds();
+    void searchByMacWithoutAnswerShowsString166AndDisablesRead();
+    void searchByIpListsTheAddressTheAnswerCameFrom();
+    void searchByIpWithoutAnswerShowsString166AfterThreeSeconds();
+    void refusesATypedAddressThatIsNotOneDevice_data();
+    void refusesATypedAddressThatIsNotOneDevice();
+    void readByMacHandsOverTheRecordAtTheFirstTick();
+    void readByIpHandsOverModeAndRemoteAddress();
+    void readWithoutAnswerShowsString166AndOpensNoEditor();
+    void modeSwitchEmptiesListAndTable();
+    void titleShowsAValidStoredBinding_data();
+    void titleShowsAValidStoredBinding();
+    void searchUsesTheBoundAddress();
+    void bindingMenuIsInAButtonAndTheContextMenu();
+    void bindingDialogOkStoresTheBinding_data();
+    void bindingDialogOkStoresTheBinding();
+    void firmwareGetsProductCodeAndTargetAddress();
+    void firewallWithoutAToolSaysFileNotFound();
+    void firewallStartsTheFirstInstalledTool();
+    void asksBeforeExit_data();
+    void asksBeforeExit();
+
+private:
+    std::unique_ptr<CQorvDlg> makeWindow();
+    void startSim(const QList<SimDevice>& devices);
+    void search();
+    void searchByIp(const QString& address);
+    void clickRow(int row);
+    template <typename T> T* child(const char* name)
+    {
+        T* w = m_window->findChild<T*>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+
+    QTemporaryDir m_profileDir;
+    std::unique_ptr<guitest::Services> m_services;
+    std::unique_ptr<TesselSim> m_sim;
+    std::unique_ptr<CQorvDlg> m_window;
+    AdapterBinding m_binding;
+    HandOver m_handOver;
+};
+
+void TestCQorvDlg::initTestCase()
+{
+    guitest::isolateProfile(m_profileDir);
+}
+
+void TestCQorvDlg::init()
+{
+    m_services = std::make_unique<guitest::Services>(UiLanguage::English, primary_language::kEnglish, testProfile());
+    m_services->profile.settings().clear();
+    m_binding = {};
+    m_handOver = {};
+    m_handOver.clock.start();
+}
+
+void TestCQorvDlg::cleanup()
+{
+    m_window.reset();
+    m_sim.reset();
+    m_services.reset();
+}
+
+std::unique_ptr<CQorvDlg> TestCQorvDlg::makeWindow()
+{
+    SearchHooks hooks;
+    hooks.openEditor = [this](QWidget*, const EnvRecord& record, int mode, std::uint32_t remote) {
+        ++m_handOver.editorCalls;
+        m_handOver.record = record;
+        m_handOver.mode = mode;
+        m_handOver.remoteAddress = remote;
+        m_handOver.editorAtMs = m_handOver.clock.elapsed();
+    };
+    hooks.openFirmware = [this](QWidget*, int productCode, std::uint32_t target) {
+        ++m_handOver.firmwareCalls;
+        m_handOver.productCode = productCode;
+        m_handOver.targetAddress = target;
+    };
+    auto window = std::make_unique<CQorvDlg>(m_services->context(), m_binding, hooks);
+    window->move(40, 40);
+    window->show();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window.get()))
+        qWarning("the search window did not become active");
+    return window;
+}
+
+void TestCQorvDlg::startSim(const QList<SimDevice>& devices)
+{
+    m_sim = std::make_unique<TesselSim>(testProfile());
+    for (const SimDevice& d : devices)
+        m_sim->addDevice(d);
+    QString error;
+    QVERIFY2(m_sim->start(&error), qPrintable(error));
+}
+
+/** Clicks Search in MAC mode and waits for the end of the search. */
+void TestCQorvDlg::search()
+{
+    QTest::mouseClick(child<QPushButton>("searchButton"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->requestInFlight(), 5000);
+}
+
+void TestCQorvDlg::searchByIp(const QString& address)
+{
+    QTest::mouseClick(child<QRadioButton>("ipRadio"), Qt::LeftButton);
+    child<QLineEdit>("ipAddressEdit")->setText(address);
+    QTest::mouseClick(child<QPushButton>("searchButton"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->requestInFlight(), 5000);
+}
+
+void TestCQorvDlg::clickRow(int row)
+{
+    auto* list = child<QListWidget>("resultsList");
+    const QRect rect = list->visualItemRect(list->item(row));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+}
+
+void TestCQorvDlg::namesItsControlsAndLoadsTheirTexts_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QStringList>("labels"); // results, MAC, IP, Search, Read, Firmware, Firewall, Exit
+    QTest::newRow("English") << int(UiLanguage::English)
+                             << QStringList{u"Search Results"_s,   u"MAC Address"_s, u"IP Address"_s,
+                                            u"Search"_s,           u"Read"_s,        u"Change Firmware"_s,
+                                            u"Windows Firewall"_s, u"Exit"_s};
+    QTest::newRow("Korean") << int(UiLanguage::Korean)
+                            << QStringList{u"검색 결과"_s, u"MAC 주소"_s,    u"IP 주소"_s,        u"검색"_s,
+                                           u"읽기"_s,      u"펌웨어 변경"_s, u"Windows 방화벽"_s, u"종료"_s};
+    QTest::newRow("Chinese") << int(UiLanguage::Chinese)
+                             << QStringList{u"搜索结果"_s, u"MAC 地址"_s, u"IP 地址"_s,        u"搜索"_s,
+                                            u"读取"_s,     u"更改固件"_s, u"Windows 防火墙"_s, u"退出"_s};
+}
+
+void TestCQorvDlg::namesItsControlsAndLoadsTheirTexts()
+{
+    QFETCH(int, language);
+    QFETCH(QStringList, labels);
+    m_services = std::make_unique<guitest::Services>(UiLanguage(language), primary_language::kEnglish, testProfile());
+    m_window = makeWindow();
+    QCOMPARE(m_window->windowTitle(), kTitle);
+    QCOMPARE(child<QLabel>("resultsLabel")->text(), labels[0]);
+    QCOMPARE(child<QRadioButton>("macRadio")->text(), labels[1]);
+    QCOMPARE(child<QRadioButton>("ipRadio")->text(), labels[2]);
+    QCOMPARE(child<QPushButton>("searchButton")->text(), labels[3]);
+    QCOMPARE(child<QPushButton>("readButton")->text(), labels[4]);
+    QCOMPARE(child<QPushButton>("firmwareButton")->text(), labels[5]);
+    QCOMPARE(child<QPushButton>("firewallButton")->text(), labels[6]);
+    QCOMPARE(child<QPushButton>("exitButton")->text(), labels[7]);
+    QCOMPARE(child<QPushButton>("searchButton")->property("controlId").toInt(), CQorvDlg::kIdSearchButton);
+    QCOMPARE(child<QListWidget>("resultsList")->property("controlId").toInt(), 1050);
+    QCOMPARE(child<QLineEdit>("ipAddressEdit")->property("controlId").toInt(), 1179);
+    QVERIFY(child<QPushButton>("searchButton")->isDefault());
+    // Initial state: mode 0, Read disabled, the address field disabled, record 0 the default record.
+    QCOMPARE(m_window->mode(), CQorvDlg::kModeMac);
+    QVERIFY(child<QRadioButton>("macRadio")->isChecked());
+    QVERIFY(!child<QPushButton>("readButton")->isEnabled());
+    QVERIFY(!child<QLineEdit>("ipAddressEdit")->isEnabled());
+    QCOMPARE(m_window->endpoint().count(), 0);
+    QCOMPARE(m_window->endpoint().limit(), 256);
+    QVERIFY(m_window->endpoint().record(0) == EnvRecord::defaultRecord());
+    QVERIFY(!m_window->messageWindow().isVisible());
+}
+
+void TestCQorvDlg::searchByMacListsDevicesSortedAfterTheFullThreeSeconds()
+{
+    // Answer order 05, 01, 03: the list must sort them.
+    startSim(
+        {TesselSim::makeDevice(4, kDevice1), TesselSim::makeDevice(0, kDevice2), TesselSim::makeDevice(2, kDevice3)});
+    m_window = makeWindow();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(child<QPushButton>("searchButton"), Qt::LeftButton);
+    QVERIFY(!m_window->isEnabled());
+    QVERIFY(m_window->messageWindow().isVisible());
+    QCOMPARE(m_window->messageWindow().text(), QStringLiteral("Searching for the Tessel(s)…"));
+    QCOMPARE(m_window->endpoint().command(), 1);
+    // The running count appears at the next 300 ms tick.
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->messageWindow().text(),
+                              QStringLiteral("Searching for the Tessel(s)…\r\n3 Tessel(s) found"), 1000);
+    QVERIFY(m_window->requestInFlight());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->requestInFlight(), 5000);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 2850 && elapsed < 4500, qPrintable(QString::number(elapsed)));
+    QVERIFY(m_window->isEnabled());
+    QVERIFY(!m_window->messageWindow().isVisible());
+    QVERIFY(m_window->messageWindow().text().isEmpty());
+
+    auto* list = child<QListWidget>("resultsList");
+    QCOMPARE(list->count(), 3);
+    QCOMPARE(list->item(0)->text(), QStringLiteral("02:7e:55:00:00:01"));
+    QCOMPARE(list->item(1)->text(), QStringLiteral("02:7e:55:00:00:03"));
+    QCOMPARE(list->item(2)->text(), QStringLiteral("02:7e:55:00:00:05"));
+    QCOMPARE(list->currentRow(), 0);
+    QVERIFY(list->item(0)->isSelected());
+    QCOMPARE(m_window->focusWidget(), list); // the list has the window's focus
+    QVERIFY(child<QPushButton>("readButton")->isEnabled());
+    QCOMPARE(m_window->remoteAddress(), 0u); // the program's own selection copies nothing
+    QVERIFY(m_services->messages.shown().isEmpty());
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(QString::fromStdString(m_window->endpoint().record(i).macText()), list->item(i)->text());
+}
+
+void TestCQorvDlg::searchByMacWithoutAnswerShowsString166AndDisablesRead()
+{
+    startSim({TesselSim::makeDevice(0, kDevice1)});
+    m_window = makeWindow();
+    search();
+    QVERIFY(child<QPushButton>("readButton")->isEnabled());
+    m_sim->stop();
+    QElapsedTimer clock;
+    clock.start();
+    search();
+    QVERIFY(clock.elapsed() >= 2850);
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    const ShownMessage shown = m_services->messages.last();
+    QCOMPARE(shown.text, kNoResponse);
+    QCOMPARE(shown.caption, kTitle);
+    QCOMPARE(shown.icon, QMessageBox::Critical);
+    QCOMPARE(shown.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(!child<QPushButton>("readButton")->isEnabled());
+    QCOMPARE(child<QListWidget>("resultsList")->count(), 0);
+    QVERIFY(m_window->isEnabled());
+}
+
+void TestCQorvDlg::searchByIpListsTheAddressTheAnswerCameFrom()
+{
+    SimDevice device = TesselSim::makeDevice(1, kDevice2);
+    device.record.setSourceAddress(0x01020304); // what the device sends there is not what is listed
+    startSim({TesselSim::makeDevice(0, kDevice1), device});
+    m_window = makeWindow();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(child<QRadioButton>("ipRadio"), Qt::LeftButton);
+    QCOMPARE(m_window->mode(), CQorvDlg::kModeIp);
+    QVERIFY(child<QLineEdit>("ipAddressEdit")->isEnabled());
+    child<QLineEdit>("ipAddressEdit")->setText(QStringLiteral("127.0.0.3"));
+    QTest::mouseClick(child<QPushButton>("searchButton"), Qt::LeftButton);
+    QCOMPARE(m_window->endpoint().command(), 2);
+    QCOMPARE(m_window->messageWindow().text(), QStringLiteral("Searching for the Tessel(s)…"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->requestInFlight(), 5000);
+    QVERIFY2(clock.elapsed() < 1000, "a search by IP ends at the first tick after the answer");
+    auto* list = child<QListWidget>("resultsList");
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(list->item(0)->text(), QStringLiteral("127.0.0.3"));
+    QCOMPARE(list->currentRow(), 0);
+    QCOMPARE(m_window->remoteAddress(), kDevice2);
+    QVERIFY(child<QPushButton>("readButton")->isEnabled());
+    QCOMPARE(m_handOver.editorCalls, 0); // a search opens no editor
+    QVERIFY(m_services->messages.shown().isEmpty());
+}
+
+void TestCQorvDlg::searchByIpWithoutAnswerShowsString166AfterThreeSeconds()
+{
+    startSim({TesselSim::makeDevice(0, kDevice1)});
+    m_window = makeWindow();
+    QElapsedTimer clock;
+    clock.start();
+    searchByIp(QStringLiteral("127.0.0.9"));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 2850 && elapsed < 4500, qPrintable(QString::number(elapsed)));
+    QCOMPARE(m_services->messages.last().text, kNoResponse);
+    QCOMPARE(child<QListWidget>("resultsList")->count(), 0);
+}
+
+void TestCQorvDlg::refusesATypedAddressThatIsNotOneDevice_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    const QString notOne = QStringLiteral("%1 is not the address of a single device.\r\nType the unicast IPv4 address "
+                                          "of the Tessel, for example 192.168.0.100.");
+    QTest::newRow("blank") << ""
+                           << QStringLiteral(
+                                  "Type the IPv4 address of the Tessel to search for,\r\nfor example 192.168.0.100.");
+    QTest::newRow("0.0.0.0") << "0.0.0.0" << notOne.arg(QStringLiteral("0.0.0.0"));
+    QTest::newRow("broadcast") << "255.255.255.255" << notOne.arg(QStringLiteral("255.255.255.255"));
+    QTest::newRow("multicast") << "224.0.0.1" << notOne.arg(QStringLiteral("224.0.0.1"));
+    QTest::newRow("reserved") << "240.1.2.3" << notOne.arg(QStringLiteral("240.1.2.3"));
+    QTest::newRow("incomplete") << "192.168." << notOne.arg(QStringLiteral("192.168."));
+    QTest::newRow("octet too big") << "192.168.0.300" << notOne.arg(QStringLiteral("192.168.0.300"));
+}
+
+void TestCQorvDlg::refusesATypedAddressThatIsNotOneDevice()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    startSim({TesselSim::makeDevice(0, kDevice1)});
+    m_window = makeWindow();
+    searchByIp(QStringLiteral("127.0.0.2"));
+    QCOMPARE(child<QListWidget>("resultsList")->count(), 1);
+    QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
+    child<QLineEdit>("ipAddressEdit")->setText(typed);
+    QTest::mouseClick(child<QPushButton>("searchButton"), Qt::LeftButton);
+    QVERIFY(!m_window->requestInFlight());
+    QVERIFY(!m_window->endpoint().isOpen());
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text, message);
+    QCOMPARE(m_services->messages.last().caption, kTitle);
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
+    QCOMPARE(child<QListWidget>("resultsList")->count(), 1); // nothing was started, nothing cleared
+    QTest::qWait(50);
+    QCOMPARE(handled.count(), 0);
+}
+
+void TestCQorvDlg::readByMacHandsOverTheRecordAtTheFirstTick()
+{
+    startSim(
+        {TesselSim::makeDevice(0, kDevice1), TesselSim::makeDevice(1, kDevice2), TesselSim::makeDevice(2, kDevice3)});
+    m_window = makeWindow();
+    search();
+    clickRow(1);
+    const EnvRecord listed = m_window->endpoint().record(1);
+    QCOMPARE(m_window->remoteAddress(), listed.sourceAddress()); // a user's selection copies sourceAddress
+    m_sim->device(1).record.setComment("read after the search");
+
+    const qint64 clickedAt = m_handOver.clock.elapsed();
+    QTest::mouseClick(child<QPushButton>("readButton"), Qt::LeftButton);
+    QCOMPARE(m_window->endpoint().command(), 2);
+    QVERIFY(!m_window->isEnabled());
+    QCOMPARE(m_window->messageWindow().text(),
+             QStringLiteral("Reading the environment variables of the Tessel…\r\nMAC address 02:7e:55:00:00:02"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_handOver.editorCalls, 1, 3000);
+    const qint64 waited = m_handOver.editorAtMs - clickedAt;
+    QVERIFY2(waited >= 150 && waited < 600, qPrintable(QString::number(waited)));
+    QCOMPARE(QString::fromStdString(m_handOver.record.macText()), QStringLiteral("02:7e:55:00:00:02"));
+    QCOMPARE(m_handOver.record.comment(), std::string("read after the search"));
+    QCOMPARE(m_handOver.mode, CQorvDlg::kModeMac);
+    QCOMPARE(m_handOver.remoteAddress, listed.sourceAddress());
+    QVERIFY(m_window->isEnabled());
+    QVERIFY(!m_window->messageWindow().isVisible());
+    auto* list = child<QListWidget>("resultsList");
+    QCOMPARE(list->count(), 3);
+    QCOMPARE(list->item(1)->text(), QStringLiteral("02:7e:55:00:00:02"));
+    QCOMPARE(m_window->endpoint().count(), 3);
+    QVERIFY(m_services->messages.shown().isEmpty());
+}
+
+void TestCQorvDlg::readByIpHandsOverModeAndRemoteAddress()
+{
+    startSim({TesselSim::makeDevice(0, kDevice1), TesselSim::makeDevice(1, kDevice2)});
+    m_window = makeWindow();
+    searchByIp(QStringLiteral("127.0.0.3"));
+    QTest::mouseClick(child<QPushButton>("readButton"), Qt::LeftButton);
+    QCOMPARE(m_window->messageWindow().text(),
+             QStringLiteral("Reading the environment variables of the Tessel…\r\nIP address 127.0.0.3"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_handOver.editorCalls, 1, 3000);
+    QCOMPARE(m_handOver.mode, CQorvDlg::kModeIp);
+    QCOMPARE(m_handOver.remoteAddress, kDevice2);
+    QCOMPARE(m_handOver.record.ipAddress(), kDevice2);
+    QCOMPARE(m_window->endpoint().record(0).sourceAddress(), kDevice2);
+    QCOMPARE(child<QListWidget>("resultsList")->count(), 1);
+}
+
+void TestCQorvDlg::readWithoutAnswerShowsString166AndOpensNoEditor()
+{
+    startSim({TesselSim::makeDevice(0, kDevice1)});
+    m_window = makeWindow();
+    searchByIp(QStringLiteral("127.0.0.2"));
+    SimFaults faults;
+    faults.dropShare = 1.0;
+    m_sim->setFaults(faults);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(child<QPushButton>("readButton"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->requestInFlight(), 4000);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 1850 && elapsed < 3500, qPrintable(QString::number(elapsed)));
+    QCOMPARE(m_handOver.editorCalls, 0);
+    QCOMPARE(m_services->messages.last().text, kNoResponse);
+    QCOMPARE(child<QListWidget>("resultsList")->count(), 1); // the list still holds the device
+    QVERIFY(child<QPushButton>("readButton")->isEnabled());
+}
+
+void TestCQorvDlg::modeSwitchEmptiesListAndTable()
+{
+    startSim({TesselSim::makeDevice(0, kDevice1)});
+    m_window = makeWindow();
+    searchByIp(QStringLiteral("127.0.0.2"));
+    QCOMPARE(m_window->endpoint().count(), 1);
+    QTest::mouseClick(child<QRadioButton>("macRadio"), Qt::LeftButton);
+    QCOMPARE(m_window->mode(), CQorvDlg::kModeMac);
+    QCOMPARE(child<QListWidget>("resultsList")->count(), 0);
+    QCOMPARE(m_window->endpoint().count(), 0);
+    QCOMPARE(m_window->endpoint().limit(), 256);
+    QVERIFY(m_window->endpoint().record(0) == EnvRecord::defaultRecord());
+    QVERIFY(!child<QLineEdit>("ipAddressEdit")->isEnabled());
+    QVERIFY(child<QPushButton>("readButton")->isEnabled()); // Read keeps its state
+    QTest::mouseClick(child<QRadioButton>("ipRadio"), Qt::LeftButton);
+    QCOMPARE(m_window->mode(), CQorvDlg::kModeIp);
+    QVERIFY(child<QLineEdit>("ipAddressEdit")->isEnabled());
+    // Clicking the radio already chosen resets as well.
+    searchByIp(QStringLiteral("127.0.0.2"));
+    QCOMPARE(child<QListWidget>("resultsList")->count(), 1);
+    QTest::mouseClick(child<QRadioButton>("ipRadio"), Qt::LeftButton);
+    QCOMPARE(child<QListWidget>("resultsList")->count(), 0);
+    QCOMPARE(m_window->endpoint().count(), 0);
+}
+
+void TestCQorvDlg::titleShowsAValidStoredBinding_data()
+{
+    QTest::addColumn<QString>("storedAdapter");
+    QTest::addColumn<uint>("storedAddress");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("bound");
+    QTest::newRow("no binding") << "" << 0u << kTitle << false;
+    QTest::newRow("valid binding") << "eth0" << 0xC0A8000Au
+                                   << kTitle + QStringLiteral(" [192.168.0.10-eth0 — Ethernet]") << true;
+    QTest::newRow("adapter missing") << "usb9" << 0xC0A8000Au << kTitle << false;
+    QTest::newRow("address no longer on the adapter") << "eth0" << 0xC0A80063u << kTitle << false;
+}
+
+void TestCQorvDlg::titleShowsAValidStoredBinding()
+{
+    QFETCH(QString, storedAdapter);
+    QFETCH(uint, storedAddress);
+    QFETCH(QString, title);
+    QFETCH(bool, bound);
+    m_services->adapters.setAdapters({guitest::adapter(QStringLiteral("eth0"), QStringLiteral("eth0 — Ethernet"),
+                                                       {QStringLiteral("192.168.0.10")})});
+    m_services->profile.setBinding(storedAdapter, storedAddress);
+    const QVariant storedIp = m_services->profile.settings().value(QStringLiteral("BINDING/IP"));
+    m_window = makeWindow();
+    QCOMPARE(m_window->windowTitle(), title);
+    QCOMPARE(m_binding.isBound(), bound);
+    QCOMPARE(m_binding.adapterName, bound ? storedAdapter : QString());
+    QCOMPARE(m_binding.address, bound ? storedAddress : 0u);
+    // An invalid binding is dropped for this run only: the profile keeps its values.
+    QCOMPARE(m_services->profile.bindingAdapter(), storedAdapter);
+    QCOMPARE(m_services->profile.settings().value(QStringLiteral("BINDING/IP")), storedIp);
+    QVERIFY(m_services->messages.shown().isEmpty());
+}
+
+void TestCQorvDlg::searchUsesTheBoundAddress()
+{
+    // 192.0.2.1 (TEST-NET-1) is on no adapter of this machine: a socket bound to it cannot open.
+    m_services->adapters.setAdapters(
+        {guitest::adapter(QStringLiteral("doc0"), QStringLiteral("doc0 — Ethernet"), {QStringLiteral("192.0.2.1")})});
+    m_services->profile.setBinding(QStringLiteral("doc0"), 0xC0000201);
+    m_window = makeWindow();
+    QCOMPARE(m_binding.address, 0xC0000201u);
+    QTest::mouseClick(child<QPushButton>("searchButton"), Qt::LeftButton);
+    QVERIFY(!m_window->requestInFlight());
+    QVERIFY(m_window->isEnabled());
+    QVERIFY(!m_window->messageWindow().isVisible());
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text, QStringLiteral("SOCK_DGRAM: can't open socket"));
+    QCOMPARE(m_services->messages.last().caption, QStringLiteral("CormapMP"));
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
+}
+
+void TestCQorvDlg::bindingMenuIsInAButtonAndTheContextMenu()
+{
+    m_window = makeWindow();
+    QAction* action = m_window->bindingAction();
+    QVERIFY(action);
+    QCOMPARE(action->text(), QStringLiteral("Select binding IP"));
+    QCOMPARE(action->data().toInt(), CQorvDlg::kIdBindingCommand);
+    auto* button = child<QToolButton>("bindingMenuButton");
+    QVERIFY(button->isVisible());
+    QVERIFY(button->menu());
+    QVERIFY(button->menu()->actions().contains(action));
+    QCOMPARE(button->popupMode(), QToolButton::InstantPopup);
+    QVERIFY(!button->toolTip().isEmpty());
+    QCOMPARE(m_window->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QVERIFY(m_window->actions().contains(action));
+}
+
+void TestCQorvDlg::bindingDialogOkStoresTheBinding_data()
+{
+    QTest::addColumn<bool>("tick");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("storedAdapter");
+    QTest::addColumn<qlonglong>("storedIp");
+    QTest::newRow("unticked: unbound") << false << kTitle << QString() << 0LL;
+    QTest::newRow("ticked: bound") << true << kTitle + QStringLiteral(" [10.0.0.7-eth1 — Ethernet]")
+                                   << QStringLiteral("eth1") << qlonglong(10 + 16777216LL * 7);
+}
+
+void TestCQorvDlg::bindingDialogOkStoresTheBinding()
+{
+    QFETCH(bool, tick);
+    QFETCH(QString, title);
+    QFETCH(QString, storedAdapter);
+    QFETCH(qlonglong, storedIp);
+    m_services->adapters.setAdapters(
+        {guitest::adapter(QStringLiteral("eth0"), QStringLiteral("eth0 — Ethernet"), {QStringLiteral("192.168.0.10")}),
+         guitest::adapter(QStringLiteral("eth1"), QStringLiteral("eth1 — Ethernet"),
+                          {QStringLiteral("10.0.0.5"), QStringLiteral("10.0.0.7")})});
+    m_services->profile.setBinding(QStringLiteral("eth0"), 0xC0A8000A);
+    m_window = makeWindow();
+    QCOMPARE(m_window->windowTitle(), kTitle + QStringLiteral(" [192.168.0.10-eth0 — Ethernet]"));
+
+    bool presetSeen = false;
+    const auto watch = guitest::whenShown<CBindDlg>([&](CBindDlg* dialog) {
+        auto* use = dialog->findChild<QCheckBox*>(QStringLiteral("useCheckBox"));
+        auto* adapters = dialog->findChild<QListWidget*>(QStringLiteral("adapterList"));
+        auto* addresses = dialog->findChild<QListWidget*>(QStringLiteral("addressList"));
+        presetSeen = use->isChecked() && adapters->currentRow() == 0 && addresses->currentRow() == 0;
+        if (tick) {
+            adapters->setCurrentRow(1);
+            addresses->setCurrentRow(1);
+        } else {
+            guitest::clickCheckBox(use);
+        }
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    });
+    m_window->bindingAction()->trigger();
+    QVERIFY(presetSeen);
+    QCOMPARE(m_window->windowTitle(), title);
+    QCOMPARE(m_binding.adapterName, storedAdapter);
+    QCOMPARE(m_services->profile.bindingAdapter(), storedAdapter);
+    QCOMPARE(m_services->profile.settings().value(QStringLiteral("BINDING/IP")).toLongLong(), storedIp);
+}
+
+void TestCQorvDlg::firmwareGetsProductCodeAndTargetAddress()
+{
+    startSim({TesselSim::makeDevice(0, kDevice1), TesselSim::makeDevice(1, kDevice2)});
+    m_window = makeWindow();
+    QTest::mouseClick(child<QPushButton>("firmwareButton"), Qt::LeftButton);
+    QCOMPARE(m_handOver.firmwareCalls, 1);
+    QCOMPARE(m_handOver.productCode, 0); // nothing selected
+    QCOMPARE(m_handOver.targetAddress, 0u);
+    searchByIp(QStringLiteral("127.0.0.3"));
+    QTest::mouseClick(child<QPushButton>("firmwareButton"), Qt::LeftButton);
+    QCOMPARE(m_handOver.firmwareCalls, 2);
+    const EnvRecord& record = m_window->endpoint().record(0);
+    QCOMPARE(m_handOver.productCode, record.productId() >> 3);
+    QVERIFY(m_handOver.productCode != 0);
+    QCOMPARE(m_handOver.targetAddress, kDevice2);
+}
+
+void TestCQorvDlg::firewallWithoutAToolSaysFileNotFound()
+{
+    m_window = makeWindow();
+    QTest::mouseClick(child<QPushButton>("firewallButton"), Qt::LeftButton);
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text, QStringLiteral("The specified file was not found."));
+    QCOMPARE(m_services->messages.last().caption, QStringLiteral("CormapMP"));
+    QCOMPARE(m_services->messages.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+void TestCQorvDlg::firewallStartsTheFirstInstalledTool()
+{
+    QStringList started;
+    FirewallLauncher firewall(
+        FirewallLauncher::desktopTools(),
+        [](const QString& program) {
+            return program == QStringLiteral("gufw") || program == QStringLiteral("kcmshell5")
+                       ? QStringLiteral("/usr/bin/") + program
+                       : QString();
+        },
+        [&](const QString& path, const QStringList& arguments) {
+            started << path + u' ' + arguments.join(u' ');
+            return true;
+        });
+    guitest::Services& s = *m_services;
+    const AppContext context{s.strings, s.messages, s.files, s.adapters, s.profile, firewall, s.network, s.language};
+    CQorvDlg window(context, m_binding);
+    window.show();
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("firewallButton")), Qt::LeftButton);
+    QCOMPARE(started, QStringList{u"/usr/bin/gufw "_s});
+    QVERIFY(s.messages.shown().isEmpty());
+}
+
+void TestCQorvDlg::asksBeforeExit_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("answer");
+    for (const char* how : {"exit button", "escape key", "close box"}) {
+        QTest::addRow("%s, Yes", how) << QString::fromLatin1(how) << int(QMessageBox::Yes);
+        QTest::addRow("%s, No", how) << QString::fromLatin1(how) << int(QMessageBox::No);
+    }
+}
+
+void TestCQorvDlg::asksBeforeExit()
+{
+    QFETCH(QString, how);
+    QFETCH(int, answer);
+    m_window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_services->messages.setNextAnswer(QMessageBox::StandardButton(answer));
+    if (how == QStringLiteral("exit button"))
+        QTest::mouseClick(child<QPushButton>("exitButton"), Qt::LeftButton);
+    else if (how == QStringLiteral("escape key"))
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+    else
+        m_window->close();
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    const ShownMessage shown = m_services->messages.last();
+    QCOMPARE(shown.text, QStringLiteral("Are you sure to exit the program?"));
+    QCOMPARE(shown.caption, kTitle);
+    QCOMPARE(shown.buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(m_window->isVisible(), answer == QMessageBox::No);
+}
+
+QTEST_MAIN(TestCQorvDlg)
+#include "tst_cqorvdlg.moc"

@@ -1,0 +1,91 @@
+// The simulator's state file: SimStateFile.
+
+#include "SimStateFile.h"
+#include "TesselSim.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestSimStateFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void recordsSurviveTheJsonDocument();
+    void missingFileHoldsNoRecords();
+    void damagedDocumentIsRefused_data();
+    void damagedDocumentIsRefused();
+    void savedFileLoadsBack();
+    void unwritablePathIsReported();
+};
+
+namespace {
+std::vector<EnvRecord> someRecords()
+{
+    SimDevice a = TesselSim::makeDevice(0, 0x7F000002);
+    a.setPassword("pw");
+    a.record.raw()[511] = 0xEE; // bytes nobody interprets survive as well
+    return {a.record, TesselSim::makeDevice(1, 0x7F000003).record};
+}
+} // namespace
+
+void TestSimStateFile::recordsSurviveTheJsonDocument()
+{
+    const std::vector<EnvRecord> records = someRecords();
+    const QByteArray json = sim::stateToJson(records);
+    QVERIFY(json.contains("02:7e:55:00:00:01"));
+    QString error;
+    const std::optional<std::vector<EnvRecord>> back = sim::stateFromJson(json, &error);
+    QVERIFY2(back, qPrintable(error));
+    QVERIFY(*back == records);
+}
+
+void TestSimStateFile::missingFileHoldsNoRecords()
+{
+    QTemporaryDir dir;
+    QString error;
+    const auto records = sim::loadState(dir.filePath(QStringLiteral("none.json")), &error);
+    QVERIFY(records);
+    QVERIFY(records->empty());
+}
+
+void TestSimStateFile::damagedDocumentIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::newRow("not JSON") << QByteArray("{devices");
+    QTest::newRow("other format") << QByteArray(R"({"format": 2, "devices": []})");
+    QTest::newRow("no devices") << QByteArray(R"({"format": 1})");
+    QTest::newRow("short record") << QByteArray(R"({"format": 1, "devices": [{"record": "00ff"}]})");
+    QTest::newRow("not hex") << QByteArray(R"({"format": 1, "devices": [{"record": "zz"}]})");
+}
+
+void TestSimStateFile::damagedDocumentIsRefused()
+{
+    QFETCH(QByteArray, json);
+    QString error;
+    QVERIFY(!sim::stateFromJson(json, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestSimStateFile::savedFileLoadsBack()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    QString error;
+    QVERIFY2(sim::saveState(path, someRecords(), &error), qPrintable(error));
+    QVERIFY2(sim::saveState(path, someRecords(), &error), qPrintable(error)); // over an existing file
+    const auto records = sim::loadState(path, &error);
+    QVERIFY2(records, qPrintable(error));
+    QVERIFY(*records == someRecords());
+}
+
+void TestSimStateFile::unwritablePathIsReported()
+{
+    QString error;
+    QVERIFY(!sim::saveState(QStringLiteral("/nonexistent-dir/state.json"), someRecords(), &error));
+    QVERIFY(error.contains(QStringLiteral("/nonexistent-dir/state.json")));
+}
+
+QTEST_GUILESS_MAIN(TestSimStateFile)
+#include "tst_simstatefile.moc"

@@ -1,0 +1,225 @@
+// cormap-gallery: pictures of the application shell's dialogs in every language, for review.
+#include "Gallery.h"
+
+#include "TesselSim.h"
+#include "app/AdapterSource.h"
+#include "app/AppContext.h"
+#include "app/CAgreementDlg.h"
+#include "app/CBindDlg.h"
+#include "app/CMsgDlg.h"
+#include "app/CQorvDlg.h"
+#include "app/FileService.h"
+#include "app/FirewallLauncher.h"
+#include "app/MessageService.h"
+#include "app/StringTable.h"
+#include "app/UserProfile.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QToolButton>
+#include <QTranslator>
+
+#include <functional>
+
+namespace {
+constexpr std::uint16_t kGalleryDevicePort = 52399;
+
+struct Language
+{
+    UiLanguage table;
+    std::uint8_t system;
+    const char* suffix;
+    const char* locale; // the system locale the pictures pretend
+};
+constexpr Language kLanguages[] = {
+    {UiLanguage::English, primary_language::kEnglish, "en", "en_US"},
+    {UiLanguage::Korean, primary_language::kKorean, "ko", "ko_KR"},
+    {UiLanguage::Chinese, primary_language::kChinese, "zh", "zh_CN"},
+};
+
+QList<AdapterInfo> galleryAdapters()
+{
+    return {
+        {QStringLiteral("lo"), QStringLiteral("lo — Loopback"), {QStringLiteral("127.0.0.1")}},
+        {QStringLiteral("eth0"), QStringLiteral("eth0 — Ethernet 02:fc:00:00:00:01"), {QStringLiteral("192.168.0.10")}},
+        {QStringLiteral("wlan0"),
+         QStringLiteral("wlan0 — Wi-Fi 02:fc:00:00:00:02"),
+         {QStringLiteral("10.0.0.23"), QStringLiteral("10.0.0.24"), QStringLiteral("172.16.5.1")}},
+        {QStringLiteral("docker0"), QStringLiteral("docker0 — Virtual 02:42:ac:11:00:01"), {QStringLiteral("0.0.0.0")}},
+    };
+}
+
+void waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+void waitFor(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
+
+/** Everything one language's pictures need. */
+class Scene
+{
+public:
+    Scene(const Language& language, const QString& profileDir)
+        : m_language(language), m_strings(language.table),
+          m_profile(std::make_unique<QSettings>(profileDir + QStringLiteral("/profile-") +
+                                                    QString::fromLatin1(language.suffix) + QStringLiteral(".ini"),
+                                                QSettings::IniFormat)),
+          m_adapters(galleryAdapters()), m_firewall(QList<FirewallLauncher::Tool>{})
+    {
+        m_messages.setInteractive(false);
+        m_profile.settings().clear();
+    }
+
+    AppContext context()
+    {
+        NetworkProfile network = NetworkProfile::loopbackProfile();
+        network.devicePort = kGalleryDevicePort;
+        return AppContext{m_strings, m_messages, m_files, m_adapters,
+                          m_profile, m_firewall, network, m_language.system};
+    }
+    QString name(const char* what) const
+    {
+        return QString::fromLatin1(what) + u'-' + QString::fromLatin1(m_language.suffix);
+    }
+    QString text(int id) const { return m_strings.text(id); }
+    UserProfile& profile() { return m_profile; }
+
+private:
+    Language m_language;
+    StringTable m_strings;
+    MessageService m_messages;
+    FileService m_files;
+    UserProfile m_profile;
+    FixedAdapterSource m_adapters;
+    FirewallLauncher m_firewall;
+};
+
+void shootDisclaimer(Gallery& gallery, Scene& scene)
+{
+    CAgreementDlg dialog(scene.context());
+    gallery.shoot(&dialog, scene.name("disclaimer"));
+    if (scene.name("").endsWith(QStringLiteral("en"))) {
+        dialog.findChild<QComboBox*>(QStringLiteral("languageCombo"))->setCurrentIndex(1);
+        gallery.shoot(&dialog, QStringLiteral("disclaimer-french"));
+    }
+}
+
+void shootBinding(Gallery& gallery, Scene& scene)
+{
+    CBindDlg dialog(scene.context(), QStringLiteral("wlan0"), 0x0A000018); // 10.0.0.24
+    gallery.shoot(&dialog, scene.name("binding"));
+}
+
+void shootMessage(Gallery& gallery, const QString& name, QMessageBox::Icon icon, const QString& caption, QString text,
+                  QMessageBox::StandardButtons buttons)
+{
+    // As MessageService shows it.
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(icon, caption, text, buttons);
+    box.setTextFormat(Qt::PlainText);
+    gallery.shoot(&box, name);
+}
+
+void shootSearchWindow(Gallery& gallery, Scene& scene)
+{
+    AdapterBinding binding;
+    {
+        CQorvDlg empty(scene.context(), binding);
+        gallery.shoot(&empty, scene.name("search-empty"));
+        auto* button = empty.findChild<QToolButton*>(QStringLiteral("bindingMenuButton"));
+        QMenu* menu = button->menu();
+        menu->ensurePolished();
+        menu->adjustSize();
+        const QPoint at = button->mapTo(&empty, QPoint(button->width() - menu->sizeHint().width(), button->height()));
+        gallery.shoot(&empty, scene.name("search-menu"), menu, at);
+    }
+    // With devices, bound to the loopback adapter: the title shows the binding.
+    scene.profile().setBinding(QStringLiteral("lo"), 0x7F000001);
+    CQorvDlg window(scene.context(), binding);
+    window.show();
+    window.findChild<QPushButton*>(QStringLiteral("searchButton"))->click();
+    waitFor(700); // a few ticks: the running count is shown
+    gallery.shoot(&window.messageWindow(), scene.name("progress"));
+    waitUntil([&] { return !window.requestInFlight(); }, 5000);
+    gallery.shoot(&window, scene.name("search-devices"));
+
+    window.findChild<QRadioButton*>(QStringLiteral("ipRadio"))->click();
+    window.findChild<QLineEdit*>(QStringLiteral("ipAddressEdit"))->setText(QStringLiteral("127.0.0.3"));
+    window.findChild<QPushButton*>(QStringLiteral("searchButton"))->click();
+    waitUntil([&] { return !window.requestInFlight(); }, 5000);
+    gallery.shoot(&window, scene.name("search-ip"));
+
+    window.findChild<QListWidget*>(QStringLiteral("resultsList"))->setCurrentRow(0);
+    window.findChild<QPushButton*>(QStringLiteral("readButton"))->click();
+    gallery.shoot(&window.messageWindow(), scene.name("progress-read"));
+    waitUntil([&] { return !window.requestInFlight(); }, 5000);
+    scene.profile().setBinding(QString(), 0);
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Renders the CormapMP dialogs to PNG files."));
+    parser.addHelpOption();
+    const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Output folder."), QStringLiteral("dir"),
+                                       QStringLiteral(CORMAP_SOURCE_DIR "/docs/screenshots"));
+    parser.addOption(outOption);
+    parser.process(app);
+
+    NetworkProfile network = NetworkProfile::loopbackProfile();
+    network.devicePort = kGalleryDevicePort;
+    TesselSim sim(network);
+    sim.addDevices(4);
+    QString error;
+    if (!sim.start(&error)) {
+        QTextStream(stderr) << "cormap-gallery: the simulator did not start: " << error << '\n';
+        return 1;
+    }
+
+    QTemporaryDir profileDir;
+    Gallery gallery{QDir(parser.value(outOption))};
+    for (const Language& language : kLanguages) {
+        // Qt's own texts (Yes, No) in the language, as cormapmp loads them for the system locale.
+        QTranslator qtTranslator;
+        if (qtTranslator.load(QLocale(QString::fromLatin1(language.locale)), QStringLiteral("qtbase"),
+                              QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QApplication::installTranslator(&qtTranslator);
+        Scene scene(language, profileDir.path());
+        shootDisclaimer(gallery, scene);
+        shootBinding(gallery, scene);
+        shootSearchWindow(gallery, scene);
+        const QString title = scene.text(StringTable::kProgramTitle);
+        shootMessage(gallery, scene.name("message-no-response"), QMessageBox::Critical, title, scene.text(166),
+                     QMessageBox::Ok);
+        shootMessage(gallery, scene.name("message-exit"), QMessageBox::Question, title, scene.text(186),
+                     QMessageBox::Yes | QMessageBox::No);
+        shootMessage(gallery, scene.name("message-select-adapter"), QMessageBox::Critical, title,
+                     QStringLiteral("네트워크 어댑터를 선택하세요."), QMessageBox::Ok);
+        QApplication::removeTranslator(&qtTranslator);
+    }
+    QTextStream(stdout) << "cormap-gallery: wrote " << gallery.written().size() << " pictures to "
+                        << parser.value(outOption) << '\n';
+    return 0;
+}
