@@ -1,6 +1,6 @@
 #pragma once
 
-// The status data a device sends behind the frame of a status reply (Part 5.1): a sequence of items,
+// The status data a device sends behind the frame of a status reply: a sequence of items,
 // each type (1 byte), length L of the whole item (1 byte) and L - 2 value bytes; numbers little-endian,
 // addresses first octet first. Pure functions over the item bytes.
 

@@ -7,7 +7,7 @@
 
 /**
  * The adapter list a binding dialog holds, as last queried, and the two operations on a binding that
- * Part 2.5 defines. Addresses are host-order numbers.
+ * binding dialog needs. Addresses are host-order numbers.
  */
 class AdapterCatalog final
 {

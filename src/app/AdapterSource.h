@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-/** One local network adapter as the binding dialog uses it (Part 2.5). */
+/** One local network adapter as the binding dialog uses it. */
 struct AdapterInfo
 {
     /** The system's identifier ("eth0"), the key stored in the profile. */

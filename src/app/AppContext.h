@@ -27,11 +27,11 @@ struct AppContext
     UserProfile& profile;
     FirewallLauncher& firewall;
     NetworkProfile network;
-    /** The primary language of the system (Part 2.1); 0x12 is Korean. */
+    /** The primary language of the system ; 0x12 is Korean. */
     std::uint8_t language = 0;
 };
 
-/** The adapter binding the application object holds (Part 2.1): empty name and 0 when unbound. The
+/** The adapter binding the application object holds: empty name and 0 when unbound. The
  *  address is a host-order number. */
 struct AdapterBinding
 {

@@ -2,7 +2,7 @@
 
 #include <QIcon>
 
-/** The program icon (the spec's resource 128), drawn at every size it is asked for. */
+/** The program icon (resource 128), drawn at every size it is asked for. */
 QIcon programIcon();
 
 /** Three bars in `color`: the menu button users know. */

@@ -32,7 +32,7 @@ CAgreementDlg::CAgreementDlg(const AppContext& context, QWidget* parent) : QDial
     if (isKoreanSystem(m_context.language))
         m_languageCombo->addItem(QStringLiteral("Korean"));
     m_languageCombo->addItem(QStringLiteral("English"));
-    m_languageCombo->addItem(QStringLiteral("Franch")); // the spec's spelling
+    m_languageCombo->addItem(QStringLiteral("Franch")); // spelled as the program always has
     m_okButton->setEnabled(false);
     m_languageCombo->setCurrentIndex(0);
     showDocument();

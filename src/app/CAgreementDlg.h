@@ -10,7 +10,7 @@ class QPushButton;
 class QTextEdit;
 
 /**
- * The first-run disclaimer (Part 2.6): the exemption from liability in Korean (offered on a Korean
+ * The first-run disclaimer: the exemption from liability in Korean (offered on a Korean
  * system only), English or French, a box to accept it and OK, enabled only while the box is ticked.
  * Cancel, Escape and the close box ask before the dialog ends with Cancel. It stores nothing.
  */

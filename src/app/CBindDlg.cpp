@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 
 namespace {
-// The dialog's own texts are fixed (Part 2.5); its two messages are Korean in every language.
+// The dialog's own texts are fixed; its two messages are Korean in every language.
 const QString kTitle = QStringLiteral("Select binding IP");
 const QString kSelectAdapter = QStringLiteral("네트워크 어댑터를 선택하세요.");
 const QString kSelectAddress = QStringLiteral("IP주소를 선택하세요.");

@@ -10,7 +10,7 @@ class QListWidget;
 class QPushButton;
 
 /**
- * The adapter binding dialog (Part 2.5): the user ticks "Use", picks one of the local adapters and one
+ * The adapter binding dialog: the user ticks "Use", picks one of the local adapters and one
  * of its IPv4 addresses. Created per use, preset with the current binding; after OK, useBinding(),
  * adapterName() and address() hold the new binding (empty name and 0 when "Use" is not ticked).
  */

@@ -21,7 +21,7 @@ QString displayed(const QString& text)
     return shown;
 }
 
-/** Dialog units of the platform the spec was written for: a horizontal unit is a quarter of the
+/** Dialog units of the Windows dialog layouts: a horizontal unit is a quarter of the
  *  font's average character width, a vertical unit an eighth of its height. */
 QSize dialogUnitsToPixels(const QFontMetrics& fm, int widthDlu, int heightDlu)
 {

@@ -7,7 +7,7 @@
 class QLabel;
 
 /**
- * The progress message window (dialog 134, Part 2.3): a small modeless window with a title bar and no
+ * The progress message window (dialog 134): a small modeless window with a title bar and no
  * close button that says what the owner is waiting for. The owner creates it once, hidden, and calls
  * ShowProgress, SetProgressText and HideProgress around each request. It is a window of its own,
  * transient for the owner, so that disabling the owner during a request does not grey it out.

@@ -6,7 +6,7 @@
 #include <functional>
 
 /**
- * The application object (Part 2.1). Its start-up checks the socket layer, shows the disclaimer until
+ * The application object. Its start-up checks the socket layer, shows the disclaimer until
  * it has been accepted once ("SETTINGS"/"AGREEMENT"), then runs the search window as the one modal main
  * window; when that closes the program ends. It holds the adapter binding for the windows.
  */

@@ -47,7 +47,7 @@ constexpr int kStrEditorMissing = 903;
 constexpr int kStrFirmwareMissing = 904;
 constexpr int kStrMenu = 905;
 
-// Fixed English texts of the spec.
+// Fixed English texts, the same in every language.
 const QString kSorting = QStringLiteral("Sorting.....");
 const QString kFoundLine = QStringLiteral("\r\n%1 Tessel(s) found");
 const QString kCannotOpenSocket = QStringLiteral("SOCK_DGRAM: can't open socket");

@@ -20,8 +20,8 @@ class QToolButton;
 
 /**
  * Where the search window hands over to the tools of later Parts. Read's completion gives the settings
- * editor (Part 3.2) the reply's record, the mode and the remote address; "Change Firmware" gives the
- * firmware dialog (Part 4.1) the product code and the target address. Addresses are host-order
+ * editor the reply's record, the mode and the remote address; "Change Firmware" gives the
+ * firmware dialog the product code and the target address. Addresses are host-order
  * numbers. An empty hook shows an information note instead.
  */
 struct SearchHooks
@@ -31,7 +31,7 @@ struct SearchHooks
 };
 
 /**
- * The search window, the program's main window (dialog 102, Part 2.2). It finds devices by a broadcast
+ * The search window, the program's main window (dialog 102). It finds devices by a broadcast
  * (mode 0, listed by MAC) or by a unicast read of a typed address (mode 1, listed by the address the
  * answer came from), reads the selected device for the settings editor, opens the firmware dialog and
  * the desktop's firewall settings, and offers the adapter binding in its menu.

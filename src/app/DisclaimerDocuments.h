@@ -2,7 +2,7 @@
 
 #include <span>
 
-/** Indexes of the disclaimer documents (Part 2.6). */
+/** Indexes of the disclaimer documents. */
 constexpr int kDisclaimerKorean = 0;
 constexpr int kDisclaimerEnglish = 1;
 constexpr int kDisclaimerFrench = 2;

@@ -7,8 +7,8 @@
 #include <functional>
 
 /**
- * Opens the desktop's firewall settings, the platform's "control.exe firewall.cpl" (Part 2.2): starts
- * the first installed firewall tool, detached. Reports the outcome as the spec's program-start result:
+ * Opens the desktop's firewall settings, the platform's "control.exe firewall.cpl": starts
+ * the first installed firewall tool, detached. Reports the outcome as a program-start result:
  * 31 and above mean success; 2 "file not found" (no tool installed); 11 a tool that would not start.
  */
 class FirewallLauncher
@@ -39,7 +39,7 @@ public:
 
     /** Starts the first installed tool; the start result as above. */
     virtual int launch();
-    /** The spec's message for a failed start result, empty for success and for ignored results. */
+    /** The message for a failed start result, empty for success and for ignored results. */
     static QString messageFor(int result);
     /** The program last started (full path), for tests. */
     const QString& lastStarted() const { return m_lastStarted; }

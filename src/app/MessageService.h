@@ -11,7 +11,7 @@
 /** One message as it was shown: what a test reads back. */
 struct ShownMessage
 {
-    QString text;    // as the caller gave it (line breaks "\r\n" as in the spec)
+    QString text;    // as the caller gave it (line breaks "\r\n" as the texts have them)
     QString caption; // the message box title
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;

@@ -17,7 +17,7 @@ enum class UiLanguage
     Chinese = 2,
 };
 
-/** Primary language identifiers of the spec (the low byte of a Windows language id). */
+/** Primary language identifiers (the low byte of a Windows language id). */
 namespace primary_language {
 constexpr std::uint8_t kNeutral = 0x00;
 constexpr std::uint8_t kChinese = 0x04;
@@ -25,12 +25,12 @@ constexpr std::uint8_t kEnglish = 0x09;
 constexpr std::uint8_t kFrench = 0x0C;
 constexpr std::uint8_t kKorean = 0x12;
 
-/** The primary language of `locale` as the spec numbers it; kNeutral for languages it never tests. */
+/** The primary language of `locale` as the program numbers it; kNeutral for languages it never tests. */
 std::uint8_t of(const QLocale& locale);
 } // namespace primary_language
 
 /**
- * The program's texts keyed by the spec's string numbers (101..192; 901 and up are texts of this port),
+ * The program's texts keyed by their string numbers (101..192; 901 and up are texts added on this platform),
  * in English, Korean and Chinese. The table is data (resources/strings.tsv, compiled in) so translators
  * never edit C++. A missing translation falls back to English.
  */

@@ -7,9 +7,9 @@
 #include <memory>
 
 /**
- * The per-user profile under the company key VarkonSystems (Part 2.1): "SETTINGS"/"AGREEMENT",
+ * The per-user profile under the company key VarkonSystems: "SETTINGS"/"AGREEMENT",
  * "BINDING"/"ADAPTER" and "BINDING"/"IP", and nothing else. Addresses are handed out as host-order
- * numbers; "IP" keeps the spec's stored form.
+ * numbers; "IP" keeps its established stored form.
  */
 class UserProfile final
 {

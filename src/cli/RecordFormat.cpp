@@ -9,7 +9,7 @@
 #include <array>
 
 namespace cli {
-// Ranges the record layout marks as not interpreted (Part 3.1), including bytes 2-3 of each port block.
+// Ranges the record layout marks as not interpreted, including bytes 2-3 of each port block.
 const std::array<ByteSpan, 10> kUninterpretedSpans = {{
     {6, 11},
     {14, 15},

@@ -1,4 +1,4 @@
-// The adapter binding dialog and the binding operations of Part 2.5, over fixed adapters.
+// The adapter binding dialog and the binding operations, over fixed adapters.
 #include "GuiTestSupport.h"
 
 #include "app/AdapterCatalog.h"

@@ -1,4 +1,4 @@
-// The progress message window: centred over its owner by the spec's integer formula, no close button,
+// The progress message window: centred over its owner by an integer formula, no close button,
 // two lines at most, empty after HideProgress.
 #include "app/CMsgDlg.h"
 

@@ -1,4 +1,4 @@
-// Start-up (Part 2.1): the socket layer, the disclaimer until accepted once ("SETTINGS"/"AGREEMENT"
+// Start-up: the socket layer, the disclaimer until accepted once ("SETTINGS"/"AGREEMENT"
 // 0, 1, anything else) and the search window as the one main window. The profile is redirected into
 // a temporary directory.
 #include "GuiTestSupport.h"

@@ -1,4 +1,4 @@
-// The search window (Part 2.2), driven offscreen against simulated devices on the loopback profile
+// The search window, driven offscreen against simulated devices on the loopback profile
 // (device port 52305, this program's own).
 #include "GuiTestSupport.h"
 

@@ -1,4 +1,4 @@
-// The string table: every id the spec quotes, in English exactly as quoted, with Korean and Chinese
+// The string table: every id the program uses, in English exactly as quoted, with Korean and Chinese
 // translations; the language follows the system locale.
 #include "app/StringTable.h"
 

@@ -10,7 +10,7 @@
 namespace {
 constexpr std::uint32_t kAddress = 0x7F000005;
 
-// The text box of the status window as Part 5.1 fills it: texts, separators and the LAN lines, in order.
+// The text box of the status window as the program fills it: texts, separators and the LAN lines, in order.
 QString textBox(const QByteArray& items)
 {
     QString text;
