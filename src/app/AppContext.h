@@ -27,7 +27,7 @@ struct AppContext
     UserProfile& profile;
     FirewallLauncher& firewall;
     NetworkProfile network;
-    /** The primary language of the system ; 0x12 is Korean. */
+    /** The primary language of the system; 0x12 is Korean. */
     std::uint8_t language = 0;
 };
 
