@@ -1,0 +1,186 @@
+#include "NetnsFixture.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace netns {
+namespace {
+constexpr int kSimStartMs = 10000;
+
+void dieWithParent()
+{
+    // `ip netns exec` replaces itself with the program, so this reaches the simulator: it must not
+    // outlive a test that was killed.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+}
+
+/** Removes the namespaces of earlier runs of a test that were killed before their cleanup. */
+void removeStaleNamespaces(const QString& prefix)
+{
+    const QRegularExpression ours(QStringLiteral("^%1[cd]-(\\d+)\\b").arg(QRegularExpression::escape(prefix)));
+    for (const QString& line : ip({QStringLiteral("netns"), QStringLiteral("list")}).out.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch m = ours.match(line);
+        if (m.hasMatch() && !QFile::exists(QStringLiteral("/proc/") + m.captured(1)))
+            ip({QStringLiteral("netns"), QStringLiteral("delete"), line.section(QLatin1Char(' '), 0, 0)});
+    }
+}
+} // namespace
+
+Run runProgram(const QString& program, const QStringList& args, int timeoutMs)
+{
+    QProcess p;
+    p.start(program, args);
+    Run run;
+    if (!p.waitForStarted(timeoutMs)) {
+        run.err = p.errorString();
+        return run;
+    }
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(kCommandMs);
+        run.err = QStringLiteral("%1 did not end within %2 ms").arg(program).arg(timeoutMs);
+        return run;
+    }
+    run.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.out = QString::fromUtf8(p.readAllStandardOutput());
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    return run;
+}
+
+Run ip(const QStringList& args)
+{
+    return runProgram(QStringLiteral("ip"), args, kCommandMs);
+}
+
+QString unavailableReason()
+{
+    if (::geteuid() != 0)
+        return QStringLiteral("needs root: the test makes its own network namespaces with `ip netns`");
+    const Run probe = ip({QStringLiteral("netns"), QStringLiteral("list")});
+    if (probe.status != 0)
+        return QStringLiteral("`ip netns` is unavailable: %1").arg(probe.err.trimmed());
+    return {};
+}
+
+NamespacePair::NamespacePair(const QString& prefix)
+    : client(prefix + QStringLiteral("c-") + QString::number(getpid()))
+    , devices(prefix + QStringLiteral("d-") + QString::number(getpid()))
+    , m_prefix(prefix)
+{
+    removeStaleNamespaces(prefix);
+}
+
+NamespacePair::~NamespacePair()
+{
+    stopSimulator();
+    for (const QString& ns : {client, devices}) {
+        if (m_made.contains(ns))
+            ip({QStringLiteral("netns"), QStringLiteral("delete"), ns});
+    }
+}
+
+const QStringList& NamespacePair::deviceAddresses()
+{
+    static const QStringList addresses = {QStringLiteral("10.250.0.10"), QStringLiteral("10.250.0.11"),
+                                          QStringLiteral("10.250.0.12")};
+    return addresses;
+}
+
+QString NamespacePair::make()
+{
+    for (const QString& ns : {client, devices}) {
+        const Run run = ip({QStringLiteral("netns"), QStringLiteral("add"), ns});
+        if (run.status != 0)
+            return run.err;
+        m_made << ns;
+    }
+    return {};
+}
+
+QString NamespacePair::configure()
+{
+    QStringList commands = {
+        QStringLiteral("-n {c} link add vcli type veth peer name vdev netns {d}"),
+        QStringLiteral("-n {c} link set lo up"),
+        QStringLiteral("-n {c} addr add 10.250.0.1/24 dev vcli"),
+        QStringLiteral("-n {c} link set vcli up"),
+        QStringLiteral("-n {c} route add default dev vcli"),
+        QStringLiteral("-n {d} link set lo up"),
+        QStringLiteral("-n {d} link set vdev up"),
+    };
+    for (const QString& address : deviceAddresses())
+        commands << QStringLiteral("-n {d} addr add %1/24 dev vdev").arg(address);
+    for (QString command : commands) {
+        command.replace(QStringLiteral("{c}"), client).replace(QStringLiteral("{d}"), devices);
+        const QStringList args = command.split(QLatin1Char(' '));
+        const Run run = ip(args);
+        if (run.status != 0)
+            return QStringLiteral("ip %1: %2").arg(args.join(QLatin1Char(' ')), run.err);
+    }
+    return {};
+}
+
+QString NamespacePair::startSimulator(const QString& simulatorPath)
+{
+    m_sim = std::make_unique<QProcess>();
+    m_sim->setChildProcessModifier(dieWithParent);
+    m_sim->start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), devices, simulatorPath,
+                                        QStringLiteral("--devices"), QString::number(deviceAddresses().size()),
+                                        QStringLiteral("--first-address"), deviceAddresses().constFirst()});
+    // The simulator prints one line per device (MAC and address) once its sockets are open.
+    const QRegularExpression device(QStringLiteral("([0-9a-f]{2}(?::[0-9a-f]{2}){5}).*\\b(10\\.250\\.0\\.\\d+)\\b"));
+    QString printed;
+    QDeadlineTimer deadline(kSimStartMs);
+    while (m_macByAddress.size() < deviceAddresses().size() && !deadline.hasExpired() &&
+           m_sim->state() != QProcess::NotRunning) {
+        m_sim->waitForReadyRead(100);
+        printed += QString::fromUtf8(m_sim->readAllStandardOutput());
+        for (auto it = device.globalMatch(printed); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            m_macByAddress.insert(m.captured(2), m.captured(1));
+        }
+    }
+    if (m_macByAddress.keys() != deviceAddresses()) {
+        return QStringLiteral("tessel-sim did not list its devices; it printed:\n%1\n%2")
+            .arg(printed, QString::fromUtf8(m_sim->readAllStandardError()));
+    }
+    return {};
+}
+
+void NamespacePair::stopSimulator()
+{
+    if (!m_sim)
+        return;
+    m_sim->terminate();
+    if (!m_sim->waitForFinished(kCommandMs))
+        m_sim->kill();
+    m_sim->waitForFinished(kCommandMs);
+    m_sim.reset();
+}
+
+ThreadInNamespace::ThreadInNamespace(const QString& name)
+    : m_home(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
+{
+    const QByteArray path = QFile::encodeName(QStringLiteral("/var/run/netns/") + name);
+    const int target = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (m_home < 0 || target < 0 || ::setns(target, CLONE_NEWNET) != 0)
+        m_error = QStringLiteral("cannot enter network namespace %1: %2").arg(name, qt_error_string(errno));
+    if (target >= 0)
+        ::close(target);
+}
+
+ThreadInNamespace::~ThreadInNamespace()
+{
+    if (m_home >= 0) {
+        ::setns(m_home, CLONE_NEWNET);
+        ::close(m_home);
+    }
+}
+} // namespace netns
