@@ -12,8 +12,7 @@
 #include <cstring>
 #include <new>
 
-namespace
-{
+namespace {
 constexpr std::uint32_t kHighestRandomWord = 32767;
 constexpr std::uint16_t kLowestRandomLocalPort = 1024;
 constexpr std::uint16_t kHighestRandomLocalPort = 32767;
@@ -31,9 +30,7 @@ bool isMulticast(std::uint32_t address)
 } // namespace
 
 CNetEnv::CNetEnv(const NetworkProfile& profile, QObject* parent)
-    : QObject(parent)
-    , m_profile(profile)
-    , m_table(new (std::nothrow) EnvRecord[kTableSize])
+    : QObject(parent), m_profile(profile), m_table(new (std::nothrow) EnvRecord[kTableSize])
 {
 }
 

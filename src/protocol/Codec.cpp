@@ -3,8 +3,7 @@
 #include <QByteArrayView>
 #include <QtGlobal>
 
-namespace
-{
+namespace {
 constexpr std::uint16_t kCrcResidue = 0xF0B8;
 
 // Keyed 16-bit word used by the checksum, the scrambling increment and the password hash.
@@ -99,8 +98,7 @@ bool IsPasswordSet(const std::uint8_t* field8)
     return false;
 }
 
-namespace frame
-{
+namespace frame {
 std::uint32_t readLe32(const std::uint8_t* p)
 {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
@@ -165,8 +163,7 @@ void BuildRequest(Frame& f, std::uint8_t flags, std::uint8_t command, std::uint3
     Seal(f);
 }
 
-namespace
-{
+namespace {
 bool checkHeaderAndBody(Frame& f)
 {
     const std::uint16_t headerSum = KeyedSum16(std::span<const std::uint8_t>(f.data(), kHeaderSumLength));

@@ -12,11 +12,10 @@
 /** The 256-byte key table every Tessel device holds. */
 extern const std::array<std::uint8_t, 256> K;
 
-namespace frame
-{
-constexpr std::size_t kFrameSize = 640;       // every request and reply frame
-constexpr std::size_t kMaxDatagram = 1460;    // the most a receiver reads of one datagram
-constexpr std::size_t kStatusDataSize = 1460; // the endpoint's status data block
+namespace frame {
+constexpr std::size_t kFrameSize = 640;                            // every request and reply frame
+constexpr std::size_t kMaxDatagram = 1460;                         // the most a receiver reads of one datagram
+constexpr std::size_t kStatusDataSize = 1460;                      // the endpoint's status data block
 constexpr std::size_t kMaxStatusItems = kMaxDatagram - kFrameSize; // 820 bytes after a status reply's frame
 
 constexpr std::uint32_t kMagic = 0xD589B1FE; // big-endian on the wire
@@ -91,8 +90,7 @@ void HashPassword(std::uint8_t* field8);
 /** True when any of the 8 bytes of a password field is non-zero. */
 bool IsPasswordSet(const std::uint8_t* field8);
 
-namespace frame
-{
+namespace frame {
 /** Completes a request whose body the caller has filled in an otherwise zeroed frame: header, header
  *  checksum, FCS over the plain frame, then the seed and the scrambled body, in that order. */
 void BuildRequest(Frame& f, std::uint8_t flags, std::uint8_t command, std::uint32_t random1, std::uint32_t random2);

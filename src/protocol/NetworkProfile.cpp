@@ -2,8 +2,7 @@
 
 #include <QRandomGenerator>
 
-namespace
-{
+namespace {
 constexpr std::uint16_t kLoopbackTftpPort = 51069;
 constexpr std::uint16_t kLoopbackShellPort = 51023;
 constexpr std::uint16_t kHighestBroadcastPort = 32767;
@@ -59,9 +58,9 @@ std::optional<QString> NetworkProfile::fromArguments(QStringList& args, NetworkP
     if (args.removeAll(QStringLiteral("--loopback")) > 0)
         out = loopbackProfile();
     QString error;
-    if (!takePort(args, QStringLiteral("--device-port"), out.devicePort, error)
-        || !takePort(args, QStringLiteral("--tftp-port"), out.tftpPort, error)
-        || !takePort(args, QStringLiteral("--shell-port"), out.shellPort, error))
+    if (!takePort(args, QStringLiteral("--device-port"), out.devicePort, error) ||
+        !takePort(args, QStringLiteral("--tftp-port"), out.tftpPort, error) ||
+        !takePort(args, QStringLiteral("--shell-port"), out.shellPort, error))
         return error;
     return std::nullopt;
 }

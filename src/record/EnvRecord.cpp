@@ -10,8 +10,7 @@ using frame::readLe32;
 using frame::writeBe32;
 using frame::writeLe32;
 
-namespace
-{
+namespace {
 // Placeholder identity of a default record: a locally administered MAC and six fixed bytes.
 constexpr std::array<std::uint8_t, 12> kPlaceholderIdentity = {0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                                                0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
@@ -137,7 +136,8 @@ EnvPortBlock EnvRecord::port(int index) const
 void EnvRecord::setPort(int index, const EnvPortBlock& block)
 {
     std::copy(block.raw().begin(), block.raw().end(),
-              m_raw.begin() + static_cast<std::ptrdiff_t>(kOffPorts + static_cast<std::size_t>(index) * EnvPortBlock::kSize));
+              m_raw.begin() +
+                  static_cast<std::ptrdiff_t>(kOffPorts + static_cast<std::size_t>(index) * EnvPortBlock::kSize));
 }
 
 void mergeImportedRecord(EnvRecord& target, const EnvRecord& imported)

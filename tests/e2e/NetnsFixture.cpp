@@ -70,9 +70,8 @@ QString unavailableReason()
 }
 
 NamespacePair::NamespacePair(const QString& prefix)
-    : client(prefix + QStringLiteral("c-") + QString::number(getpid()))
-    , devices(prefix + QStringLiteral("d-") + QString::number(getpid()))
-    , m_prefix(prefix)
+    : client(prefix + QStringLiteral("c-") + QString::number(getpid())),
+      devices(prefix + QStringLiteral("d-") + QString::number(getpid())), m_prefix(prefix)
 {
     removeStaleNamespaces(prefix);
 }

@@ -63,9 +63,9 @@ void TestE2eCli::cleanupTestCase()
 
 Run TestE2eCli::cli(const QStringList& args)
 {
-    return netns::runProgram(QStringLiteral("ip"),
-                      QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_namespaces->client, kCli} + args,
-                      kCliMs);
+    return netns::runProgram(
+        QStringLiteral("ip"),
+        QStringList{QStringLiteral("netns"), QStringLiteral("exec"), m_namespaces->client, kCli} + args, kCliMs);
 }
 
 void TestE2eCli::searchFindsTheThreeDevicesSortedByMac()

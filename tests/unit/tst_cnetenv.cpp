@@ -7,10 +7,9 @@
 #include <QTest>
 #include <QUdpSocket>
 
-namespace
-{
+namespace {
 constexpr std::uint16_t kTestPort = 52005;
-constexpr std::uint32_t kDeviceAddress = 0x7F000009;       // 127.0.0.9, the fake device
+constexpr std::uint32_t kDeviceAddress = 0x7F000009;        // 127.0.0.9, the fake device
 constexpr std::uint32_t kDeviceReportedSource = 0x01020304; // what the device itself puts in sourceAddress
 
 NetworkProfile testProfile()
@@ -152,10 +151,12 @@ private slots:
         const Seed otherMacSameIpAsB{0x1f, b.ip};
 
         QTest::newRow("search appends a new device") << MergeCase{1, false, {a}, b, false, 0, 2, 1, false};
-        QTest::newRow("search ignores a MAC already listed") << MergeCase{1, false, {a, b}, bMoved, false, 0, 2, -1, false};
+        QTest::newRow("search ignores a MAC already listed")
+            << MergeCase{1, false, {a, b}, bMoved, false, 0, 2, -1, false};
         QTest::newRow("unicast read ignores an IP already listed")
             << MergeCase{2, true, {a}, otherMacSameIpAsA, false, 1, 1, -1, false};
-        QTest::newRow("unicast read appends with the sender as source") << MergeCase{2, true, {a}, b, false, 1, 2, 1, true};
+        QTest::newRow("unicast read appends with the sender as source")
+            << MergeCase{2, true, {a}, b, false, 1, 2, 1, true};
         QTest::newRow("multi-IP read matches the target by port address")
             << MergeCase{2, true, {multiAtDevice}, Seed{0x0d, 0x0A000077, true, 0}, false, 1, 1, -1, false};
         QTest::newRow("multi-IP read without a port match appends")
@@ -285,7 +286,8 @@ private slots:
         request[frame::kOffFlags] = frame::kFlagsBroadcastRequest;
         QTest::newRow("one byte short") << good.left(frame::kFrameSize - 1);
         QTest::newRow("prefix of a later reply") << good.left(600);
-        QTest::newRow("longer than a receiver reads") << good + QByteArray(frame::kMaxDatagram - frame::kFrameSize + 1, 'x');
+        QTest::newRow("longer than a receiver reads")
+            << good + QByteArray(frame::kMaxDatagram - frame::kFrameSize + 1, 'x');
         QTest::newRow("header checksum") << badSum;
         QTest::newRow("frame check") << badFcs;
         QTest::newRow("a request, not a reply") << request;

@@ -8,8 +8,7 @@
 #include <numeric>
 #include <vector>
 
-namespace
-{
+namespace {
 std::span<const std::uint8_t> bytesOf(const char* text)
 {
     return {reinterpret_cast<const std::uint8_t*>(text), std::strlen(text)};
@@ -189,7 +188,8 @@ private slots:
         const frame::Frame plain = f;
         frame::BuildRequest(f, frame::kFlagsBroadcastRequest, frame::kRead, 1, 2);
         QCOMPARE(f[frame::kOffFlags], std::uint8_t(0x01));
-        QVERIFY(std::equal(f.begin() + frame::kOffMac, f.begin() + frame::kOffMac + 6, plain.begin() + frame::kOffBody));
+        QVERIFY(
+            std::equal(f.begin() + frame::kOffMac, f.begin() + frame::kOffMac + 6, plain.begin() + frame::kOffBody));
         const std::uint16_t seed = frame::readLe16(f.data() + frame::kOffSeed);
         QCOMPARE(seed, KeyedSum16(std::span(plain).subspan(frame::kOffBody, frame::kBodySize)));
         QVERIFY(frame::AcceptRequest(f));

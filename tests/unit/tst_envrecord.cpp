@@ -4,8 +4,7 @@
 
 #include <algorithm>
 
-namespace
-{
+namespace {
 // A record as a device might send it: every byte set, so that any byte an accessor or a copy
 // loses shows up.
 EnvRecord patternedRecord(std::uint8_t salt)
@@ -155,9 +154,9 @@ private slots:
     {
         QTest::addColumn<uint>("rate");
         QTest::addColumn<int>("index");
-        const std::pair<uint, int> cases[] = {{0, 0},       {899, 0},     {900, 1},     {9600, 4},
-                                              {19200, 6},   {28799, 6},   {28800, 7},   {115200, 9},
-                                              {172799, 9},  {172800, 10}, {230400, 10}, {4000000, 10}};
+        const std::pair<uint, int> cases[] = {{0, 0},      {899, 0},     {900, 1},     {9600, 4},
+                                              {19200, 6},  {28799, 6},   {28800, 7},   {115200, 9},
+                                              {172799, 9}, {172800, 10}, {230400, 10}, {4000000, 10}};
         for (const auto& [rate, index] : cases)
             QTest::addRow("%u", rate) << rate << index;
     }
@@ -203,10 +202,7 @@ private slots:
         QCOMPARE(positionToFlowControl(flowControlToPosition(code)), writtenBack);
     }
 
-    void missingFlowControlSelectionKeepsTheThirdMode()
-    {
-        QCOMPARE(positionToFlowControl(-1), 3);
-    }
+    void missingFlowControlSelectionKeepsTheThirdMode() { QCOMPARE(positionToFlowControl(-1), 3); }
 
     void mergeImportedRecordTakesOnlyTheImportableParts()
     {
@@ -217,12 +213,12 @@ private slots:
 
         const std::uint32_t mask = 0x2 | 0xC | 0x30 | 0x40 | 0x80 | 0x100 | 0x600 | 0x800 | 0x1000 | 0x8000;
         QCOMPARE(merged.flags(), (screen.flags() & ~mask) | (file.flags() & mask));
-        QVERIFY(sameBytes(merged, screen, 0, 16));    // identity and product bytes
-        QVERIFY(sameBytes(merged, file, 20, 12));     // addresses
-        QVERIFY(sameBytes(merged, screen, 32, 56));   // account id, account password, device password
-        QVERIFY(sameBytes(merged, file, 88, 64));     // comment and the 32 bytes after it
-        QVERIFY(sameBytes(merged, screen, 152, 4));   // sourceAddress
-        QVERIFY(sameBytes(merged, file, 156, 352));   // 156..315 and the port area
+        QVERIFY(sameBytes(merged, screen, 0, 16));  // identity and product bytes
+        QVERIFY(sameBytes(merged, file, 20, 12));   // addresses
+        QVERIFY(sameBytes(merged, screen, 32, 56)); // account id, account password, device password
+        QVERIFY(sameBytes(merged, file, 88, 64));   // comment and the 32 bytes after it
+        QVERIFY(sameBytes(merged, screen, 152, 4)); // sourceAddress
+        QVERIFY(sameBytes(merged, file, 156, 352)); // 156..315 and the port area
         QVERIFY(sameBytes(merged, screen, 508, 4));
     }
 
