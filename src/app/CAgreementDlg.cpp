@@ -4,7 +4,7 @@
 #include "DisclaimerDocuments.h"
 #include "MessageService.h"
 #include "RtfReader.h"
-#include "StringTable.h"
+#include "text/StringTable.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 #include "AppIcon.h"
 #include "Ipv4.h"
 #include "MessageService.h"
-#include "StringTable.h"
+#include "text/StringTable.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

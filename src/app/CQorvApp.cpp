@@ -2,7 +2,7 @@
 
 #include "CAgreementDlg.h"
 #include "MessageService.h"
-#include "StringTable.h"
+#include "text/StringTable.h"
 #include "UserProfile.h"
 
 #include <sys/socket.h>

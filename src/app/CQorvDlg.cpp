@@ -7,7 +7,7 @@
 #include "FirewallLauncher.h"
 #include "Ipv4.h"
 #include "MessageService.h"
-#include "StringTable.h"
+#include "text/StringTable.h"
 #include "UserProfile.h"
 
 #include <QAction>

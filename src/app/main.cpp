@@ -4,7 +4,7 @@
 #include "app/FileService.h"
 #include "app/FirewallLauncher.h"
 #include "app/MessageService.h"
-#include "app/StringTable.h"
+#include "text/StringTable.h"
 #include "app/UserProfile.h"
 
 #include <QApplication>
@@ -19,7 +19,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("CormapMP"));
     QApplication::setOrganizationName(QStringLiteral("VarkonSystems"));
 
-    // --loopback, --device-port, --tftp-port, --shell-port choose the network profile (DESIGN.md).
+    // --loopback, --device-port, --tftp-port, --shell-port choose the network profile (real by default, loopback for simulated devices on this machine).
     QStringList arguments = QApplication::arguments().mid(1);
     NetworkProfile network = NetworkProfile::real();
     if (const std::optional<QString> error = NetworkProfile::fromArguments(arguments, network)) {

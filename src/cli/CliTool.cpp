@@ -4,18 +4,19 @@
 #include "DeviceRequests.h"
 #include "RecordFormat.h"
 #include "protocol/CNetEnv.h"
+#include "text/StringTable.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QTextStream>
 
 namespace {
 const QString kProgram = QStringLiteral("cormapmp-cli");
 
-// The program's own messages (string 166 and the endpoint's open failure, Parts 1.2 and 2.2).
-const QString kNoResponse = QStringLiteral("No response from the Tessel(s).\r\n"
-                                           "Please check the LAN cable and the setting of the firewall on your PC.");
+// The program's own messages: string 166 for a missing answer, fixed English texts for the endpoint.
+constexpr int kStrNoResponse = 166;
 const QString kCannotOpen = QStringLiteral("SOCK_DGRAM: can't open socket");
 const QString kNoTable = QStringLiteral("Empty environment pool: out of memory");
 
@@ -268,7 +269,7 @@ int CliTool::failure(cli::Outcome outcome)
 {
     switch (outcome) {
     case cli::Outcome::NoAnswer: {
-        QString text = kNoResponse;
+        QString text = StringTable(StringTable::languageFor(QLocale::system())).text(kStrNoResponse);
         m_err << text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")) << Qt::endl;
         break;
     }

@@ -1,6 +1,6 @@
 // The string table: every id the program uses, in English exactly as quoted, with Korean and Chinese
 // translations; the language follows the system locale.
-#include "app/StringTable.h"
+#include "text/StringTable.h"
 
 #include <QtTest>
 

@@ -11,7 +11,7 @@
 #include "app/FileService.h"
 #include "app/FirewallLauncher.h"
 #include "app/MessageService.h"
-#include "app/StringTable.h"
+#include "text/StringTable.h"
 #include "app/UserProfile.h"
 
 #include <QApplication>
