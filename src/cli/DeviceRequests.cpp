@@ -40,6 +40,17 @@ Outcome judgeByAnswered(const CNetEnv& env)
 {
     return env.answered() && env.count() > 0 ? Outcome::Answered : Outcome::NoAnswer;
 }
+
+/** A unicast read (all-zero body: the device is addressed by its IP alone), the search by IP and the
+ *  read by IP alike; only the tick period differs. */
+Outcome unicastRead(CNetEnv& env, std::uint32_t deviceAddress, int periodMs)
+{
+    if (const auto failure = open(env, Mode::Unicast, deviceAddress, frame::kRead))
+        return *failure;
+    env.SendUnicast(deviceAddress);
+    waitForAnswer(env, periodMs);
+    return judgeByAnswered(env);
+}
 } // namespace
 
 void waitForAnswer(CNetEnv& env, int periodMs, int ticks)
@@ -71,11 +82,7 @@ Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress)
 
 Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress)
 {
-    if (const auto failure = open(env, Mode::Unicast, deviceAddress, frame::kRead))
-        return *failure;
-    env.SendUnicast(deviceAddress);
-    waitForAnswer(env, kSearchTickMs);
-    return judgeByCount(env);
+    return unicastRead(env, deviceAddress, kSearchTickMs);
 }
 
 Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac)
@@ -90,10 +97,6 @@ Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac)
 
 Outcome readByIp(CNetEnv& env, std::uint32_t deviceAddress)
 {
-    if (const auto failure = open(env, Mode::Unicast, deviceAddress, frame::kRead))
-        return *failure;
-    env.SendUnicast(deviceAddress);
-    waitForAnswer(env, kReadTickMs);
-    return judgeByAnswered(env);
+    return unicastRead(env, deviceAddress, kReadTickMs);
 }
 } // namespace cli

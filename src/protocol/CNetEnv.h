@@ -63,7 +63,6 @@ public:
     bool hasTable() const { return m_table != nullptr; }
     EnvRecord& record(int index) { return m_table[index]; }
     const EnvRecord& record(int index) const { return m_table[index]; }
-    EnvRecord* table() { return m_table.get(); }
 
     const std::array<std::uint8_t, frame::kStatusDataSize>& statusData() const { return m_statusData; }
 

@@ -164,6 +164,24 @@ void NamespacePair::stopSimulator()
     m_sim.reset();
 }
 
+Setup setUp(const QString& prefix, const QString& simulatorPath)
+{
+    Setup setup;
+    setup.skipReason = unavailableReason();
+    if (!setup.skipReason.isEmpty())
+        return setup;
+    auto pair = std::make_unique<NamespacePair>(prefix);
+    if (const QString error = pair->make(); !error.isEmpty()) {
+        setup.skipReason = QStringLiteral("cannot make network namespaces: %1").arg(error.trimmed());
+        return setup;
+    }
+    setup.error = pair->configure();
+    if (setup.error.isEmpty())
+        setup.error = pair->startSimulator(simulatorPath);
+    setup.pair = std::move(pair);
+    return setup;
+}
+
 ThreadInNamespace::ThreadInNamespace(const QString& name)
     : m_home(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
 {

@@ -59,6 +59,16 @@ private:
     QMap<QString, QString> m_macByAddress;
 };
 
+/** A namespace pair made, configured and populated with simulated devices, or why not: `skipReason`
+ *  when this machine cannot make namespaces, `error` when a step that should work failed. */
+struct Setup
+{
+    std::unique_ptr<NamespacePair> pair;
+    QString skipReason;
+    QString error;
+};
+Setup setUp(const QString& prefix, const QString& simulatorPath);
+
 /** Moves the calling thread into a namespace made by NamespacePair and back again on destruction, so
  *  that a test's in-process sockets live on the client host. */
 class ThreadInNamespace final

@@ -42,17 +42,11 @@ private:
 
 void TestE2eCli::initTestCase()
 {
-    if (const QString reason = netns::unavailableReason(); !reason.isEmpty())
-        QSKIP(qPrintable(reason));
-    m_namespaces = std::make_unique<netns::NamespacePair>(QStringLiteral("cormap-e2e-cli-"));
-    if (const QString error = m_namespaces->make(); !error.isEmpty()) {
-        m_namespaces.reset();
-        QSKIP(qPrintable(QStringLiteral("cannot make network namespaces: %1").arg(error.trimmed())));
-    }
-    const QString error = m_namespaces->configure();
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    const QString simError = m_namespaces->startSimulator(kSim);
-    QVERIFY2(simError.isEmpty(), qPrintable(simError));
+    netns::Setup setup = netns::setUp(QStringLiteral("cormap-e2e-cli-"), kSim);
+    if (!setup.skipReason.isEmpty())
+        QSKIP(qPrintable(setup.skipReason));
+    m_namespaces = std::move(setup.pair);
+    QVERIFY2(setup.error.isEmpty(), qPrintable(setup.error));
     m_macByAddress = m_namespaces->macByAddress();
 }
 

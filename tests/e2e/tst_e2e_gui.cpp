@@ -54,18 +54,12 @@ private:
 
 void TestE2eGui::initTestCase()
 {
-    if (const QString reason = netns::unavailableReason(); !reason.isEmpty())
-        QSKIP(qPrintable(reason));
+    netns::Setup setup = netns::setUp(QStringLiteral("cormap-e2e-gui-"), kSim);
+    if (!setup.skipReason.isEmpty())
+        QSKIP(qPrintable(setup.skipReason));
+    m_namespaces = std::move(setup.pair);
+    QVERIFY2(setup.error.isEmpty(), qPrintable(setup.error));
     guitest::isolateProfile(m_profileDir);
-    m_namespaces = std::make_unique<netns::NamespacePair>(QStringLiteral("cormap-e2e-gui-"));
-    if (const QString error = m_namespaces->make(); !error.isEmpty()) {
-        m_namespaces.reset();
-        QSKIP(qPrintable(QStringLiteral("cannot make network namespaces: %1").arg(error.trimmed())));
-    }
-    const QString error = m_namespaces->configure();
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    const QString simError = m_namespaces->startSimulator(kSim);
-    QVERIFY2(simError.isEmpty(), qPrintable(simError));
 
     m_inClient = std::make_unique<netns::ThreadInNamespace>(m_namespaces->client);
     QVERIFY2(m_inClient->error().isEmpty(), qPrintable(m_inClient->error()));
