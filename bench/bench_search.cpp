@@ -5,7 +5,7 @@
 // time from the second copy of the request (SendBroadcast returns right after it) to the last reply
 // stored, then min/median/max. Exits 1 if any search found fewer than 256 devices, 2 if it cannot run.
 
-#include "protocol/CNetEnv.h"
+#include "net/CNetEnv.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "AppContext.h"
-#include "protocol/CNetEnv.h"
+#include "net/CNetEnv.h"
 
 #include <QDialog>
 #include <QTimer>

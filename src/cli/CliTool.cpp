@@ -3,7 +3,7 @@
 #include "CliArguments.h"
 #include "DeviceRequests.h"
 #include "RecordFormat.h"
-#include "protocol/CNetEnv.h"
+#include "net/CNetEnv.h"
 #include "text/StringTable.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "DeviceRequests.h"
 
-#include "protocol/CNetEnv.h"
+#include "net/CNetEnv.h"
 
 #include <QEventLoop>
 #include <QTimer>

@@ -4,7 +4,7 @@
 // driven the way the program's windows drive it (open, fill, send twice, wait, close), without fixed
 // sleeps.
 
-#include "protocol/CNetEnv.h"
+#include "net/CNetEnv.h"
 #include "protocol/Codec.h"
 #include "protocol/NetworkProfile.h"
 #include "record/EnvRecord.h"

@@ -1,4 +1,4 @@
-#include "protocol/CNetEnv.h"
+#include "net/CNetEnv.h"
 #include "protocol/SocketOptions.h"
 
 #include <QHostAddress>
