@@ -1,5 +1,7 @@
 #include "CQorvApp.h"
 
+#include "config/CQorv400Dlg.h"
+
 #include "CAgreementDlg.h"
 #include "MessageService.h"
 #include "text/StringTable.h"
@@ -19,6 +21,13 @@ CQorvApp::CQorvApp(const AppContext& context, SearchHooks hooks, SocketLayerChec
 {
     if (!m_socketLayer)
         m_socketLayer = &CQorvApp::socketLayerAvailable;
+    if (!m_hooks.openEditor) {
+        // Read's completion opens the settings editor on the record read, modally, over the search window.
+        m_hooks.openEditor = [this](QWidget* owner, const EnvRecord& record, int mode, std::uint32_t remoteAddress) {
+            CQorv400Dlg editor(m_context, m_binding, record, mode, remoteAddress, owner);
+            editor.exec();
+        };
+    }
 }
 
 bool CQorvApp::socketLayerAvailable()

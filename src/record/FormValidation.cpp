@@ -103,6 +103,8 @@ std::optional<Problem> validate(const FormValues& v)
         return p;
     // The device runs one address per serial port only with a static main address, and an EAPoL
     // account (MD5) does not go with a PPPoE one.
+    if (!v.checkCombinations)
+        return std::nullopt;
     if (v.multiIp == 1 && v.ipv4Type != 0)
         return Problem{Field::Ipv4Type, -1, Rule::MultiIpNeedsStatic, 0, 0, {}};
     if (v.eapol == 1 && v.ipv4Type == 2)

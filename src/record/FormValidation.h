@@ -42,6 +42,9 @@ struct FormValues
     int multiIp = 0;
     int ipv4Type = 0;
     int eapol = 0;
+    /** The settings editor corrects these combinations as they are chosen; a record set field by field
+     *  (the command line) has them checked. */
+    bool checkCombinations = true;
 };
 
 /** Which value failed, by the record accessor's name, and the rule it broke. */

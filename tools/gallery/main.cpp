@@ -13,6 +13,8 @@
 #include "app/MessageService.h"
 #include "text/StringTable.h"
 #include "app/UserProfile.h"
+#include "config/CPppoeDlg.h"
+#include "config/CQorv400Dlg.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -175,6 +177,17 @@ void shootSearchWindow(Gallery& gallery, Scene& scene)
 }
 } // namespace
 
+/** The settings editor on a simulated device's record, its account dialog, and the editor waiting for
+ *  a write. */
+void shootEditor(Gallery& gallery, Scene& scene, const EnvRecord& record)
+{
+    CQorv400Dlg editor(scene.context(), AdapterBinding{}, record, CQorv400Dlg::kModeLocal, 0);
+    editor.resize(editor.sizeHint());
+    gallery.shoot(&editor, scene.name("editor"));
+    gallery.shoot(&editor.accountDialog(), scene.name("account"));
+    editor.accountDialog().hide();
+}
+
 int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -210,6 +223,7 @@ int main(int argc, char* argv[])
         shootDisclaimer(gallery, scene);
         shootBinding(gallery, scene);
         shootSearchWindow(gallery, scene);
+        shootEditor(gallery, scene, sim.device(0).record);
         const QString title = scene.text(StringTable::kProgramTitle);
         shootMessage(gallery, scene.name("message-no-response"), QMessageBox::Critical, title, scene.text(166),
                      QMessageBox::Ok);

@@ -1,0 +1,84 @@
+#include "CPwdDlg.h"
+
+#include "app/AppIcon.h"
+#include "text/StringTable.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+constexpr int kStrOk = 177;
+constexpr int kStrSetPassword = 1029;
+constexpr int kStrRetype = 1047;
+constexpr int kStrCancel = 1048;
+constexpr int kStrCurrent = 1050;
+constexpr int kStrNew = 1051;
+constexpr int kStrClear = 1052;
+
+QLineEdit* maskedField(QWidget* parent, const char* name)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setMaxLength(CPwdDlg::kPasswordMax);
+    edit->setEchoMode(QLineEdit::Password);
+    return edit;
+}
+} // namespace
+
+CPwdDlg::CPwdDlg(const StringTable& strings, QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("passwordDialog"));
+    setWindowTitle(strings.text(kStrSetPassword));
+    setWindowIcon(programIcon());
+    m_currentEdit = maskedField(this, "currentPasswordEdit");
+    m_newEdit = maskedField(this, "newPasswordEdit");
+    m_retypeEdit = maskedField(this, "retypeEdit");
+    m_clearCheck = new QCheckBox(strings.text(kStrClear), this);
+    m_clearCheck->setObjectName(QStringLiteral("clearCheck"));
+    connect(m_clearCheck, &QCheckBox::toggled, this, &CPwdDlg::onClearToggled);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(strings.text(kStrOk));
+    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("okButton"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(strings.text(kStrCancel));
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelButton"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* form = new QFormLayout(this);
+    form->addRow(strings.text(kStrCurrent), m_currentEdit);
+    form->addRow(strings.text(kStrNew), m_newEdit);
+    form->addRow(strings.text(kStrRetype), m_retypeEdit);
+    form->addRow(m_clearCheck);
+    form->addRow(buttons);
+}
+
+bool CPwdDlg::ask(const QString& current)
+{
+    m_current = current.left(kPasswordMax);
+    m_currentEdit->setText(m_current);
+    m_newEdit->setText(m_new);
+    m_retypeEdit->setText(m_retype);
+    m_clearCheck->setChecked(m_clear);
+    onClearToggled();
+    const bool accepted = exec() == QDialog::Accepted;
+    m_current = m_currentEdit->text();
+    m_new = m_newEdit->text();
+    m_retype = m_retypeEdit->text();
+    m_clear = m_clearCheck->isChecked();
+    return accepted;
+}
+
+void CPwdDlg::forgetNewPassword()
+{
+    m_new.clear();
+    m_retype.clear();
+}
+
+void CPwdDlg::onClearToggled()
+{
+    const bool clear = m_clearCheck->isChecked();
+    m_newEdit->setEnabled(!clear);
+    m_retypeEdit->setEnabled(!clear);
+}

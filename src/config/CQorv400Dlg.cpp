@@ -1,0 +1,487 @@
+#include "CQorv400Dlg.h"
+
+#include "CPppoeDlg.h"
+#include "CPwdDlg.h"
+#include "EditorMapping.h"
+#include "app/AdapterCatalog.h"
+#include "app/AppIcon.h"
+#include "app/CMsgDlg.h"
+#include "app/Ipv4.h"
+#include "app/Ipv4AddressEdit.h"
+#include "app/MessageService.h"
+#include "status/CStatDlg.h"
+#include "text/StringTable.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace {
+constexpr int kStrExitQuestion = 186;
+constexpr int kStrNoResponse = 166;
+constexpr int kStrWriting = 167;
+constexpr int kStrReadingStatus = 168;
+constexpr int kStrChangingPassword = 169;
+constexpr int kStrReading = 170;
+constexpr int kStrNotAnAddress = 906;
+constexpr int kStrMultiIpStatic = 960;
+constexpr int kStrPasswordMismatch = 961;
+constexpr int kStrUnknownResponse = 962;
+constexpr int kStrNotInteger = 963;
+constexpr int kStrOutOfRange = 964;
+constexpr int kStrTooLong = 965;
+constexpr int kStrMultiIpNeedsStatic = 966;
+constexpr int kStrMd5ExcludesPppoe = 967;
+constexpr int kStrPppoeId = 1027;
+constexpr int kStrPasswordCheck = 1049;
+constexpr int kStrClearQuestion = 1053;
+constexpr int kStrPasswordEmpty = 1054;
+constexpr int kStrPasswordShort = 1055;
+constexpr int kPasswordMin = 4;
+constexpr int kStrEapolId = 1028;
+
+const QString kCannotOpenSocket = QStringLiteral("SOCK_DGRAM: can't open socket");
+
+// List positions of the Network and Option groups.
+constexpr int kUse = 1;
+constexpr int kMd5 = 1;
+constexpr int kStatic = EnvRecord::kStatic;
+constexpr int kDhcp = EnvRecord::kDhcp;
+constexpr int kPppoe = EnvRecord::kPppoe;
+
+// Which network fields of a port its communication mode uses: local port, peer address, peer port,
+// timeout, event byte (the local address follows Multi IP).
+struct ModeFields
+{
+    bool localPort, peerIp, peerPort, timeout, eventByte;
+};
+constexpr ModeFields kModeFields[] = {
+    {true, false, false, true, false},  // T2S - TCP server
+    {false, false, false, true, false}, // ATC - AT command
+    {false, true, true, true, true},    // COD - TCP client
+    {true, true, true, true, true},     // U2S - UDP
+};
+
+/** The message a new password and its retype are refused with, in the order they are checked; 0 when
+ *  they are accepted. */
+int passwordRefusal(const QString& newPassword, const QString& retype)
+{
+    if (newPassword != retype)
+        return kStrPasswordCheck;
+    if (newPassword.isEmpty())
+        return kStrPasswordEmpty;
+    if (newPassword.size() < kPasswordMin)
+        return kStrPasswordShort;
+    return 0;
+}
+} // namespace
+
+CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& binding, const EnvRecord& record, int mode,
+                         std::uint32_t remoteAddress, QWidget* parent)
+    : QDialog(parent), m_context(context), m_binding(binding), m_mode(mode), m_remoteAddress(remoteAddress),
+      m_endpoint(context.network)
+{
+    setObjectName(QStringLiteral("settingsEditor"));
+    setWindowIcon(programIcon());
+    m_messageWindow =
+        std::make_unique<CMsgDlg>(this, text(StringTable::kProgramTitle),
+                                  QStringList{text(kStrReading) + QStringLiteral("\r\nMAC address 00:00:00:00:00:00"),
+                                              text(kStrWriting) + QStringLiteral("\r\nIP address 255.255.255.255")});
+    m_endpoint.setLimit(kTableLimit);
+    if (m_endpoint.hasTable())
+        m_endpoint.record(0) = record;
+    m_endpoint.setCount(0);
+    buildEditorControls(m_controls, this, context.strings);
+    m_account = new CPppoeDlg(context.strings, context.messages, this);
+    m_status = new CStatDlg(context, this);
+    m_timer.setObjectName(QStringLiteral("timer1"));
+    connect(&m_timer, &QTimer::timeout, this, &CQorv400Dlg::onTick);
+    connectControls();
+    ShowRecord(record);
+    UpdateControlStates();
+    setTitle();
+}
+
+CQorv400Dlg::~CQorv400Dlg()
+{
+    m_timer.stop();
+    m_endpoint.Close();
+}
+
+QString CQorv400Dlg::text(int id) const
+{
+    return m_context.strings.text(id);
+}
+
+void CQorv400Dlg::setTitle()
+{
+    const QString title = text(StringTable::kProgramTitle);
+    if (m_binding.isBound()) {
+        AdapterCatalog catalog(m_context.adapters);
+        if (catalog.ValidateBinding(m_binding.adapterName, m_binding.address)) {
+            setWindowTitle(
+                QStringLiteral("%1 [%2]").arg(title, catalog.BindingLabel(m_binding.adapterName, m_binding.address)));
+            return;
+        }
+    }
+    setWindowTitle(title);
+}
+
+void CQorv400Dlg::connectControls()
+{
+    EditorControls& c = m_controls;
+    connect(c.readButton, &QPushButton::clicked, this, [this] { startRequest(frame::kRead); });
+    connect(c.writeButton, &QPushButton::clicked, this, [this] { startRequest(frame::kWrite); });
+    connect(c.statusButton, &QPushButton::clicked, this, [this] { startRequest(frame::kStatus); });
+    connect(c.passwordButton, &QPushButton::clicked, this, &CQorv400Dlg::onPasswordButton);
+    connect(c.accountButton, &QPushButton::clicked, m_account, &CPppoeDlg::runAccountFlow);
+    connect(c.exitButton, &QPushButton::clicked, this, &CQorv400Dlg::reject);
+    const auto update = [this] {
+        if (!m_loading)
+            UpdateControlStates();
+    };
+    connect(c.multiIp, &QComboBox::currentIndexChanged, this, [this] {
+        if (!m_loading)
+            onMultiIpChanged();
+    });
+    for (QComboBox* list : {c.eapol, c.ipv4Type})
+        connect(list, &QComboBox::currentIndexChanged, this, update);
+    for (const PortControls& port : c.ports) {
+        connect(port.mode, &QComboBox::currentIndexChanged, this, update);
+        for (QLineEdit* number : {port.localPort, port.peerPort, port.timeout, port.eventByte})
+            number->installEventFilter(this);
+    }
+    c.comment->setMaxLength(static_cast<int>(EnvRecord::kCommentSize));
+    c.comment->installEventFilter(this);
+}
+
+void CQorv400Dlg::ShowRecord(const EnvRecord& record)
+{
+    m_loading = true;
+    m_shown = record;
+    m_commentSupported = record.commentSupported();
+    m_remoteSearchSupported = record.remoteSearchSupported();
+    editor::showRecord(m_controls, record);
+    m_account->setAccount(editor::recordText(record.accountId()), editor::recordText(record.accountPassword()));
+    m_controls.password->setText(m_confirmedPassword);
+    m_noPassword = !record.hasPassword();
+    m_loading = false;
+}
+
+EnvRecord CQorv400Dlg::BuildRecord() const
+{
+    EnvRecord record = editor::buildRecord(m_controls, m_shown, m_commentSupported);
+    record.setAccountId(editor::recordBytes(m_account->userName()));
+    record.setAccountPassword(editor::recordBytes(m_account->password()));
+    record.setTypedPassword(editor::recordBytes(m_controls.password->text()));
+    return record;
+}
+
+bool CQorv400Dlg::validateForm()
+{
+    const std::optional<form::Problem> problem = form::validate(editor::formValues(m_controls));
+    if (!problem)
+        return true;
+    QString message;
+    switch (problem->rule) {
+    case form::Rule::NotInteger:
+        message = text(kStrNotInteger);
+        break;
+    case form::Rule::OutOfRange:
+        message = text(kStrOutOfRange).arg(problem->min).arg(problem->max);
+        break;
+    case form::Rule::TooLong:
+        message = text(kStrTooLong).arg(problem->max);
+        break;
+    case form::Rule::NotAnAddress:
+        message = text(kStrNotAnAddress).arg(problem->text);
+        break;
+    case form::Rule::MultiIpNeedsStatic:
+        message = text(kStrMultiIpNeedsStatic);
+        break;
+    case form::Rule::Md5ExcludesPppoe:
+        message = text(kStrMd5ExcludesPppoe);
+        break;
+    }
+    m_validating = true;
+    m_context.messages.show(this, message, text(StringTable::kProgramTitle), QMessageBox::Warning);
+    if (QWidget* control = editor::controlFor(m_controls, *problem)) {
+        control->setFocus(Qt::OtherFocusReason);
+        if (auto* edit = qobject_cast<QLineEdit*>(control))
+            edit->selectAll();
+    }
+    m_validating = false;
+    return false;
+}
+
+void CQorv400Dlg::onMultiIpChanged()
+{
+    if (m_controls.multiIp->currentIndex() == kUse && m_controls.ipv4Type->currentIndex() != kStatic) {
+        m_loading = true;
+        m_controls.ipv4Type->setCurrentIndex(kStatic);
+        m_loading = false;
+        m_context.messages.information(this, text(kStrMultiIpStatic), text(StringTable::kProgramTitle));
+    }
+    UpdateControlStates();
+}
+
+void CQorv400Dlg::UpdateControlStates()
+{
+    validateForm();
+    EditorControls& c = m_controls;
+    m_loading = true;
+    int type = c.ipv4Type->currentIndex();
+    updateNetworkLists(type);
+    const int eapol = c.eapol->currentIndex();
+    c.password->setEnabled(!m_noPassword);
+    c.accountButton->setText(text(eapol == kMd5 ? kStrEapolId : kStrPppoeId));
+    c.accountButton->setEnabled(type == kPppoe || eapol == kMd5);
+    updateAddressFields(type);
+    updatePortRows(c.multiIp->currentIndex() == kUse);
+    c.comment->setEnabled(m_commentSupported);
+    c.remoteSearch->setEnabled(m_remoteSearchSupported);
+    m_loading = false;
+}
+
+void CQorv400Dlg::updateNetworkLists(int& type)
+{
+    EditorControls& c = m_controls;
+    if (c.multiIp->currentIndex() == kUse) {
+        c.ipv4Type->setCurrentIndex(kStatic);
+        c.ipv4Type->setEnabled(false);
+        c.eapol->setEnabled(false);
+    } else {
+        c.eapol->setEnabled(true);
+        const int eapol = c.eapol->currentIndex();
+        if (eapol == 0)
+            c.ipv4Type->setEnabled(true);
+        else if (eapol == kMd5 && c.ipv4Type->currentIndex() == kPppoe)
+            c.ipv4Type->setCurrentIndex(kStatic);
+    }
+    type = c.ipv4Type->currentIndex();
+}
+
+void CQorv400Dlg::updateAddressFields(int type)
+{
+    const EnvRecord& table0 = m_endpoint.record(0);
+    const struct
+    {
+        Ipv4AddressEdit* field;
+        std::uint32_t fromTable;
+    } fields[] = {{m_controls.ipAddress, table0.ipAddress()},
+                  {m_controls.subnetMask, table0.subnetMask()},
+                  {m_controls.gateway, table0.gateway()}};
+    for (const auto& f : fields) {
+        if (type == kStatic) {
+            f.field->setEnabled(true);
+            // An address left at 0.0.0.0 comes back from the device's record.
+            if (f.field->addressOrZero() == 0u)
+                f.field->setAddress(f.fromTable);
+        } else if (type == kDhcp || type == kPppoe) {
+            f.field->setEnabled(false);
+            f.field->clear();
+        } else {
+            f.field->setEnabled(false);
+        }
+    }
+}
+
+void CQorv400Dlg::updatePortRows(bool multiIp)
+{
+    for (PortControls& port : m_controls.ports) {
+        const int mode = port.mode->currentIndex();
+        const bool known = mode >= 0 && mode < static_cast<int>(std::size(kModeFields));
+        const ModeFields fields = known ? kModeFields[mode] : ModeFields{};
+        port.localIp->setEnabled(known && multiIp);
+        port.localPort->setEnabled(fields.localPort);
+        port.peerIp->setEnabled(fields.peerIp);
+        port.peerPort->setEnabled(fields.peerPort);
+        port.timeout->setEnabled(fields.timeout);
+        port.eventByte->setEnabled(fields.eventByte);
+    }
+}
+
+bool CQorv400Dlg::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusOut && !m_validating && !m_loading) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        // A message box or another window taking the focus is not the user leaving the field.
+        const bool left = reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+        if (left && watched == m_controls.comment)
+            onCommentLeft();
+        else if (left)
+            validateForm();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CQorv400Dlg::onCommentLeft()
+{
+    QLineEdit* comment = m_controls.comment;
+    if (comment->text().size() > static_cast<int>(EnvRecord::kCommentSize))
+        comment->setText(comment->text().left(static_cast<int>(EnvRecord::kCommentSize)));
+}
+
+void CQorv400Dlg::keyPressEvent(QKeyEvent* event)
+{
+    // The Enter key never closes the editor nor presses a button.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CQorv400Dlg::reject()
+{
+    if (requestInFlight())
+        return;
+    if (m_context.messages.askYesNo(this, text(kStrExitQuestion), text(StringTable::kProgramTitle),
+                                    QMessageBox::NoIcon))
+        QDialog::reject();
+}
+
+bool CQorv400Dlg::openEndpoint()
+{
+    const bool opened =
+        m_mode == kModeLocal ? m_endpoint.OpenLocal(m_binding.address) : m_endpoint.OpenRemote(m_remoteAddress);
+    if (!opened)
+        m_context.messages.error(this, kCannotOpenSocket, text(StringTable::kProgramTitle));
+    return opened;
+}
+
+void CQorv400Dlg::startRequest(int command)
+{
+    if (requestInFlight() || !m_endpoint.hasTable())
+        return;
+    if (!openEndpoint())
+        return;
+    // Read and Status go out whatever the form holds; a Write is sent only when the form checks out.
+    if (!validateForm() && command == frame::kWrite) {
+        m_endpoint.Close();
+        return;
+    }
+    EnvRecord body = BuildRecord();
+    if (command == frame::kWrite && IsPasswordSet(body.passwordField()))
+        HashPassword(body.passwordField());
+    if (command == frame::kRead)
+        sendFrame(command, kReadTickMs, kStrReading, body);
+    else if (command == frame::kWrite)
+        sendFrame(command, kWriteTickMs, kStrWriting, body);
+    else
+        sendFrame(command, kStatusTickMs, kStrReadingStatus, body);
+}
+
+void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvRecord& body, const QByteArray& extra)
+{
+    // Each request starts from an empty table, so the reply it gets is the one the form reloads from.
+    m_endpoint.setCount(0);
+    m_endpoint.requestFrame().fill(0);
+    std::copy(body.raw().begin(), body.raw().end(), m_endpoint.requestBody());
+    std::copy(extra.begin(), extra.end(), m_endpoint.requestBody() + EnvRecord::kSize);
+    m_endpoint.setCommand(command);
+    QString secondLine;
+    if (m_mode == kModeLocal) {
+        secondLine = QStringLiteral("MAC address ") + ipv4::macText(body.data());
+        m_endpoint.SendBroadcast();
+    } else {
+        secondLine = QStringLiteral("IP address ") + ipv4::dotted(m_remoteAddress);
+        m_endpoint.SendUnicast(m_remoteAddress);
+    }
+    m_messageWindow->ShowProgress();
+    m_messageWindow->SetProgressText(text(textId) + QStringLiteral("\r\n") + secondLine);
+    m_tickCount = 0;
+    m_timer.start(periodMs);
+    setEnabled(false);
+}
+
+void CQorv400Dlg::onTick()
+{
+    ++m_tickCount;
+    if (m_tickCount < kWaitTicks && !m_endpoint.answered())
+        return;
+    m_timer.stop();
+    setEnabled(true);
+    m_messageWindow->HideProgress();
+    m_endpoint.Close();
+    complete(m_endpoint.command());
+}
+
+void CQorv400Dlg::complete(int command)
+{
+    const QString title = text(StringTable::kProgramTitle);
+    m_confirmedPassword.clear();
+    const int result = m_endpoint.replyResult();
+    if (!m_endpoint.answered()) {
+        m_context.messages.error(this, text(kStrNoResponse), title);
+    } else if (command == frame::kWrite || command == frame::kChangePassword) {
+        if (result == 0) {
+            m_confirmedPassword = m_controls.password->text();
+        } else if (result == 2) {
+            m_context.messages.error(this, text(kStrPasswordMismatch), title);
+            if (command == frame::kWrite)
+                m_controls.password->clear();
+        } else {
+            m_context.messages.error(this, text(kStrUnknownResponse), title);
+        }
+    } else if (command == frame::kStatus) {
+        const auto& data = m_endpoint.statusData();
+        std::copy(data.begin(), data.end(), m_status->statusData().begin());
+        m_confirmedPassword = m_controls.password->text();
+        m_status->exec();
+    }
+    reloadFromTable();
+}
+
+void CQorv400Dlg::reloadFromTable()
+{
+    if (m_endpoint.count() == 0)
+        return;
+    ShowRecord(m_endpoint.record(0));
+    UpdateControlStates();
+}
+
+void CQorv400Dlg::onPasswordButton()
+{
+    if (requestInFlight() || !m_endpoint.hasTable())
+        return;
+    const QString title = text(StringTable::kProgramTitle);
+    CPwdDlg dialog(m_context.strings, this);
+    for (;;) {
+        if (!dialog.ask(m_controls.password->text()))
+            return;
+        if (dialog.clearTicked()) {
+            if (m_context.messages.askYesNo(this, text(kStrClearQuestion), title)) {
+                dialog.forgetNewPassword();
+                break;
+            }
+            continue;
+        }
+        const int refusal = passwordRefusal(dialog.newPassword(), dialog.retype());
+        if (refusal == 0)
+            break;
+        m_context.messages.error(this, text(refusal), title);
+    }
+    if (!openEndpoint())
+        return;
+    validateForm();
+    EnvRecord body = BuildRecord();
+    body.setTypedPassword(editor::recordBytes(dialog.currentPassword()));
+    QByteArray newPassword(static_cast<qsizetype>(frame::kPasswordSize), '\0');
+    const QByteArray typed = dialog.newPassword().toLatin1().left(CPwdDlg::kPasswordMax);
+    std::copy(typed.begin(), typed.end(), newPassword.begin());
+    auto* oldField = body.passwordField();
+    auto* newField = reinterpret_cast<std::uint8_t*>(newPassword.data());
+    if (IsPasswordSet(oldField))
+        HashPassword(oldField);
+    if (IsPasswordSet(newField))
+        HashPassword(newField);
+    m_confirmedPassword = m_controls.password->text();
+    sendFrame(frame::kChangePassword, kPasswordTickMs, kStrChangingPassword, body, newPassword);
+    m_controls.password->setText(dialog.newPassword());
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "EditorControls.h"
+#include "app/AppContext.h"
+#include "net/CNetEnv.h"
+
+#include <QDialog>
+#include <QTimer>
+
+#include <memory>
+
+class CMsgDlg;
+class CPppoeDlg;
+class CStatDlg;
+
+/**
+ * The settings editor of one device. It shows the device's record in its controls, keeps the controls
+ * consistent with each other, checks the user's changes and talks to the device through an endpoint of
+ * its own: Read (command 2), Write (command 3), Status (command 5) and the password change (command 4).
+ * Every record it sends starts from the record it showed last, so bytes it does not show return to the
+ * device unchanged.
+ */
+class CQorv400Dlg final : public QDialog
+{
+    Q_OBJECT
+
+public:
+    /** Addressing modes: broadcast requests naming the device by its MAC, or unicast to an address. */
+    static constexpr int kModeLocal = 0;
+    static constexpr int kModeRemote = 1;
+    static constexpr int kTableLimit = 2;
+    static constexpr int kWaitTicks = 10;
+    static constexpr int kReadTickMs = 200;
+    static constexpr int kWriteTickMs = 100;
+    static constexpr int kStatusTickMs = 200;
+    static constexpr int kPasswordTickMs = 200;
+
+    /** `record` goes into record 0 of the editor's table and is shown; `remoteAddress` (host order) is
+     *  used in remote mode; `binding` is the application's adapter binding. */
+    CQorv400Dlg(const AppContext& context, const AdapterBinding& binding, const EnvRecord& record, int mode,
+                std::uint32_t remoteAddress, QWidget* parent = nullptr);
+    ~CQorv400Dlg() override;
+
+    /** Puts a record into the controls and remembers it as the shown record. */
+    void ShowRecord(const EnvRecord& record);
+    /** A record built from the shown record and the controls, the typed password unhashed. */
+    EnvRecord BuildRecord() const;
+    /** Checks the form (showing the first problem), then enables, corrects and refills the controls. */
+    void UpdateControlStates();
+
+    const EditorControls& controls() const { return m_controls; }
+    const EnvRecord& shownRecord() const { return m_shown; }
+    QString confirmedPassword() const { return m_confirmedPassword; }
+    bool requestInFlight() const { return m_timer.isActive(); }
+    const QTimer& requestTimer() const { return m_timer; }
+    CNetEnv& endpoint() { return m_endpoint; }
+    CMsgDlg& messageWindow() { return *m_messageWindow; }
+    CPppoeDlg& accountDialog() { return *m_account; }
+    CStatDlg& statusDialog() { return *m_status; }
+
+    /** Exit, Escape and the close box ask "Are you sure to exit the program?" first. */
+    void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void connectControls();
+    void setTitle();
+    bool validateForm();
+    void onMultiIpChanged();
+    void updateNetworkLists(int& type);
+    void updateAddressFields(int type);
+    void updatePortRows(bool multiIp);
+    void onCommentLeft();
+
+    bool openEndpoint();
+    void startRequest(int command);
+    void sendFrame(int command, int periodMs, int textId, const EnvRecord& body, const QByteArray& extra = {});
+    void onPasswordButton();
+    void onTick();
+    void complete(int command);
+    void reloadFromTable();
+    QString text(int id) const;
+
+    AppContext m_context;
+    AdapterBinding m_binding;
+    EditorControls m_controls;
+    EnvRecord m_shown;
+    int m_mode;
+    std::uint32_t m_remoteAddress;
+    QString m_confirmedPassword;
+    bool m_noPassword = false;
+    bool m_commentSupported = false;
+    bool m_remoteSearchSupported = false;
+    bool m_loading = false;
+    bool m_validating = false;
+    CNetEnv m_endpoint;
+    std::unique_ptr<CMsgDlg> m_messageWindow;
+    CPppoeDlg* m_account = nullptr;
+    CStatDlg* m_status = nullptr;
+    QTimer m_timer;
+    int m_tickCount = 0;
+};
