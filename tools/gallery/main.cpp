@@ -11,10 +11,10 @@
 #include "app/FileService.h"
 #include "app/FirewallLauncher.h"
 #include "app/MessageService.h"
-#include "text/StringTable.h"
 #include "app/UserProfile.h"
 #include "config/CPppoeDlg.h"
 #include "config/CQorv400Dlg.h"
+#include "text/StringTable.h"
 
 #include <QApplication>
 #include <QComboBox>

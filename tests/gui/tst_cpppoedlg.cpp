@@ -1,0 +1,231 @@
+// The account dialog and the account fields of the record, through the settings editor, offscreen
+// against a simulated device on the loopback profile (device port 52407, this program's own).
+#include "GuiTestSupport.h"
+
+#include "TesselSim.h"
+#include "config/CPppoeDlg.h"
+#include "config/CQorv400Dlg.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr std::uint16_t kDevicePort = 52407;
+constexpr std::uint32_t kDeviceAddress = 0x7F000002;
+
+NetworkProfile testProfile()
+{
+    NetworkProfile profile = NetworkProfile::loopbackProfile();
+    profile.devicePort = kDevicePort;
+    return profile;
+}
+
+/** What the user types at one showing of the account dialog; ok false presses Cancel. */
+struct Entry
+{
+    QString id;
+    QString password;
+    QString retype;
+    bool ok = true;
+};
+
+/** Plays one Entry per showing of the account dialog and notes what each showing held (ID, password,
+ *  retype) when it appeared. */
+class AccountScript
+{
+public:
+    explicit AccountScript(QList<Entry> entries) : m_entries(std::move(entries))
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { poll(); });
+        m_timer.start(10);
+    }
+    QList<QStringList> seen;
+
+private:
+    void poll()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<CPppoeDlg*>(w);
+            if (!dialog || !dialog->isVisible() || seen.size() >= m_entries.size())
+                continue;
+            const auto edit = [dialog](const char* name) {
+                return dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
+            };
+            seen << QStringList{edit("userNameEdit")->text(), edit("accountPasswordEdit")->text(),
+                                edit("retypeEdit")->text()};
+            const Entry entry = m_entries.at(seen.size() - 1);
+            edit("userNameEdit")->setText(entry.id);
+            edit("accountPasswordEdit")->setText(entry.password);
+            edit("retypeEdit")->setText(entry.retype);
+            QTest::mouseClick(dialog->findChild<QPushButton*>(entry.ok ? u"okButton"_s : u"cancelButton"_s),
+                              Qt::LeftButton);
+        }
+    }
+    QList<Entry> m_entries;
+    QTimer m_timer;
+};
+} // namespace
+
+class TestCPppoeDlg : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void fieldsHaveTheirLimits();
+    void afterAReadThePasswordIsThereAndRetypeIsEmpty();
+    void fullWidthIdRoundTripsWithoutThePasswordBytes();
+    void caseOnlyMismatchIsRefusedAndCancelKeepsTheEarlierValues();
+    void emptyPasswordAndRetypeAreAcceptedAsTwelveZeroBytes();
+
+private:
+    void start(const EnvRecord& record);
+    void write();
+    void read();
+
+    QTemporaryDir m_profileDir;
+    std::unique_ptr<guitest::Services> m_services;
+    std::unique_ptr<TesselSim> m_sim;
+    std::unique_ptr<CQorv400Dlg> m_editor;
+};
+
+void TestCPppoeDlg::initTestCase()
+{
+    guitest::isolateProfile(m_profileDir);
+}
+
+void TestCPppoeDlg::init()
+{
+    m_services = std::make_unique<guitest::Services>(UiLanguage::English, primary_language::kEnglish, testProfile());
+}
+
+void TestCPppoeDlg::cleanup()
+{
+    m_editor.reset();
+    m_sim.reset();
+    m_services.reset();
+}
+
+void TestCPppoeDlg::start(const EnvRecord& record)
+{
+    m_sim = std::make_unique<TesselSim>(testProfile());
+    SimDevice device = TesselSim::makeDevice(0, kDeviceAddress);
+    device.record = record;
+    m_sim->addDevice(device);
+    QString error;
+    QVERIFY2(m_sim->start(&error), qPrintable(error));
+    m_editor = std::make_unique<CQorv400Dlg>(m_services->context(), AdapterBinding{}, record, CQorv400Dlg::kModeRemote,
+                                             kDeviceAddress);
+    m_editor->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_editor.get()));
+    // PPPoE enables the account button.
+    m_editor->controls().ipv4Type->setCurrentIndex(EnvRecord::kPppoe);
+    QVERIFY(m_editor->controls().accountButton->isEnabled());
+    m_services->messages.clearShown();
+}
+
+void TestCPppoeDlg::write()
+{
+    QTest::mouseClick(m_editor->controls().writeButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_editor->requestInFlight(), 5000);
+    QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
+}
+
+void TestCPppoeDlg::read()
+{
+    QTest::mouseClick(m_editor->controls().readButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_editor->requestInFlight(), 5000);
+}
+
+void TestCPppoeDlg::fieldsHaveTheirLimits()
+{
+    CPppoeDlg dialog(m_services->strings, m_services->messages);
+    QCOMPARE(dialog.windowTitle(), u"Account"_s);
+    const std::pair<const char*, int> limits[] = {{"userNameEdit", 32}, {"accountPasswordEdit", 8}, {"retypeEdit", 8}};
+    for (const auto& [name, limit] : limits) {
+        auto* edit = dialog.findChild<QLineEdit*>(QString::fromLatin1(name));
+        QTest::keyClicks(edit, QString(40, u'x'));
+        QCOMPARE(edit->text().size(), limit);
+    }
+    QCOMPARE(dialog.findChild<QLineEdit*>(u"userNameEdit"_s)->echoMode(), QLineEdit::Normal);
+    QCOMPARE(dialog.findChild<QLineEdit*>(u"accountPasswordEdit"_s)->echoMode(), QLineEdit::Password);
+}
+
+void TestCPppoeDlg::afterAReadThePasswordIsThereAndRetypeIsEmpty()
+{
+    EnvRecord record = TesselSim::makeDevice(0, kDeviceAddress).record;
+    record.setAccountId("dsl-user");
+    record.setAccountPassword("dslpw");
+    start(record);
+    m_editor->accountDialog().setAccount(u"typed"_s, u"typed"_s);
+    read();
+    m_editor->controls().ipv4Type->setCurrentIndex(EnvRecord::kPppoe); // the reload showed the device's type
+    AccountScript script({{u"dsl-user"_s, u"dslpw"_s, QString(), false}});
+    QTest::mouseClick(m_editor->controls().accountButton, Qt::LeftButton);
+    QTRY_COMPARE(script.seen.size(), 1);
+    QCOMPARE(script.seen.first(), (QStringList{u"dsl-user"_s, u"dslpw"_s, QString()}));
+}
+
+void TestCPppoeDlg::fullWidthIdRoundTripsWithoutThePasswordBytes()
+{
+    start(TesselSim::makeDevice(0, kDeviceAddress).record);
+    const QString id = u"abcdefghijklmnopqrstuvwxyz012345"_s; // 32 characters
+    AccountScript script({{id, u"pw12"_s, u"pw12"_s}});
+    QTest::mouseClick(m_editor->controls().accountButton, Qt::LeftButton);
+    QTRY_COMPARE(script.seen.size(), 1);
+    write();
+    const auto& raw = m_sim->device(0).record.raw();
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(raw.data() + 32), 32), id.toLatin1());
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(raw.data() + 64), 12).toHex(),
+             QByteArray("707731320000000000000000"));
+    m_editor->accountDialog().setAccount(QString(), QString());
+    read();
+    QCOMPARE(m_editor->accountDialog().userName(), id);
+    QCOMPARE(m_editor->accountDialog().password(), u"pw12"_s);
+}
+
+void TestCPppoeDlg::caseOnlyMismatchIsRefusedAndCancelKeepsTheEarlierValues()
+{
+    EnvRecord record = TesselSim::makeDevice(0, kDeviceAddress).record;
+    record.setAccountId("before");
+    record.setAccountPassword("old1");
+    start(record);
+    AccountScript script({{u"after"_s, u"Secret"_s, u"secret"_s}, {u"after"_s, u"Secret"_s, u"secret"_s, false}});
+    QTest::mouseClick(m_editor->controls().accountButton, Qt::LeftButton);
+    QTRY_COMPARE(script.seen.size(), 2);
+    QCOMPARE(script.seen.at(1), (QStringList{u"after"_s, u"Secret"_s, u"secret"_s}));
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text, u"Please check your password.[password mismatch]"_s);
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
+    // The refused values never reach the device.
+    QCOMPARE(m_editor->accountDialog().userName(), u"before"_s);
+    QCOMPARE(m_editor->accountDialog().password(), u"old1"_s);
+    m_services->messages.clearShown();
+    write();
+    QCOMPARE(m_sim->device(0).record.accountId(), std::string("before"));
+}
+
+void TestCPppoeDlg::emptyPasswordAndRetypeAreAcceptedAsTwelveZeroBytes()
+{
+    EnvRecord record = TesselSim::makeDevice(0, kDeviceAddress).record;
+    record.setAccountPassword("old1");
+    start(record);
+    AccountScript script({{u"user"_s, QString(), QString()}});
+    QTest::mouseClick(m_editor->controls().accountButton, Qt::LeftButton);
+    QTRY_COMPARE(script.seen.size(), 1);
+    QVERIFY(m_services->messages.shown().isEmpty());
+    write();
+    const auto& raw = m_sim->device(0).record.raw();
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(raw.data() + 64), 12), QByteArray(12, '\0'));
+    QCOMPARE(m_sim->device(0).record.accountId(), std::string("user"));
+}
+
+QTEST_MAIN(TestCPppoeDlg)
+#include "tst_cpppoedlg.moc"
