@@ -1,5 +1,6 @@
 #include "CQorv400Dlg.h"
 
+#include "CEnvManager.h"
 #include "CPppoeDlg.h"
 #include "CPwdDlg.h"
 #include "EditorMapping.h"
@@ -20,6 +21,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 constexpr int kStrExitQuestion = 186;
@@ -46,6 +48,10 @@ constexpr int kPasswordMin = 4;
 constexpr int kStrEapolId = 1028;
 
 const QString kCannotOpenSocket = QStringLiteral("SOCK_DGRAM: can't open socket");
+// The settings-file messages are Korean in every language.
+const QString kFileDamaged = QStringLiteral("파일이 손상되었습니다.");
+const QString kNotSettingsFile = QStringLiteral("CormapMP용 환경변수가 아닙니다.");
+const QString kOtherProduct = QStringLiteral("제품(Tessel) 아이디가 일치하지 않습니다.");
 
 // List positions of the Network and Option groups.
 constexpr int kUse = 1;
@@ -99,6 +105,8 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     buildEditorControls(m_controls, this, context.strings);
     m_account = new CPppoeDlg(context.strings, context.messages, this);
     m_status = new CStatDlg(context, this);
+    m_envManager = new CEnvManager(context.files, this);
+    connect(m_envManager, &CEnvManager::outcome, this, &CQorv400Dlg::onFileOutcome);
     m_timer.setObjectName(QStringLiteral("timer1"));
     connect(&m_timer, &QTimer::timeout, this, &CQorv400Dlg::onTick);
     connectControls();
@@ -141,6 +149,8 @@ void CQorv400Dlg::connectControls()
     connect(c.passwordButton, &QPushButton::clicked, this, &CQorv400Dlg::onPasswordButton);
     connect(c.accountButton, &QPushButton::clicked, m_account, &CPppoeDlg::runAccountFlow);
     connect(c.exitButton, &QPushButton::clicked, this, &CQorv400Dlg::reject);
+    connect(c.exportButton, &QPushButton::clicked, this, &CQorv400Dlg::onExport);
+    connect(c.importButton, &QPushButton::clicked, m_envManager, &CEnvManager::LoadEnvFile);
     const auto update = [this] {
         if (!m_loading)
             UpdateControlStates();
@@ -484,4 +494,57 @@ void CQorv400Dlg::onPasswordButton()
     m_confirmedPassword = m_controls.password->text();
     sendFrame(frame::kChangePassword, kPasswordTickMs, kStrChangingPassword, body, newPassword);
     m_controls.password->setText(dialog.newPassword());
+}
+
+void CQorv400Dlg::onExport()
+{
+    if (requestInFlight() || !validateForm())
+        return;
+    const EnvRecord record = settings_file::exportedRecord(BuildRecord());
+    m_envManager->SaveEnvFile(QByteArray(reinterpret_cast<const char*>(record.data()), EnvRecord::kSize),
+                              settings_file::Product::of(record));
+}
+
+void CQorv400Dlg::onFileOutcome(int code, int detail)
+{
+    const QString title = text(StringTable::kProgramTitle);
+    switch (code) {
+    case settings_file::kCannotOpen:
+        m_context.messages.error(
+            this,
+            QStringLiteral("[%1] %2").arg(detail).arg(QString::fromLocal8Bit(std::strerror(detail)).remove(u'\n')),
+            title);
+        break;
+    case settings_file::kRead:
+        completeImport();
+        break;
+    case settings_file::kDamaged:
+    case settings_file::kDamagedTooShort:
+        m_context.messages.error(this, kFileDamaged, title);
+        break;
+    case settings_file::kNotSettingsFile:
+        m_context.messages.error(this, kNotSettingsFile, title);
+        break;
+    default:
+        break;
+    }
+}
+
+void CQorv400Dlg::completeImport()
+{
+    const QString title = text(StringTable::kProgramTitle);
+    if (m_envManager->recordLength() < static_cast<int>(EnvRecord::kSize)) {
+        m_context.messages.error(this, kFileDamaged, title);
+        return;
+    }
+    const EnvRecord imported(reinterpret_cast<const std::uint8_t*>(m_envManager->record().constData()));
+    if (imported.productCode() != m_shown.productCode()) {
+        m_context.messages.error(this, kOtherProduct, title);
+        return;
+    }
+    // Only the settings come from the file: the device's identity, accounts and password stay.
+    EnvRecord& target = m_endpoint.record(0);
+    mergeImportedRecord(target, imported);
+    ShowRecord(target);
+    UpdateControlStates();
 }

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class CEnvManager;
 class CMsgDlg;
 class CPppoeDlg;
 class CStatDlg;
@@ -57,6 +58,7 @@ public:
     CMsgDlg& messageWindow() { return *m_messageWindow; }
     CPppoeDlg& accountDialog() { return *m_account; }
     CStatDlg& statusDialog() { return *m_status; }
+    CEnvManager& envManager() { return *m_envManager; }
 
     /** Exit, Escape and the close box ask "Are you sure to exit the program?" first. */
     void reject() override;
@@ -79,6 +81,9 @@ private:
     void startRequest(int command);
     void sendFrame(int command, int periodMs, int textId, const EnvRecord& body, const QByteArray& extra = {});
     void onPasswordButton();
+    void onExport();
+    void onFileOutcome(int code, int detail);
+    void completeImport();
     void onTick();
     void complete(int command);
     void reloadFromTable();
@@ -100,6 +105,7 @@ private:
     std::unique_ptr<CMsgDlg> m_messageWindow;
     CPppoeDlg* m_account = nullptr;
     CStatDlg* m_status = nullptr;
+    CEnvManager* m_envManager = nullptr;
     QTimer m_timer;
     int m_tickCount = 0;
 };
