@@ -21,11 +21,13 @@ struct PortPreset
     std::uint32_t peerIp;
     std::uint16_t peerPort;
 };
-// COM1 as a default record has it (AT commands at 19200), the others in the three other modes.
+// COM1 as a default record has it (AT commands at 19200), the others in the three other modes. Every
+// port number is in the range the settings editor accepts (1-65534), also where the mode does not use
+// it, so a simulated device can be written back as it comes.
 constexpr std::array<PortPreset, EnvRecord::kPortCount> kPorts = {{
-    {EnvPortBlock::kAtCommand, 19200, 0, 0, 0},
-    {EnvPortBlock::kTcpServer, 9600, 4002, 0, 0},
-    {EnvPortBlock::kTcpClient, 115200, 0, 0xC0A8000A, 5000}, // 192.168.0.10
+    {EnvPortBlock::kAtCommand, 19200, 4001, 0, 4001},
+    {EnvPortBlock::kTcpServer, 9600, 4002, 0, 4002},
+    {EnvPortBlock::kTcpClient, 115200, 4003, 0xC0A8000A, 5000}, // 192.168.0.10
     {EnvPortBlock::kUdp, 38400, 4004, 0xC0A8000A, 4004},
 }};
 
