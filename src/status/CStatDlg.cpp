@@ -150,6 +150,7 @@ void CStatDlg::decodeReport()
     m_textBox->setTextCursor(caret);
     m_textBox->ensureCursorVisible();
     showFields();
+    m_okButton->setFocus(); // the one thing to do here; Enter closes the report
 }
 
 void CStatDlg::showFields()

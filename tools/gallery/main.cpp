@@ -1,4 +1,4 @@
-// cormap-gallery: pictures of the application shell's dialogs in every language, for review.
+// cormap-gallery: pictures of the program's dialogs in every language, for review.
 #include "Gallery.h"
 
 #include "TesselSim.h"
@@ -11,8 +11,9 @@
 #include "app/FileService.h"
 #include "app/FirewallLauncher.h"
 #include "app/MessageService.h"
-#include "text/StringTable.h"
 #include "app/UserProfile.h"
+#include "status/CStatDlg.h"
+#include "text/StringTable.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -30,6 +31,7 @@
 #include <QToolButton>
 #include <QTranslator>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -173,6 +175,15 @@ void shootSearchWindow(Gallery& gallery, Scene& scene)
     waitUntil([&] { return !window.requestInFlight(); }, 5000);
     scene.profile().setBinding(QString(), 0);
 }
+/** The status report of a simulated device, as the settings editor opens it after a status reply. */
+void shootStatus(Gallery& gallery, Scene& scene, const SimDevice& device)
+{
+    CStatDlg dialog(scene.context());
+    const QByteArray& items = device.statusItems;
+    std::copy_n(items.constData(), std::min<qsizetype>(items.size(), status::kBlockSize), dialog.statusData().begin());
+    dialog.decodeReport();
+    gallery.shoot(&dialog, scene.name("status"));
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -210,6 +221,7 @@ int main(int argc, char* argv[])
         shootDisclaimer(gallery, scene);
         shootBinding(gallery, scene);
         shootSearchWindow(gallery, scene);
+        shootStatus(gallery, scene, sim.device(0));
         const QString title = scene.text(StringTable::kProgramTitle);
         shootMessage(gallery, scene.name("message-no-response"), QMessageBox::Critical, title, scene.text(166),
                      QMessageBox::Ok);
