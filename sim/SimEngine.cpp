@@ -284,8 +284,10 @@ void SimEngine::serve(int index, const frame::Frame& request, const QByteArray& 
         emit m_owner.requestHandled(index, command);
         return;
     }
-    if (command == frame::kStatus && device.liveStatus)
+    if (command == frame::kStatus && device.liveStatus) {
         sim::refreshStatusItems(device.statusItems, device.record, uptime(slot));
+        sim::advanceSerialCounters(device.statusItems);
+    }
     const sim::Answer answer = sim::answerRequest(device, request, m_faults);
     slot.memory.remember(key, answer.reply, now);
     send(via, answer.reply, from);

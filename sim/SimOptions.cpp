@@ -46,6 +46,11 @@ std::map<QString, ValueReader> valueOptions(SimOptions& o, bool& addressGiven)
              o.stateFile = v;
              return std::nullopt;
          }},
+        {QStringLiteral("--status"),
+         [&](const QString&, const QString& v) -> std::optional<QString> {
+             o.statusFile = v;
+             return std::nullopt;
+         }},
         {QStringLiteral("--drop"),
          [&](const QString& opt, const QString& v) -> std::optional<QString> {
              bool ok = false;
@@ -145,6 +150,10 @@ QString simUsage()
         "  --device-port P      device protocol port (default 51005 on loopback, 50005 otherwise)\n"
         "  --state FILE         keep the devices' records and passwords in FILE across restarts\n"
         "  --password P         every device starts with password P (at most 8 characters)\n"
+        "  --status FILE        the status report of every device from FILE, one item per line:\n"
+        "                       version 3 2 B 50 | uptime N | mac|ip|mask|gateway [VALUE] |\n"
+        "                       com1.rx N .. com4.tx N | lan.rx|lan.tx|lan.crc|lan.align|lan.lost N |\n"
+        "                       text \"...\\r\\n\" | separator | item TYPE HEX | raw HEX | live on|off\n"
         "Faults:\n"
         "  --drop SHARE         ignore this share (0 to 1) of requests\n"
         "  --delay MS           delay every reply by MS milliseconds\n"

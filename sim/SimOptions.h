@@ -19,6 +19,7 @@ struct SimOptions
     int devices = 4;
     std::uint32_t firstAddress = kRealFirstAddress;
     QString stateFile;
+    QString statusFile; // the status items of every device (StatusScript)
     SimFaults faults;
     QByteArray password;
 };

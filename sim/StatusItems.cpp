@@ -145,6 +145,16 @@ void refreshStatusItems(QByteArray& items, const EnvRecord& record, std::uint32_
     writeAddressValue(items, kStatusGateway, record.gateway());
 }
 
+void advanceSerialCounters(QByteArray& items)
+{
+    constexpr std::uint32_t kRxStep = 384; // bytes a port receives between two looks, times its number
+    constexpr std::uint32_t kTxStep = 160;
+    for (std::uint32_t port = 0; port < EnvRecord::kPortCount; ++port) {
+        addToCounter(items, static_cast<std::uint8_t>(kStatusComRx + port), kRxStep * (port + 1));
+        addToCounter(items, static_cast<std::uint8_t>(kStatusComTx + port), kTxStep * (port + 1));
+    }
+}
+
 bool addToCounter(QByteArray& items, std::uint8_t type, std::uint32_t delta)
 {
     const std::optional<std::uint32_t> value = readU32Item(items, type);

@@ -50,6 +50,9 @@ QByteArray defaultStatusItems(const EnvRecord& record, int index);
 
 /** Brings the live items up to date: uptime, MAC, IP, mask and gateway from `record`. */
 void refreshStatusItems(QByteArray& items, const EnvRecord& record, std::uint32_t uptime);
+/** Serial traffic between two looks at the report: each port's received and sent byte counters grow
+ *  (port n by n times a few hundred bytes), as on a device whose ports are in use. */
+void advanceSerialCounters(QByteArray& items);
 /** Adds `delta` to a u32 counter item (LAN packets); false when there is none. */
 bool addToCounter(QByteArray& items, std::uint8_t type, std::uint32_t delta);
 } // namespace sim

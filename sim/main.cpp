@@ -1,6 +1,7 @@
 // tessel-sim: simulated Tessel devices for trying the program and for its end-to-end tests.
 
 #include "SimOptions.h"
+#include "StatusScript.h"
 #include "TesselSim.h"
 
 #include <QCoreApplication>
@@ -51,11 +52,22 @@ void printErr(const QString& text)
 
 bool setUp(TesselSim& sim, const SimOptions& options)
 {
-    sim.addDevices(options.devices, options.firstAddress);
-    for (int i = 0; i < sim.deviceCount(); ++i)
-        sim.device(i).setPassword(options.password);
-    sim.setFaults(options.faults);
     QString error;
+    std::optional<sim::StatusScript> script;
+    if (!options.statusFile.isEmpty() && !(script = sim::loadStatusScript(options.statusFile, &error))) {
+        printErr(error);
+        return false;
+    }
+    for (int i = 0; i < options.devices; ++i) {
+        SimDevice device = TesselSim::makeDevice(i, options.firstAddress + static_cast<std::uint32_t>(i));
+        device.setPassword(options.password);
+        if (script) {
+            device.statusItems = sim::statusItemsFor(*script, device.record);
+            device.liveStatus = script->live;
+        }
+        sim.addDevice(device);
+    }
+    sim.setFaults(options.faults);
     if (!options.stateFile.isEmpty() && !sim.setStateFile(options.stateFile, &error)) {
         printErr(error);
         return false;

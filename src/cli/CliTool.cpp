@@ -2,6 +2,7 @@
 
 #include "CliArguments.h"
 #include "DeviceRequests.h"
+#include "EditorVerbs.h"
 #include "RecordFormat.h"
 #include "net/CNetEnv.h"
 #include "text/StringTable.h"
@@ -22,7 +23,7 @@ const QString kNoTable = QStringLiteral("Empty environment pool: out of memory")
 
 const QString kHelp = QStringLiteral(R"(Usage: cormapmp-cli VERB [options]
 
-Finds Tessel devices and reads their settings, as CormapMP's search window does.
+Finds Tessel devices, reads and writes their settings and shows their status, as CormapMP does.
 
 Verbs:
   search              find every device on the LAN by broadcast; waits the full 3 s, then
@@ -33,19 +34,32 @@ Verbs:
   read MAC|ADDR       read and print all settings of one device: named by its MAC
                       (02:11:22:0a:bc:de, either case) by broadcast, by its IPv4 address by
                       unicast
+  status MAC|ADDR     print the device's status report: version, uptime, addresses, serial
+                      counters and the device's text with its LAN statistics
+  write MAC|ADDR field=value...
+                      read the device's settings, change the fields named as read --json
+                      names them (ipAddress=10.1.0.7 com1.baudRate=115200 comment=Lab), print
+                      each change (old -> new) and write them; refused (exit 2, nothing
+                      sent) where the settings editor would refuse them. The device password
+                      (asked only when the device has one) comes from CORMAPMP_PASSWORD, or
+                      with --password-stdin from the first line of standard input, or from a
+                      prompt on the terminal; never from the arguments
 
 Options:
   --json              print one JSON document instead of text (search: an array of
                       devices; read: one object keyed by the record's field names)
   --bind ADDR         send broadcast requests from the local address ADDR
+  --dry-run           write: print the changes and send nothing
+  --password-stdin    write: read the device password from the first line of standard input
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
   --tftp-port P, --shell-port P
                       the devices' TFTP and shell ports (not used by search and read)
   -h, --help          show this text
 
-Exit status: 0 success; 1 no device answered, or the network endpoint could not be
-opened; 2 a usage error or bad input.
+Exit status: 0 success; 1 no device answered, the device refused the write (password
+mismatch, unknown response), or the network endpoint could not be opened; 2 a usage
+error or bad input.
 )");
 
 enum class Option
@@ -58,6 +72,8 @@ enum class Option
     DevicePort,
     TftpPort,
     ShellPort,
+    DryRun,
+    PasswordStdin,
 };
 
 QCommandLineOption option(Option which)
@@ -79,6 +95,10 @@ QCommandLineOption option(Option which)
         return QCommandLineOption(QStringLiteral("tftp-port"), {}, QStringLiteral("P"));
     case Option::ShellPort:
         return QCommandLineOption(QStringLiteral("shell-port"), {}, QStringLiteral("P"));
+    case Option::DryRun:
+        return QCommandLineOption(QStringLiteral("dry-run"));
+    case Option::PasswordStdin:
+        return QCommandLineOption(QStringLiteral("password-stdin"));
     }
     return QCommandLineOption(QString());
 }
@@ -103,8 +123,15 @@ QStringList profileArguments(const QCommandLineParser& parser)
 } // namespace
 
 CliTool::CliTool(QTextStream& out, QTextStream& err, const NetworkProfile& profile)
-    : m_out(out), m_err(err), m_profile(profile)
+    : m_out(out), m_err(err), m_profile(profile), m_console(std::make_unique<cli::ProcessConsole>())
 {
+}
+
+CliTool::~CliTool() = default;
+
+void CliTool::setConsole(std::unique_ptr<cli::Console> console)
+{
+    m_console = std::move(console);
 }
 
 QString CliTool::helpText()
@@ -124,19 +151,26 @@ int CliTool::run(const QStringList& args)
         return search(*request);
     if (verb == QLatin1String("read"))
         return read(*request);
+    if (verb == QLatin1String("status") || verb == QLatin1String("write")) {
+        const cli::VerbRequest r{
+            request->profile,  request->json,   request->bindAddress,  request->ipAddress.has_value(),
+            request->operands, request->dryRun, request->passwordStdin};
+        return verb == QLatin1String("status") ? cli::statusVerb(r, m_out, m_err)
+                                               : cli::writeVerb(r, m_out, m_err, *m_console);
+    }
     if (verb == QLatin1String("help")) {
         m_out << kHelp;
         m_out.flush();
         return kExitOk;
     }
-    return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search and read)").arg(verb));
+    return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search, read, status and write)").arg(verb));
 }
 
 std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const QStringList& args, int& status)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const Option o : {Option::Help, Option::Json, Option::Loopback, Option::Bind, Option::Ip, Option::DevicePort,
-                           Option::TftpPort, Option::ShellPort})
+                           Option::TftpPort, Option::ShellPort, Option::DryRun, Option::PasswordStdin})
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -150,7 +184,7 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
         return std::nullopt;
     }
     if (parser.positionalArguments().isEmpty()) {
-        usageError(QStringLiteral("name a verb (search or read)"));
+        usageError(QStringLiteral("name a verb (search, read, status or write)"));
         return std::nullopt;
     }
     Request request;
@@ -167,6 +201,8 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
     if (!ok)
         return std::nullopt;
     request.json = parser.isSet(name(Option::Json));
+    request.dryRun = parser.isSet(name(Option::DryRun));
+    request.passwordStdin = parser.isSet(name(Option::PasswordStdin));
     request.operands = parser.positionalArguments().mid(1);
     status = kExitOk;
     return request;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "CliConsole.h"
 #include "DeviceRequests.h"
 #include "protocol/NetworkProfile.h"
 
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 class CNetEnv;
@@ -31,6 +33,11 @@ public:
     };
 
     CliTool(QTextStream& out, QTextStream& err, const NetworkProfile& profile);
+    ~CliTool();
+
+    /** Where the device password comes from (the process's environment, standard input and terminal
+     *  unless a test gives another). */
+    void setConsole(std::unique_ptr<cli::Console> console);
 
     /** Runs one command line, without the program name ("search", "--json"). */
     int run(const QStringList& args);
@@ -46,6 +53,8 @@ private:
         std::optional<std::uint32_t> bindAddress;
         std::optional<std::uint32_t> ipAddress; // search --ip
         QStringList operands;                   // after the verb
+        bool dryRun = false;
+        bool passwordStdin = false;
     };
 
     int search(const Request& request);
@@ -61,4 +70,5 @@ private:
     QTextStream& m_out;
     QTextStream& m_err;
     NetworkProfile m_profile;
+    std::unique_ptr<cli::Console> m_console;
 };

@@ -1,6 +1,168 @@
 #include "CStatDlg.h"
 
-CStatDlg::CStatDlg(const AppContext& context, QWidget* parent) : QDialog(parent)
+#include "app/AppIcon.h"
+#include "text/StringTable.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <span>
+
+namespace {
+using status::Field;
+
+/** One field of the report: the item it shows, its control and its label (fixed English texts). */
+struct FieldControl
 {
-    Q_UNUSED(context);
+    Field field;
+    int id;
+    const char* objectName;
+    const char* label;
+};
+
+constexpr FieldControl kIdentityFields[] = {
+    {Field::Version, CStatDlg::kIdVersion, "versionEdit", "Version"},
+    {Field::Uptime, CStatDlg::kIdUptime, "uptimeEdit", "Uptime"},
+    {Field::Mac, CStatDlg::kIdMac, "macEdit", "MAC"},
+    {Field::LocalIp, CStatDlg::kIdLocalIp, "localIpEdit", "Local IP"},
+    {Field::Subnet, CStatDlg::kIdSubnet, "subnetEdit", "Subnet"},
+    {Field::Gateway, CStatDlg::kIdGateway, "gatewayEdit", "Gateway"},
+};
+
+/** The counters: per port the received (RX) and the sent (TX) field. */
+constexpr FieldControl kCounterFields[] = {
+    {Field::Com1Rx, CStatDlg::kIdCom1Rx, "com1RxEdit", "COM1"}, {Field::Com1Tx, CStatDlg::kIdCom1Tx, "com1TxEdit", ""},
+    {Field::Com2Rx, CStatDlg::kIdCom2Rx, "com2RxEdit", "COM2"}, {Field::Com2Tx, CStatDlg::kIdCom2Tx, "com2TxEdit", ""},
+    {Field::Com3Rx, CStatDlg::kIdCom3Rx, "com3RxEdit", "COM3"}, {Field::Com3Tx, CStatDlg::kIdCom3Tx, "com3TxEdit", ""},
+    {Field::Com4Rx, CStatDlg::kIdCom4Rx, "com4RxEdit", "COM4"}, {Field::Com4Tx, CStatDlg::kIdCom4Tx, "com4TxEdit", ""},
+};
+
+constexpr int kFieldChars = 26;   // wide enough for "Tessel/LAN Rev. 255.255A 255MHz"
+constexpr int kCounterChars = 12; // "4294967295"
+constexpr int kTextBoxColumns = 64;
+constexpr int kTextBoxLines = 12;
+
+template <typename W> W* withId(W* widget, const char* objectName, int id)
+{
+    widget->setObjectName(QString::fromLatin1(objectName));
+    widget->setProperty("controlId", id);
+    return widget;
+}
+
+/** The device's line breaks ("\r\n", or a lone CR or LF) as the text box's own. */
+QString displayed(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+} // namespace
+
+CStatDlg::CStatDlg(const AppContext& context, QWidget* parent) : QDialog(parent), m_context(context)
+{
+    setObjectName(QStringLiteral("statusDialog"));
+    setProperty("controlId", kDialogId);
+    setWindowIcon(programIcon());
+    buildControls();
+    setWindowTitle(m_context.strings.text(kStrTitle));
+    m_okButton->setText(m_context.strings.text(kStrOk));
+}
+
+QLineEdit* CStatDlg::addField(Field field, int id, const char* objectName)
+{
+    auto* edit = withId(new QLineEdit(this), objectName, id);
+    edit->setReadOnly(true);
+    m_edits[static_cast<std::size_t>(field)] = edit;
+    return edit;
+}
+
+void CStatDlg::buildControls()
+{
+    auto* group = new QGroupBox(QStringLiteral("Tessel Basic Status"), this);
+    group->setObjectName(QStringLiteral("basicStatusGroupBox"));
+    auto* identity = new QGridLayout;
+    int row = 0;
+    for (const FieldControl& f : kIdentityFields) {
+        QLineEdit* edit = addField(f.field, f.id, f.objectName);
+        edit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * kFieldChars);
+        auto* label = new QLabel(QString::fromLatin1(f.label), group);
+        label->setBuddy(edit);
+        identity->addWidget(label, row, 0);
+        identity->addWidget(edit, row++, 1);
+    }
+    auto* counters = new QGridLayout;
+    counters->addWidget(new QLabel(QStringLiteral("RX"), group), 0, 1, Qt::AlignHCenter);
+    counters->addWidget(new QLabel(QStringLiteral("TX"), group), 0, 2, Qt::AlignHCenter);
+    for (std::size_t i = 0; i < std::size(kCounterFields); ++i) {
+        const FieldControl& f = kCounterFields[i];
+        QLineEdit* edit = addField(f.field, f.id, f.objectName);
+        edit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * kCounterChars);
+        edit->setAlignment(Qt::AlignRight);
+        const int port = static_cast<int>(i / 2) + 1;
+        if (i % 2 == 0)
+            counters->addWidget(new QLabel(QString::fromLatin1(f.label), group), port, 0);
+        counters->addWidget(edit, port, static_cast<int>(i % 2) + 1);
+    }
+    counters->setRowStretch(5, 1);
+    auto* groupLayout = new QHBoxLayout(group);
+    groupLayout->addLayout(identity, 3);
+    groupLayout->addSpacing(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 2);
+    groupLayout->addLayout(counters, 2);
+
+    m_textBox = withId(new QPlainTextEdit(this), "textBox", kIdTextBox);
+    m_textBox->setReadOnly(true);
+    m_textBox->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_textBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_textBox->setMinimumSize(fontMetrics().horizontalAdvance(QLatin1Char('-')) * kTextBoxColumns,
+                              fontMetrics().lineSpacing() * kTextBoxLines);
+
+    m_okButton = withId(new QPushButton(this), "okButton", kIdOk);
+    m_okButton->setDefault(true);
+    connect(m_okButton, &QPushButton::clicked, this, &CStatDlg::accept);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_okButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addWidget(m_textBox, 1);
+    layout->addLayout(buttons);
+}
+
+void CStatDlg::decodeReport()
+{
+    setWindowTitle(m_context.strings.text(kStrTitle));
+    m_okButton->setText(m_context.strings.text(kStrOk));
+    m_textBox->clear();
+    const QString text =
+        status::decode(std::span<const std::uint8_t>(m_statusData).first(status::kBlockSize), m_fields);
+    m_textBox->insertPlainText(displayed(text));
+    // The caret after the first character, scrolled into view: the box shows the start of its text.
+    QTextCursor caret = m_textBox->textCursor();
+    caret.setPosition(std::min(1, m_textBox->document()->characterCount() - 1));
+    m_textBox->setTextCursor(caret);
+    m_textBox->ensureCursorVisible();
+    showFields();
+    m_okButton->setFocus(); // the one thing to do here; Enter closes the report
+}
+
+void CStatDlg::showFields()
+{
+    for (std::size_t i = 0; i < status::kFieldCount; ++i) {
+        m_edits[i]->setText(m_fields.texts[i]);
+        m_edits[i]->setCursorPosition(0);
+    }
+}
+
+int CStatDlg::exec()
+{
+    decodeReport();
+    return QDialog::exec();
 }

@@ -1,21 +1,74 @@
 #pragma once
 
 #include "app/AppContext.h"
+#include "status/StatusReport.h"
 
 #include <QDialog>
 
 #include <array>
 #include <cstdint>
 
-/** The status report of one device. (Interim: shows nothing yet; the report's fields come next.) */
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+/**
+ * The status report of one device (dialog 104): version, uptime, network identity, the serial counters
+ * of the four ports and a text box with the device's free text and LAN statistics. The settings editor
+ * creates it once, fills the first 1460 bytes of statusData() after each status reply and runs exec().
+ * Each opening decodes the data afresh; a field whose item is absent keeps the text of the previous
+ * opening, while the text box starts empty every time.
+ */
 class CStatDlg final : public QDialog
 {
     Q_OBJECT
 
 public:
+    static constexpr int kDialogId = 104;
+    static constexpr int kIdVersion = 1176;
+    static constexpr int kIdUptime = 1166;
+    static constexpr int kIdMac = 1177;
+    static constexpr int kIdLocalIp = 1035;
+    static constexpr int kIdSubnet = 1178;
+    static constexpr int kIdGateway = 1026;
+    static constexpr int kIdCom1Rx = 1163;
+    static constexpr int kIdCom1Tx = 1164;
+    static constexpr int kIdCom2Rx = 1167;
+    static constexpr int kIdCom2Tx = 1169;
+    static constexpr int kIdCom3Rx = 1170;
+    static constexpr int kIdCom3Tx = 1172;
+    static constexpr int kIdCom4Rx = 1173;
+    static constexpr int kIdCom4Tx = 1175;
+    static constexpr int kIdTextBox = 1080;
+    static constexpr int kIdOk = 1;
+    static constexpr int kStrTitle = 112; // "Status"
+    static constexpr int kStrOk = 177;    // "OK"
+    static constexpr std::size_t kBufferSize = 2048;
+
     explicit CStatDlg(const AppContext& context, QWidget* parent = nullptr);
-    std::array<std::uint8_t, 2048>& statusData() { return m_statusData; }
+
+    /** The status data; the owner fills its first 1460 bytes before each opening. */
+    std::array<std::uint8_t, kBufferSize>& statusData() { return m_statusData; }
+
+    /** Opens the report modally: decodes the status data (decodeReport) and runs until OK. */
+    int exec() override;
+
+    /** The opening without the modal loop: title and button texts, the text box emptied, the status data
+     *  decoded into the fields and the text box, the caret after the first character. */
+    void decodeReport();
+
+    /** The fields' texts as they stand (the last decoding's, or earlier ones' for absent items). */
+    const status::StatusFields& fields() const { return m_fields; }
 
 private:
-    std::array<std::uint8_t, 2048> m_statusData{};
+    void buildControls();
+    QLineEdit* addField(status::Field field, int id, const char* objectName);
+    void showFields();
+
+    AppContext m_context;
+    std::array<std::uint8_t, kBufferSize> m_statusData{};
+    status::StatusFields m_fields;
+    std::array<QLineEdit*, status::kFieldCount> m_edits{};
+    QPlainTextEdit* m_textBox = nullptr;
+    QPushButton* m_okButton = nullptr;
 };

@@ -1,4 +1,4 @@
-// cormap-gallery: pictures of the application shell's dialogs in every language, for review.
+// cormap-gallery: pictures of the program's dialogs in every language, for review.
 #include "Gallery.h"
 
 #include "TesselSim.h"
@@ -14,6 +14,7 @@
 #include "app/UserProfile.h"
 #include "config/CPppoeDlg.h"
 #include "config/CQorv400Dlg.h"
+#include "status/CStatDlg.h"
 #include "text/StringTable.h"
 
 #include <QApplication>
@@ -32,6 +33,7 @@
 #include <QToolButton>
 #include <QTranslator>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -175,6 +177,15 @@ void shootSearchWindow(Gallery& gallery, Scene& scene)
     waitUntil([&] { return !window.requestInFlight(); }, 5000);
     scene.profile().setBinding(QString(), 0);
 }
+/** The status report of a simulated device, as the settings editor opens it after a status reply. */
+void shootStatus(Gallery& gallery, Scene& scene, const SimDevice& device)
+{
+    CStatDlg dialog(scene.context());
+    const QByteArray& items = device.statusItems;
+    std::copy_n(items.constData(), std::min<qsizetype>(items.size(), status::kBlockSize), dialog.statusData().begin());
+    dialog.decodeReport();
+    gallery.shoot(&dialog, scene.name("status"));
+}
 } // namespace
 
 /** The settings editor on a simulated device's record, its account dialog, and the editor waiting for
@@ -224,6 +235,7 @@ int main(int argc, char* argv[])
         shootBinding(gallery, scene);
         shootSearchWindow(gallery, scene);
         shootEditor(gallery, scene, sim.device(0).record);
+        shootStatus(gallery, scene, sim.device(0));
         const QString title = scene.text(StringTable::kProgramTitle);
         shootMessage(gallery, scene.name("message-no-response"), QMessageBox::Critical, title, scene.text(166),
                      QMessageBox::Ok);

@@ -1,0 +1,56 @@
+#pragma once
+
+// The settings editor's requests for the command-line tool: write (command 3) and status (command 5),
+// with the editor's waits, and the program's messages for their outcomes.
+
+#include "CliArguments.h"
+#include "DeviceRequests.h"
+#include "record/EnvRecord.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+class CNetEnv;
+class QTextStream;
+
+namespace cli {
+constexpr int kWriteTickMs = 100;  // write: 10 ticks, 1 s
+constexpr int kStatusTickMs = 200; // status: 10 ticks, 2 s
+
+// The program's fixed texts for a write's result (shown in every language).
+inline const QString kPasswordMismatch = QStringLiteral("Writing has failed. [password mismatch]");
+inline const QString kUnknownResponse = QStringLiteral("Unknown response from the Tessel(s).");
+
+/** One device as the command line names it: by MAC (broadcast from `bindAddress`, 0 for any) or by its
+ *  IPv4 address (unicast). */
+struct Target
+{
+    std::optional<Mac> mac;
+    std::uint32_t address = 0;
+    std::uint32_t bindAddress = 0;
+};
+
+/** Reads the device's record (command 2); on Answered it is record 0 of the table. */
+Outcome readTarget(CNetEnv& env, const Target& target);
+
+/** Sends `record` as a write (command 3): its password field holds `password` (at most 8 bytes), passed
+ *  through HashPassword when it is not empty. Waits 10 ticks of 100 ms at most; on Answered the device's
+ *  result is the reply's result byte. */
+Outcome writeSettings(CNetEnv& env, const Target& target, const EnvRecord& record, const QByteArray& password);
+
+/** Asks for the device's status (command 5) with `record` as the body, its password field empty. Waits
+ *  10 ticks of 200 ms at most; on Answered the endpoint's status data holds the device's items. */
+Outcome requestStatus(CNetEnv& env, const Target& target, const EnvRecord& record);
+
+/** Prints the program's message for an outcome other than Answered on `err` and returns exit status 1. */
+int printFailure(QTextStream& err, Outcome outcome);
+
+/** Prints "cormapmp-cli: message" and the hint to --help on `err`; returns exit status 2. */
+int printUsageError(QTextStream& err, const QString& message);
+
+/** A string of the table in the user's language, with "\r\n" as "\n". */
+QString programText(int id);
+} // namespace cli

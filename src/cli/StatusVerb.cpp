@@ -1,0 +1,114 @@
+// cormapmp-cli status: a device's status report, decoded as the status dialog shows it.
+#include "CliArguments.h"
+#include "EditorRequests.h"
+#include "EditorVerbs.h"
+#include "net/CNetEnv.h"
+#include "status/StatusReport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+namespace cli {
+namespace {
+using status::Field;
+
+constexpr int kLabelWidth = 10;
+constexpr int kCounterWidth = 12;
+
+/** The report's fields by the dialog's labels and by their JSON names. */
+struct FieldName
+{
+    Field field;
+    const char* label;
+    const char* key;
+};
+constexpr FieldName kIdentity[] = {
+    {Field::Version, "Version", "version"},
+    {Field::Uptime, "Uptime", "uptime"},
+    {Field::Mac, "MAC", "mac"},
+    {Field::LocalIp, "Local IP", "localIp"},
+    {Field::Subnet, "Subnet", "subnet"},
+    {Field::Gateway, "Gateway", "gateway"},
+};
+
+/** The device's line breaks ("\r\n", or a lone CR or LF) as "\n". */
+QString lineBreaks(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+QString reportText(const status::StatusFields& fields, QString text)
+{
+    QString out;
+    for (const FieldName& f : kIdentity)
+        out += QString::fromLatin1(f.label).leftJustified(kLabelWidth) + fields[f.field] + QLatin1Char('\n');
+    out += QString(kLabelWidth, QLatin1Char(' ')) + QStringLiteral("RX").leftJustified(kCounterWidth) +
+           QStringLiteral("TX\n");
+    for (int port = 0; port < 4; ++port) {
+        out += QStringLiteral("COM%1").arg(port + 1).leftJustified(kLabelWidth) +
+               fields[status::comField(port, false)].leftJustified(kCounterWidth) +
+               fields[status::comField(port, true)] + QLatin1Char('\n');
+    }
+    text = lineBreaks(text);
+    if (!text.isEmpty())
+        out += QLatin1Char('\n') + text + (text.endsWith(QLatin1Char('\n')) ? QString() : QStringLiteral("\n"));
+    return out;
+}
+
+/** Absent fields are null; the counters are numbers. */
+QJsonObject reportJson(const status::StatusFields& fields, const QString& text, int result)
+{
+    QJsonObject json;
+    const auto value = [](const QString& s) { return s.isEmpty() ? QJsonValue() : QJsonValue(s); };
+    for (const FieldName& f : kIdentity)
+        json.insert(QLatin1String(f.key), value(fields[f.field]));
+    for (int port = 0; port < 4; ++port) {
+        for (const bool tx : {false, true}) {
+            const QString counter = fields[status::comField(port, tx)];
+            json.insert(QStringLiteral("com%1%2").arg(port + 1).arg(tx ? QStringLiteral("Tx") : QStringLiteral("Rx")),
+                        counter.isEmpty() ? QJsonValue() : QJsonValue(counter.toDouble()));
+        }
+    }
+    json.insert(QStringLiteral("text"), lineBreaks(text));
+    json.insert(QStringLiteral("result"), result);
+    return json;
+}
+} // namespace
+
+int statusVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
+{
+    if (request.ipOption)
+        return printUsageError(err, QStringLiteral("status: name the device as an argument, not with --ip"));
+    if (request.dryRun || request.passwordStdin)
+        return printUsageError(err, QStringLiteral("status: --dry-run and --password-stdin apply to write only"));
+    if (request.operands.size() != 1)
+        return printUsageError(err,
+                               request.operands.isEmpty()
+                                   ? QStringLiteral("status: name the device by its MAC (02:11:22:0a:bc:de) "
+                                                    "or IPv4 address")
+                                   : QStringLiteral("status: unexpected argument \"%1\"").arg(request.operands.at(1)));
+    const DeviceName device = parseDeviceName(request.operands.constFirst());
+    if (!device.error.isEmpty())
+        return printUsageError(err, QStringLiteral("status: ") + device.error);
+    if (!device.mac && request.bindAddress)
+        return printUsageError(err, QStringLiteral("status: --bind applies to broadcasts only, not to a device "
+                                                   "named by its IP address"));
+    const Target target{device.mac, device.address, request.bindAddress.value_or(0)};
+    CNetEnv env(request.profile);
+    Outcome outcome = readTarget(env, target);
+    if (outcome == Outcome::Answered)
+        outcome = requestStatus(env, target, env.record(0));
+    if (outcome != Outcome::Answered)
+        return printFailure(err, outcome);
+    status::StatusFields fields;
+    const QString text = status::decode(env.statusData(), fields);
+    if (request.json)
+        out << QJsonDocument(reportJson(fields, text, env.replyResult())).toJson(QJsonDocument::Indented);
+    else
+        out << reportText(fields, text);
+    out.flush();
+    return 0;
+}
+} // namespace cli
