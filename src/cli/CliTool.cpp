@@ -44,13 +44,30 @@ Verbs:
                       (asked only when the device has one) comes from CORMAPMP_PASSWORD, or
                       with --password-stdin from the first line of standard input, or from a
                       prompt on the terminal; never from the arguments
+  passwd MAC|ADDR     change the device password: the current one as for write, the new
+                      one from CORMAPMP_NEW_PASSWORD, the second line of standard input
+                      (--password-stdin) or two prompts; 4 to 8 characters
+  passwd MAC|ADDR --clear
+                      remove the device password
+  export MAC|ADDR FILE
+                      save the device's settings to a settings file (.kvx)
+  import FILE MAC|ADDR...
+                      apply a settings file to each device named (or --all: every device a
+                      search finds; more than one device needs --yes): the device's identity,
+                      accounts and password stay, the rest comes from the file; one line per
+                      device, then a summary
+  show FILE           print a settings file's record and trailer
 
 Options:
   --json              print one JSON document instead of text (search: an array of
                       devices; read: one object keyed by the record's field names)
   --bind ADDR         send broadcast requests from the local address ADDR
   --dry-run           write: print the changes and send nothing
-  --password-stdin    write: read the device password from the first line of standard input
+  --password-stdin    write, passwd, import: read the device password from the first line of
+                      standard input (passwd: the new one from the second)
+  --clear             passwd: remove the password
+  --all               import: every device a search finds
+  --yes               import: act on more than one device
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
   --tftp-port P, --shell-port P
@@ -73,6 +90,9 @@ enum class Option
     TftpPort,
     ShellPort,
     DryRun,
+    Clear,
+    All,
+    Yes,
     PasswordStdin,
 };
 
@@ -99,6 +119,12 @@ QCommandLineOption option(Option which)
         return QCommandLineOption(QStringLiteral("dry-run"));
     case Option::PasswordStdin:
         return QCommandLineOption(QStringLiteral("password-stdin"));
+    case Option::Clear:
+        return QCommandLineOption(QStringLiteral("clear"));
+    case Option::All:
+        return QCommandLineOption(QStringLiteral("all"));
+    case Option::Yes:
+        return QCommandLineOption(QStringLiteral("yes"));
     }
     return QCommandLineOption(QString());
 }
@@ -151,26 +177,38 @@ int CliTool::run(const QStringList& args)
         return search(*request);
     if (verb == QLatin1String("read"))
         return read(*request);
-    if (verb == QLatin1String("status") || verb == QLatin1String("write")) {
-        const cli::VerbRequest r{
-            request->profile,  request->json,   request->bindAddress,  request->ipAddress.has_value(),
-            request->operands, request->dryRun, request->passwordStdin};
-        return verb == QLatin1String("status") ? cli::statusVerb(r, m_out, m_err)
-                                               : cli::writeVerb(r, m_out, m_err, *m_console);
-    }
+    const cli::VerbRequest r{request->profile,  request->json,   request->bindAddress,   request->ipAddress.has_value(),
+                             request->operands, request->dryRun, request->passwordStdin, request->clear,
+                             request->all,      request->yes};
+    if (verb == QLatin1String("status"))
+        return cli::statusVerb(r, m_out, m_err);
+    if (verb == QLatin1String("write"))
+        return cli::writeVerb(r, m_out, m_err, *m_console);
+    if (verb == QLatin1String("passwd"))
+        return cli::passwdVerb(r, m_out, m_err, *m_console);
+    if (verb == QLatin1String("export"))
+        return cli::exportVerb(r, m_out, m_err);
+    if (verb == QLatin1String("import"))
+        return cli::importVerb(r, m_out, m_err, *m_console);
+    if (verb == QLatin1String("show"))
+        return cli::showVerb(r, m_out, m_err);
     if (verb == QLatin1String("help")) {
         m_out << kHelp;
         m_out.flush();
         return kExitOk;
     }
-    return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search, read, status and write)").arg(verb));
+    return usageError(
+        QStringLiteral(
+            "unknown verb \"%1\" (the verbs are search, read, status, write, passwd, export, import and show)")
+            .arg(verb));
 }
 
 std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const QStringList& args, int& status)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const Option o : {Option::Help, Option::Json, Option::Loopback, Option::Bind, Option::Ip, Option::DevicePort,
-                           Option::TftpPort, Option::ShellPort, Option::DryRun, Option::PasswordStdin})
+    for (const Option o :
+         {Option::Help, Option::Json, Option::Loopback, Option::Bind, Option::Ip, Option::DevicePort, Option::TftpPort,
+          Option::ShellPort, Option::DryRun, Option::PasswordStdin, Option::Clear, Option::All, Option::Yes})
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -203,6 +241,9 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
     request.json = parser.isSet(name(Option::Json));
     request.dryRun = parser.isSet(name(Option::DryRun));
     request.passwordStdin = parser.isSet(name(Option::PasswordStdin));
+    request.clear = parser.isSet(name(Option::Clear));
+    request.all = parser.isSet(name(Option::All));
+    request.yes = parser.isSet(name(Option::Yes));
     request.operands = parser.positionalArguments().mid(1);
     status = kExitOk;
     return request;

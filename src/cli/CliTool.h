@@ -55,6 +55,9 @@ private:
         QStringList operands;                   // after the verb
         bool dryRun = false;
         bool passwordStdin = false;
+        bool clear = false;
+        bool all = false;
+        bool yes = false;
     };
 
     int search(const Request& request);

@@ -25,6 +25,9 @@ struct VerbRequest
     QStringList operands;  // after the verb
     bool dryRun = false;
     bool passwordStdin = false;
+    bool clear = false; // passwd --clear
+    bool all = false;   // import --all: every device a search finds
+    bool yes = false;   // act on more than one device without asking
 };
 
 /** `status MAC|ADDR`: reads the device's record, asks for its status (command 5) and prints the decoded
@@ -38,4 +41,20 @@ int statusVerb(const VerbRequest& request, QTextStream& out, QTextStream& err);
  *  and prints the device's result. Exit status 0 written; 1 no answer, password mismatch or an unknown
  *  result; 2 bad input. */
 int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+/** `passwd MAC|ADDR [--clear]`: changes (or with --clear removes) the device password, as the editor's
+ *  "Set Password": the current password as for `write`, the new one from CORMAPMP_NEW_PASSWORD, the
+ *  second line of standard input (--password-stdin) or two prompts; refused (exit 2) when empty, shorter
+ *  than 4 or longer than 8 characters. Exit status 0 changed; 1 no answer or refused by the device. */
+int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `export MAC|ADDR FILE`: reads the device and saves its settings as the editor's export does. */
+int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err);
+
+/** `import FILE MAC|ADDR… | --all`: checks the file, then for each device reads it, merges the file's
+ *  settings as the editor's import does and writes the result; one line per device and a summary.
+ *  More than one device needs --yes. Exit status 0 when every device took it. */
+int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `show FILE`: prints a settings file's record and trailer (text or --json). */
+int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err);
 } // namespace cli

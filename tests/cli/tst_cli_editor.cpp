@@ -1,8 +1,7 @@
 // The command-line tool's write and status verbs, in-process against simulated devices: what a write
 // stores (pinned at raw record offsets), where the device password comes from, what is refused before
 // anything is written, and the status report as printed.
-#include "CliConsole.h"
-#include "CliTool.h"
+#include "CliRunner.h"
 #include "EditorRequests.h"
 #include "TesselSim.h"
 #include "protocol/Codec.h"
@@ -34,65 +33,12 @@ NetworkProfile testProfile()
     return p;
 }
 
-/** A console of the test's own: environment, standard input, terminal and what the user would type. */
-class FakeConsole final : public cli::Console
-{
-public:
-    std::map<QString, QString> env;
-    QStringList input;
-    bool terminal = false;
-    QString typed;
-    QStringList prompts;
-
-    std::optional<QString> environment(const char* name) override
-    {
-        const auto it = env.find(QString::fromLatin1(name));
-        return it == env.end() ? std::nullopt : std::optional<QString>(it->second);
-    }
-    std::optional<QString> readLine() override
-    {
-        return input.isEmpty() ? std::nullopt : std::optional<QString>(input.takeFirst());
-    }
-    bool isTerminal() override { return terminal; }
-    std::optional<QString> readHidden(const QString& prompt) override
-    {
-        prompts << prompt;
-        return typed;
-    }
-};
-
-/** Hands the tool a console that the test keeps, so it can read back what was asked after the run. */
-class ConsoleView final : public cli::Console
-{
-public:
-    explicit ConsoleView(FakeConsole& console) : m_console(console) {}
-    std::optional<QString> environment(const char* name) override { return m_console.environment(name); }
-    std::optional<QString> readLine() override { return m_console.readLine(); }
-    bool isTerminal() override { return m_console.isTerminal(); }
-    std::optional<QString> readHidden(const QString& prompt) override { return m_console.readHidden(prompt); }
-
-private:
-    FakeConsole& m_console;
-};
-
-struct CliRun
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
+using clitest::CliRun;
+using clitest::FakeConsole;
 
 CliRun runCli(const QStringList& args, FakeConsole& console)
 {
-    CliRun run;
-    QTextStream out(&run.out);
-    QTextStream err(&run.err);
-    CliTool tool(out, err, testProfile());
-    tool.setConsole(std::make_unique<ConsoleView>(console));
-    run.status = tool.run(args);
-    out.flush();
-    err.flush();
-    return run;
+    return clitest::runCli(args, console, testProfile());
 }
 
 CliRun runCli(const QStringList& args)
@@ -290,7 +236,7 @@ void TestCliEditor::writeTakesThePasswordFromConsoleNeverArguments()
     }
     if (source == QLatin1String("prompt")) {
         console.terminal = true;
-        console.typed = password;
+        console.typed = QStringList{password};
     }
     const EnvRecord before = device(kLockedDevice).record;
     const CliRun run = runCli(line, console);
@@ -314,7 +260,7 @@ void TestCliEditor::writeOfADeviceWithoutPasswordAsksForNone()
     // The editor's Password box is disabled for such a device, so nothing is asked and nothing is sent.
     FakeConsole console;
     console.terminal = true;
-    console.typed = QStringLiteral("typed");
+    console.typed = QStringList{QStringLiteral("typed")};
     console.env[QStringLiteral("CORMAPMP_PASSWORD")] = QStringLiteral("set");
     const FakeConsole* seen = &console;
     const CliRun run = runCli(args("write 127.0.0.2 telnet=no"), console);

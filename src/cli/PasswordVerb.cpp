@@ -1,0 +1,150 @@
+// cormapmp-cli passwd: changes or removes a device's password, as the settings editor's "Set Password".
+#include "CliArguments.h"
+#include "CliConsole.h"
+#include "EditorRequests.h"
+#include "EditorVerbs.h"
+#include "net/CNetEnv.h"
+#include "protocol/Codec.h"
+
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace cli {
+namespace {
+constexpr int kStrPasswordPrompt = 942;
+constexpr int kStrPasswordCheck = 1049;
+constexpr int kStrPasswordEmpty = 1054;
+constexpr int kStrPasswordShort = 1055;
+constexpr int kStrChanged = 968;
+constexpr int kStrRemoved = 969;
+constexpr int kStrNewPrompt = 970;
+constexpr int kStrRetypePrompt = 971;
+constexpr int kPasswordMin = 4;
+constexpr int kPasswordMax = 8;
+constexpr int kPasswordTickMs = 200;
+constexpr int kExitFailed = 1;
+constexpr char kNewPasswordVariable[] = "CORMAPMP_NEW_PASSWORD";
+
+/** The new password from the second line of standard input, the environment or two prompts; nothing
+ *  (with the message printed) when none can be had or the two typed differ. */
+std::optional<QString> newPassword(const VerbRequest& request, Console& console, QTextStream& err)
+{
+    if (request.passwordStdin) {
+        if (const std::optional<QString> line = console.readLine())
+            return *line;
+        printUsageError(err, QStringLiteral("passwd: standard input holds no second line with the new password"));
+        return std::nullopt;
+    }
+    if (const std::optional<QString> value = console.environment(kNewPasswordVariable))
+        return *value;
+    if (!console.isTerminal()) {
+        printUsageError(err, QStringLiteral("passwd: give the new password in CORMAPMP_NEW_PASSWORD, on the second "
+                                            "line of standard input with --password-stdin, or use --clear"));
+        return std::nullopt;
+    }
+    const QString typed = console.readHidden(programText(kStrNewPrompt)).value_or(QString());
+    const QString retyped = console.readHidden(programText(kStrRetypePrompt)).value_or(QString());
+    if (typed != retyped) {
+        err << programText(kStrPasswordCheck) << Qt::endl;
+        return std::nullopt;
+    }
+    return typed;
+}
+
+/** Why a password cannot be sent, or nothing: the dialog's rules for a new one (not empty, 4 to 8
+ *  characters), and for both that a device stores single bytes. */
+std::optional<QString> refusal(const QString& password, bool isNew)
+{
+    if (isNew && password.isEmpty())
+        return programText(kStrPasswordEmpty);
+    if (isNew && password.size() < kPasswordMin)
+        return programText(kStrPasswordShort);
+    if (password.size() > kPasswordMax)
+        return QStringLiteral("passwd: a password has at most 8 characters");
+    for (const QChar c : password) {
+        if (c.unicode() == 0 || c.unicode() > 0xFF)
+            return QStringLiteral("passwd: the password holds a character a device cannot store");
+    }
+    return std::nullopt;
+}
+
+/** An 8-byte password field as the request carries it: the text, zero-filled, hashed when not empty. */
+void fillPasswordField(std::uint8_t* field, const QString& password)
+{
+    std::fill_n(field, frame::kPasswordSize, std::uint8_t{0});
+    const QByteArray bytes = password.toLatin1();
+    std::copy(bytes.begin(), bytes.end(), field);
+    if (IsPasswordSet(field))
+        HashPassword(field);
+}
+
+Outcome changePassword(CNetEnv& env, const Target& target, const EnvRecord& record, const QString& current,
+                       const QString& next)
+{
+    if (!env.hasTable())
+        return Outcome::NoTable;
+    if (!(target.mac ? env.OpenLocal(target.bindAddress) : env.OpenRemote(target.address)))
+        return Outcome::CannotOpen;
+    env.requestFrame().fill(0);
+    env.setCount(0);
+    env.setLimit(2);
+    env.setCommand(frame::kChangePassword);
+    EnvRecord body = record;
+    std::fill_n(body.passwordField(), EnvRecord::kPasswordFieldSize, std::uint8_t{0});
+    fillPasswordField(body.passwordField(), current);
+    std::copy(body.raw().begin(), body.raw().end(), env.requestBody());
+    fillPasswordField(env.requestBody() + frame::kBodyOffNewPassword, next);
+    if (target.mac)
+        env.SendBroadcast();
+    else
+        env.SendUnicast(target.address);
+    waitForAnswer(env, kPasswordTickMs);
+    return env.answered() ? Outcome::Answered : Outcome::NoAnswer;
+}
+} // namespace
+
+int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console)
+{
+    if (request.operands.size() != 1 || request.ipOption)
+        return printUsageError(err, QStringLiteral("passwd: name one device by its MAC or IPv4 address"));
+    const DeviceName device = parseDeviceName(request.operands.constFirst());
+    if (!device.error.isEmpty())
+        return printUsageError(err, QStringLiteral("passwd: ") + device.error);
+    const Target target{device.mac, device.address, request.bindAddress.value_or(0)};
+    CNetEnv env(request.profile);
+    if (const Outcome read = readTarget(env, target); read != Outcome::Answered)
+        return printFailure(err, read);
+    const EnvRecord record = env.record(0);
+    const QString name = QString::fromStdString(record.macText());
+    const QString current = devicePassword(console, request.passwordStdin,
+                                           programText(kStrPasswordPrompt).arg(name) + QStringLiteral(": "));
+    if (const std::optional<QString> refused = refusal(current, false))
+        return printUsageError(err, *refused);
+    QString next;
+    if (!request.clear) {
+        const std::optional<QString> typed = newPassword(request, console, err);
+        if (!typed)
+            return 2;
+        if (const std::optional<QString> refused = refusal(*typed, true)) {
+            err << *refused << Qt::endl;
+            return 2;
+        }
+        next = *typed;
+    }
+    const Outcome outcome = changePassword(env, target, record, current, next);
+    if (outcome != Outcome::Answered)
+        return printFailure(err, outcome);
+    switch (env.replyResult()) {
+    case frame::kResultOk:
+        out << programText(request.clear ? kStrRemoved : kStrChanged).arg(name) << Qt::endl;
+        return 0;
+    case frame::kResultWrongPassword:
+        err << kPasswordMismatch << Qt::endl;
+        return kExitFailed;
+    default:
+        err << kUnknownResponse << Qt::endl;
+        return kExitFailed;
+    }
+}
+} // namespace cli

@@ -1,0 +1,79 @@
+#pragma once
+
+// Running the command-line tool in-process, with its streams and its console (environment, standard
+// input, terminal) swapped for the test's own.
+
+#include "CliConsole.h"
+#include "CliTool.h"
+
+#include <QStringList>
+#include <QTextStream>
+
+#include <map>
+#include <memory>
+
+namespace clitest {
+/** A console of the test's own: environment, standard input, terminal and what the user would type. */
+class FakeConsole final : public cli::Console
+{
+public:
+    std::map<QString, QString> env;
+    QStringList input;
+    bool terminal = false;
+    /** What the user types at each hidden prompt, in turn; the last one repeats. */
+    QStringList typed;
+    QStringList prompts;
+
+    std::optional<QString> environment(const char* name) override
+    {
+        const auto it = env.find(QString::fromLatin1(name));
+        return it == env.end() ? std::nullopt : std::optional<QString>(it->second);
+    }
+    std::optional<QString> readLine() override
+    {
+        return input.isEmpty() ? std::nullopt : std::optional<QString>(input.takeFirst());
+    }
+    bool isTerminal() override { return terminal; }
+    std::optional<QString> readHidden(const QString& prompt) override
+    {
+        prompts << prompt;
+        if (typed.isEmpty())
+            return QString();
+        return typed.size() > 1 ? typed.takeFirst() : typed.constFirst();
+    }
+};
+
+/** Hands the tool a console that the test keeps, so it can read back what was asked after the run. */
+class ConsoleView final : public cli::Console
+{
+public:
+    explicit ConsoleView(FakeConsole& console) : m_console(console) {}
+    std::optional<QString> environment(const char* name) override { return m_console.environment(name); }
+    std::optional<QString> readLine() override { return m_console.readLine(); }
+    bool isTerminal() override { return m_console.isTerminal(); }
+    std::optional<QString> readHidden(const QString& prompt) override { return m_console.readHidden(prompt); }
+
+private:
+    FakeConsole& m_console;
+};
+
+struct CliRun
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+inline CliRun runCli(const QStringList& args, FakeConsole& console, const NetworkProfile& profile)
+{
+    CliRun run;
+    QTextStream out(&run.out);
+    QTextStream err(&run.err);
+    CliTool tool(out, err, profile);
+    tool.setConsole(std::make_unique<ConsoleView>(console));
+    run.status = tool.run(args);
+    out.flush();
+    err.flush();
+    return run;
+}
+} // namespace clitest
