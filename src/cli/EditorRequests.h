@@ -20,9 +20,6 @@ namespace cli {
 constexpr int kWriteTickMs = 100;  // write: 10 ticks, 1 s
 constexpr int kStatusTickMs = 200; // status: 10 ticks, 2 s
 
-// The program's fixed texts for a write's result (shown in every language).
-inline const QString kPasswordMismatch = QStringLiteral("Writing has failed. [password mismatch]");
-inline const QString kUnknownResponse = QStringLiteral("Unknown response from the Tessel(s).");
 
 /** One device as the command line names it: by MAC (broadcast from `bindAddress`, 0 for any) or by its
  *  IPv4 address (unicast). */
@@ -53,4 +50,15 @@ int printUsageError(QTextStream& err, const QString& message);
 
 /** A string of the table in the user's language, with "\r\n" as "\n". */
 QString programText(int id);
+
+/** The program's messages for a write or password change the device refused (result 2) or answered
+ *  with another result, as the settings editor shows them. */
+inline QString passwordMismatchText()
+{
+    return programText(961);
+}
+inline QString unknownResponseText()
+{
+    return programText(962);
+}
 } // namespace cli

@@ -146,8 +146,8 @@ bool importInto(const VerbRequest& request, const Target& target, const EnvRecor
     const int result = env.replyResult();
     line = name + QStringLiteral(": ") +
            (result == frame::kResultOk              ? programText(kStrImported)
-            : result == frame::kResultWrongPassword ? kPasswordMismatch
-                                                    : kUnknownResponse);
+            : result == frame::kResultWrongPassword ? passwordMismatchText()
+                                                    : unknownResponseText());
     return result == frame::kResultOk;
 }
 } // namespace

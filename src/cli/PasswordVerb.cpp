@@ -140,10 +140,10 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
         out << programText(request.clear ? kStrRemoved : kStrChanged).arg(name) << Qt::endl;
         return 0;
     case frame::kResultWrongPassword:
-        err << kPasswordMismatch << Qt::endl;
+        err << passwordMismatchText() << Qt::endl;
         return kExitFailed;
     default:
-        err << kUnknownResponse << Qt::endl;
+        err << unknownResponseText() << Qt::endl;
         return kExitFailed;
     }
 }

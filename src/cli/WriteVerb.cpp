@@ -139,10 +139,10 @@ int reportResult(const CNetEnv& env, Outcome outcome, bool json, const Plan& pla
             out << programText(kStrWritten) << Qt::endl;
         return 0;
     case frame::kResultWrongPassword:
-        err << kPasswordMismatch << Qt::endl;
+        err << passwordMismatchText() << Qt::endl;
         return kExitFailed;
     default:
-        err << kUnknownResponse << Qt::endl;
+        err << unknownResponseText() << Qt::endl;
         return kExitFailed;
     }
 }
