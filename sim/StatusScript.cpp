@@ -109,6 +109,26 @@ std::optional<QByteArray> hexBytes(const QByteArray& text)
     return QByteArray::fromHex(text);
 }
 
+/** "version MAJOR MINOR REV MHZ", the revision a letter A-Z or a number. */
+std::optional<ScriptLine> parseVersion(const QByteArray& rest, QString& why)
+{
+    const QList<QByteArray> parts = rest.simplified().split(' ');
+    std::array<std::uint8_t, 4> v{};
+    bool ok = parts.size() == 4;
+    for (int i = 0; ok && i < 4; ++i) {
+        const QByteArray& p = parts[i];
+        const bool letter = i == 2 && p.size() == 1 && p[0] >= 'A' && p[0] <= 'Z';
+        const std::optional<quint64> n = letter ? std::optional<quint64>(p[0] - 'A') : number(p, 255);
+        ok = n.has_value();
+        v[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n.value_or(0));
+    }
+    if (!ok) {
+        why = QStringLiteral("version needs major, minor, revision (a letter or a number) and MHz");
+        return std::nullopt;
+    }
+    return ScriptLine{ScriptLine::Item, kStatusVersion, QByteArray(reinterpret_cast<const char*>(v.data()), 4)};
+}
+
 /** One line, without its comment; `why` says what is wrong when nothing comes back. */
 std::optional<ScriptLine> parseLine(const QByteArray& key, const QByteArray& rest, StatusScript& script, QString& why)
 {
@@ -130,23 +150,8 @@ std::optional<ScriptLine> parseLine(const QByteArray& key, const QByteArray& res
                 QStringLiteral("%1: \"%2\" is not an address").arg(QString::fromLatin1(key), QString::fromLatin1(rest));
         return value ? std::optional(ScriptLine{ScriptLine::Item, id->second, *value}) : std::nullopt;
     }
-    if (key == "version") {
-        const QList<QByteArray> parts = rest.simplified().split(' ');
-        std::array<std::uint8_t, 4> v{};
-        bool ok = parts.size() == 4;
-        for (int i = 0; ok && i < 4; ++i) {
-            const QByteArray& p = parts[i];
-            const bool letter = i == 2 && p.size() == 1 && p[0] >= 'A' && p[0] <= 'Z';
-            const std::optional<quint64> n = letter ? std::optional<quint64>(p[0] - 'A') : number(p, 255);
-            ok = n.has_value();
-            v[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n.value_or(0));
-        }
-        if (!ok)
-            why = QStringLiteral("version needs major, minor, revision (a letter or a number) and MHz");
-        return ok ? std::optional(ScriptLine{ScriptLine::Item, kStatusVersion,
-                                             QByteArray(reinterpret_cast<const char*>(v.data()), 4)})
-                  : std::nullopt;
-    }
+    if (key == "version")
+        return parseVersion(rest, why);
     if (key == "text") {
         const std::optional<QByteArray> text = quotedText(rest);
         if (!text || text->size() > kMaxItemValue)

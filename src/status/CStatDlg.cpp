@@ -116,6 +116,13 @@ void CStatDlg::buildControls()
     groupLayout->addSpacing(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 2);
     groupLayout->addLayout(counters, 2);
 
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    buildTextBoxAndButton(layout);
+}
+
+void CStatDlg::buildTextBoxAndButton(QVBoxLayout* layout)
+{
     m_textBox = withId(new QPlainTextEdit(this), "textBox", kIdTextBox);
     m_textBox->setReadOnly(true);
     m_textBox->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -130,8 +137,6 @@ void CStatDlg::buildControls()
     buttons->addStretch(1);
     buttons->addWidget(m_okButton);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(group);
     layout->addWidget(m_textBox, 1);
     layout->addLayout(buttons);
 }

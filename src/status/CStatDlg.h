@@ -11,6 +11,7 @@
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QVBoxLayout;
 
 /**
  * The status report of one device (dialog 104): version, uptime, network identity, the serial counters
@@ -62,6 +63,7 @@ public:
 
 private:
     void buildControls();
+    void buildTextBoxAndButton(QVBoxLayout* layout);
     QLineEdit* addField(status::Field field, int id, const char* objectName);
     void showFields();
 
