@@ -102,6 +102,9 @@ private slots:
     void readReloadsTheFormAndShowsTheProgressText();
     void statusWithANonZeroResultStillOpensTheReport();
     void commentIsCutToItsWidthWhenLeft();
+    void leavingANumberFieldChecksTheForm();
+    void titleShowsAValidBinding_data();
+    void titleShowsAValidBinding();
     void enterDoesNothingAndEscapeAsksBeforeClosing_data();
     void enterDoesNothingAndEscapeAsksBeforeClosing();
 
@@ -139,6 +142,7 @@ void TestCQorv400Dlg::init()
 
 void TestCQorv400Dlg::cleanup()
 {
+    m_binding = {};
     m_editor.reset();
     m_sim.reset();
     m_services.reset();
@@ -601,6 +605,45 @@ void TestCQorv400Dlg::commentIsCutToItsWidthWhenLeft()
     request("writeButton");
     QCOMPARE(m_sim->device(0).record.comment(), forty.left(32).toStdString());
     QCOMPARE(m_sim->device(0).record.raw()[120], richDevice().record.raw()[120]); // nothing spilled over
+}
+
+void TestCQorv400Dlg::leavingANumberFieldChecksTheForm()
+{
+    startSim(richDevice());
+    openEditor();
+    QLineEdit* localPort = port(1).localPort; // enabled: COM2 is a TCP server
+    localPort->setFocus();
+    localPort->selectAll();
+    QTest::keyClicks(localPort, u"70000"_s);
+    QVERIFY(m_services->messages.shown().isEmpty());
+    QTest::keyClick(localPort, Qt::Key_Tab);
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text, u"Please enter an integer between 1 and 65534."_s);
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Warning);
+    QCOMPARE(QApplication::focusWidget(), localPort);
+    QCOMPARE(localPort->text(), u"70000"_s);
+}
+
+void TestCQorv400Dlg::titleShowsAValidBinding_data()
+{
+    QTest::addColumn<QString>("adapter");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("bound to an adapter present") << u"lo"_s << kTitle + u" [127.0.0.1-lo — Loopback]"_s;
+    QTest::newRow("adapter gone") << u"eth9"_s << kTitle;
+}
+
+void TestCQorv400Dlg::titleShowsAValidBinding()
+{
+    QFETCH(QString, adapter);
+    QFETCH(QString, title);
+    m_services->adapters.setAdapters({guitest::adapter(u"lo"_s, u"lo — Loopback"_s, {u"127.0.0.1"_s})});
+    m_binding = AdapterBinding{adapter, 0x7F000001};
+    startSim(richDevice());
+    openEditor();
+    QCOMPARE(m_editor->windowTitle(), title);
+    // Requests go out from the bound address: the device still answers a read.
+    request("readButton");
+    QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
 }
 
 void TestCQorv400Dlg::enterDoesNothingAndEscapeAsksBeforeClosing_data()
