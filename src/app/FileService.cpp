@@ -11,9 +11,9 @@ QString FileService::openFileName(QWidget* parent, const QString& caption, const
 }
 
 QString FileService::saveFileName(QWidget* parent, const QString& caption, const QString& directory,
-                                  const QString& filter)
+                                  const QString& filter, const QString& defaultSuffix)
 {
-    return choose(parent, Request{caption, filter, true}, directory);
+    return choose(parent, Request{caption, filter, true, defaultSuffix}, directory);
 }
 
 void FileService::setNextFileName(const QString& fileName)
@@ -34,7 +34,14 @@ QString FileService::choose(QWidget* parent, const Request& request, const QStri
 
 QString FileService::present(QWidget* parent, const Request& request, const QString& directory)
 {
-    if (request.save)
-        return QFileDialog::getSaveFileName(parent, request.caption, directory, request.filter);
-    return QFileDialog::getOpenFileName(parent, request.caption, directory, request.filter);
+    if (!request.save)
+        return QFileDialog::getOpenFileName(parent, request.caption, directory, request.filter);
+    // The chooser adds the default suffix itself, so its overwrite question names the file really written.
+    QFileDialog dialog(parent, request.caption, directory, request.filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
 }

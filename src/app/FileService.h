@@ -23,14 +23,16 @@ public:
         QString caption;
         QString filter;
         bool save = false;
+        QString defaultSuffix; // save: added to a name typed without one, before the overwrite question
     };
 
     explicit FileService(QObject* parent = nullptr);
 
     /** A file-open chooser for an existing file; empty when cancelled. */
     QString openFileName(QWidget* parent, const QString& caption, const QString& directory, const QString& filter);
-    /** A file-save chooser; empty when cancelled. */
-    QString saveFileName(QWidget* parent, const QString& caption, const QString& directory, const QString& filter);
+    /** A file-save chooser that asks before overwriting a file; empty when cancelled. */
+    QString saveFileName(QWidget* parent, const QString& caption, const QString& directory, const QString& filter,
+                         const QString& defaultSuffix = {});
 
     void setNextFileName(const QString& fileName);
     const QList<Request>& requests() const { return m_requests; }

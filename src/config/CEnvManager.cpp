@@ -45,7 +45,7 @@ void CEnvManager::SaveEnvFile(const QByteArray& record, const settings_file::Pro
     const QDateTime savedAt = QDateTime::currentDateTime();
     if (record.isEmpty())
         return;
-    QString path = m_files.saveFileName(m_owner, kExportTitle, pathMemory(), kFilter);
+    QString path = m_files.saveFileName(m_owner, kExportTitle, pathMemory(), kFilter, kSuffix);
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())
