@@ -190,15 +190,15 @@ void TestCQorvDlg::namesItsControlsAndLoadsTheirTexts_data()
     QTest::addColumn<int>("language");
     QTest::addColumn<QStringList>("labels"); // results, MAC, IP, Search, Read, Firmware, Firewall, Exit
     QTest::newRow("English") << int(UiLanguage::English)
-                             << QStringList{u"Search Results"_s,   u"MAC Address"_s, u"IP Address"_s,
-                                            u"Search"_s,           u"Read"_s,        u"Change Firmware"_s,
-                                            u"Windows Firewall"_s, u"Exit"_s};
+                             << QStringList{
+                                    u"Search Results"_s, u"MAC Address"_s,     u"IP Address"_s,        u"Search"_s,
+                                    u"Read"_s,           u"Change Firmware"_s, u"Firewall Settings"_s, u"Exit"_s};
     QTest::newRow("Korean") << int(UiLanguage::Korean)
-                            << QStringList{u"검색 결과"_s, u"MAC 주소"_s,    u"IP 주소"_s,        u"검색"_s,
-                                           u"읽기"_s,      u"펌웨어 변경"_s, u"Windows 방화벽"_s, u"종료"_s};
+                            << QStringList{u"검색 결과"_s, u"MAC 주소"_s,    u"IP 주소"_s,     u"검색"_s,
+                                           u"읽기"_s,      u"펌웨어 변경"_s, u"방화벽 설정"_s, u"종료"_s};
     QTest::newRow("Chinese") << int(UiLanguage::Chinese)
-                             << QStringList{u"搜索结果"_s, u"MAC 地址"_s, u"IP 地址"_s,        u"搜索"_s,
-                                            u"读取"_s,     u"更改固件"_s, u"Windows 防火墙"_s, u"退出"_s};
+                             << QStringList{u"搜索结果"_s, u"MAC 地址"_s, u"IP 地址"_s,    u"搜索"_s,
+                                            u"读取"_s,     u"更改固件"_s, u"防火墙设置"_s, u"退出"_s};
 }
 
 void TestCQorvDlg::namesItsControlsAndLoadsTheirTexts()
@@ -338,15 +338,18 @@ void TestCQorvDlg::refusesATypedAddressThatIsNotOneDevice_data()
     QTest::addColumn<QString>("message");
     const QString notOne = QStringLiteral("%1 is not the address of a single device.\r\nType the unicast IPv4 address "
                                           "of the Tessel, for example 192.168.0.100.");
-    QTest::newRow("blank") << ""
-                           << QStringLiteral(
-                                  "Type the IPv4 address of the Tessel to search for,\r\nfor example 192.168.0.100.");
+    const QString notValid = QStringLiteral("%1 is not a valid IPv4 address.\r\nType four numbers from 0 to 255 "
+                                            "separated by dots, for example 192.168.0.100.");
+    // A blank field is the address 0.0.0.0, which names no single device.
+    QTest::newRow("blank") << "" << notOne.arg(QStringLiteral("0.0.0.0"));
     QTest::newRow("0.0.0.0") << "0.0.0.0" << notOne.arg(QStringLiteral("0.0.0.0"));
     QTest::newRow("broadcast") << "255.255.255.255" << notOne.arg(QStringLiteral("255.255.255.255"));
     QTest::newRow("multicast") << "224.0.0.1" << notOne.arg(QStringLiteral("224.0.0.1"));
     QTest::newRow("reserved") << "240.1.2.3" << notOne.arg(QStringLiteral("240.1.2.3"));
-    QTest::newRow("incomplete") << "192.168." << notOne.arg(QStringLiteral("192.168."));
-    QTest::newRow("octet too big") << "192.168.0.300" << notOne.arg(QStringLiteral("192.168.0.300"));
+    QTest::newRow("incomplete") << "192.168." << notValid.arg(QStringLiteral("192.168."));
+    QTest::newRow("octet too big") << "192.168.0.300" << notValid.arg(QStringLiteral("192.168.0.300"));
+    QTest::newRow("999.1.1.1") << "999.1.1.1" << notValid.arg(QStringLiteral("999.1.1.1"));
+    QTest::newRow("five numbers") << "127.1.2.3.4" << notValid.arg(QStringLiteral("127.1.2.3.4"));
 }
 
 void TestCQorvDlg::refusesATypedAddressThatIsNotOneDevice()
@@ -603,7 +606,10 @@ void TestCQorvDlg::firewallWithoutAToolSaysFileNotFound()
     m_window = makeWindow();
     QTest::mouseClick(child<QPushButton>("firewallButton"), Qt::LeftButton);
     QCOMPARE(m_services->messages.shown().size(), 1);
-    QCOMPARE(m_services->messages.last().text, QStringLiteral("The specified file was not found."));
+    // The platform's text, then the tools that were looked for.
+    QCOMPARE(m_services->messages.last().text,
+             QStringLiteral("The specified file was not found.\r\nLooked for: cormap-test-no-such-firewall-tool"));
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
     QCOMPARE(m_services->messages.last().caption, QStringLiteral("CormapMP"));
     QCOMPARE(m_services->messages.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
