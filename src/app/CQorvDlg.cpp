@@ -282,8 +282,10 @@ std::optional<std::uint32_t> CQorvDlg::typedAddress()
 
 bool CQorvDlg::openEndpointFailed(bool opened)
 {
+    // The program's message, then what was bound and the system's reason on a line of its own.
     if (!opened)
-        m_context.messages.error(this, kCannotOpenSocket, fixedMessageCaption());
+        m_context.messages.error(this, kCannotOpenSocket + QStringLiteral("\r\n") + m_endpoint.openError(),
+                                 fixedMessageCaption());
     return !opened;
 }
 

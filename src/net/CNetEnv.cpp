@@ -65,6 +65,7 @@ bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port)
     m_command = 0;
     m_flags = 0;
     m_answered = 0;
+    m_answerMac.reset();
     return true;
 }
 
@@ -180,14 +181,21 @@ void CNetEnv::receiveDatagram(const QByteArray& datagram, std::uint32_t sender)
     if (!frame::AcceptReply(candidate))
         return;
     const EnvRecord received(candidate.data() + frame::kOffBody);
-    const Merge merged = merge(candidate, received, sender);
-    if (merged.outcome == Merge::Ignored) {
-        emit replyAccepted(-1);
+    // After the answer, a reply from another device is a stray (e.g. meant for another program on a shared
+    // port). A write, password change or status answer is never replaced by it; a read by IP may still
+    // list further devices (a directed broadcast reaches several), but the answer read stays the first.
+    const bool stray = isStrayAfterAnswer(candidate);
+    const Merge merged =
+        stray && m_command != frame::kRead ? Merge{Merge::Ignored, -1} : merge(candidate, received, sender);
+    if (merged.outcome == Merge::Ignored || stray) {
+        emit replyAccepted(merged.index);
         return;
     }
     // Only a reply that is taken (stored, or a repeat of the device's answer) replaces the reply frame, so
     // a stray reply from another device cannot change the result and record the caller reads.
     m_reply = candidate;
+    if (m_answered && !m_answerMac)
+        m_answerMac = headerMac(candidate);
     const int stored = merged.index;
     if (m_command == frame::kStatus && stored >= 0) {
         m_statusData.fill(0);
@@ -248,6 +256,18 @@ CNetEnv::Merge CNetEnv::mergeUnicastRead(const EnvRecord& received, std::uint32_
     m_table[m_count] = received;
     m_table[m_count].setSourceAddress(sender);
     return {Merge::Stored, m_count++};
+}
+
+CNetEnv::Mac CNetEnv::headerMac(const frame::Frame& frame)
+{
+    Mac mac{};
+    std::copy_n(frame.begin() + frame::kOffMac, mac.size(), mac.begin());
+    return mac;
+}
+
+bool CNetEnv::isStrayAfterAnswer(const frame::Frame& reply) const
+{
+    return m_command != frame::kSearch && m_answerMac && headerMac(reply) != *m_answerMac;
 }
 
 int CNetEnv::storeAsOnly(const EnvRecord& received)

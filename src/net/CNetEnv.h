@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 class QUdpSocket;
 
@@ -106,6 +107,10 @@ private:
         } outcome;
         int index;
     };
+    using Mac = std::array<std::uint8_t, 6>;
+    static Mac headerMac(const frame::Frame& frame);
+    /** A reply from another MAC than the answer already taken for this request. */
+    bool isStrayAfterAnswer(const frame::Frame& reply) const;
     Merge merge(const frame::Frame& reply, const EnvRecord& received, std::uint32_t sender);
     Merge mergeUnicastRead(const EnvRecord& received, std::uint32_t sender);
     int storeAsOnly(const EnvRecord& received);
@@ -125,4 +130,6 @@ private:
     int m_limit = kTableSize;
     std::uint32_t m_targetAddress = 0;
     QString m_openError;
+    /** The header MAC of the answer taken for the request in progress; cleared by every open. */
+    std::optional<Mac> m_answerMac;
 };

@@ -515,7 +515,15 @@ void TestCQorvDlg::searchUsesTheBoundAddress()
     QVERIFY(m_window->isEnabled());
     QVERIFY(!m_window->messageWindow().isVisible());
     QCOMPARE(m_services->messages.shown().size(), 1);
-    QCOMPARE(m_services->messages.last().text, QStringLiteral("SOCK_DGRAM: can't open socket"));
+    // The program's text, then the address tried and the system's reason on a second line.
+    const QStringList lines = m_services->messages.last().text.split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], QStringLiteral("SOCK_DGRAM: can't open socket"));
+    QVERIFY2(lines[1].startsWith(QStringLiteral("bind 192.0.2.1")), qPrintable(lines[1]));
+    QVERIFY2(
+        lines[1].endsWith(
+            QStringLiteral(": [%1] %2").arg(EADDRNOTAVAIL).arg(QString::fromLocal8Bit(std::strerror(EADDRNOTAVAIL)))),
+        qPrintable(lines[1]));
     QCOMPARE(m_services->messages.last().caption, QStringLiteral("CormapMP"));
     QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
 }
