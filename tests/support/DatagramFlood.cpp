@@ -1,6 +1,5 @@
 #include "DatagramFlood.h"
 
-#include <array>
 #include <chrono>
 
 #include <arpa/inet.h>
@@ -14,7 +13,8 @@ constexpr std::uint32_t kLoopbackNet = 0x7F000000;
 constexpr std::uint32_t kLoopbackMask = 0xFF000000;
 } // namespace
 
-DatagramFlood::DatagramFlood(std::uint32_t address, std::uint16_t port, int senders)
+DatagramFlood::DatagramFlood(std::uint32_t address, std::uint16_t port, int senders, std::string payload)
+    : m_payload(payload.empty() ? std::string(640, '\0') : std::move(payload))
 {
     // Only ever to this machine: anything outside 127.0.0.0/8 is refused.
     if ((address & kLoopbackMask) != kLoopbackNet)
@@ -47,11 +47,10 @@ void DatagramFlood::run(std::uint32_t address, std::uint16_t port)
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = htonl(address);
-    const std::array<char, 640> junk{};
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMaxMs);
     std::uint64_t tries = 0;
     while (!m_stop && m_sent < kMaxDatagrams) {
-        if (::sendto(fd, junk.data(), junk.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) > 0)
+        if (::sendto(fd, m_payload.data(), m_payload.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) > 0)
             ++m_sent;
         if ((++tries & 0x3FF) == 0 && std::chrono::steady_clock::now() >= end)
             break;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,10 +17,10 @@ public:
     static constexpr std::uint64_t kMaxDatagrams = 3'000'000;
     static constexpr int kMaxMs = 8000;
 
-    /** Starts sending 640-byte junk datagrams (no frame: zero magic) to `address`:`port` (host order, a
+    /** Starts sending `payload` (empty: 640 junk bytes, no frame) to `address`:`port` (host order, a
      *  loopback address) from `senders` threads as fast as the system takes them, until stop(),
      *  kMaxDatagrams in all or kMaxMs. */
-    DatagramFlood(std::uint32_t address, std::uint16_t port, int senders = 2);
+    DatagramFlood(std::uint32_t address, std::uint16_t port, int senders = 2, std::string payload = {});
     ~DatagramFlood();
     DatagramFlood(const DatagramFlood&) = delete;
     DatagramFlood& operator=(const DatagramFlood&) = delete;
@@ -30,6 +31,8 @@ public:
 
 private:
     void run(std::uint32_t address, std::uint16_t port);
+
+    std::string m_payload;
 
     std::atomic<bool> m_stop{false};
     std::atomic<std::uint64_t> m_sent{0};
