@@ -11,8 +11,8 @@
 #include "app/FileService.h"
 #include "app/FirewallLauncher.h"
 #include "app/MessageService.h"
-#include "text/StringTable.h"
 #include "app/UserProfile.h"
+#include "text/StringTable.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -23,6 +23,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -30,6 +31,7 @@
 #include <QToolButton>
 #include <QTranslator>
 
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -173,20 +175,60 @@ void shootSearchWindow(Gallery& gallery, Scene& scene)
     waitUntil([&] { return !window.requestInFlight(); }, 5000);
     scene.profile().setBinding(QString(), 0);
 }
+/** The language one run renders, from "--language CODE"; nothing when the run renders them all. */
+const Language* languageArgument(int argc, char* argv[])
+{
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--language") != 0)
+            continue;
+        for (const Language& language : kLanguages) {
+            if (std::strcmp(argv[i + 1], language.suffix) == 0)
+                return &language;
+        }
+    }
+    return nullptr;
+}
+
+/** Renders each language in a run of its own with the system locale set to it, so that the font set-up
+ *  (fontconfig picks the default font by the locale's language when the application starts) is exactly
+ *  what the program has for users of that language. */
+int renderEveryLanguage(const QString& self, const QStringList& arguments)
+{
+    for (const Language& language : kLanguages) {
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const QString locale = QString::fromLatin1(language.locale) + QStringLiteral(".UTF-8");
+        environment.insert(QStringLiteral("LC_ALL"), locale);
+        environment.insert(QStringLiteral("LANG"), locale);
+        run.setProcessEnvironment(environment);
+        run.setProcessChannelMode(QProcess::ForwardedChannels);
+        run.start(self, arguments + QStringList{QStringLiteral("--language"), QString::fromLatin1(language.suffix)});
+        if (!run.waitForFinished(-1) || run.exitStatus() != QProcess::NormalExit || run.exitCode() != 0)
+            return 1;
+    }
+    return 0;
+}
 } // namespace
 
 int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    const Language* only = languageArgument(argc, argv);
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Renders the CormapMP dialogs to PNG files."));
     parser.addHelpOption();
     const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Output folder."), QStringLiteral("dir"),
                                        QStringLiteral(CORMAP_SOURCE_DIR "/docs/screenshots"));
+    const QCommandLineOption languageOption(
+        QStringLiteral("language"), QStringLiteral("Render one language (en, ko, zh) only."), QStringLiteral("code"));
     parser.addOption(outOption);
+    parser.addOption(languageOption);
     parser.process(app);
+    if (!only)
+        return renderEveryLanguage(QApplication::applicationFilePath(),
+                                   {QStringLiteral("--out"), parser.value(outOption)});
 
     NetworkProfile network = NetworkProfile::loopbackProfile();
     network.devicePort = kGalleryDevicePort;
@@ -200,7 +242,7 @@ int main(int argc, char* argv[])
 
     QTemporaryDir profileDir;
     Gallery gallery{QDir(parser.value(outOption))};
-    for (const Language& language : kLanguages) {
+    for (const Language& language : {*only}) {
         // Qt's own texts (Yes, No) in the language, as cormapmp loads them for the system locale.
         QTranslator qtTranslator;
         if (qtTranslator.load(QLocale(QString::fromLatin1(language.locale)), QStringLiteral("qtbase"),
