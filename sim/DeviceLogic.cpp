@@ -96,6 +96,8 @@ EnvRecord recordToStore(const EnvRecord& current, const EnvRecord& written)
     stored.setProductInfo(current.productInfo());
     stored.setFlags((written.flags() & ~kCapabilityBits) | (current.flags() & kCapabilityBits));
     std::copy_n(current.passwordField(), EnvRecord::kPasswordFieldSize, stored.passwordField());
+    // What the program wrote there is where an answer came from; the device keeps its own address.
+    stored.setSourceAddress(stored.ipAddress());
     return stored;
 }
 

@@ -45,7 +45,8 @@ bool isAddressed(const SimDevice& device, const frame::Frame& request, Arrival a
 bool passwordMatches(const SimDevice& device, const std::uint8_t* field8);
 
 /** The record a write stores: the written record with the device's own MAC, productId, productInfo,
- *  capability bits (13, 14) and password field (the password changes only by command 4). */
+ *  capability bits (13, 14) and password field (the password changes only by command 4); its
+ *  sourceAddress is the device's own (new) ipAddress, as a device reports it. */
 EnvRecord recordToStore(const EnvRecord& current, const EnvRecord& written);
 
 /** Acts on a request addressed to `device` (write, password change) and builds its reply: the device's

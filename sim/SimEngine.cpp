@@ -19,6 +19,8 @@ constexpr int kDeviceBufferBytes = 512 * 1024;
 constexpr std::uint32_t kLoopbackNet = 0x7F000000;    // 127.0.0.0/8
 constexpr std::uint32_t kLoopbackClient = 0x7F000001; // 127.0.0.1, the program's side
 constexpr rlim_t kSpareDescriptors = 128;
+constexpr int kDatagramsPerNotification = 64;
+constexpr qint64 kReadSliceMs = 5;
 
 // A thousand devices need a thousand sockets: lift the soft limit on open files as far as allowed.
 void raiseFileLimit(rlim_t needed)
@@ -163,13 +165,12 @@ bool SimEngine::openHome(int index, QString* error)
 QUdpSocket* SimEngine::openSocket(std::uint32_t address, int bufferBytes, QString* error)
 {
     auto* socket = new QUdpSocket(m_run);
-    if (!bindShared(*socket, QHostAddress(address), m_profile.devicePort)) {
-        if (error) {
-            *error = QStringLiteral("cannot bind %1 port %2: %3")
-                         .arg(addressText(address))
-                         .arg(m_profile.devicePort)
-                         .arg(socket->errorString());
-        }
+    // The loopback profile shares the device port with the program's remote-mode socket on this machine.
+    const PortSharing sharing = m_profile.loopback ? PortSharing::Shared : PortSharing::Exclusive;
+    const QString problem = bindUdp(*socket, QHostAddress(address), m_profile.devicePort, sharing);
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("cannot %1").arg(problem);
         delete socket;
         return nullptr;
     }
@@ -234,7 +235,13 @@ void SimEngine::readSocket(QUdpSocket* socket, int index)
 {
     const QObject* run = m_run;
     ++m_busy;
-    while (run && m_run == run && socket->hasPendingDatagrams()) {
+    // A bounded slice per notification: under a flood of datagrams the event loop (timers, delayed
+    // replies, other sockets) keeps running; what is left raises the next notification.
+    QElapsedTimer slice;
+    slice.start();
+    for (int taken = 0; run && m_run == run && socket->hasPendingDatagrams(); ++taken) {
+        if (taken >= kDatagramsPerNotification || (taken > 0 && slice.elapsed() >= kReadSliceMs))
+            break;
         const QNetworkDatagram datagram = socket->receiveDatagram();
         if (!datagram.isValid())
             continue;

@@ -19,6 +19,36 @@ void setError(QString* error, const QString& text)
     if (error)
         *error = text;
 }
+
+bool isHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+/** The bytes of a hex text of exactly `size` bytes, or why it is not one: every character must be a hex
+ *  digit and there must be exactly two per byte (nothing skipped, no byte shifted). */
+std::optional<QByteArray> strictHex(const QString& text, qsizetype size, QString& why)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!isHexDigit(text.at(i))) {
+            why = QStringLiteral("character %1 (\"%2\") is not a hex digit").arg(i + 1).arg(text.at(i));
+            return std::nullopt;
+        }
+    }
+    if (text.size() != 2 * size) {
+        why = QStringLiteral("%1 hex digits where %2 bytes need %3").arg(text.size()).arg(size).arg(2 * size);
+        return std::nullopt;
+    }
+    return QByteArray::fromHex(text.toLatin1());
+}
+
+/** "device 2 (02:7e:55:00:00:02)": how a message names an entry of the file. */
+QString entryName(qsizetype number, const QJsonObject& entry)
+{
+    const QString mac = entry.value(kMacKey).toString();
+    return mac.isEmpty() ? QStringLiteral("device %1").arg(number)
+                         : QStringLiteral("device %1 (%2)").arg(number).arg(mac);
+}
 } // namespace
 
 QByteArray stateToJson(const std::vector<EnvRecord>& records)
@@ -49,15 +79,23 @@ std::optional<std::vector<EnvRecord>> stateFromJson(const QByteArray& json, QStr
         return std::nullopt;
     }
     std::vector<EnvRecord> records;
-    for (const QJsonValue& entry : root.value(kDevicesKey).toArray()) {
-        const QByteArray raw = QByteArray::fromHex(entry.toObject().value(kRecordKey).toString().toLatin1());
-        if (raw.size() != static_cast<qsizetype>(EnvRecord::kSize)) {
-            setError(error, QStringLiteral("device %1: the record is not %2 bytes of hex")
-                                .arg(records.size() + 1)
-                                .arg(EnvRecord::kSize));
+    for (const QJsonValue& value : root.value(kDevicesKey).toArray()) {
+        const QJsonObject entry = value.toObject();
+        QString why;
+        const std::optional<QByteArray> raw =
+            entry.value(kRecordKey).isString()
+                ? strictHex(entry.value(kRecordKey).toString(), static_cast<qsizetype>(EnvRecord::kSize), why)
+                : std::nullopt;
+        if (!raw) {
+            if (why.isEmpty())
+                why = QStringLiteral("missing or not a text");
+            setError(error, QStringLiteral("%1: field \"%2\" is not %3 bytes of hex: %4")
+                                .arg(entryName(static_cast<qsizetype>(records.size()) + 1, entry), kRecordKey)
+                                .arg(EnvRecord::kSize)
+                                .arg(why));
             return std::nullopt;
         }
-        records.emplace_back(reinterpret_cast<const std::uint8_t*>(raw.constData()));
+        records.emplace_back(reinterpret_cast<const std::uint8_t*>(raw->constData()));
     }
     return records;
 }

@@ -83,6 +83,7 @@ SimDevice TesselSim::makeDevice(int index, std::uint32_t address)
     r.setRemoteSearchSupported(true);
     r.setRemoteSearch(true);
     r.setIpAddress(address);
+    r.setSourceAddress(address); // a device reports its own address there
     r.setSubnetMask(kMask24);
     r.setGateway((address & kMask24) | 1);
     r.setComment("Tessel sim " + std::to_string(n));

@@ -6,20 +6,18 @@
 #include "CMsgDlg.h"
 #include "FirewallLauncher.h"
 #include "Ipv4.h"
+#include "Ipv4AddressEdit.h"
 #include "MessageService.h"
-#include "text/StringTable.h"
 #include "UserProfile.h"
+#include "text/StringTable.h"
 
 #include <QAction>
-#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -33,7 +31,6 @@ constexpr int kStrIpAddress = 106;
 constexpr int kStrSearch = 107;
 constexpr int kStrRead = 108;
 constexpr int kStrChangeFirmware = 109;
-constexpr int kStrFirewall = 110;
 constexpr int kStrExit = 111;
 constexpr int kStrNoResponse = 166;
 constexpr int kStrReading = 170;
@@ -42,19 +39,16 @@ constexpr int kStrSelectBinding = 184;
 constexpr int kStrExitQuestion = 186;
 // Texts of this port.
 constexpr int kStrNotUnicast = 901;
-constexpr int kStrTypeAddress = 902;
 constexpr int kStrEditorMissing = 903;
 constexpr int kStrFirmwareMissing = 904;
 constexpr int kStrMenu = 905;
+constexpr int kStrNotAnAddress = 906;
 
 // Fixed English texts, the same in every language.
 const QString kSorting = QStringLiteral("Sorting.....");
 const QString kFoundLine = QStringLiteral("\r\n%1 Tessel(s) found");
 const QString kCannotOpenSocket = QStringLiteral("SOCK_DGRAM: can't open socket");
 const QString kNoTable = QStringLiteral("Empty environment pool: out of memory");
-
-constexpr int kTitleBarExtraPx = 140;
-constexpr int kWidestTitleFitPx = 900;
 
 template <typename W> W* control(W* widget, const char* objectName, int id)
 {
@@ -142,8 +136,18 @@ void CQorvDlg::connectControls()
     connect(m_readButton, &QPushButton::clicked, this, &CQorvDlg::onRead);
     connect(m_resultsList, &QListWidget::itemDoubleClicked, this, &CQorvDlg::onRead);
     connect(m_resultsList, &QListWidget::itemSelectionChanged, this, &CQorvDlg::onSelectionChanged);
-    connect(m_macRadio, &QRadioButton::clicked, this, [this] { switchMode(kModeMac); });
-    connect(m_ipRadio, &QRadioButton::clicked, this, [this] { switchMode(kModeIp); });
+    // The mode follows its radio however it got checked (pointer, keys, a screen reader's toggle action);
+    // a click on the radio already chosen still empties the list.
+    for (const auto& [radio, mode] : {std::pair{m_macRadio, kModeMac}, std::pair{m_ipRadio, kModeIp}}) {
+        connect(radio, &QRadioButton::toggled, this, [this, mode = mode](bool checked) {
+            if (checked && m_mode != mode)
+                switchMode(mode);
+        });
+        connect(radio, &QRadioButton::clicked, this, [this, mode = mode] {
+            if (m_mode == mode)
+                switchMode(mode);
+        });
+    }
     connect(m_firmwareButton, &QPushButton::clicked, this, &CQorvDlg::onFirmware);
     connect(m_firewallButton, &QPushButton::clicked, this, &CQorvDlg::onFirewall);
     connect(m_exitButton, &QPushButton::clicked, this, &CQorvDlg::reject);
@@ -155,11 +159,7 @@ QWidget* CQorvDlg::buildButtonColumn()
     auto* column = new QWidget(this);
     m_macRadio = control(new QRadioButton(column), "macRadio", kIdMacRadio);
     m_ipRadio = control(new QRadioButton(column), "ipRadio", kIdIpRadio);
-    m_ipAddressEdit = control(new QLineEdit(column), "ipAddressEdit", kIdIpAddressEdit);
-    m_ipAddressEdit->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("^(?:\\d{1,3}(?:\\.\\d{0,3}){0,3})?$")), m_ipAddressEdit));
-    m_ipAddressEdit->setMaxLength(15);
-    m_ipAddressEdit->setPlaceholderText(QStringLiteral("0.0.0.0"));
+    m_ipAddressEdit = control(new Ipv4AddressEdit(column), "ipAddressEdit", kIdIpAddressEdit);
     m_searchButton = control(new QPushButton(column), "searchButton", kIdSearchButton);
     m_searchButton->setDefault(true);
     m_searchButton->setAutoDefault(true);
@@ -180,7 +180,6 @@ QWidget* CQorvDlg::buildButtonColumn()
         layout->addWidget(b);
     layout->addStretch(1);
     layout->addWidget(m_exitButton);
-    m_ipAddressEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 16);
     return column;
 }
 
@@ -192,7 +191,7 @@ void CQorvDlg::loadTexts()
     m_searchButton->setText(text(kStrSearch));
     m_readButton->setText(text(kStrRead));
     m_firmwareButton->setText(text(kStrChangeFirmware));
-    m_firewallButton->setText(text(kStrFirewall));
+    m_firewallButton->setText(text(FirewallLauncher::buttonTextId()));
     m_exitButton->setText(text(kStrExit));
     m_bindingAction->setText(text(kStrSelectBinding));
     m_menuButton->setToolTip(text(kStrMenu));
@@ -246,13 +245,9 @@ void CQorvDlg::loadBinding()
 void CQorvDlg::setTitle(const QString& bindingLabel)
 {
     const QString title = text(StringTable::kProgramTitle);
+    // The layout alone sizes the window; a title longer than the title bar is the window manager's to
+    // elide, as on every desktop.
     setWindowTitle(bindingLabel.isEmpty() ? title : QStringLiteral("%1 [%2]").arg(title, bindingLabel));
-    // Wide enough that the title bar shows the binding (title bars use a bolder font; the icon and the
-    // window buttons take the rest), within reason.
-    QFont titleFont = font();
-    titleFont.setBold(true);
-    const int wanted = QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + kTitleBarExtraPx;
-    resize(qMax(width(), qMin(wanted, kWidestTitleFitPx)), height());
 }
 
 void CQorvDlg::showMembers()
@@ -269,27 +264,28 @@ int CQorvDlg::selectedRow() const
 
 std::optional<std::uint32_t> CQorvDlg::typedAddress()
 {
-    const QString typed = m_ipAddressEdit->text().trimmed();
-    const std::optional<std::uint32_t> address = ipv4::parse(typed);
-    const QString title = text(StringTable::kProgramTitle);
-    if (typed.isEmpty()) {
-        m_context.messages.error(this, text(kStrTypeAddress), title);
-        return std::nullopt;
-    }
-    // Decision: an address that cannot name one device is refused before anything is sent.
-    if (!address || !ipv4::isUnicastDeviceAddress(*address)) {
-        m_context.messages.error(this, text(kStrNotUnicast).arg(typed), title);
-        m_ipAddressEdit->setFocus();
-        m_ipAddressEdit->selectAll();
-        return std::nullopt;
-    }
-    return address;
+    // Text that is no address is named as typed; a blank field is the address 0.0.0.0, and it and every
+    // other address that cannot name one device get the single-device message. Nothing is sent then.
+    const std::optional<std::uint32_t> address = m_ipAddressEdit->addressOrZero();
+    QString message;
+    if (!address)
+        message = text(kStrNotAnAddress).arg(m_ipAddressEdit->text());
+    else if (!ipv4::isUnicastDeviceAddress(*address))
+        message = text(kStrNotUnicast).arg(ipv4::dotted(*address));
+    if (message.isEmpty())
+        return address;
+    m_context.messages.error(this, message, text(StringTable::kProgramTitle));
+    m_ipAddressEdit->setFocus();
+    m_ipAddressEdit->selectAll();
+    return std::nullopt;
 }
 
 bool CQorvDlg::openEndpointFailed(bool opened)
 {
+    // The program's message, then what was bound and the system's reason on a line of its own.
     if (!opened)
-        m_context.messages.error(this, kCannotOpenSocket, fixedMessageCaption());
+        m_context.messages.error(this, kCannotOpenSocket + QStringLiteral("\r\n") + m_endpoint.openError(),
+                                 fixedMessageCaption());
     return !opened;
 }
 
@@ -459,7 +455,7 @@ void CQorvDlg::onFirewall()
     const int result = m_context.firewall.launch();
     if (result >= FirewallLauncher::kFirstSuccess)
         return;
-    const QString message = FirewallLauncher::messageFor(result);
+    const QString message = m_context.firewall.failureMessage(result);
     if (!message.isEmpty())
         m_context.messages.error(this, message, fixedMessageCaption());
 }

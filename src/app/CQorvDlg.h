@@ -10,9 +10,9 @@
 #include <memory>
 
 class CMsgDlg;
+class Ipv4AddressEdit;
 class QAction;
 class QLabel;
-class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QRadioButton;
@@ -119,7 +119,7 @@ private:
     QListWidget* m_resultsList = nullptr;
     QRadioButton* m_macRadio = nullptr;
     QRadioButton* m_ipRadio = nullptr;
-    QLineEdit* m_ipAddressEdit = nullptr;
+    Ipv4AddressEdit* m_ipAddressEdit = nullptr;
     QPushButton* m_searchButton = nullptr;
     QPushButton* m_readButton = nullptr;
     QPushButton* m_firmwareButton = nullptr;

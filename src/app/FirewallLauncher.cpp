@@ -3,6 +3,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+namespace {
+constexpr int kStrWindowsFirewall = 110;
+constexpr int kStrFirewallSettings = 907;
+} // namespace
+
 QList<FirewallLauncher::Tool> FirewallLauncher::desktopTools()
 {
     return {
@@ -37,6 +42,26 @@ int FirewallLauncher::launch()
         return kStarted;
     }
     return kFileNotFound;
+}
+
+QString FirewallLauncher::failureMessage(int result) const
+{
+    QString message = messageFor(result);
+    if (result != kFileNotFound || m_tools.isEmpty())
+        return message;
+    QStringList looked;
+    for (const Tool& tool : m_tools)
+        looked << tool.program;
+    return message + QStringLiteral("\r\nLooked for: ") + looked.join(QStringLiteral(", "));
+}
+
+int FirewallLauncher::buttonTextId()
+{
+#ifdef Q_OS_WIN
+    return kStrWindowsFirewall;
+#else
+    return kStrFirewallSettings;
+#endif
 }
 
 QString FirewallLauncher::messageFor(int result)

@@ -41,6 +41,12 @@ public:
     virtual int launch();
     /** The message for a failed start result, empty for success and for ignored results. */
     static QString messageFor(int result);
+    /** The message shown for a failed start: messageFor(result), and for "file not found" a second line
+     *  naming the tools looked for. */
+    QString failureMessage(int result) const;
+    /** String number of the button's label: "Windows Firewall" on Windows, "Firewall Settings" elsewhere,
+     *  where a button naming Windows would mislead. */
+    static int buttonTextId();
     /** The program last started (full path), for tests. */
     const QString& lastStarted() const { return m_lastStarted; }
 

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 QString ipv4::dotted(std::uint32_t address)
 {
     return QStringLiteral("%1.%2.%3.%4")
@@ -18,9 +20,11 @@ std::optional<std::uint32_t> ipv4::parse(const QString& text)
         return std::nullopt;
     std::uint32_t address = 0;
     for (const QString& part : parts) {
+        // Digits only: no sign, no spaces inside.
+        const bool digits = std::all_of(part.begin(), part.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
         bool ok = false;
         const uint octet = part.toUInt(&ok);
-        if (!ok || part.isEmpty() || part.size() > 3 || octet > 255)
+        if (!digits || !ok || part.isEmpty() || part.size() > 3 || octet > 255)
             return std::nullopt;
         address = (address << 8) | octet;
     }

@@ -11,7 +11,9 @@ constexpr std::uint32_t kFirstMulticastOctet = 224;
 
 std::optional<Mac> parseMac(const QString& text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}$"));
+    // Anchored at both ends of the whole text: "$" alone would also match before a final newline.
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}")));
     if (!pattern.match(text).hasMatch())
         return std::nullopt;
     Mac mac{};
@@ -23,7 +25,8 @@ std::optional<Mac> parseMac(const QString& text)
 
 std::optional<std::uint32_t> parseIpv4(const QString& text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(0|[1-9][0-9]{0,2})(\\.(0|[1-9][0-9]{0,2})){3}$"));
+    static const QRegularExpression pattern(
+        QRegularExpression::anchoredPattern(QStringLiteral("(0|[1-9][0-9]{0,2})(\\.(0|[1-9][0-9]{0,2})){3}")));
     if (!pattern.match(text).hasMatch())
         return std::nullopt;
     std::uint32_t address = 0;
@@ -61,7 +64,7 @@ QString macText(const Mac& mac)
 
 DeviceName parseDeviceName(const QString& text)
 {
-    static const QRegularExpression digitsAndDots(QStringLiteral("^[0-9.]+$"));
+    static const QRegularExpression digitsAndDots(QRegularExpression::anchoredPattern(QStringLiteral("[0-9.]+")));
     DeviceName name;
     if (text.contains(QLatin1Char(':'))) {
         name.mac = parseMac(text);

@@ -284,7 +284,7 @@ int CliTool::search(const Request& request)
     const cli::Outcome outcome = request.ipAddress ? cli::searchByIp(env, *request.ipAddress)
                                                    : cli::searchByMac(env, request.bindAddress.value_or(0));
     if (outcome != cli::Outcome::Answered)
-        return failure(outcome);
+        return failure(outcome, env.openError());
     if (env.count() > 1)
         env.sortByMac();
     printSearch(env, request.ipAddress.has_value(), request.json);
@@ -297,7 +297,7 @@ void CliTool::printSearch(const CNetEnv& env, bool byAddress, bool json)
         QJsonArray devices;
         for (int i = 0; i < env.count(); ++i)
             devices.append(cli::summaryJson(env.record(i)));
-        m_out << QJsonDocument(devices).toJson(QJsonDocument::Indented);
+        m_out << cli::jsonText(QJsonDocument(devices));
     } else {
         for (int i = 0; i < env.count(); ++i) {
             const EnvRecord& r = env.record(i);
@@ -326,10 +326,10 @@ int CliTool::read(const Request& request)
     const cli::Outcome outcome = device.mac ? cli::readByMac(env, request.bindAddress.value_or(0), *device.mac)
                                             : cli::readByIp(env, device.address);
     if (outcome != cli::Outcome::Answered)
-        return failure(outcome);
+        return failure(outcome, env.openError());
     // The table was empty before the request, so the answer is record 0 (with its sourceAddress set).
     if (request.json)
-        m_out << QJsonDocument(cli::recordJson(env.record(0))).toJson(QJsonDocument::Indented);
+        m_out << cli::jsonText(QJsonDocument(cli::recordJson(env.record(0))));
     else
         m_out << cli::recordText(env.record(0));
     m_out.flush();
@@ -342,7 +342,7 @@ int CliTool::usageError(const QString& message)
     return kExitUsage;
 }
 
-int CliTool::failure(cli::Outcome outcome)
+int CliTool::failure(cli::Outcome outcome, const QString& openError)
 {
     switch (outcome) {
     case cli::Outcome::NoAnswer: {
@@ -351,7 +351,11 @@ int CliTool::failure(cli::Outcome outcome)
         break;
     }
     case cli::Outcome::CannotOpen:
-        m_err << kCannotOpen << Qt::endl;
+        // The program's message, then what was bound and the system's reason.
+        m_err << kCannotOpen << '\n';
+        if (!openError.isEmpty())
+            m_err << openError << '\n';
+        m_err.flush();
         break;
     case cli::Outcome::NoTable:
         m_err << kNoTable << Qt::endl;

@@ -67,8 +67,9 @@ private:
                                                bool& ok);
     void printSearch(const CNetEnv& env, bool byAddress, bool json);
     int usageError(const QString& message);
-    /** Prints the program's message for a request that got no answer, and gives the exit status. */
-    int failure(cli::Outcome outcome);
+    /** Prints the program's message for a request that got no answer (for an endpoint that could not be
+     *  opened, `openError` follows on a line of its own), and gives the exit status. */
+    int failure(cli::Outcome outcome, const QString& openError = {});
 
     QTextStream& m_out;
     QTextStream& m_err;

@@ -41,19 +41,65 @@ Outcome judgeByAnswered(const CNetEnv& env)
     return env.answered() && env.count() > 0 ? Outcome::Answered : Outcome::NoAnswer;
 }
 
+bool hasAnswerFrom(const CNetEnv& env, std::uint32_t asked)
+{
+    for (int i = 0; i < env.count(); ++i) {
+        if (cameFromAsked(env.record(i), asked))
+            return true;
+    }
+    return false;
+}
+
 /** A unicast read (all-zero body: the device is addressed by its IP alone), the search by IP and the
- *  read by IP alike; only the tick period differs. */
+ *  read by IP alike; only the tick period differs. Only an answer from the device asked counts: where
+ *  the device port is shared, another program's answers may arrive here too. */
 Outcome unicastRead(CNetEnv& env, std::uint32_t deviceAddress, int periodMs)
 {
     if (const auto failure = open(env, Mode::Unicast, deviceAddress, frame::kRead))
         return *failure;
     env.SendUnicast(deviceAddress);
-    waitForAnswer(env, periodMs);
-    return judgeByAnswered(env);
+    waitUntil(env, periodMs, [&env, deviceAddress] { return hasAnswerFrom(env, deviceAddress); });
+    return env.answered() && keepAnswersFrom(env, deviceAddress) > 0 ? Outcome::Answered : Outcome::NoAnswer;
+}
+
+bool isDeviceAddress(const EnvRecord& record, std::uint32_t address)
+{
+    if (address == record.ipAddress())
+        return true;
+    for (int p = 0; p < EnvRecord::kPortCount; ++p) {
+        if (record.port(p).localIp() == address)
+            return true;
+    }
+    return false;
 }
 } // namespace
 
+bool cameFromAsked(const EnvRecord& record, std::uint32_t asked)
+{
+    const std::uint32_t from = record.sourceAddress();
+    if (from == asked)
+        return true;
+    return record.multiIp() && isDeviceAddress(record, asked) && isDeviceAddress(record, from);
+}
+
+int keepAnswersFrom(CNetEnv& env, std::uint32_t asked)
+{
+    int kept = 0;
+    for (int i = 0; i < env.count(); ++i) {
+        if (cameFromAsked(env.record(i), asked))
+            env.record(kept++) = env.record(i);
+    }
+    env.setCount(kept);
+    return kept;
+}
+
 void waitForAnswer(CNetEnv& env, int periodMs, int ticks)
+{
+    waitUntil(
+        env, periodMs, [&env] { return env.answered() != 0; }, ticks);
+}
+
+void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks)
 {
     QEventLoop loop;
     QTimer timer;
@@ -61,7 +107,7 @@ void waitForAnswer(CNetEnv& env, int periodMs, int ticks)
     int tick = 0;
     QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
         ++tick;
-        if (tick >= ticks || env.answered()) {
+        if (tick >= ticks || answered()) {
             timer.stop();
             loop.quit();
         }

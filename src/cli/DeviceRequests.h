@@ -7,8 +7,10 @@
 #include "CliArguments.h"
 
 #include <cstdint>
+#include <functional>
 
 class CNetEnv;
+class EnvRecord;
 
 namespace cli {
 constexpr int kSearchTickMs = 300; // search by MAC or IP: 10 ticks, 3 s
@@ -39,7 +41,20 @@ Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac);
  *  device's record, with the address the answer came from as its sourceAddress. */
 Outcome readByIp(CNetEnv& env, std::uint32_t deviceAddress);
 
+/** True when the unicast answer carrying `record` came from the device asked at `asked`: it came from that
+ *  address, or the device is a multi-IP one and both the address asked and the one it answered from are
+ *  its own (its ipAddress or one of its ports' addresses). An answer from anywhere else is another
+ *  device's, e.g. one meant for another program sharing the device port. */
+bool cameFromAsked(const EnvRecord& record, std::uint32_t asked);
+
+/** Keeps in the endpoint's table only the records that came from the device asked at `asked`, in their
+ *  order from record 0; the others are dropped. Returns how many were kept. */
+int keepAnswersFrom(CNetEnv& env, std::uint32_t asked);
+
 /** Polls the endpoint every `periodMs` from a timer in a local event loop, as the program's windows do:
  *  ends at the first tick at which answered is set, or at the `ticks`-th tick. Closes the endpoint. */
 void waitForAnswer(CNetEnv& env, int periodMs, int ticks = kWaitTicks);
+
+/** As waitForAnswer, but the wait ends at the first tick at which `answered` holds. */
+void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks = kWaitTicks);
 } // namespace cli

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 
 namespace cli {
@@ -24,6 +25,8 @@ const std::array<ByteSpan, 10> kUninterpretedSpans = {{
 }};
 
 namespace {
+// The comment field, uninterpreted on a device that does not keep a comment.
+constexpr ByteSpan kCommentSpan = {EnvRecord::kOffComment, EnvRecord::kOffComment + EnvRecord::kCommentSize - 1};
 constexpr int kLabelWidth = 24;
 constexpr int kHexBytesPerLine = 32;
 
@@ -51,6 +54,13 @@ template <std::size_t N> QJsonValue nameOrCode(const std::array<const char*, N>&
     return static_cast<int>(code); // a code the program does not name is shown as it is
 }
 
+/** C0 controls, DEL and the C1 controls (device bytes 0x80..0x9F): none of them may reach a terminal. */
+bool isControl(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F);
+}
+
 QString deviceText(const std::string& bytes)
 {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
@@ -61,7 +71,7 @@ QString quoted(const QString& text)
 {
     QString out = QStringLiteral("\"");
     for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        if (isControl(c))
             out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
             out += QLatin1Char('\\') + c;
@@ -143,7 +153,10 @@ Fields recordFields(const EnvRecord& r)
            << addressField("gateway", r.gateway());
     fields << textField("accountId", r.accountId()) << textField("accountPassword", r.accountPassword());
     fields << Field{QStringLiteral("passwordSet"), r.hasPassword(), yesNo(r.hasPassword())};
-    fields << textField("comment", r.comment()) << addressField("sourceAddress", r.sourceAddress());
+    // A device without the comment capability keeps no comment: its bytes are shown as uninterpreted.
+    if (r.commentSupported())
+        fields << textField("comment", r.comment());
+    fields << addressField("sourceAddress", r.sourceAddress());
     return fields;
 }
 
@@ -231,7 +244,7 @@ QJsonObject recordJson(const EnvRecord& record)
         ports.append(toJson(portFields(record.port(i))));
     object.insert(QStringLiteral("ports"), ports);
     QJsonObject uninterpreted;
-    for (const ByteSpan& span : kUninterpretedSpans)
+    for (const ByteSpan& span : uninterpretedSpans(record))
         uninterpreted.insert(spanKey(span), QString::fromLatin1(spanBytes(record, span).toHex()));
     object.insert(QStringLiteral("uninterpreted"), uninterpreted);
     return object;
@@ -246,7 +259,7 @@ QString recordText(const EnvRecord& record)
         appendText(out, portFields(record.port(i)), 0);
     }
     out += QStringLiteral("uninterpreted\n");
-    for (const ByteSpan& span : kUninterpretedSpans) {
+    for (const ByteSpan& span : uninterpretedSpans(record)) {
         const QByteArray bytes = spanBytes(record, span);
         for (qsizetype at = 0; at < bytes.size(); at += kHexBytesPerLine) {
             const QString label = at == 0 ? QStringLiteral("  ") + spanKey(span) : QString();
@@ -259,20 +272,52 @@ QString recordText(const EnvRecord& record)
 
 QJsonObject summaryJson(const EnvRecord& record)
 {
-    return {
+    QJsonObject device = {
         {QStringLiteral("mac"), deviceText(record.macText())},
         {QStringLiteral("ipAddress"), dottedAddress(record.ipAddress())},
         {QStringLiteral("productId"), record.productId()},
         {QStringLiteral("productCode"), record.productCode()},
-        {QStringLiteral("comment"), deviceText(record.comment())},
         {QStringLiteral("sourceAddress"), dottedAddress(record.sourceAddress())},
     };
+    if (record.commentSupported())
+        device.insert(QStringLiteral("comment"), deviceText(record.comment()));
+    return device;
 }
 
 QString summaryLine(const QString& first, const EnvRecord& record)
 {
-    return QStringLiteral("%1  %2  product %3  %4")
-        .arg(first.leftJustified(17), dottedAddress(record.ipAddress()).leftJustified(15),
-             QString::number(record.productCode()).leftJustified(2), quoted(deviceText(record.comment())));
+    const QString line = QStringLiteral("%1  %2  product %3")
+                             .arg(first.leftJustified(17), dottedAddress(record.ipAddress()).leftJustified(15),
+                                  QString::number(record.productCode()).leftJustified(2));
+    if (!record.commentSupported())
+        return line.trimmed();
+    return line + QStringLiteral("  ") + quoted(deviceText(record.comment()));
+}
+
+QList<ByteSpan> uninterpretedSpans(const EnvRecord& record)
+{
+    QList<ByteSpan> spans(kUninterpretedSpans.begin(), kUninterpretedSpans.end());
+    if (!record.commentSupported()) {
+        const auto after =
+            std::find_if(spans.begin(), spans.end(), [](const ByteSpan& s) { return s.first > kCommentSpan.first; });
+        spans.insert(after, kCommentSpan);
+    }
+    return spans;
+}
+
+QString jsonText(const QJsonDocument& document)
+{
+    // Control characters can only stand inside JSON strings, where \u escapes mean the same characters;
+    // the JSON writer escapes the C0 controls but passes DEL and the C1 controls through.
+    const QString text = QString::fromUtf8(document.toJson(QJsonDocument::Indented));
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x7F && c.unicode() <= 0x9F)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
 }
 } // namespace cli

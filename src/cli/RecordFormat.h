@@ -6,7 +6,9 @@
 
 #include "record/EnvRecord.h"
 
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 
 #include <array>
@@ -22,18 +24,27 @@ QJsonObject recordJson(const EnvRecord& record);
 /** The same fields as readable text, one "name  value" line each, ports and flag bits indented. */
 QString recordText(const EnvRecord& record);
 
-/** One device of a search list: mac, ipAddress, productId, productCode, comment, sourceAddress. */
+/** One device of a search list: mac, ipAddress, productId, productCode, sourceAddress, and the comment
+ *  when the device keeps one. */
 QJsonObject summaryJson(const EnvRecord& record);
 
 /** One line of a search list: `first` (the MAC, or the address the answer came from), then the IP
- *  address, the product code and the comment. */
+ *  address, the product code and, when the device keeps one, the comment. */
 QString summaryLine(const QString& first, const EnvRecord& record);
 
-/** The uninterpreted byte ranges of a record, [first, last] offsets: the key set of "uninterpreted". */
+/** The uninterpreted byte ranges of every record, [first, last] offsets. */
 struct ByteSpan
 {
     std::size_t first;
     std::size_t last;
 };
 extern const std::array<ByteSpan, 10> kUninterpretedSpans;
+
+/** The key set of "uninterpreted" for `record`, in offset order: kUninterpretedSpans, and the comment
+ *  field (88-119) when the device does not keep a comment. */
+QList<ByteSpan> uninterpretedSpans(const EnvRecord& record);
+
+/** The document as indented JSON text, with DEL and the C1 control characters (device bytes 0x7F..0x9F)
+ *  escaped as \u00XX too, so that device text cannot drive a terminal. */
+QString jsonText(const QJsonDocument& document);
 } // namespace cli

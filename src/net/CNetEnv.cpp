@@ -16,6 +16,10 @@ namespace {
 constexpr std::uint32_t kHighestRandomWord = 32767;
 constexpr std::uint16_t kLowestRandomLocalPort = 1024;
 constexpr std::uint16_t kHighestRandomLocalPort = 32767;
+// One receive notification takes at most this many datagrams, or reads for at most this long, and then
+// lets the event loop run: a flood of datagrams must not keep the owner's wait timer from ticking.
+constexpr int kDatagramsPerNotification = 64;
+constexpr qint64 kReadSliceMs = 5;
 
 std::uint32_t randomWord()
 {
@@ -49,7 +53,10 @@ bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port)
     Close();
     m_socket = new QUdpSocket(this);
     const QHostAddress address = bindAddress ? QHostAddress(bindAddress) : QHostAddress(QHostAddress::AnyIPv4);
-    if (!bindShared(*m_socket, address, port)) {
+    // Only the loopback profile shares the device port (with the simulated devices on this machine); on
+    // the real profile a second program that wants the port gets the bind failure.
+    m_openError = bindUdp(*m_socket, address, port, m_profile.loopback ? PortSharing::Shared : PortSharing::Exclusive);
+    if (!m_openError.isEmpty()) {
         Close();
         return false;
     }
@@ -58,6 +65,7 @@ bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port)
     m_command = 0;
     m_flags = 0;
     m_answered = 0;
+    m_answerMac.reset();
     return true;
 }
 
@@ -139,9 +147,19 @@ void CNetEnv::pauseBetweenCopies()
     }
 }
 
+void CNetEnv::setLimit(int limit)
+{
+    m_limit = std::clamp(limit, 0, kTableSize);
+}
+
 void CNetEnv::OnReceive()
 {
-    while (m_socket && m_socket->hasPendingDatagrams()) {
+    // Datagrams still waiting after this slice raise the next notification once the event loop has run.
+    QElapsedTimer slice;
+    slice.start();
+    for (int taken = 0; m_socket && m_socket->hasPendingDatagrams(); ++taken) {
+        if (taken >= kDatagramsPerNotification || (taken > 0 && slice.elapsed() >= kReadSliceMs))
+            break;
         const qint64 size = m_socket->pendingDatagramSize();
         QNetworkDatagram datagram = m_socket->receiveDatagram(size < 0 ? 0 : size);
         // A failed read, or a datagram longer than a receiver takes, is dropped.
@@ -162,10 +180,23 @@ void CNetEnv::receiveDatagram(const QByteArray& datagram, std::uint32_t sender)
     std::memcpy(candidate.data(), datagram.constData(), frame::kFrameSize);
     if (!frame::AcceptReply(candidate))
         return;
-    // Only an accepted reply replaces the reply frame, so a stray datagram cannot change what callers read.
+    const EnvRecord received(candidate.data() + frame::kOffBody);
+    // After the answer, a reply from another device is a stray (e.g. meant for another program on a shared
+    // port). A write, password change or status answer is never replaced by it; a read by IP may still
+    // list further devices (a directed broadcast reaches several), but the answer read stays the first.
+    const bool stray = isStrayAfterAnswer(candidate);
+    const Merge merged =
+        stray && m_command != frame::kRead ? Merge{Merge::Ignored, -1} : merge(candidate, received, sender);
+    if (merged.outcome == Merge::Ignored || stray) {
+        emit replyAccepted(merged.index);
+        return;
+    }
+    // Only a reply that is taken (stored, or a repeat of the device's answer) replaces the reply frame, so
+    // a stray reply from another device cannot change the result and record the caller reads.
     m_reply = candidate;
-    const EnvRecord received(m_reply.data() + frame::kOffBody);
-    const int stored = merge(received, sender);
+    if (m_answered && !m_answerMac)
+        m_answerMac = headerMac(candidate);
+    const int stored = merged.index;
     if (m_command == frame::kStatus && stored >= 0) {
         m_statusData.fill(0);
         const auto extra = std::min<qsizetype>(datagram.size() - static_cast<qsizetype>(frame::kFrameSize),
@@ -175,50 +206,68 @@ void CNetEnv::receiveDatagram(const QByteArray& datagram, std::uint32_t sender)
     emit replyAccepted(stored);
 }
 
-int CNetEnv::merge(const EnvRecord& received, std::uint32_t sender)
+CNetEnv::Merge CNetEnv::merge(const frame::Frame& reply, const EnvRecord& received, std::uint32_t sender)
 {
     if (m_command == frame::kSearch) {
         if (findByMac(received) >= 0)
-            return -1;
+            return {Merge::Repeated, -1};
         m_table[m_count] = received;
-        return m_count++;
+        return {Merge::Stored, m_count++};
     }
-    if (m_reply[frame::kOffFlags] & frame::kFlagUnicast) {
+    if (reply[frame::kOffFlags] & frame::kFlagUnicast) {
         m_answered = 1;
-        if (m_command == frame::kRead) {
-            for (int i = 0; i < m_count; ++i) {
-                const EnvRecord& r = m_table[i];
-                if (!received.multiIp() && r.ipAddress() == received.ipAddress())
-                    return -1;
-                if (received.multiIp()) {
-                    for (int p = 0; p < EnvRecord::kPortCount; ++p) {
-                        if (r.port(p).localIp() == m_targetAddress)
-                            return -1;
-                    }
-                }
-            }
-            m_table[m_count] = received;
-            m_table[m_count].setSourceAddress(sender);
-            return m_count++;
-        }
+        if (m_command == frame::kRead)
+            return mergeUnicastRead(received, sender);
         int index = findByIpAddress(received.ipAddress());
         if (index < 0)
             index = storeAsOnly(received);
         else
             m_table[index] = received;
         m_table[index].setSourceAddress(sender);
-        return index;
+        return {Merge::Stored, index};
     }
     // Broadcast exchange: a reply from another device than the one addressed is not ours.
-    if (!std::equal(m_reply.begin() + frame::kOffMac, m_reply.begin() + frame::kOffMac + 6,
+    if (!std::equal(reply.begin() + frame::kOffMac, reply.begin() + frame::kOffMac + 6,
                     m_request.begin() + frame::kOffMac))
-        return -1;
+        return {Merge::Ignored, -1};
     m_answered = 1;
     const int index = findByMac(received);
     if (index < 0)
-        return storeAsOnly(received);
+        return {Merge::Stored, storeAsOnly(received)};
     m_table[index] = received;
-    return index;
+    return {Merge::Stored, index};
+}
+
+CNetEnv::Merge CNetEnv::mergeUnicastRead(const EnvRecord& received, std::uint32_t sender)
+{
+    // The same device answering both copies of the request is listed once: a record with its MAC is
+    // already there (a multi-IP device asked at its main address matches none of its port addresses).
+    if (findByMac(received) >= 0)
+        return {Merge::Repeated, -1};
+    for (int i = 0; i < m_count; ++i) {
+        const EnvRecord& r = m_table[i];
+        if (!received.multiIp() && r.ipAddress() == received.ipAddress())
+            return {Merge::Repeated, -1};
+        for (int p = 0; received.multiIp() && p < EnvRecord::kPortCount; ++p) {
+            if (r.port(p).localIp() == m_targetAddress)
+                return {Merge::Repeated, -1};
+        }
+    }
+    m_table[m_count] = received;
+    m_table[m_count].setSourceAddress(sender);
+    return {Merge::Stored, m_count++};
+}
+
+CNetEnv::Mac CNetEnv::headerMac(const frame::Frame& frame)
+{
+    Mac mac{};
+    std::copy_n(frame.begin() + frame::kOffMac, mac.size(), mac.begin());
+    return mac;
+}
+
+bool CNetEnv::isStrayAfterAnswer(const frame::Frame& reply) const
+{
+    return m_command != frame::kSearch && m_answerMac && headerMac(reply) != *m_answerMac;
 }
 
 int CNetEnv::storeAsOnly(const EnvRecord& received)

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 class QUdpSocket;
 
@@ -46,10 +47,15 @@ public:
     /** Completes the request frame as a unicast request, remembers the target address and sends it
      *  twice, 10 ms apart, to the device port of `deviceAddress`. */
     void SendUnicast(std::uint32_t deviceAddress);
-    /** Reads and merges every datagram waiting on the socket. */
+    /** Reads and merges the datagrams waiting on the socket: a bounded number per notification, so that a
+     *  flood of datagrams leaves the event loop (and the owner's wait timer) running; the rest raise the
+     *  next notification. */
     void OnReceive();
     void Close();
     bool isOpen() const;
+    /** Why the last open failed: what was bound and the system's reason, e.g. "bind 0.0.0.0 port 50005:
+     *  [98] Address already in use". Empty after a successful open. */
+    const QString& openError() const { return m_openError; }
 
     frame::Frame& requestFrame() { return m_request; }
     const frame::Frame& replyFrame() const { return m_reply; }
@@ -72,7 +78,8 @@ public:
     int count() const { return m_count; }
     void setCount(int count) { m_count = count; }
     int limit() const { return m_limit; }
-    void setLimit(int limit) { m_limit = limit; }
+    /** Replies are ignored once count has reached the limit; it is kept within 0..256, the table's size. */
+    void setLimit(int limit);
     std::uint32_t targetAddress() const { return m_targetAddress; }
     const NetworkProfile& profile() const { return m_profile; }
 
@@ -88,7 +95,24 @@ private:
     void sendTwice(std::uint32_t address, std::uint16_t port);
     void pauseBetweenCopies();
     void receiveDatagram(const QByteArray& datagram, std::uint32_t sender);
-    int merge(const EnvRecord& received, std::uint32_t sender);
+    /** What became of an accepted reply: stored at index, a repeat of an answer already in the table, or
+     *  ignored as another device's. */
+    struct Merge
+    {
+        enum Outcome
+        {
+            Stored,
+            Repeated,
+            Ignored,
+        } outcome;
+        int index;
+    };
+    using Mac = std::array<std::uint8_t, 6>;
+    static Mac headerMac(const frame::Frame& frame);
+    /** A reply from another MAC than the answer already taken for this request. */
+    bool isStrayAfterAnswer(const frame::Frame& reply) const;
+    Merge merge(const frame::Frame& reply, const EnvRecord& received, std::uint32_t sender);
+    Merge mergeUnicastRead(const EnvRecord& received, std::uint32_t sender);
     int storeAsOnly(const EnvRecord& received);
     int findByIpAddress(std::uint32_t ip) const;
     int findByMac(const EnvRecord& received) const;
@@ -105,4 +129,7 @@ private:
     int m_count = 0;
     int m_limit = kTableSize;
     std::uint32_t m_targetAddress = 0;
+    QString m_openError;
+    /** The header MAC of the answer taken for the request in progress; cleared by every open. */
+    std::optional<Mac> m_answerMac;
 };

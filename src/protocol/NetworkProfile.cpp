@@ -2,6 +2,8 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 namespace {
 constexpr std::uint16_t kLoopbackTftpPort = 51069;
 constexpr std::uint16_t kLoopbackShellPort = 51023;
@@ -16,8 +18,12 @@ bool takePort(QStringList& args, const QString& option, std::uint16_t& port, QSt
         error = QStringLiteral("%1 needs a port number").arg(option);
         return false;
     }
+    // Digits only: a sign, spaces or a trailing newline are refused, not trimmed away.
+    const QString& text = args.at(at + 1);
+    const bool digits = !text.isEmpty() && text.size() <= 5 &&
+                        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     bool ok = false;
-    const uint value = args.at(at + 1).toUInt(&ok);
+    const uint value = digits ? text.toUInt(&ok) : 0;
     if (!ok || value == 0 || value > 65535) {
         error = QStringLiteral("%1: \"%2\" is not a port number (1-65535)").arg(option, args.at(at + 1));
         return false;

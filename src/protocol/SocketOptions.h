@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QString>
 
 #include <cstdint>
 
@@ -9,6 +10,21 @@ class QUdpSocket;
 /** Receive buffer that holds the replies of a search answered by 256 devices at once (512 datagrams,
  *  each charged by the kernel at several times its 640 bytes). */
 constexpr int kReplyBufferBytes = 4 * 1024 * 1024;
+
+/** Whether a bound socket lets other sockets bind the same port (SO_REUSEADDR). */
+enum class PortSharing
+{
+    Exclusive, // a second socket on the port gets the bind failure
+    Shared,    // the loopback profile: the program's socket and the simulated devices share the port
+};
+
+/**
+ * Binds `socket` to `address`:`port` (port 0: the system chooses), with SO_REUSEADDR only when the port
+ * is shared. Returns an empty text on success; otherwise what failed with the system's reason, e.g.
+ * "bind 0.0.0.0 port 50005: [98] Address already in use" (port 0 reads "any port"), and the socket
+ * stays unbound.
+ */
+QString bindUdp(QUdpSocket& socket, const QHostAddress& address, std::uint16_t port, PortSharing sharing);
 
 /** Binds a UDP socket with SO_REUSEADDR, so the program's remote-mode socket and simulated devices on
  *  the same machine can share the device port. */

@@ -112,11 +112,11 @@ public:
     std::uint32_t sourceAddress() const { return address(kOffSourceAddress); }
     void setSourceAddress(std::uint32_t v) { setAddress(kOffSourceAddress, v); }
 
-    /** Text fields: at most the field's width (or limit), up to the first NUL. Setters clear the whole
-     *  field and copy at most the limit. */
+    /** Text fields: readers take up to the first NUL, at most the field's full width (a device may fill
+     *  it). Setters clear the whole field and copy at most the limit for typing and writing. */
     std::string accountId() const { return text(kOffAccountId, kAccountIdSize); }
     void setAccountId(const std::string& v) { setText(kOffAccountId, kAccountIdSize, kAccountIdSize, v); }
-    std::string accountPassword() const { return text(kOffAccountPassword, kAccountPasswordMax); }
+    std::string accountPassword() const { return text(kOffAccountPassword, kAccountPasswordSize); }
     void setAccountPassword(const std::string& v)
     {
         setText(kOffAccountPassword, kAccountPasswordSize, kAccountPasswordMax, v);

@@ -1,4 +1,5 @@
 #include "CliArguments.h"
+#include "CliTestSupport.h"
 #include "CliTool.h"
 #include "RecordFormat.h"
 #include "TesselSim.h"
@@ -11,7 +12,11 @@
 #include <QTest>
 #include <QTextStream>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 constexpr std::uint16_t kDevicePort = 52505; // this test's own device port on the loopback profile
@@ -92,47 +97,13 @@ EnvRecord decodedRecord(EnvRecord r)
     return r;
 }
 
-struct CliRun
-{
-    int status = -1;
-    QString out;
-    QString err;
-    qint64 elapsedMs = 0;
-};
+using clitest::CliRun;
+using clitest::jsonObject;
+using clitest::textValues;
 
 CliRun runCli(const QStringList& args)
 {
-    CliRun run;
-    QTextStream out(&run.out);
-    QTextStream err(&run.err);
-    CliTool tool(out, err, testProfile());
-    QElapsedTimer clock;
-    clock.start();
-    run.status = tool.run(args);
-    run.elapsedMs = clock.elapsed();
-    out.flush();
-    err.flush();
-    return run;
-}
-
-/** The values of the text lines labelled `name`, in order (port fields appear once per port). */
-QStringList textValues(const QString& text, const QString& name)
-{
-    QStringList values;
-    const QRegularExpression line(QStringLiteral("^\\s*%1\\s+(.*)$").arg(QRegularExpression::escape(name)),
-                                  QRegularExpression::MultilineOption);
-    for (auto it = line.globalMatch(text); it.hasNext();)
-        values << it.next().captured(1);
-    return values;
-}
-
-QJsonObject jsonObject(const QString& text)
-{
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
-        qWarning("not one JSON object: %s", qPrintable(error.errorString()));
-    return doc.object();
+    return clitest::runCli(testProfile(), args);
 }
 
 QJsonObject portJson(int serialFormat, int dataBits, int stopBits, const char* parity, const char* flow,
@@ -409,6 +380,7 @@ void TestCli::readReportsOnlyWhetherAPasswordIsSet()
     QCOMPARE(json.value(QStringLiteral("passwordSet")), QJsonValue(true));
     QVERIFY(!json.contains(QStringLiteral("password")));
     const CliRun text = runCli({QStringLiteral("read"), QStringLiteral("127.0.0.4")});
+    QCOMPARE(text.err, QString());
     QCOMPARE(text.status, 0);
     QCOMPARE(textValues(text.out, QStringLiteral("passwordSet")), QStringList{QStringLiteral("yes")});
 }
@@ -456,7 +428,16 @@ void TestCli::endpointThatCannotOpenExitsOne()
     QFETCH(QStringList, args);
     const CliRun run = runCli(args);
     QCOMPARE(run.status, 1);
-    QCOMPARE(run.err, kCannotOpen);
+    // The program's message, then the address tried and the system's reason (EADDRNOTAVAIL).
+    const QStringList lines = run.err.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0] + QLatin1Char('\n'), kCannotOpen);
+    QVERIFY2(lines[1].startsWith(QStringLiteral("bind 192.0.2.1")), qPrintable(lines[1]));
+    QVERIFY2(
+        lines[1].endsWith(
+            QStringLiteral(": [%1] %2").arg(EADDRNOTAVAIL).arg(QString::fromLocal8Bit(std::strerror(EADDRNOTAVAIL)))),
+        qPrintable(lines[1]));
+    QCOMPARE(lines[2], QString());
     QCOMPARE(run.out, QString());
 }
 
@@ -494,6 +475,18 @@ void TestCli::badInputExitsTwoNamingWhatIsWrong_data()
     row("read with --ip", "read --ip 127.0.0.3", "--ip");
     row("read by IP with --bind", "read 127.0.0.3 --bind 127.0.0.1", "--bind");
     row("bad device port", "search --device-port 70000", "--device-port");
+    // Trailing or leading junk is refused, not trimmed: "$" alone matches before a final newline and
+    // number conversions skip spaces.
+    const auto junk = [](const char* name, const QStringList& args, const QString& named) {
+        QTest::newRow(name) << args << named;
+    };
+    junk("read IP with a trailing newline", {u"read"_s, u"127.0.0.2\n"_s}, u"127.0.0.2\n"_s);
+    junk("read MAC with a trailing newline", {u"read"_s, kMacs[0] + u'\n'}, kMacs[0] + u'\n');
+    junk("--ip with a trailing newline", {u"search"_s, u"--ip"_s, u"127.0.0.2\n"_s}, u"127.0.0.2\n"_s);
+    junk("--bind with a trailing newline", {u"search"_s, u"--bind"_s, u"127.0.0.1\n"_s}, u"127.0.0.1\n"_s);
+    junk("device port with a leading space", {u"search"_s, u"--device-port"_s, u" 54321"_s}, u" 54321"_s);
+    junk("device port with a trailing newline", {u"search"_s, u"--device-port"_s, u"54321\n"_s}, u"54321\n"_s);
+    junk("device port with a sign", {u"search"_s, u"--device-port"_s, u"+54321"_s}, u"+54321"_s);
 }
 
 void TestCli::badInputExitsTwoNamingWhatIsWrong()

@@ -1,6 +1,6 @@
 // The command-line tool's passwd, export, import and show verbs, in-process against simulated devices
 // on a loopback profile of this test's own (device port 52516).
-#include "CliRunner.h"
+#include "CliTestSupport.h"
 #include "SimExchange.h"
 #include "TesselSim.h"
 #include "config/SettingsFile.h"

@@ -8,9 +8,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+#include <QUdpSocket>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 using netns::Run;
@@ -19,6 +23,11 @@ namespace {
 const QString kCli = QStringLiteral(CORMAPMP_CLI_PATH);
 const QString kSim = QStringLiteral(TESSEL_SIM_PATH);
 constexpr int kCliMs = 15000; // one run of the tool (a search waits 3 s)
+const QString kCannotOpen = QStringLiteral("SOCK_DGRAM: can't open socket\n");
+// The second line of a bind failure on the device port held by another program.
+const QString kPortTaken = QStringLiteral("bind 0.0.0.0 port 50005: [%1] %2\n")
+                               .arg(EADDRINUSE)
+                               .arg(QString::fromLocal8Bit(std::strerror(EADDRINUSE)));
 } // namespace
 
 class TestE2eCli : public QObject
@@ -32,6 +41,8 @@ private slots:
     void searchByIpListsTheAddressTheAnswerCameFrom();
     void readByIpDecodesThatDevice();
     void readByMacDecodesThatDevice();
+    void secondProgramOnTheDevicePortGetsTheBindFailure();
+    void twoReadsAtOnceNeverPrintTheOtherDevice();
 
 private:
     Run cli(const QStringList& args);
@@ -115,6 +126,53 @@ void TestE2eCli::readByMacDecodesThatDevice()
     const QJsonObject record = QJsonDocument::fromJson(run.out.toUtf8()).object();
     QCOMPARE(record.value(QStringLiteral("mac")).toString(), mac);
     QCOMPARE(record.value(QStringLiteral("ipAddress")).toString(), QStringLiteral("10.250.0.12"));
+}
+
+void TestE2eCli::secondProgramOnTheDevicePortGetsTheBindFailure()
+{
+    // Another program holds the device port on the client host; on the real profile nothing of ours
+    // shares it, so the read fails to bind instead of taking half of someone else's answers.
+    QUdpSocket holder;
+    {
+        const netns::ThreadInNamespace inClient(m_namespaces->client);
+        QVERIFY2(inClient.error().isEmpty(), qPrintable(inClient.error()));
+        QVERIFY(holder.bind(QHostAddress(QHostAddress::AnyIPv4), 50005, QUdpSocket::DontShareAddress));
+    }
+    const Run run = cli({QStringLiteral("read"), QStringLiteral("10.250.0.11")});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.err, kCannotOpen + kPortTaken);
+    QCOMPARE(run.out, QString());
+}
+
+void TestE2eCli::twoReadsAtOnceNeverPrintTheOtherDevice()
+{
+    // Two runs started together: whichever binds the port first reads its device; the other either
+    // gets the bind failure or, if the first has already finished, reads its own device too.
+    const QStringList addresses = {QStringLiteral("10.250.0.11"), QStringLiteral("10.250.0.12")};
+    for (int round = 0; round < 3; ++round) {
+        std::array<QProcess, 2> runs;
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            runs[i].start(QStringLiteral("ip"),
+                          {QStringLiteral("netns"), QStringLiteral("exec"), m_namespaces->client, kCli,
+                           QStringLiteral("read"), QStringLiteral("--json"), addresses[static_cast<qsizetype>(i)]});
+        }
+        for (QProcess& run : runs)
+            QVERIFY(run.waitForFinished(kCliMs));
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            const QString address = addresses[static_cast<qsizetype>(i)];
+            const QString out = QString::fromUtf8(runs[i].readAllStandardOutput());
+            const QString err = QString::fromUtf8(runs[i].readAllStandardError());
+            if (runs[i].exitCode() == 0) {
+                const QJsonObject record = QJsonDocument::fromJson(out.toUtf8()).object();
+                QCOMPARE(record.value(QStringLiteral("mac")).toString(), m_macByAddress.value(address));
+                QCOMPARE(record.value(QStringLiteral("sourceAddress")).toString(), address);
+            } else {
+                QCOMPARE(runs[i].exitCode(), 1);
+                QCOMPARE(err, kCannotOpen + kPortTaken);
+                QCOMPARE(out, QString());
+            }
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestE2eCli)

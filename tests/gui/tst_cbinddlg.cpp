@@ -30,6 +30,7 @@ private slots:
     void anAdapterWithoutAddressesGivesZeroWithItsName();
     void listsThreeAddressesInThePlatformsOrder();
     void okReturnsTheChosenAdapterAndAddress();
+    void addressChosenThenDeselectedAsksForOneAndStaysOpen();
     void cancelKeepsNothing();
     void tickingUseEnablesBothListsAndKeepsSelections();
     void anAdapterThatDisappearedGivesAnEmptyAddressList();
@@ -217,6 +218,32 @@ void TestCBindDlg::okReturnsTheChosenAdapterAndAddress()
     QVERIFY(dialog.useBinding());
     QCOMPARE(dialog.adapterName(), QStringLiteral("eth1"));
     QCOMPARE(dialog.address(), 0x0A000007u); // 10.0.0.7
+}
+
+void TestCBindDlg::addressChosenThenDeselectedAsksForOneAndStaysOpen()
+{
+    // The address list keeps a current row after the user deselects it (Ctrl+click): that is no choice.
+    CBindDlg dialog(m_services->context(), QString(), 0);
+    Controls c(dialog);
+    dialog.show();
+    guitest::clickCheckBox(c.use);
+    QTest::mouseClick(c.adapters->viewport(), Qt::LeftButton, {},
+                      c.adapters->visualItemRect(c.adapters->item(1)).center());
+    const QRect second = c.addresses->visualItemRect(c.addresses->item(1));
+    QTest::mouseClick(c.addresses->viewport(), Qt::LeftButton, {}, second.center());
+    QVERIFY(c.addresses->item(1)->isSelected());
+    QTest::mouseClick(c.addresses->viewport(), Qt::LeftButton, Qt::ControlModifier, second.center());
+    QVERIFY(c.addresses->selectedItems().isEmpty());
+    QVERIFY(c.addresses->currentItem()); // still current, no longer chosen
+    QTest::mouseClick(c.ok, Qt::LeftButton);
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    const ShownMessage shown = m_services->messages.last();
+    QCOMPARE(shown.text, QStringLiteral("IP주소를 선택하세요."));
+    QCOMPARE(shown.caption, QStringLiteral("CormapMP v4.1F (2013/06/04)"));
+    QCOMPARE(shown.icon, QMessageBox::Critical);
+    QCOMPARE(shown.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
 }
 
 void TestCBindDlg::cancelKeepsNothing()

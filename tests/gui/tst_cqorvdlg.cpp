@@ -8,6 +8,7 @@
 #include "app/CQorvDlg.h"
 #include "app/Ipv4.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -86,6 +87,11 @@ private slots:
     void firewallStartsTheFirstInstalledTool();
     void asksBeforeExit_data();
     void asksBeforeExit();
+    void typedAddressIsUsedAsShown_data();
+    void typedAddressIsUsedAsShown();
+    void modeFollowsTheRadioHoweverItIsChecked_data();
+    void modeFollowsTheRadioHoweverItIsChecked();
+    void layoutAloneSizesTheWindowWhateverTheTitle();
 
 private:
     std::unique_ptr<CQorvDlg> makeWindow();
@@ -190,15 +196,15 @@ void TestCQorvDlg::namesItsControlsAndLoadsTheirTexts_data()
     QTest::addColumn<int>("language");
     QTest::addColumn<QStringList>("labels"); // results, MAC, IP, Search, Read, Firmware, Firewall, Exit
     QTest::newRow("English") << int(UiLanguage::English)
-                             << QStringList{u"Search Results"_s,   u"MAC Address"_s, u"IP Address"_s,
-                                            u"Search"_s,           u"Read"_s,        u"Change Firmware"_s,
-                                            u"Windows Firewall"_s, u"Exit"_s};
+                             << QStringList{
+                                    u"Search Results"_s, u"MAC Address"_s,     u"IP Address"_s,        u"Search"_s,
+                                    u"Read"_s,           u"Change Firmware"_s, u"Firewall Settings"_s, u"Exit"_s};
     QTest::newRow("Korean") << int(UiLanguage::Korean)
-                            << QStringList{u"검색 결과"_s, u"MAC 주소"_s,    u"IP 주소"_s,        u"검색"_s,
-                                           u"읽기"_s,      u"펌웨어 변경"_s, u"Windows 방화벽"_s, u"종료"_s};
+                            << QStringList{u"검색 결과"_s, u"MAC 주소"_s,    u"IP 주소"_s,     u"검색"_s,
+                                           u"읽기"_s,      u"펌웨어 변경"_s, u"방화벽 설정"_s, u"종료"_s};
     QTest::newRow("Chinese") << int(UiLanguage::Chinese)
-                             << QStringList{u"搜索结果"_s, u"MAC 地址"_s, u"IP 地址"_s,        u"搜索"_s,
-                                            u"读取"_s,     u"更改固件"_s, u"Windows 防火墙"_s, u"退出"_s};
+                             << QStringList{u"搜索结果"_s, u"MAC 地址"_s, u"IP 地址"_s,    u"搜索"_s,
+                                            u"读取"_s,     u"更改固件"_s, u"防火墙设置"_s, u"退出"_s};
 }
 
 void TestCQorvDlg::namesItsControlsAndLoadsTheirTexts()
@@ -334,19 +340,24 @@ void TestCQorvDlg::searchByIpWithoutAnswerShowsString166AfterThreeSeconds()
 
 void TestCQorvDlg::refusesATypedAddressThatIsNotOneDevice_data()
 {
-    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("typed"); // typed key by key; the field shows every digit and dot of it
     QTest::addColumn<QString>("message");
     const QString notOne = QStringLiteral("%1 is not the address of a single device.\r\nType the unicast IPv4 address "
                                           "of the Tessel, for example 192.168.0.100.");
-    QTest::newRow("blank") << ""
-                           << QStringLiteral(
-                                  "Type the IPv4 address of the Tessel to search for,\r\nfor example 192.168.0.100.");
+    const QString notValid = QStringLiteral("%1 is not a valid IPv4 address.\r\nType four numbers from 0 to 255 "
+                                            "separated by dots, for example 192.168.0.100.");
+    // A blank field is the address 0.0.0.0, which names no single device.
+    QTest::newRow("blank") << "" << notOne.arg(QStringLiteral("0.0.0.0"));
     QTest::newRow("0.0.0.0") << "0.0.0.0" << notOne.arg(QStringLiteral("0.0.0.0"));
     QTest::newRow("broadcast") << "255.255.255.255" << notOne.arg(QStringLiteral("255.255.255.255"));
     QTest::newRow("multicast") << "224.0.0.1" << notOne.arg(QStringLiteral("224.0.0.1"));
     QTest::newRow("reserved") << "240.1.2.3" << notOne.arg(QStringLiteral("240.1.2.3"));
-    QTest::newRow("incomplete") << "192.168." << notOne.arg(QStringLiteral("192.168."));
-    QTest::newRow("octet too big") << "192.168.0.300" << notOne.arg(QStringLiteral("192.168.0.300"));
+    QTest::newRow("incomplete") << "127.0." << notValid.arg(QStringLiteral("127.0."));
+    QTest::newRow("octet too big") << "127.0.0.300" << notValid.arg(QStringLiteral("127.0.0.300"));
+    QTest::newRow("a fourth digit kept") << "127.0.0.1000" << notValid.arg(QStringLiteral("127.0.0.1000"));
+    QTest::newRow("999.1.1.1") << "999.1.1.1" << notValid.arg(QStringLiteral("999.1.1.1"));
+    QTest::newRow("five numbers") << "127.1.2.3.4" << notValid.arg(QStringLiteral("127.1.2.3.4"));
+    QTest::newRow("two dots in a row") << "127.0..2" << notValid.arg(QStringLiteral("127.0..2"));
 }
 
 void TestCQorvDlg::refusesATypedAddressThatIsNotOneDevice()
@@ -358,7 +369,10 @@ void TestCQorvDlg::refusesATypedAddressThatIsNotOneDevice()
     searchByIp(QStringLiteral("127.0.0.2"));
     QCOMPARE(child<QListWidget>("resultsList")->count(), 1);
     QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
-    child<QLineEdit>("ipAddressEdit")->setText(typed);
+    auto* field = child<QLineEdit>("ipAddressEdit");
+    field->clear();
+    QTest::keyClicks(field, typed);
+    QCOMPARE(field->text(), typed); // nothing typed was dropped or changed
     QTest::mouseClick(child<QPushButton>("searchButton"), Qt::LeftButton);
     QVERIFY(!m_window->requestInFlight());
     QVERIFY(!m_window->endpoint().isOpen());
@@ -435,7 +449,12 @@ void TestCQorvDlg::readWithoutAnswerShowsString166AndOpensNoEditor()
     const qint64 elapsed = clock.elapsed();
     QVERIFY2(elapsed >= 1850 && elapsed < 3500, qPrintable(QString::number(elapsed)));
     QCOMPARE(m_handOver.editorCalls, 0);
+    // One message (the search before it showed none): string 166, stop icon, the program title.
+    QCOMPARE(m_services->messages.shown().size(), 1);
     QCOMPARE(m_services->messages.last().text, kNoResponse);
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
+    QCOMPARE(m_services->messages.last().caption, kTitle);
+    QCOMPARE(m_services->messages.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(child<QListWidget>("resultsList")->count(), 1); // the list still holds the device
     QVERIFY(child<QPushButton>("readButton")->isEnabled());
 }
@@ -512,7 +531,15 @@ void TestCQorvDlg::searchUsesTheBoundAddress()
     QVERIFY(m_window->isEnabled());
     QVERIFY(!m_window->messageWindow().isVisible());
     QCOMPARE(m_services->messages.shown().size(), 1);
-    QCOMPARE(m_services->messages.last().text, QStringLiteral("SOCK_DGRAM: can't open socket"));
+    // The program's text, then the address tried and the system's reason on a second line.
+    const QStringList lines = m_services->messages.last().text.split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], QStringLiteral("SOCK_DGRAM: can't open socket"));
+    QVERIFY2(lines[1].startsWith(QStringLiteral("bind 192.0.2.1")), qPrintable(lines[1]));
+    QVERIFY2(
+        lines[1].endsWith(
+            QStringLiteral(": [%1] %2").arg(EADDRNOTAVAIL).arg(QString::fromLocal8Bit(std::strerror(EADDRNOTAVAIL)))),
+        qPrintable(lines[1]));
     QCOMPARE(m_services->messages.last().caption, QStringLiteral("CormapMP"));
     QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
 }
@@ -603,7 +630,10 @@ void TestCQorvDlg::firewallWithoutAToolSaysFileNotFound()
     m_window = makeWindow();
     QTest::mouseClick(child<QPushButton>("firewallButton"), Qt::LeftButton);
     QCOMPARE(m_services->messages.shown().size(), 1);
-    QCOMPARE(m_services->messages.last().text, QStringLiteral("The specified file was not found."));
+    // The platform's text, then the tools that were looked for.
+    QCOMPARE(m_services->messages.last().text,
+             QStringLiteral("The specified file was not found.\r\nLooked for: cormap-test-no-such-firewall-tool"));
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
     QCOMPARE(m_services->messages.last().caption, QStringLiteral("CormapMP"));
     QCOMPARE(m_services->messages.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
@@ -660,6 +690,99 @@ void TestCQorvDlg::asksBeforeExit()
     QCOMPARE(shown.caption, kTitle);
     QCOMPARE(shown.buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(m_window->isVisible(), answer == QMessageBox::No);
+}
+
+void TestCQorvDlg::typedAddressIsUsedAsShown_data()
+{
+    QTest::addColumn<QString>("keys");  // typed key by key
+    QTest::addColumn<QString>("shown"); // what the field then shows: keys it refuses are not taken
+    QTest::addColumn<QString>("listed");
+    QTest::newRow("plain") << "127.0.0.3"
+                           << "127.0.0.3"
+                           << "127.0.0.3";
+    QTest::newRow("letters and spaces refused as typed") << "127.0.0.3 x"
+                                                         << "127.0.0.3"
+                                                         << "127.0.0.3";
+    QTest::newRow("a minus refused as typed") << "-127.0.0.3"
+                                              << "127.0.0.3"
+                                              << "127.0.0.3";
+    QTest::newRow("leading zero of an octet") << "127.0.0.03"
+                                              << "127.0.0.03"
+                                              << "127.0.0.3";
+}
+
+void TestCQorvDlg::typedAddressIsUsedAsShown()
+{
+    QFETCH(QString, keys);
+    QFETCH(QString, shown);
+    QFETCH(QString, listed);
+    startSim({TesselSim::makeDevice(0, kDevice1), TesselSim::makeDevice(1, kDevice2)});
+    m_window = makeWindow();
+    QTest::mouseClick(child<QRadioButton>("ipRadio"), Qt::LeftButton);
+    auto* field = child<QLineEdit>("ipAddressEdit");
+    QTest::keyClicks(field, keys);
+    QCOMPARE(field->text(), shown);
+    QTest::mouseClick(child<QPushButton>("searchButton"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->requestInFlight(), 5000);
+    QVERIFY(m_services->messages.shown().isEmpty());
+    QCOMPARE(ipv4::dotted(m_window->remoteAddress()), listed);
+    auto* list = child<QListWidget>("resultsList");
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(list->item(0)->text(), listed);
+}
+
+void TestCQorvDlg::modeFollowsTheRadioHoweverItIsChecked_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("accessibility toggle action") << "toggle";
+    QTest::newRow("accessibility press action") << "press";
+    QTest::newRow("checked by a program") << "setChecked";
+}
+
+void TestCQorvDlg::modeFollowsTheRadioHoweverItIsChecked()
+{
+    QFETCH(QString, how);
+    startSim({TesselSim::makeDevice(0, kDevice1)});
+    m_window = makeWindow();
+    m_window->show();
+    search();
+    QCOMPARE(child<QListWidget>("resultsList")->count(), 1);
+    auto* ip = child<QRadioButton>("ipRadio");
+    if (how == u"setChecked") {
+        ip->setChecked(true);
+    } else {
+        QAccessibleInterface* radio = QAccessible::queryAccessibleInterface(ip);
+        QVERIFY(radio && radio->actionInterface());
+        radio->actionInterface()->doAction(how == u"toggle" ? QAccessibleActionInterface::toggleAction()
+                                                            : QAccessibleActionInterface::pressAction());
+    }
+    QTRY_VERIFY(ip->isChecked());
+    QCOMPARE(m_window->mode(), CQorvDlg::kModeIp);
+    QVERIFY(child<QLineEdit>("ipAddressEdit")->isEnabled());
+    QCOMPARE(child<QListWidget>("resultsList")->count(), 0);
+    QCOMPARE(m_window->endpoint().count(), 0);
+}
+
+void TestCQorvDlg::layoutAloneSizesTheWindowWhateverTheTitle()
+{
+    // Binding an adapter with a long description, then one with a short one: the title changes, the
+    // window's size does not (a long title is the window manager's to elide).
+    m_services->adapters.setAdapters({guitest::adapter(u"eth0"_s, u"eth0 — "_s + QString(150, u'W'), {u"127.0.0.1"_s}),
+                                      guitest::adapter(u"lo"_s, u"lo"_s, {u"127.0.0.1"_s})});
+    m_window = makeWindow();
+    m_window->show();
+    const QSize before = m_window->size();
+    for (const int adapterRow : {0, 1}) {
+        auto watcher = guitest::whenShown<CBindDlg>([adapterRow](CBindDlg* dialog) {
+            dialog->findChild<QCheckBox*>(u"useCheckBox"_s)->setChecked(true);
+            dialog->findChild<QListWidget*>(u"adapterList"_s)->setCurrentRow(adapterRow);
+            dialog->findChild<QListWidget*>(u"addressList"_s)->setCurrentRow(0);
+            dialog->accept();
+        });
+        m_window->bindingAction()->trigger();
+        QVERIFY(m_window->windowTitle().contains(adapterRow == 0 ? u"WWWW"_s : u"127.0.0.1-lo]"_s));
+        QCOMPARE(m_window->size(), before);
+    }
 }
 
 QTEST_MAIN(TestCQorvDlg)

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestSimStateFile : public QObject
 {
     Q_OBJECT
@@ -16,6 +18,8 @@ private slots:
     void missingFileHoldsNoRecords();
     void damagedDocumentIsRefused_data();
     void damagedDocumentIsRefused();
+    void damagedHexIsRefusedNamingDeviceAndField_data();
+    void damagedHexIsRefusedNamingDeviceAndField();
     void savedFileLoadsBack();
     void unwritablePathIsReported();
 };
@@ -66,6 +70,36 @@ void TestSimStateFile::damagedDocumentIsRefused()
     QString error;
     QVERIFY(!sim::stateFromJson(json, &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestSimStateFile::damagedHexIsRefusedNamingDeviceAndField_data()
+{
+    QTest::addColumn<QString>("record"); // the second device's record text
+    QTest::addColumn<QString>("why");
+    const QString good = QString(1024, u'0');
+    QTest::newRow("a non-hex character") << QString(good).replace(100, 1, u'g') << u"character 101 (\"g\")"_s;
+    QTest::newRow("a space") << QString(good).replace(0, 1, u' ') << u"character 1 (\" \")"_s;
+    QTest::newRow("a separator") << QString(good).replace(2, 1, u':') << u"character 3 (\":\")"_s;
+    QTest::newRow("an odd digit count") << good.left(1023) << u"1023 hex digits"_s;
+    QTest::newRow("one byte short") << good.left(1022) << u"1022 hex digits"_s;
+    QTest::newRow("one byte long") << good + u"00"_s << u"1026 hex digits"_s;
+    QTest::newRow("a digit too many") << good + u"0"_s << u"1025 hex digits"_s;
+}
+
+void TestSimStateFile::damagedHexIsRefusedNamingDeviceAndField()
+{
+    QFETCH(QString, record);
+    QFETCH(QString, why);
+    const QString good = QString(1024, u'0');
+    const QByteArray json = QStringLiteral(R"({"format": 1, "devices": [)"
+                                           R"({"mac": "02:7e:55:00:00:01", "record": "%1"},)"
+                                           R"({"mac": "02:7e:55:00:00:02", "record": "%2"}]})")
+                                .arg(good, record)
+                                .toUtf8();
+    QString error;
+    QVERIFY(!sim::stateFromJson(json, &error));
+    QVERIFY2(error.startsWith(u"device 2 (02:7e:55:00:00:02): field \"record\""_s), qPrintable(error));
+    QVERIFY2(error.contains(why), qPrintable(error));
 }
 
 void TestSimStateFile::savedFileLoadsBack()

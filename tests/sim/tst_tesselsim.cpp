@@ -1,5 +1,6 @@
 // Simulated devices on the loopback profile, driven by the program's own endpoint CNetEnv: TesselSim.
 
+#include "DatagramFlood.h"
 #include "SimExchange.h"
 #include "StatusItems.h"
 #include "TesselSim.h"
@@ -10,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <memory>
@@ -67,6 +69,8 @@ private slots:
     void multiIpDeviceAnswersAtItsPortAddress();
     void deviceAnswersAtAWrittenAddress();
     void startRefusesAddressesADeviceMayNotUse();
+    void devicesReportTheirOwnAddressAsSource();
+    void floodAtADeviceLeavesTheEventLoopRunning();
 
 private:
     NetworkProfile profile() const { return simtest::loopbackProfile(kPort); }
@@ -423,6 +427,52 @@ void TestTesselSim::startRefusesAddressesADeviceMayNotUse()
     QString error;
     QVERIFY(!twice.start(&error));
     QVERIFY2(error.contains(QStringLiteral("taken")), qPrintable(error));
+}
+
+void TestTesselSim::devicesReportTheirOwnAddressAsSource()
+{
+    // A broadcast answer carries what the device put there: its own address, never 0.0.0.0.
+    QCOMPARE(exchange(*m_env, simtest::Request{}, 2 * kDevices), 2 * kDevices);
+    QCOMPARE(m_env->count(), kDevices);
+    for (int i = 0; i < kDevices; ++i) {
+        const EnvRecord& r = m_env->record(i);
+        QCOMPARE(r.sourceAddress(), r.ipAddress());
+        QVERIFY(r.sourceAddress() >= deviceAddress(0) && r.sourceAddress() < deviceAddress(kDevices));
+    }
+    // Whatever a write carried there, the device keeps its own (new) address.
+    EnvRecord written = recordOf(1);
+    written.setIpAddress(0x7F000014); // 127.0.0.20
+    written.setSourceAddress(0x01020304);
+    QCOMPARE(exchange(*m_env, request(frame::kWrite, written, deviceAddress(1))), 2);
+    QCOMPARE(int(m_env->replyResult()), 0);
+    QCOMPARE(recordOf(1).sourceAddress(), 0x7F000014u);
+}
+
+void TestTesselSim::floodAtADeviceLeavesTheEventLoopRunning()
+{
+    // The device reads a bounded slice per notification, so a timer on the same loop keeps its pace. The
+    // flood is of valid read requests, each of which the device answers.
+    frame::Frame read{};
+    frame::BuildRequest(read, frame::kFlagsUnicastRequest, frame::kRead, 1, 2);
+    simtest::DatagramFlood flood(deviceAddress(0), kPort, 2,
+                                 std::string(reinterpret_cast<const char*>(read.data()), read.size()));
+    QElapsedTimer clock;
+    clock.start();
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    int ticks = 0;
+    connect(&timer, &QTimer::timeout, this, [&] {
+        if (++ticks == 10)
+            timer.stop();
+    });
+    timer.start(300);
+    QTRY_VERIFY_WITH_TIMEOUT(!timer.isActive(), 15000);
+    const qint64 elapsed = clock.elapsed();
+    const std::uint64_t sent = flood.stop();
+    qInfo("%llu junk datagrams during a wait of %lld ms", static_cast<unsigned long long>(sent),
+          static_cast<long long>(elapsed));
+    QVERIFY2(sent > 10000, "the flood ran");
+    QVERIFY2(elapsed < 3400, qPrintable(QStringLiteral("the wait took %1 ms").arg(elapsed)));
 }
 
 QTEST_GUILESS_MAIN(TestTesselSim)

@@ -1,10 +1,13 @@
+#include "DatagramFlood.h"
 #include "net/CNetEnv.h"
 #include "protocol/SocketOptions.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
 
 namespace {
@@ -159,6 +162,16 @@ private slots:
             << MergeCase{2, true, {a}, b, false, 1, 2, 1, true};
         QTest::newRow("multi-IP read matches the target by port address")
             << MergeCase{2, true, {multiAtDevice}, Seed{0x0d, 0x0A000077, true, 0}, false, 1, 1, -1, false};
+        QTest::newRow("unicast read from a MAC already listed is the same device")
+            << MergeCase{2,
+                         true,
+                         {Seed{0x0d, kDeviceAddress, true, 0x0A0000FF}},
+                         Seed{0x0d, kDeviceAddress, true, 0x0A0000FF},
+                         false,
+                         1,
+                         1,
+                         -1,
+                         false};
         QTest::newRow("multi-IP read without a port match appends")
             << MergeCase{2, true, {multiElsewhere}, Seed{0x0d, 0x0A000077, true, 0}, false, 1, 2, 1, true};
         QTest::newRow("unicast write overwrites the record with that IP")
@@ -210,6 +223,118 @@ private slots:
             if (i != c.storedAt)
                 QVERIFY(env.record(i) == before[i]);
         }
+    }
+
+    void multiIpDeviceAskedAtItsMainAddressIsListedOnce()
+    {
+        // Its port addresses are elsewhere, so only its MAC tells that both copies' answers are one device.
+        FakeDevice device;
+        CNetEnv env(testProfile());
+        env.setCount(0);
+        const EnvRecord multi = makeRecord({0x0d, kDeviceAddress, true, 0x0A0000FF});
+        sendRequest(env, device, frame::kRead, true, multi);
+        const QByteArray answer = FakeDevice::reply(multi, frame::kRead, true, multi.mac());
+        deliver(env, device, answer);
+        deliver(env, device, answer);
+        QCOMPARE(env.count(), 1);
+        QCOMPARE(env.answered(), 1);
+        QCOMPARE(env.record(0).sourceAddress(), kDeviceAddress);
+    }
+
+    void strayReplyAfterTheAnswerLeavesResultAndRecord_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("unicast");
+        QTest::newRow("broadcast read") << int(frame::kRead) << false;
+        QTest::newRow("broadcast write") << int(frame::kWrite) << false;
+        QTest::newRow("broadcast password change") << int(frame::kChangePassword) << false;
+        QTest::newRow("broadcast status") << int(frame::kStatus) << false;
+        QTest::newRow("unicast read of a listed device") << int(frame::kRead) << true;
+    }
+
+    void strayReplyAfterTheAnswerLeavesResultAndRecord()
+    {
+        QFETCH(int, command);
+        QFETCH(bool, unicast);
+        FakeDevice device;
+        CNetEnv env(testProfile());
+        const EnvRecord asked = makeRecord({0x0a, 0x0A000001});
+        EnvRecord stray = makeRecord({0x0b, 0x0A000001}); // same IP: a unicast read ignores it as listed
+        stray.setComment("not the device asked");
+        env.record(0) = asked;
+        env.setCount(unicast ? 1 : 0);
+        sendRequest(env, device, command, unicast, asked);
+        const auto cmd = static_cast<std::uint8_t>(command);
+        deliver(env, device, FakeDevice::reply(asked, cmd, unicast, asked.mac(), frame::kResultOk));
+        QCOMPARE(env.answered(), 1);
+        const EnvRecord answered = env.replyRecord();
+        deliver(env, device, FakeDevice::reply(stray, cmd, unicast, stray.mac(), frame::kResultWrongPassword));
+        QCOMPARE(env.replyResult(), std::uint8_t(frame::kResultOk));
+        QVERIFY(env.replyRecord() == answered);
+        QCOMPARE(env.replyRecord().mac(), asked.mac());
+    }
+
+    void repeatedAnswerOfTheDeviceAskedReplacesTheReplyFrame()
+    {
+        // A unicast read of a listed device is ignored by the table but is the answer the caller reads.
+        FakeDevice device;
+        CNetEnv env(testProfile());
+        const EnvRecord listed = makeRecord({0x0a, kDeviceAddress});
+        env.record(0) = listed;
+        env.setCount(1);
+        EnvRecord fresh = listed;
+        fresh.setComment("read just now");
+        sendRequest(env, device, frame::kRead, true, listed);
+        deliver(env, device, FakeDevice::reply(fresh, frame::kRead, true, fresh.mac()));
+        QCOMPARE(env.count(), 1);
+        QCOMPARE(env.replyRecord().comment(), std::string("read just now"));
+    }
+
+    void setLimitStaysWithinTheTable_data()
+    {
+        QTest::addColumn<int>("asked");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("negative") << -5 << 0;
+        QTest::newRow("zero") << 0 << 0;
+        QTest::newRow("editor") << 2 << 2;
+        QTest::newRow("table size") << 256 << 256;
+        QTest::newRow("one more") << 257 << 256;
+        QTest::newRow("far beyond") << 100000 << 256;
+    }
+
+    void setLimitStaysWithinTheTable()
+    {
+        QFETCH(int, asked);
+        QFETCH(int, kept);
+        CNetEnv env(testProfile());
+        env.setLimit(asked);
+        QCOMPARE(env.limit(), kept);
+    }
+
+    void floodOfJunkDoesNotStretchAWait()
+    {
+        // An owner's wait of 10 ticks of 300 ms on an open unicast endpoint, while junk pours in.
+        CNetEnv env(testProfile());
+        QVERIFY(env.OpenRemote(kDeviceAddress));
+        QElapsedTimer clock;
+        clock.start();
+        simtest::DatagramFlood flood(0x7F000001, kTestPort);
+        QTimer timer;
+        timer.setTimerType(Qt::PreciseTimer);
+        int ticks = 0;
+        connect(&timer, &QTimer::timeout, this, [&] {
+            if (++ticks == 10)
+                timer.stop();
+        });
+        timer.start(300);
+        QTRY_VERIFY_WITH_TIMEOUT(!timer.isActive(), 15000);
+        const qint64 elapsed = clock.elapsed();
+        const std::uint64_t sent = flood.stop();
+        env.Close();
+        qInfo("%llu junk datagrams during a wait of %lld ms", static_cast<unsigned long long>(sent),
+              static_cast<long long>(elapsed));
+        QVERIFY2(sent > 10000, "the flood ran");
+        QVERIFY2(elapsed < 3400, qPrintable(QStringLiteral("the wait took %1 ms").arg(elapsed)));
     }
 
     void searchListsADeviceOnceWhenBothCopiesAnswer()

@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 // A record as a device might send it: every byte set, so that any byte an accessor or a copy
@@ -19,7 +20,45 @@ bool sameBytes(const EnvRecord& a, const EnvRecord& b, std::size_t from, std::si
 {
     return std::equal(a.data() + from, a.data() + from + size, b.data() + from);
 }
+
+/** One multi-byte field: where it sits, how wide, in which byte order, and its accessors. */
+struct NumberField
+{
+    std::size_t offset = 0;
+    int size = 0;
+    bool bigEndian = false;
+    std::function<void(EnvRecord&, std::uint32_t)> set;
+    std::function<std::uint32_t(const EnvRecord&)> get;
+};
+
+/** A port block's field reached through the record, as the editor reaches it. */
+template <typename T>
+NumberField portField(int port, std::size_t offset, bool bigEndian, void (EnvPortBlock::*set)(T),
+                      T (EnvPortBlock::*get)() const)
+{
+    return {EnvRecord::kOffPorts + static_cast<std::size_t>(port) * EnvPortBlock::kSize + offset,
+            static_cast<int>(sizeof(T)), bigEndian,
+            [port, set](EnvRecord& r, std::uint32_t v) {
+                EnvPortBlock b = r.port(port);
+                (b.*set)(static_cast<T>(v));
+                r.setPort(port, b);
+            },
+            [port, get](const EnvRecord& r) { return static_cast<std::uint32_t>((r.port(port).*get)()); }};
+}
+
+/** The bytes a value of `size` bytes takes in the given order, computed here byte by byte. */
+QByteArray orderedBytes(std::uint32_t value, int size, bool bigEndian)
+{
+    QByteArray bytes;
+    for (int i = 0; i < size; ++i)
+        bytes.append(static_cast<char>((value >> (8 * i)) & 0xFF)); // least significant first
+    if (bigEndian)
+        std::reverse(bytes.begin(), bytes.end());
+    return bytes;
+}
 } // namespace
+
+Q_DECLARE_METATYPE(NumberField)
 
 class tst_EnvRecord : public QObject
 {
@@ -220,6 +259,129 @@ private slots:
         QVERIFY(sameBytes(merged, screen, 152, 4)); // sourceAddress
         QVERIFY(sameBytes(merged, file, 156, 352)); // 156..315 and the port area
         QVERIFY(sameBytes(merged, screen, 508, 4));
+    }
+
+    void accountPasswordIsReadToItsFullTwelveBytes_data()
+    {
+        QTest::addColumn<QByteArray>("field"); // the 12 bytes at 64..75 as a device sends them
+        QTest::addColumn<QByteArray>("read");
+        QTest::newRow("all twelve") << QByteArray("abcdefghijkl") << QByteArray("abcdefghijkl");
+        QTest::newRow("eleven") << QByteArray("abcdefghijk\0", 12) << QByteArray("abcdefghijk");
+        QTest::newRow("nine") << QByteArray("abcdefghi\0\0\0", 12) << QByteArray("abcdefghi");
+        QTest::newRow("empty") << QByteArray(12, '\0') << QByteArray();
+    }
+
+    void accountPasswordIsReadToItsFullTwelveBytes()
+    {
+        QFETCH(QByteArray, field);
+        QFETCH(QByteArray, read);
+        EnvRecord r = patternedRecord(3); // the device password after it is not zero
+        std::copy(field.begin(), field.end(), r.raw().begin() + 64);
+        QCOMPARE(QByteArray::fromStdString(r.accountPassword()), read);
+    }
+
+    void everyMultiByteFieldHasItsByteOrder_data()
+    {
+        QTest::addColumn<NumberField>("field");
+        using R = EnvRecord;
+        const auto whole = [](std::size_t offset, int size, bool bigEndian, void (R::*set)(std::uint32_t),
+                              std::uint32_t (R::*get)() const) {
+            return NumberField{offset, size, bigEndian, [set](R& r, std::uint32_t v) { (r.*set)(v); },
+                               [get](const R& r) { return (r.*get)(); }};
+        };
+        QTest::newRow("flags @16 LE") << whole(16, 4, false, &R::setFlags, &R::flags);
+        QTest::newRow("ipAddress @20 BE") << whole(20, 4, true, &R::setIpAddress, &R::ipAddress);
+        QTest::newRow("subnetMask @24 BE") << whole(24, 4, true, &R::setSubnetMask, &R::subnetMask);
+        QTest::newRow("gateway @28 BE") << whole(28, 4, true, &R::setGateway, &R::gateway);
+        QTest::newRow("sourceAddress @152 BE") << whole(152, 4, true, &R::setSourceAddress, &R::sourceAddress);
+        using P = EnvPortBlock;
+        for (int port = 0; port < EnvRecord::kPortCount; ++port) {
+            const auto row = [port](const char* name, const NumberField& f) {
+                QTest::addRow("COM%d %s @%zu %s", port + 1, name, f.offset, f.bigEndian ? "BE" : "LE") << f;
+            };
+            row("localIp", portField(port, 4, true, &P::setLocalIp, &P::localIp));
+            row("peerIp", portField(port, 8, true, &P::setPeerIp, &P::peerIp));
+            row("localPort", portField(port, 12, false, &P::setLocalPort, &P::localPort));
+            row("peerPort", portField(port, 14, false, &P::setPeerPort, &P::peerPort));
+            row("baudRate", portField(port, 16, false, &P::setBaudRate, &P::baudRate));
+            row("timeout", portField(port, 20, false, &P::setTimeout, &P::timeout));
+            row("waterMark", portField(port, 22, false, &P::setWaterMark, &P::waterMark));
+        }
+    }
+
+    void everyMultiByteFieldHasItsByteOrder()
+    {
+        QFETCH(NumberField, field);
+        const std::uint32_t value = field.size == 4 ? 0x1A2B3C4Du : 0x5E6Fu; // every byte distinct
+        const QByteArray bytes = orderedBytes(value, field.size, field.bigEndian);
+        // Writing: the accessor puts exactly these bytes at the offset and touches nothing else.
+        const EnvRecord before = patternedRecord(9);
+        EnvRecord written = before;
+        field.set(written, value);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(written.data() + field.offset), field.size).toHex(),
+                 bytes.toHex());
+        QVERIFY(sameBytes(written, before, 0, field.offset));
+        const std::size_t end = field.offset + static_cast<std::size_t>(field.size);
+        QVERIFY(sameBytes(written, before, end, EnvRecord::kSize - end));
+        // Reading: bytes placed at the offset by hand read back as the value.
+        EnvRecord placed = patternedRecord(17);
+        std::copy(bytes.begin(), bytes.end(), placed.raw().begin() + static_cast<std::ptrdiff_t>(field.offset));
+        QCOMPARE(field.get(placed), value);
+    }
+
+    void baudToIndexAtEveryBoundAndItsSuccessor_data()
+    {
+        QTest::addColumn<uint>("rate");
+        QTest::addColumn<int>("index");
+        // The list and its upper bounds as the record layout gives them: a rate up to a bound takes that
+        // position, the rate one above it the next.
+        const uint rates[] = {600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200, 230400};
+        const uint bounds[] = {899, 1799, 3599, 7199, 11999, 16799, 28799, 47999, 86399, 172799};
+        for (int i = 0; i < 10; ++i) {
+            QCOMPARE(bounds[i], (rates[i] + rates[i + 1]) / 2 - 1); // one below the midpoint
+            QTest::addRow("%u", bounds[i]) << bounds[i] << i;
+            QTest::addRow("%u", bounds[i] + 1) << bounds[i] + 1 << i + 1;
+            QTest::addRow("list rate %u", rates[i]) << rates[i] << i;
+        }
+        QTest::addRow("list rate 230400") << 230400u << 10;
+        QTest::addRow("largest") << 0xFFFFFFFFu << 10;
+    }
+
+    void baudToIndexAtEveryBoundAndItsSuccessor()
+    {
+        QFETCH(uint, rate);
+        QFETCH(int, index);
+        QCOMPARE(::baudToIndex(rate), index);
+    }
+
+    void mergeImportedRecordTakesEachFlagBitAsItShould_data()
+    {
+        QTest::addColumn<int>("bit");
+        QTest::addColumn<bool>("imported");
+        // Bits 1..12 and 15 come from the file; bit 0, the capability bits 13, 14 and 16..31 stay.
+        for (int bit = 0; bit < 32; ++bit) {
+            const bool imported = (bit >= 1 && bit <= 12) || bit == 15;
+            QTest::addRow("bit %d", bit) << bit << imported;
+        }
+    }
+
+    void mergeImportedRecordTakesEachFlagBitAsItShould()
+    {
+        QFETCH(int, bit);
+        QFETCH(bool, imported);
+        const std::uint32_t mask = 1u << bit;
+        for (const bool fileHasIt : {true, false}) {
+            EnvRecord target = patternedRecord(0);
+            EnvRecord file = patternedRecord(1);
+            // Every other bit the same on both sides, this one different.
+            target.setFlags(fileHasIt ? 0u : 0xFFFFFFFFu);
+            file.setFlags(fileHasIt ? mask : ~mask);
+            mergeImportedRecord(target, file);
+            const std::uint32_t other = fileHasIt ? 0u : 0xFFFFFFFFu;
+            const std::uint32_t expectedBit = imported ? (fileHasIt ? mask : 0u) : (other & mask);
+            QCOMPARE(target.flags() & mask, expectedBit);
+            QCOMPARE(target.flags() & ~mask, other & ~mask); // the other bits as both sides had them
+        }
     }
 
 private:

@@ -26,6 +26,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -34,6 +35,7 @@
 #include <QTranslator>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -186,6 +188,40 @@ void shootStatus(Gallery& gallery, Scene& scene, const SimDevice& device)
     dialog.decodeReport();
     gallery.shoot(&dialog, scene.name("status"));
 }
+
+/** The language one run renders, from "--language CODE"; nothing when the run renders them all. */
+const Language* languageArgument(int argc, char* argv[])
+{
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--language") != 0)
+            continue;
+        for (const Language& language : kLanguages) {
+            if (std::strcmp(argv[i + 1], language.suffix) == 0)
+                return &language;
+        }
+    }
+    return nullptr;
+}
+
+/** Renders each language in a run of its own with the system locale set to it, so that the font set-up
+ *  (fontconfig picks the default font by the locale's language when the application starts) is exactly
+ *  what the program has for users of that language. */
+int renderEveryLanguage(const QString& self, const QStringList& arguments)
+{
+    for (const Language& language : kLanguages) {
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const QString locale = QString::fromLatin1(language.locale) + QStringLiteral(".UTF-8");
+        environment.insert(QStringLiteral("LC_ALL"), locale);
+        environment.insert(QStringLiteral("LANG"), locale);
+        run.setProcessEnvironment(environment);
+        run.setProcessChannelMode(QProcess::ForwardedChannels);
+        run.start(self, arguments + QStringList{QStringLiteral("--language"), QString::fromLatin1(language.suffix)});
+        if (!run.waitForFinished(-1) || run.exitStatus() != QProcess::NormalExit || run.exitCode() != 0)
+            return 1;
+    }
+    return 0;
+}
 } // namespace
 
 /** The settings editor on a simulated device's record, its account dialog, and the editor waiting for
@@ -203,14 +239,21 @@ int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    const Language* only = languageArgument(argc, argv);
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Renders the CormapMP dialogs to PNG files."));
     parser.addHelpOption();
     const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("Output folder."), QStringLiteral("dir"),
                                        QStringLiteral(CORMAP_SOURCE_DIR "/docs/screenshots"));
+    const QCommandLineOption languageOption(
+        QStringLiteral("language"), QStringLiteral("Render one language (en, ko, zh) only."), QStringLiteral("code"));
     parser.addOption(outOption);
+    parser.addOption(languageOption);
     parser.process(app);
+    if (!only)
+        return renderEveryLanguage(QApplication::applicationFilePath(),
+                                   {QStringLiteral("--out"), parser.value(outOption)});
 
     NetworkProfile network = NetworkProfile::loopbackProfile();
     network.devicePort = kGalleryDevicePort;
@@ -224,7 +267,7 @@ int main(int argc, char* argv[])
 
     QTemporaryDir profileDir;
     Gallery gallery{QDir(parser.value(outOption))};
-    for (const Language& language : kLanguages) {
+    for (const Language& language : {*only}) {
         // Qt's own texts (Yes, No) in the language, as cormapmp loads them for the system locale.
         QTranslator qtTranslator;
         if (qtTranslator.load(QLocale(QString::fromLatin1(language.locale)), QStringLiteral("qtbase"),

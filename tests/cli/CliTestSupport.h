@@ -1,11 +1,16 @@
 #pragma once
 
-// Running the command-line tool in-process, with its streams and its console (environment, standard
-// input, terminal) swapped for the test's own.
+// Running cormapmp-cli in-process with its output streams and its console (environment, standard input,
+// terminal) swapped for the test's own, and reading what it printed.
 
 #include "CliConsole.h"
 #include "CliTool.h"
 
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QString>
 #include <QStringList>
 #include <QTextStream>
 
@@ -62,8 +67,25 @@ struct CliRun
     int status = -1;
     QString out;
     QString err;
+    qint64 elapsedMs = 0;
 };
 
+inline CliRun runCli(const NetworkProfile& profile, const QStringList& args)
+{
+    CliRun run;
+    QTextStream out(&run.out);
+    QTextStream err(&run.err);
+    CliTool tool(out, err, profile);
+    QElapsedTimer clock;
+    clock.start();
+    run.status = tool.run(args);
+    run.elapsedMs = clock.elapsed();
+    out.flush();
+    err.flush();
+    return run;
+}
+
+/** Runs the tool with `console` as its environment, standard input and terminal. */
 inline CliRun runCli(const QStringList& args, FakeConsole& console, const NetworkProfile& profile)
 {
     CliRun run;
@@ -71,9 +93,32 @@ inline CliRun runCli(const QStringList& args, FakeConsole& console, const Networ
     QTextStream err(&run.err);
     CliTool tool(out, err, profile);
     tool.setConsole(std::make_unique<ConsoleView>(console));
+    QElapsedTimer clock;
+    clock.start();
     run.status = tool.run(args);
+    run.elapsedMs = clock.elapsed();
     out.flush();
     err.flush();
     return run;
+}
+
+/** The values of the text lines labelled `name`, in order (port fields appear once per port). */
+inline QStringList textValues(const QString& text, const QString& name)
+{
+    QStringList values;
+    const QRegularExpression line(QStringLiteral("^\\s*%1\\s+(.*)$").arg(QRegularExpression::escape(name)),
+                                  QRegularExpression::MultilineOption);
+    for (auto it = line.globalMatch(text); it.hasNext();)
+        values << it.next().captured(1);
+    return values;
+}
+
+inline QJsonObject jsonObject(const QString& text)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        qWarning("not one JSON object: %s", qPrintable(error.errorString()));
+    return doc.object();
 }
 } // namespace clitest
