@@ -252,6 +252,7 @@ void CQuickBurnWnd::StartShellUpload(std::uint32_t target, const QString& fileNa
         m_flush(target);
     m_shellText.clear();
     m_flashPending = false;
+    m_flashTyped = false;
     store(target, fileName, image, length);
     m_shellConnected = false;
     // No timer runs while the connection is being made.
@@ -261,7 +262,9 @@ void CQuickBurnWnd::StartShellUpload(std::uint32_t target, const QString& fileNa
 void CQuickBurnWnd::onConnect(int errorCode)
 {
     if (errorCode == 0) {
+        // A shell that never shows its prompt would otherwise hold the transfer open for good.
         m_shellConnected = true;
+        startWatchdog();
         return;
     }
     // No shell: the direct upload, and the shell is not used again in this transfer.
@@ -295,6 +298,7 @@ void CQuickBurnWnd::applyShellRules()
             return;
         }
         m_flashPending = true;
+        m_flashTyped = true;
         m_shellText.clear();
         typeIntoShell(kFlashCommand);
         startWatchdog();
@@ -325,9 +329,10 @@ void CQuickBurnWnd::applyShellRules()
 
 void CQuickBurnWnd::onShellClosed(int errorCode)
 {
-    const bool pending = m_flashPending;
+    // A close before the flash command was ever typed means nothing was updated: not a success.
+    const bool failed = m_flashPending || !m_flashTyped;
     m_flashPending = false;
-    endTransfer(pending ? kNoResponse : kComplete);
+    endTransfer(failed ? kNoResponse : kComplete);
     if (errorCode != 0)
         report(kSocketError, errorCode);
 }

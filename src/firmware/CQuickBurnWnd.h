@@ -118,6 +118,7 @@ private:
     AddressCacheFlush m_flush;
 
     bool m_flashPending = false;
+    bool m_flashTyped = false; // the flash command has been typed in this conversation
     QString m_shellText;
     bool m_pleaseWaitShown = false;
     bool m_shellConnected = false;
