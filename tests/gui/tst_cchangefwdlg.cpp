@@ -199,18 +199,30 @@ void TestCChangeFWDlg::namesItsControlsAndLoadsTheirTexts_data()
                                             u"Firmware"_s,
                                             u"Send"_s,
                                             u"Close"_s,
-                                            u"Tessel 400"_s,
+                                            u"Tessel 400 (direct TFTP)"_s,
                                             u"Tessel 400 S/T variants (through the shell)"_s};
-    QTest::newRow("Korean")
-        << int(UiLanguage::Korean)
-        << QStringList{
-               u"펌웨어 변경"_s, u"제품 : "_s, u"펌웨어 : "_s, u"CRC : "_s,     u"로컬 IP 주소 : "_s,
-               u"펌웨어"_s,      u"전송"_s,    u"닫기"_s,      u"Tessel 400"_s, u"Tessel 400 S/T 변형 모델(셸 경유)"_s};
-    QTest::newRow("Chinese")
-        << int(UiLanguage::Chinese)
-        << QStringList{
-               u"更改固件"_s, u"产品 : "_s, u"固件 : "_s, u"CRC : "_s,     u"本地 IP 地址 : "_s,
-               u"固件"_s,     u"发送"_s,    u"关闭"_s,    u"Tessel 400"_s, u"Tessel 400 S/T 变体型号（通过 Shell）"_s};
+    QTest::newRow("Korean") << int(UiLanguage::Korean)
+                            << QStringList{u"펌웨어 변경"_s,
+                                           u"제품 : "_s,
+                                           u"펌웨어 : "_s,
+                                           u"CRC : "_s,
+                                           u"로컬 IP 주소 : "_s,
+                                           u"펌웨어"_s,
+                                           u"전송"_s,
+                                           u"닫기"_s,
+                                           u"Tessel 400(TFTP 직접 전송)"_s,
+                                           u"Tessel 400 S/T 변형 모델(셸 경유)"_s};
+    QTest::newRow("Chinese") << int(UiLanguage::Chinese)
+                             << QStringList{u"更改固件"_s,
+                                            u"产品 : "_s,
+                                            u"固件 : "_s,
+                                            u"CRC : "_s,
+                                            u"本地 IP 地址 : "_s,
+                                            u"固件"_s,
+                                            u"发送"_s,
+                                            u"关闭"_s,
+                                            u"Tessel 400（直接 TFTP）"_s,
+                                            u"Tessel 400 S/T 变体型号（通过 Shell）"_s};
 }
 
 void TestCChangeFWDlg::namesItsControlsAndLoadsTheirTexts()
