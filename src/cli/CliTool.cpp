@@ -22,7 +22,7 @@ const QString kNoTable = QStringLiteral("Empty environment pool: out of memory")
 
 const QString kHelp = QStringLiteral(R"(Usage: cormapmp-cli VERB [options]
 
-Finds Tessel devices and reads their settings, as CormapMP's search window does.
+Finds Tessel devices, reads their settings and uploads their firmware, as CormapMP does.
 
 Verbs:
   search              find every device on the LAN by broadcast; waits the full 3 s, then
@@ -33,6 +33,13 @@ Verbs:
   read MAC|ADDR       read and print all settings of one device: named by its MAC
                       (02:11:22:0a:bc:de, either case) by broadcast, by its IPv4 address by
                       unicast
+  firmware FILE MAC|ADDR [--shell|--direct]
+                      upload the firmware FILE to one device by TFTP, directly or through
+                      the device's shell. A device named by its MAC is read first for its
+                      address and product (product 10 takes the shell way); one named by
+                      its address is sent to directly unless --shell is given. Shows a
+                      progress bar on a terminal, progress lines otherwise, and ends with
+                      the firmware dialog's message
 
 Options:
   --json              print one JSON document instead of text (search: an array of
@@ -41,11 +48,13 @@ Options:
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
   --tftp-port P, --shell-port P
-                      the devices' TFTP and shell ports (not used by search and read)
+                      the devices' TFTP and shell ports (firmware only; default 69 and
+                      23, with --loopback 51069 and 51023)
+  --shell, --direct   firmware: through the device's shell, or directly by TFTP
   -h, --help          show this text
 
-Exit status: 0 success; 1 no device answered, or the network endpoint could not be
-opened; 2 a usage error or bad input.
+Exit status: 0 success; 1 no device answered, the network endpoint could not be
+opened or the firmware upload failed; 2 a usage error or bad input.
 )");
 
 enum class Option
@@ -58,6 +67,8 @@ enum class Option
     DevicePort,
     TftpPort,
     ShellPort,
+    Shell,
+    Direct,
 };
 
 QCommandLineOption option(Option which)
@@ -79,6 +90,10 @@ QCommandLineOption option(Option which)
         return QCommandLineOption(QStringLiteral("tftp-port"), {}, QStringLiteral("P"));
     case Option::ShellPort:
         return QCommandLineOption(QStringLiteral("shell-port"), {}, QStringLiteral("P"));
+    case Option::Shell:
+        return QCommandLineOption(QStringLiteral("shell"));
+    case Option::Direct:
+        return QCommandLineOption(QStringLiteral("direct"));
     }
     return QCommandLineOption(QString());
 }
@@ -124,19 +139,21 @@ int CliTool::run(const QStringList& args)
         return search(*request);
     if (verb == QLatin1String("read"))
         return read(*request);
+    if (verb == QLatin1String("firmware"))
+        return firmware(*request);
     if (verb == QLatin1String("help")) {
         m_out << kHelp;
         m_out.flush();
         return kExitOk;
     }
-    return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search and read)").arg(verb));
+    return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search, read and firmware)").arg(verb));
 }
 
 std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const QStringList& args, int& status)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const Option o : {Option::Help, Option::Json, Option::Loopback, Option::Bind, Option::Ip, Option::DevicePort,
-                           Option::TftpPort, Option::ShellPort})
+                           Option::TftpPort, Option::ShellPort, Option::Shell, Option::Direct})
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -150,7 +167,7 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
         return std::nullopt;
     }
     if (parser.positionalArguments().isEmpty()) {
-        usageError(QStringLiteral("name a verb (search or read)"));
+        usageError(QStringLiteral("name a verb (search, read or firmware)"));
         return std::nullopt;
     }
     Request request;
@@ -167,6 +184,14 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
     if (!ok)
         return std::nullopt;
     request.json = parser.isSet(name(Option::Json));
+    if (parser.isSet(name(Option::Shell)) && parser.isSet(name(Option::Direct))) {
+        usageError(QStringLiteral("--shell and --direct exclude each other"));
+        return std::nullopt;
+    }
+    if (parser.isSet(name(Option::Shell)))
+        request.way = cli::FirmwareWay::Shell;
+    else if (parser.isSet(name(Option::Direct)))
+        request.way = cli::FirmwareWay::Direct;
     request.operands = parser.positionalArguments().mid(1);
     status = kExitOk;
     return request;

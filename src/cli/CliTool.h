@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DeviceRequests.h"
+#include "FirmwareUpload.h"
 #include "protocol/NetworkProfile.h"
 
 #include <QStringList>
@@ -37,6 +38,9 @@ public:
 
     static QString helpText();
 
+    /** True when the output stream is a terminal: long work shows a progress bar redrawn in place. */
+    void setTerminal(bool terminal) { m_terminal = terminal; }
+
 private:
     /** What the options of one command line say; the device named by a read comes separately. */
     struct Request
@@ -44,12 +48,14 @@ private:
         NetworkProfile profile;
         bool json = false;
         std::optional<std::uint32_t> bindAddress;
-        std::optional<std::uint32_t> ipAddress; // search --ip
-        QStringList operands;                   // after the verb
+        std::optional<std::uint32_t> ipAddress;             // search --ip
+        QStringList operands;                               // after the verb
+        cli::FirmwareWay way = cli::FirmwareWay::ByProduct; // firmware --shell / --direct
     };
 
     int search(const Request& request);
     int read(const Request& request);
+    int firmware(const Request& request);
     std::optional<Request> parse(QCommandLineParser& parser, const QStringList& args, int& status);
     std::optional<std::uint32_t> addressOption(const QCommandLineParser& parser, const QString& name, bool bind,
                                                bool& ok);
@@ -61,4 +67,5 @@ private:
     QTextStream& m_out;
     QTextStream& m_err;
     NetworkProfile m_profile;
+    bool m_terminal = false;
 };
