@@ -1,9 +1,14 @@
 #include "CQuickBurnSock.h"
 
+#include <QSocketNotifier>
 #include <QTcpSocket>
-#include <QUdpSocket>
 
 #include <cerrno>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 CQuickBurnSock::CQuickBurnSock(QObject* parent) : QObject(parent) {}
 
@@ -15,14 +20,50 @@ CQuickBurnSock::~CQuickBurnSock()
 int CQuickBurnSock::openDatagram()
 {
     close();
-    auto* socket = new QUdpSocket(this);
-    if (!socket->bind(QHostAddress(QHostAddress::AnyIPv4), 0)) {
-        const int code = systemErrorCode(socket->error());
-        delete socket;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = 0;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        const int code = errno;
+        ::close(fd);
         return code;
     }
-    attach(socket);
+    m_datagramFd = fd;
+    m_datagramNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_datagramNotifier, &QSocketNotifier::activated, this, [this] { emit socketEvent(this, kData, 0); });
     return 0;
+}
+
+bool CQuickBurnSock::sendDatagram(QByteArrayView bytes, std::uint32_t address, std::uint16_t port)
+{
+    if (m_datagramFd < 0)
+        return false;
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(address);
+    to.sin_port = htons(port);
+    const ssize_t n = ::sendto(m_datagramFd, bytes.data(), static_cast<std::size_t>(bytes.size()), 0,
+                               reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    return n == bytes.size();
+}
+
+qint64 CQuickBurnSock::receiveDatagram(char* buffer, qint64 capacity, std::uint16_t* senderPort)
+{
+    if (m_datagramFd < 0)
+        return -1;
+    sockaddr_in from = {};
+    socklen_t fromLength = sizeof from;
+    const ssize_t n = ::recvfrom(m_datagramFd, buffer, static_cast<std::size_t>(capacity), 0,
+                                 reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (n < 0)
+        return -1;
+    if (senderPort)
+        *senderPort = ntohs(from.sin_port);
+    return n;
 }
 
 void CQuickBurnSock::connectStream(const QHostAddress& address, std::uint16_t port)
@@ -55,8 +96,8 @@ void CQuickBurnSock::attach(QAbstractSocket* socket)
 
 void CQuickBurnSock::onError(int qtSocketError)
 {
-    if (!m_socket || m_socket->socketType() != QAbstractSocket::TcpSocket)
-        return; // datagram send and receive failures are covered by the retransmission timer
+    if (!m_socket)
+        return;
     if (!m_connected) {
         emit socketEvent(this, kConnect, systemErrorCode(qtSocketError));
         return;
@@ -70,6 +111,17 @@ void CQuickBurnSock::onError(int qtSocketError)
 
 void CQuickBurnSock::close()
 {
+    if (m_datagramNotifier) {
+        // The notifier may be in its own activation: it goes from the event loop.
+        m_datagramNotifier->setEnabled(false);
+        m_datagramNotifier->disconnect(this);
+        m_datagramNotifier->deleteLater();
+        m_datagramNotifier = nullptr;
+    }
+    if (m_datagramFd >= 0) {
+        ::close(m_datagramFd);
+        m_datagramFd = -1;
+    }
     if (!m_socket)
         return;
     QAbstractSocket* socket = m_socket;
@@ -78,11 +130,6 @@ void CQuickBurnSock::close()
     socket->disconnect(this);
     socket->abort(); // the descriptor closes now; the object goes once its own handlers have returned
     socket->deleteLater();
-}
-
-QUdpSocket* CQuickBurnSock::datagram() const
-{
-    return qobject_cast<QUdpSocket*>(m_socket);
 }
 
 QTcpSocket* CQuickBurnSock::stream() const

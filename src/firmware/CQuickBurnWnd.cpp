@@ -7,7 +7,6 @@
 #include <QHostAddress>
 #include <QProcess>
 #include <QTcpSocket>
-#include <QUdpSocket>
 
 #include <algorithm>
 
@@ -27,10 +26,15 @@ const QString CQuickBurnWnd::kPleaseWaitText = QStringLiteral("Please wait while
 
 CQuickBurnWnd::CQuickBurnWnd(const NetworkProfile& profile, PleaseWaitWindow* pleaseWait, QObject* parent)
     : QObject(parent), m_profile(profile), m_pleaseWait(pleaseWait), m_flush(&CQuickBurnWnd::flushAddressCache),
-      m_destinationPort(profile.tftpPort), m_receiveBuffer(tftp::kMaxDatagram, '\0')
+      m_destinationPort(profile.tftpPort), m_receiveBuffer(tftp::kMaxDatagram, '\0'),
+      m_sendBuffer(tftp::kHeaderSize + tftp::kBlockSize, '\0')
 {
     setObjectName(QStringLiteral("QuickBurn"));
+    m_retransmit.setParent(this);
+    m_watchdog.setParent(this);
+    m_retransmit.setObjectName(QStringLiteral("retransmitTimer"));
     m_retransmit.setInterval(kRetransmitMs);
+    m_watchdog.setObjectName(QStringLiteral("shellWatchdog"));
     m_watchdog.setInterval(kWatchdogMs);
     m_watchdog.setSingleShot(true);
     connect(&m_datagram, &CQuickBurnSock::socketEvent, this, &CQuickBurnWnd::onSocketEvent);
@@ -108,6 +112,7 @@ void CQuickBurnWnd::startUpload()
     m_blockLength = 0;
     m_bytesSent = 0;
     m_blockNumber = 0;
+    m_sentSinceTick = false;
     m_destinationPort = m_profile.tftpPort;
     sendCurrent();
     m_uploadActive = true;
@@ -116,21 +121,32 @@ void CQuickBurnWnd::startUpload()
 
 void CQuickBurnWnd::sendCurrent()
 {
-    QUdpSocket* socket = m_datagram.datagram();
-    if (!socket)
-        return;
-    const QByteArray packet =
-        m_blockNumber == 0 ? tftp::writeRequest(m_fileName)
-                           : tftp::dataPacket(m_blockNumber, QByteArrayView(m_image + m_blockOffset,
-                                                                            static_cast<qsizetype>(m_blockLength)));
     // A failed send is not reported: the retransmission timer covers it.
-    socket->writeDatagram(packet, QHostAddress(m_target), m_destinationPort);
+    if (m_blockNumber == 0) {
+        m_datagram.sendDatagram(tftp::writeRequest(m_fileName), m_target, m_destinationPort);
+        return;
+    }
+    // The data packet is built in place: this runs once per block.
+    char* packet = m_sendBuffer.data();
+    packet[0] = 0;
+    packet[1] = static_cast<char>(tftp::kData);
+    packet[2] = static_cast<char>((m_blockNumber >> 8) & 0xFF);
+    packet[3] = static_cast<char>(m_blockNumber & 0xFF);
+    std::copy_n(m_image + m_blockOffset, m_blockLength, packet + tftp::kHeaderSize);
+    m_datagram.sendDatagram(QByteArrayView(packet, tftp::kHeaderSize + m_blockLength), m_target, m_destinationPort);
 }
 
 void CQuickBurnWnd::onRetransmitTick()
 {
     if (++m_retryCount >= kMaxRetries) {
         endTransfer(kNoResponse);
+        return;
+    }
+    // A block sent in answer to an acknowledgement since the last tick is not due yet. Sent again at
+    // once, it reaches a server that is still acknowledging its previous copy, and servers such as
+    // tftpd-hpa then discard what is queued, the next block included: a half-second stall each tick.
+    if (m_sentSinceTick) {
+        m_sentSinceTick = false;
         return;
     }
     sendCurrent();
@@ -160,16 +176,12 @@ void CQuickBurnWnd::onSocketEvent(CQuickBurnSock* socket, int event, int errorCo
 
 void CQuickBurnWnd::onDatagrams()
 {
-    // Each datagram waiting is one notification; a handler may end the upload and close the socket.
-    for (QUdpSocket* socket = m_datagram.datagram(); socket && socket->hasPendingDatagrams();
-         socket = m_datagram.datagram()) {
-        quint16 senderPort = 0;
-        const qint64 n = socket->readDatagram(m_receiveBuffer.data(), tftp::kMaxDatagram, nullptr, &senderPort);
-        if (n < 0)
-            break; // a failed read is ignored
-        if (m_uploadActive)
-            onDatagram(QByteArrayView(m_receiveBuffer.constData(), n), senderPort);
-    }
+    // One datagram per notification; the socket notifies again while more are waiting.
+    std::uint16_t senderPort = 0;
+    const qint64 n = m_datagram.receiveDatagram(m_receiveBuffer.data(), tftp::kMaxDatagram, &senderPort);
+    if (n < 0 || !m_uploadActive)
+        return; // a failed read is ignored; a datagram outside an upload is dropped
+    onDatagram(QByteArrayView(m_receiveBuffer.constData(), n), senderPort);
 }
 
 void CQuickBurnWnd::onDatagram(QByteArrayView datagram, std::uint16_t senderPort)
@@ -208,6 +220,7 @@ void CQuickBurnWnd::onAck(std::uint32_t block, std::uint16_t senderPort)
     }
     ++m_blockNumber;
     m_retryCount = 0;
+    m_sentSinceTick = true;
     sendCurrent();
 }
 

@@ -124,6 +124,7 @@ private:
     bool m_shellConnected = false;
     QByteArray m_fileName;
     int m_retryCount = 0;
+    bool m_sentSinceTick = false; // a block went out in answer to an acknowledgement since the last tick
     const std::uint8_t* m_image = nullptr;
     std::uint32_t m_blockOffset = 0; // start of the current data block in the image
     std::uint16_t m_destinationPort = 0;
@@ -138,4 +139,5 @@ private:
     QTimer m_retransmit;
     QTimer m_watchdog;
     QByteArray m_receiveBuffer;
+    QByteArray m_sendBuffer;
 };

@@ -9,6 +9,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 using fwtest::Recorder;
@@ -72,6 +73,7 @@ private slots:
     void strayDatagramsAreDroppedWithoutARetransmission();
     void tenSilentTicksEndWithNoResponseAndNothingMore_data();
     void tenSilentTicksEndWithNoResponseAndNothingMore();
+    void aBlockJustSentIsNotSentAgainAtTheNextTick();
     void errorPacketEndsWithItsText_data();
     void errorPacketEndsWithItsText();
     void destroyingTheEngineAbandonsTheUploadWithoutAReport();
@@ -228,11 +230,40 @@ void TestQuickBurnTftp::tenSilentTicksEndWithNoResponseAndNothingMore()
     QCOMPARE(m_recorder->finalCodes(), QList<int>{CQuickBurnWnd::kNoResponse});
     QCOMPARE(m_recorder->lastFinal().value, 0);
     QVERIFY(!m_engine->isBusy());
-    // The packet went out once and again at each of the nine ticks before the tenth ended the upload.
-    QTRY_COMPARE(device.received().size(), before + 10);
+    // The tenth tick ends the upload. The write request went out once and again at each of the nine
+    // ticks before; a block sent in answer to an acknowledgement is not due at the first tick after
+    // it, so it goes out once and again at ticks 2 to 9.
+    QTRY_COMPARE(device.received().size(), acknowledgeRequest ? 1 + 9 : 10);
     const QByteArray expected = acknowledgeRequest ? data(1, image.first(512)) : wrq("fw.bin");
     for (int i = before; i < device.received().size(); ++i)
         QCOMPARE(device.data(i), expected);
+}
+
+void TestQuickBurnTftp::aBlockJustSentIsNotSentAgainAtTheNextTick()
+{
+    UdpPeer device(kFakeDevice, kTftpPort);
+    m_engine->setTimings(60000, 60000);
+    const QByteArray image = fwtest::pattern(700);
+    m_engine->StartTftpUpload(kFakeDevice, QStringLiteral("fw.bin"), bytes(image), image.size());
+    QVERIFY(device.waitFor(1));
+    // Ticks driven by hand: the write request is due at the first, as nothing answered it.
+    QTimer* ticks = m_engine->findChild<QTimer*>(QStringLiteral("retransmitTimer"));
+    QVERIFY(ticks);
+    QMetaObject::invokeMethod(ticks, "timeout");
+    QVERIFY(device.waitFor(2));
+    QCOMPARE(device.data(1), wrq("fw.bin"));
+    device.replyTo(0, ack(0));
+    QVERIFY(device.waitFor(3));
+    // Block 1 went out in answer to that acknowledgement: the next tick leaves it, the one after sends
+    // it again. An acknowledgement then moves on at once, as before.
+    QMetaObject::invokeMethod(ticks, "timeout");
+    QMetaObject::invokeMethod(ticks, "timeout");
+    QVERIFY(device.waitFor(4));
+    QCOMPARE(device.data(2), data(1, image.first(512)));
+    QCOMPARE(device.data(3), data(1, image.first(512)));
+    device.replyTo(3, ack(1));
+    QVERIFY(device.waitFor(5));
+    QCOMPARE(device.data(4), data(2, image.sliced(512)));
 }
 
 void TestQuickBurnTftp::errorPacketEndsWithItsText_data()
