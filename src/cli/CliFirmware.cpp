@@ -18,6 +18,23 @@ namespace {
 constexpr int kStrTooLarge = 923;
 } // namespace
 
+int CliTool::findByMac(const Request& request, const cli::Mac& mac, std::uint32_t& address, int& productCode)
+{
+    // The device's address and product come from its record, as the search window has them.
+    CNetEnv env(request.profile);
+    const cli::Outcome outcome = cli::readByMac(env, request.bindAddress.value_or(0), mac);
+    if (outcome != cli::Outcome::Answered)
+        return failure(outcome);
+    address = env.record(0).ipAddress();
+    productCode = env.record(0).productCode();
+    if (!cli::isUnicastTarget(address)) {
+        m_err << "cormapmp-cli: firmware: the device reports the address " << cli::dottedAddress(address)
+              << ", which names no single device" << Qt::endl;
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 int CliTool::firmware(const Request& request)
 {
     if (request.operands.size() < 2)
@@ -49,18 +66,8 @@ int CliTool::firmware(const Request& request)
     cli::FirmwareJob job{image.bytes, fileName, device.address, false};
     int productCode = -1;
     if (device.mac) {
-        // The device's address and product come from its record, as the search window has them.
-        CNetEnv env(request.profile);
-        const cli::Outcome outcome = cli::readByMac(env, request.bindAddress.value_or(0), *device.mac);
-        if (outcome != cli::Outcome::Answered)
-            return failure(outcome);
-        job.target = env.record(0).ipAddress();
-        productCode = env.record(0).productCode();
-        if (!cli::isUnicastTarget(job.target)) {
-            m_err << "cormapmp-cli: firmware: the device reports the address " << cli::dottedAddress(job.target)
-                  << ", which names no single device" << Qt::endl;
-            return kExitFailed;
-        }
+        if (const int status = findByMac(request, *device.mac, job.target, productCode); status != kExitOk)
+            return status;
     }
     job.shell = cli::usesShell(request.way, productCode);
     m_out << "Sending " << fileName << " (" << image.bytes.size() << " bytes, CRC " << image.crcText() << ") to "

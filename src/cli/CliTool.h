@@ -56,6 +56,8 @@ private:
     int search(const Request& request);
     int read(const Request& request);
     int firmware(const Request& request);
+    /** Reads the device with `mac` for its address and product code; an exit status. */
+    int findByMac(const Request& request, const cli::Mac& mac, std::uint32_t& address, int& productCode);
     std::optional<Request> parse(QCommandLineParser& parser, const QStringList& args, int& status);
     std::optional<std::uint32_t> addressOption(const QCommandLineParser& parser, const QString& name, bool bind,
                                                bool& ok);

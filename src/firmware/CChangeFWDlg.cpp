@@ -115,7 +115,14 @@ void CChangeFWDlg::buildControls()
     m_closeButton->setDefault(true);
     m_firmwareButton->setAutoDefault(false);
     m_sendButton->setAutoDefault(false);
+    layOutControls();
+    connect(m_firmwareButton, &QPushButton::clicked, this, &CChangeFWDlg::onChooseFirmware);
+    connect(m_sendButton, &QPushButton::clicked, this, &CChangeFWDlg::onSend);
+    connect(m_closeButton, &QPushButton::clicked, this, &CChangeFWDlg::accept);
+}
 
+void CChangeFWDlg::layOutControls()
+{
     auto* grid = new QGridLayout;
     const std::pair<QLabel*, QWidget*> rows[] = {{m_productLabel, m_productList},
                                                  {m_firmwareLabel, m_firmwareName},
@@ -136,10 +143,6 @@ void CChangeFWDlg::buildControls()
     layout->addWidget(m_progress);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-
-    connect(m_firmwareButton, &QPushButton::clicked, this, &CChangeFWDlg::onChooseFirmware);
-    connect(m_sendButton, &QPushButton::clicked, this, &CChangeFWDlg::onSend);
-    connect(m_closeButton, &QPushButton::clicked, this, &CChangeFWDlg::accept);
 }
 
 void CChangeFWDlg::loadTexts()

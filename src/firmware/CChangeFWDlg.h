@@ -74,6 +74,7 @@ private:
     class PleaseWait;
 
     void buildControls();
+    void layOutControls();
     void loadTexts();
     void openEngine();
     void closeEngine();

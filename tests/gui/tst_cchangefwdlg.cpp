@@ -1,189 +1,34 @@
-// The firmware dialog offscreen: its controls and texts, the file chooser, the checks before anything
-// is sent, and transfers to a simulated device (TFTP server and shell at 127.0.10.2) or to a
-// plain-socket device a test answers (127.0.10.3), on ports 52869/52823 of this test's own. Messages
-// are read through the message service as the user would see them.
+// The firmware dialog offscreen: its controls and texts, what opening shows, the checks made before
+// anything is sent (file, target address, size), and the search window opening it. Messages are read
+// through the message service as the user would see them.
 
-#include "FirmwarePeers.h"
-#include "GuiTestSupport.h"
-#include "SimFirmware.h"
-
-#include "app/CMsgDlg.h"
-#include "app/CQorvApp.h"
-#include "app/CQorvDlg.h"
-#include "firmware/CChangeFWDlg.h"
-#include "firmware/CQuickBurnWnd.h"
-#include "firmware/TftpPacket.h"
-
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QtTest>
-
-#include <cerrno>
-#include <cstring>
+#include "FirmwareDialogFixture.h"
 
 using namespace Qt::StringLiterals;
+using namespace fwdlg;
 
-namespace {
-constexpr std::uint32_t kSimDevice = 0x7F000A02;  // 127.0.10.2
-constexpr std::uint32_t kFakeDevice = 0x7F000A03; // 127.0.10.3
-constexpr std::uint16_t kTftpPort = 52869;
-constexpr std::uint16_t kShellPort = 52823;
-
-NetworkProfile testProfile()
-{
-    NetworkProfile p = NetworkProfile::loopbackProfile();
-    p.devicePort = 52805;
-    p.tftpPort = kTftpPort;
-    p.shellPort = kShellPort;
-    return p;
-}
-
-/** CRC-16/X-25 computed by Qt, independently of the program's own table. */
-QString x25(const QByteArray& bytes)
-{
-    return QString::asprintf("%04X", qChecksum(QByteArrayView(bytes), Qt::ChecksumIso3309));
-}
-
-QString systemText(int code)
-{
-    return u"[%1] %2"_s.arg(code).arg(QString::fromLocal8Bit(std::strerror(code)));
-}
-} // namespace
-
-class TestCChangeFWDlg : public QObject
+class TestCChangeFWDlg : public FirmwareDialogFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { setUpProfile(); }
+    void init() { makeServices(); }
+    void cleanup() { tearDown(); }
 
     void namesItsControlsAndLoadsTheirTexts_data();
     void namesItsControlsAndLoadsTheirTexts();
     void openingShowsTheAddressAndTheProductEntry_data();
     void openingShowsTheAddressAndTheProductEntry();
-    void firmwareButtonAsksForBinFilesAndClearsTheCrc();
     void sendWithoutAFileSaysNoFirmware();
     void addressesThatNameNoDeviceAreRefusedBeforeAnythingIsSent_data();
     void addressesThatNameNoDeviceAreRefusedBeforeAnythingIsSent();
     void fileThatCannotBeReadShowsTheSystemText_data();
     void fileThatCannotBeReadShowsTheSystemText();
     void imageTooLargeForOneUploadIsRefusedUpFront();
-    void sendUploadsTheFileAndEndsTheBarAtItsMaximum_data();
-    void sendUploadsTheFileAndEndsTheBarAtItsMaximum();
-    void theShellWayIsTakenForProductTenOrTheSecondEntry_data();
-    void theShellWayIsTakenForProductTenOrTheSecondEntry();
-    void eachDeviceEndingShowsItsMessage_data();
-    void eachDeviceEndingShowsItsMessage();
-    void failureLeavesTheBarWhereTheLastReportLeftIt();
-    void closeBoxAbandonsATransferWithoutAMessage();
     void escapeDoesNotCloseTheDialog();
-    void reopeningShowsTheFileAndSendRereadsIt();
     void searchWindowOpensTheFirmwareDialog();
-
-private:
-    std::unique_ptr<CChangeFWDlg> openDialog(int productCode = 0, std::uint32_t target = kSimDevice);
-    void startSim(const SimFirmwareOptions& options = {});
-    QString writeFile(const QString& name, const QByteArray& bytes);
-    void choose(const QString& path);
-    void click(const char* button);
-    /** Waits for the message the transfer ends with. */
-    bool waitForMessage(int count = 1, int timeoutMs = 15000);
-    template <typename T> T* child(const char* name)
-    {
-        T* w = m_dialog->findChild<T*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
-    }
-    bool buttonsEnabled();
-
-    QTemporaryDir m_profileDir;
-    QTemporaryDir m_files;
-    std::unique_ptr<guitest::Services> m_services;
-    std::unique_ptr<SimFirmware> m_sim;
-    std::unique_ptr<CChangeFWDlg> m_dialog;
 };
-
-void TestCChangeFWDlg::initTestCase()
-{
-    guitest::isolateProfile(m_profileDir);
-}
-
-void TestCChangeFWDlg::init()
-{
-    m_services = std::make_unique<guitest::Services>(UiLanguage::English, primary_language::kEnglish, testProfile());
-}
-
-void TestCChangeFWDlg::cleanup()
-{
-    m_dialog.reset();
-    m_sim.reset();
-    m_services.reset();
-}
-
-std::unique_ptr<CChangeFWDlg> TestCChangeFWDlg::openDialog(int productCode, std::uint32_t target)
-{
-    auto dialog = std::make_unique<CChangeFWDlg>(m_services->context());
-    dialog->setProductCode(productCode);
-    dialog->setTargetAddress(target);
-    dialog->show();
-    if (!QTest::qWaitForWindowExposed(dialog.get()))
-        qWarning("the firmware dialog was not exposed");
-    return dialog;
-}
-
-void TestCChangeFWDlg::startSim(const SimFirmwareOptions& options)
-{
-    SimFirmwareOptions o = options;
-    o.flashMs = 10;
-    m_sim = std::make_unique<SimFirmware>(testProfile());
-    QString problem;
-    QVERIFY2(m_sim->start({kSimDevice}, o, &problem), qPrintable(problem));
-}
-
-QString TestCChangeFWDlg::writeFile(const QString& name, const QByteArray& bytes)
-{
-    const QString path = m_files.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-void TestCChangeFWDlg::choose(const QString& path)
-{
-    m_services->files.setNextFileName(path);
-    click("firmwareButton");
-}
-
-void TestCChangeFWDlg::click(const char* button)
-{
-    QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
-}
-
-bool TestCChangeFWDlg::waitForMessage(int count, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return m_services->messages.shown().size() >= count; }, timeoutMs);
-}
-
-bool TestCChangeFWDlg::buttonsEnabled()
-{
-    const bool firmware = child<QPushButton>("firmwareButton")->isEnabled();
-    const bool send = child<QPushButton>("sendButton")->isEnabled();
-    const bool close = child<QPushButton>("closeButton")->isEnabled();
-    if (firmware != send || send != close)
-        qWarning("the three buttons disagree");
-    return firmware && send && close;
-}
 
 void TestCChangeFWDlg::namesItsControlsAndLoadsTheirTexts_data()
 {
@@ -274,31 +119,6 @@ void TestCChangeFWDlg::openingShowsTheAddressAndTheProductEntry()
     QVERIFY(buttonsEnabled());
     QVERIFY(m_dialog->engine() != nullptr);
     QVERIFY(!m_dialog->engine()->isBusy());
-}
-
-void TestCChangeFWDlg::firmwareButtonAsksForBinFilesAndClearsTheCrc()
-{
-    startSim();
-    m_dialog = openDialog();
-    const QString first = writeFile(u"first.bin"_s, "123456789");
-    choose(first);
-    QCOMPARE(m_services->files.requests().size(), 1);
-    QCOMPARE(m_services->files.requests().at(0).filter, u"*.bin (*.bin)"_s);
-    QVERIFY(!m_services->files.requests().at(0).save);
-    QCOMPARE(child<QLineEdit>("firmwareNameEdit")->text(), u"first.bin"_s);
-    QCOMPARE(child<QLineEdit>("crcEdit")->text(), QString()); // not read until Send
-    click("sendButton");
-    QVERIFY(waitForMessage());
-    QCOMPARE(child<QLineEdit>("crcEdit")->text(), u"906E"_s); // the CRC-16/X-25 check value
-    QCOMPARE(m_dialog->crcText(), x25("123456789"));
-
-    choose(writeFile(u"second.bin"_s, "other"));
-    QCOMPARE(child<QLineEdit>("firmwareNameEdit")->text(), u"second.bin"_s);
-    QCOMPARE(child<QLineEdit>("crcEdit")->text(), QString());
-    // A cancelled chooser keeps the file.
-    choose(QString());
-    QCOMPARE(child<QLineEdit>("firmwareNameEdit")->text(), u"second.bin"_s);
-    QCOMPARE(m_dialog->filePath(), m_files.filePath(u"second.bin"_s));
 }
 
 void TestCChangeFWDlg::sendWithoutAFileSaysNoFirmware()
@@ -394,142 +214,6 @@ void TestCChangeFWDlg::imageTooLargeForOneUploadIsRefusedUpFront()
     QVERIFY(buttonsEnabled());
 }
 
-void TestCChangeFWDlg::sendUploadsTheFileAndEndsTheBarAtItsMaximum_data()
-{
-    QTest::addColumn<int>("size");
-    QTest::newRow("empty file") << 0;
-    QTest::newRow("100 kB") << 100000;
-}
-
-void TestCChangeFWDlg::sendUploadsTheFileAndEndsTheBarAtItsMaximum()
-{
-    QFETCH(int, size);
-    startSim();
-    QSignalSpy received(m_sim.get(), &SimFirmware::firmwareReceived);
-    m_dialog = openDialog();
-    const QByteArray image = fwtest::pattern(size, 3);
-    choose(writeFile(u"tessel.bin"_s, image));
-    click("sendButton");
-    // While the transfer runs, the three buttons are disabled.
-    QVERIFY(m_dialog->transferring());
-    QVERIFY(!buttonsEnabled());
-    QCOMPARE(child<QLineEdit>("crcEdit")->text(), x25(image));
-    QVERIFY(waitForMessage());
-
-    QCOMPARE(m_services->messages.shown().size(), 1);
-    const ShownMessage shown = m_services->messages.last();
-    QCOMPARE(shown.text, u"Downloading firmware has been successfully completed."_s);
-    QCOMPARE(shown.icon, QMessageBox::Information);
-    QCOMPARE(shown.caption, u"CormapMP v4.1F (2013/06/04)"_s);
-    auto* bar = child<QProgressBar>("progressBar");
-    QCOMPARE(bar->value(), bar->maximum());
-    QCOMPARE(bar->maximum(), std::max(size, 1));
-    QVERIFY(buttonsEnabled());
-    QCOMPARE(received.size(), 1);
-    QCOMPARE(received.at(0).at(1).toByteArray(), QByteArray("tessel.bin"));
-    QCOMPARE(fwtest::sha256(received.at(0).at(2).toByteArray()), fwtest::sha256(image));
-}
-
-void TestCChangeFWDlg::theShellWayIsTakenForProductTenOrTheSecondEntry_data()
-{
-    QTest::addColumn<int>("productCode");
-    QTest::addColumn<int>("entry"); // as the user leaves it
-    QTest::addColumn<bool>("shell");
-    QTest::newRow("product 8, first entry") << 8 << 0 << false;
-    QTest::newRow("product 8, second entry") << 8 << 1 << true;
-    QTest::newRow("product 10, first entry chosen by the user") << 10 << 0 << true;
-}
-
-void TestCChangeFWDlg::theShellWayIsTakenForProductTenOrTheSecondEntry()
-{
-    QFETCH(int, productCode);
-    QFETCH(int, entry);
-    QFETCH(bool, shell);
-    startSim();
-    QSignalSpy typed(m_sim->shell(0), &ShellServer::typed);
-    QSignalSpy received(m_sim.get(), &SimFirmware::firmwareReceived);
-    m_dialog = openDialog(productCode);
-    child<QComboBox>("productList")->setCurrentIndex(entry);
-    choose(writeFile(u"fw.bin"_s, fwtest::pattern(3000)));
-    click("sendButton");
-    QVERIFY(waitForMessage());
-    QCOMPARE(m_services->messages.last().text, u"Downloading firmware has been successfully completed."_s);
-    QCOMPARE(received.size(), 1);
-    QCOMPARE(typed.isEmpty(), !shell);
-    QVERIFY(!m_dialog->pleaseWaitWindow().isVisible());
-}
-
-void TestCChangeFWDlg::eachDeviceEndingShowsItsMessage_data()
-{
-    QTest::addColumn<int>("ending");
-    QTest::addColumn<int>("tftpError");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("size rejected") << int(ShellEnding::SizeRejected) << -1 << u"Downloading has failed.[File size]"_s;
-    QTest::newRow("timeout") << int(ShellEnding::Timeout) << -1 << u"Downloading has failed.[Memory error]"_s;
-    QTest::newRow("closed early") << int(ShellEnding::CloseEarly) << -1 << u"Downloading has failed.[Timeout]"_s;
-    QTest::newRow("TFTP error 1") << int(ShellEnding::Normal) << 1 << u"TFTP error: file not found"_s;
-}
-
-void TestCChangeFWDlg::eachDeviceEndingShowsItsMessage()
-{
-    QFETCH(int, ending);
-    QFETCH(int, tftpError);
-    QFETCH(QString, message);
-    SimFirmwareOptions options;
-    options.ending = static_cast<ShellEnding>(ending);
-    options.tftpError = tftpError;
-    startSim(options);
-    m_dialog = openDialog(CChangeFWDlg::kShellProductCode);
-    choose(writeFile(u"fw.bin"_s, fwtest::pattern(1000)));
-    click("sendButton");
-    QVERIFY(waitForMessage());
-    QCOMPARE(m_services->messages.shown().size(), 1);
-    QCOMPARE(m_services->messages.last().text, message);
-    QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
-    QVERIFY(buttonsEnabled());
-    QVERIFY(!m_dialog->engine()->isBusy());
-    QVERIFY(!m_dialog->pleaseWaitWindow().isVisible());
-}
-
-void TestCChangeFWDlg::failureLeavesTheBarWhereTheLastReportLeftIt()
-{
-    fwtest::UdpPeer device(kFakeDevice, kTftpPort);
-    m_dialog = openDialog(0, kFakeDevice);
-    const QByteArray image = fwtest::pattern(2000);
-    choose(writeFile(u"fw.bin"_s, image));
-    click("sendButton");
-    QVERIFY(device.waitFor(1));
-    auto* bar = child<QProgressBar>("progressBar");
-    QCOMPARE(bar->maximum(), 2000);
-    device.replyTo(0, tftp::ackPacket(0));
-    QVERIFY(device.waitFor(2));
-    device.replyTo(1, tftp::ackPacket(1));
-    QVERIFY(device.waitFor(3));
-    QCOMPARE(bar->value(), 512); // the bytes acknowledged so far
-    QVERIFY(!buttonsEnabled());
-    device.replyTo(2, tftp::errorPacket(0, "checksum mismatch"));
-    QVERIFY(waitForMessage());
-    QCOMPARE(m_services->messages.last().text, u"TFTP error: checksum mismatch"_s);
-    QCOMPARE(bar->value(), 512);
-    QVERIFY(buttonsEnabled());
-}
-
-void TestCChangeFWDlg::closeBoxAbandonsATransferWithoutAMessage()
-{
-    fwtest::UdpPeer device(kFakeDevice, kTftpPort); // never answers
-    m_dialog = openDialog(0, kFakeDevice);
-    choose(writeFile(u"fw.bin"_s, "image"));
-    click("sendButton");
-    QVERIFY(device.waitFor(1));
-    QVERIFY(m_dialog->engine()->isBusy());
-    m_dialog->close(); // the window's close box
-    QVERIFY(!m_dialog->isVisible());
-    QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
-    QVERIFY(m_dialog->engine() == nullptr);
-    QVERIFY(!m_dialog->transferring());
-    QVERIFY(m_services->messages.shown().isEmpty());
-}
-
 void TestCChangeFWDlg::escapeDoesNotCloseTheDialog()
 {
     m_dialog = openDialog();
@@ -538,29 +222,6 @@ void TestCChangeFWDlg::escapeDoesNotCloseTheDialog()
     click("closeButton");
     QVERIFY(!m_dialog->isVisible());
     QCOMPARE(m_dialog->result(), int(QDialog::Accepted));
-}
-
-void TestCChangeFWDlg::reopeningShowsTheFileAndSendRereadsIt()
-{
-    startSim();
-    QSignalSpy received(m_sim.get(), &SimFirmware::firmwareReceived);
-    m_dialog = openDialog();
-    const QString path = writeFile(u"fw.bin"_s, "first image");
-    choose(path);
-    click("sendButton");
-    QVERIFY(waitForMessage());
-    click("closeButton");
-    writeFile(u"fw.bin"_s, "second, changed image");
-
-    m_dialog->show(); // the next opening of the same dialog
-    QVERIFY(m_dialog->engine() != nullptr);
-    QCOMPARE(child<QLineEdit>("firmwareNameEdit")->text(), u"fw.bin"_s);
-    QCOMPARE(child<QLineEdit>("crcEdit")->text(), x25("first image"));
-    click("sendButton");
-    QCOMPARE(child<QLineEdit>("crcEdit")->text(), x25("second, changed image"));
-    QVERIFY(waitForMessage(2));
-    QCOMPARE(received.size(), 2);
-    QCOMPARE(received.at(1).at(2).toByteArray(), QByteArray("second, changed image"));
 }
 
 void TestCChangeFWDlg::searchWindowOpensTheFirmwareDialog()
