@@ -49,6 +49,9 @@ public:
      *  printed, keyed by address. Empty on success, else what went wrong. */
     QString startSimulator(const QString& simulatorPath);
     const QMap<QString, QString>& macByAddress() const { return m_macByAddress; }
+    /** Waits for a line the simulator prints later that starts with `prefix` (such as the "firmware"
+     *  line of an image it received); empty when none came within `timeoutMs`. */
+    QString waitForSimulatorLine(const QString& prefix, int timeoutMs);
 
 private:
     void stopSimulator();
@@ -57,6 +60,7 @@ private:
     QStringList m_made;
     std::unique_ptr<QProcess> m_sim;
     QMap<QString, QString> m_macByAddress;
+    QString m_later; // printed after the device lines, not yet taken
 };
 
 /** A namespace pair made, configured and populated with simulated devices, or why not: `skipReason`
