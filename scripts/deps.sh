@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the program need, only those missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-wqy-microhei iproute2 "$@")
+packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-wqy-microhei iproute2
+    # Installing and packaging: icons rendered from SVG, manual pages from scdoc, the Debian package
+    # (dpkg-shlibdeps) and the checks of what is installed (desktop entry, metainfo, lintian, completion).
+    librsvg2-bin scdoc dpkg-dev desktop-file-utils appstream lintian bash-completion
+    "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -4,6 +4,8 @@
 #include "StatusScript.h"
 #include "TesselSim.h"
 
+#include "CormapVersion.h"
+
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -83,6 +85,11 @@ bool setUp(TesselSim& sim, const SimOptions& options)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORMAPMP_VERSION));
+    if (app.arguments().contains(QStringLiteral("--version"))) {
+        std::printf("tessel-sim %s\n", CORMAPMP_VERSION);
+        return 0;
+    }
     const std::variant<SimOptions, QString> parsed = parseSimOptions(app.arguments().mid(1));
     if (const QString* error = std::get_if<QString>(&parsed)) {
         printErr(*error);

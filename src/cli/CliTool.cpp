@@ -73,6 +73,7 @@ Options:
   --tftp-port P, --shell-port P
                       the devices' TFTP and shell ports (not used by search and read)
   -h, --help          show this text
+  --version           show the version
 
 Exit status: 0 success; 1 no device answered, the device refused the write (password
 mismatch, unknown response), or the network endpoint could not be opened; 2 a usage
