@@ -1,8 +1,11 @@
 #include "SocketOptions.h"
 
 #include <QUdpSocket>
+#include <QVariant>
 
+#ifdef Q_OS_LINUX
 #include <sys/socket.h>
+#endif
 
 bool bindShared(QUdpSocket& socket, const QHostAddress& address, std::uint16_t port)
 {
@@ -11,13 +14,16 @@ bool bindShared(QUdpSocket& socket, const QHostAddress& address, std::uint16_t p
 
 int sizeReceiveBuffer(QUdpSocket& socket, int bytes)
 {
-    const auto fd = static_cast<int>(socket.socketDescriptor());
-    if (fd < 0)
+    if (socket.socketDescriptor() < 0)
         return 0;
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-    int granted = 0;
-    socklen_t length = sizeof granted;
-    ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length);
-    return granted;
+#ifdef Q_OS_LINUX
+    // A process with CAP_NET_ADMIN may go beyond the system's cap (net.core.rmem_max); the portable
+    // request below then changes nothing, as the buffer is already as large as asked.
+    const auto fd = static_cast<int>(socket.socketDescriptor());
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
+#endif
+    const QVariant granted = socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption);
+    if (granted.toInt() < bytes)
+        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, bytes);
+    return socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
 }
