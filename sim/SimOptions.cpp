@@ -197,5 +197,8 @@ QString simUsage()
         "  --result N           answer every write and password change with result N (0 to 255)\n"
         "  --seed N             seed of the drop decisions (default 1)\n"
         "\n"
+        "  -h, --help           show this text\n"
+        "  --version            show the version\n"
+        "\n"
         "Exit status: 0 after a signal, 1 when the devices cannot start, 2 for a usage error.\n");
 }

@@ -83,6 +83,7 @@ Options:
                       23, with --loopback 51069 and 51023)
   --shell, --direct   firmware: through the device's shell, or directly by TFTP
   -h, --help          show this text
+  --version           show the version
 
 Exit status: 0 success; 1 no device answered, the device refused the write (password
 mismatch, unknown response), the network endpoint could not be opened or the firmware
