@@ -58,6 +58,8 @@ private:
         bool clear = false;
         bool all = false;
         bool yes = false;
+        bool allAdapters = false; // broadcasts from every adapter
+        bool csv = false;         // search --csv
     };
 
     int search(const Request& request);
