@@ -267,6 +267,7 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
             ++failed;
         out << resultLine(target, outcome) << Qt::endl;
     }
-    return finishMany(out, kStrSummary, targets->size(), failed);
+    // A dry run wrote nothing, so it has no "written" summary: its lines say what would change.
+    return request.dryRun ? (failed ? kExitFailed : 0) : finishMany(out, kStrSummary, targets->size(), failed);
 }
 } // namespace cli
