@@ -63,7 +63,8 @@ bool setUp(TesselSim& sim, const SimOptions& options)
         return false;
     }
     for (int i = 0; i < options.devices; ++i) {
-        SimDevice device = TesselSim::makeDevice(i, options.firstAddress + static_cast<std::uint32_t>(i));
+        SimDevice device =
+            TesselSim::makeDevice(options.firstNumber - 1 + i, options.firstAddress + static_cast<std::uint32_t>(i));
         device.setPassword(options.password);
         if (script) {
             device.statusItems = sim::statusItemsFor(*script, device.record);
