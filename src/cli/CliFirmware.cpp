@@ -4,6 +4,7 @@
 #include "CliArguments.h"
 #include "CliTool.h"
 #include "DeviceRequests.h"
+#include "FirmwareMany.h"
 #include "FirmwareUpload.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/TftpPacket.h"
@@ -35,20 +36,22 @@ int CliTool::findByMac(const Request& request, const cli::Mac& mac, std::uint32_
     return kExitOk;
 }
 
-int CliTool::firmware(const Request& request)
+int CliTool::firmware(const Request& request, const cli::VerbRequest& verbRequest)
 {
-    if (request.operands.size() < 2)
+    const bool many = request.operands.size() > 2 || request.all;
+    if (request.operands.isEmpty() || (request.operands.size() < 2 && !request.all))
         return usageError(QStringLiteral("firmware: name the file and the device (MAC or IPv4 address)"));
-    if (request.operands.size() > 2)
-        return usageError(QStringLiteral("firmware: unexpected argument \"%1\"").arg(request.operands.at(2)));
     if (request.ipAddress)
         return usageError(QStringLiteral("firmware: name the device as an argument, not with --ip"));
     const QString path = request.operands.at(0);
-    const cli::DeviceName device = cli::parseDeviceName(request.operands.at(1));
-    if (!device.error.isEmpty())
-        return usageError(QStringLiteral("firmware: ") + device.error);
-    if (!device.mac && request.bindAddress)
-        return usageError(QStringLiteral("firmware: --bind applies to a device named by its MAC only"));
+    cli::DeviceName device;
+    if (!many) {
+        device = cli::parseDeviceName(request.operands.at(1));
+        if (!device.error.isEmpty())
+            return usageError(QStringLiteral("firmware: ") + device.error);
+        if (!device.mac && request.bindAddress)
+            return usageError(QStringLiteral("firmware: --bind applies to a device named by its MAC only"));
+    }
 
     // The whole file, before anything is sent; a file too long for one upload is not read at all.
     const FirmwareImage image = FirmwareImage::load(path);
@@ -63,6 +66,8 @@ int CliTool::firmware(const Request& request)
         return usageError(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral(" ")));
     }
 
+    if (many)
+        return cli::firmwareToMany(verbRequest, request.way, request.jobs, image.bytes, fileName, m_out, m_err);
     cli::FirmwareJob job{image.bytes, fileName, device.address, false};
     int productCode = -1;
     if (device.mac) {

@@ -3,6 +3,7 @@
 #include "CliArguments.h"
 #include "DeviceRequests.h"
 #include "EditorVerbs.h"
+#include "FirmwareMany.h"
 #include "RecordFormat.h"
 #include "net/CNetEnv.h"
 #include "net/SearchList.h"
@@ -12,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTextStream>
 
 namespace {
@@ -72,6 +74,9 @@ Verbs:
                       its address is sent to directly unless --shell is given. Shows a
                       progress bar on a terminal, progress lines otherwise, and ends with
                       the firmware dialog's message
+  firmware FILE MAC|ADDR... | firmware FILE --all
+                      upload to several devices (more than one needs --yes), at most
+                      --jobs at a time; one line per device, then a summary
 
 Options:
   --json              print one JSON document instead of text (search: an array of
@@ -86,14 +91,15 @@ Options:
   --password-stdin    write, passwd, import: read the device password from the first line of
                       standard input (passwd: the new one from the second)
   --clear             passwd: remove the password
-  --all               write, passwd, import: every device a search finds
-  --yes               write, passwd, import: act on more than one device
+  --all               write, passwd, import, firmware: every device a search finds
+  --yes               write, passwd, import, firmware: act on more than one device
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
   --tftp-port P, --shell-port P
                       the devices' TFTP and shell ports (firmware only; default 69 and
                       23, with --loopback 51069 and 51023)
   --shell, --direct   firmware: through the device's shell, or directly by TFTP
+  --jobs N            firmware: upload to at most N devices at a time (1 to 4, default 1)
   -h, --help          show this text
   --version           show the version
 
@@ -119,6 +125,7 @@ enum class Option
     PasswordStdin,
     Shell,
     Direct,
+    Jobs,
     AllAdapters,
     Csv,
 };
@@ -156,6 +163,8 @@ QCommandLineOption option(Option which)
         return QCommandLineOption(QStringLiteral("shell"));
     case Option::Direct:
         return QCommandLineOption(QStringLiteral("direct"));
+    case Option::Jobs:
+        return QCommandLineOption(QStringLiteral("jobs"), {}, QStringLiteral("N"));
     case Option::AllAdapters:
         return QCommandLineOption(QStringLiteral("all-adapters"));
     case Option::Csv:
@@ -229,7 +238,7 @@ int CliTool::run(const QStringList& args)
     if (verb == QLatin1String("show"))
         return cli::showVerb(r, m_out, m_err);
     if (verb == QLatin1String("firmware"))
-        return firmware(*request);
+        return firmware(*request, r);
     if (verb == QLatin1String("help")) {
         m_out << kHelp;
         m_out.flush();
@@ -246,7 +255,7 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
     for (const Option o :
          {Option::Help, Option::Json, Option::Loopback, Option::Bind, Option::Ip, Option::DevicePort, Option::TftpPort,
           Option::ShellPort, Option::DryRun, Option::PasswordStdin, Option::Clear, Option::All, Option::Yes,
-          Option::Shell, Option::Direct, Option::AllAdapters, Option::Csv})
+          Option::Shell, Option::Direct, Option::Jobs, Option::AllAdapters, Option::Csv})
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -286,6 +295,16 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
     if (parser.isSet(name(Option::Shell)) && parser.isSet(name(Option::Direct))) {
         usageError(QStringLiteral("--shell and --direct exclude each other"));
         return std::nullopt;
+    }
+    if (parser.isSet(name(Option::Jobs))) {
+        static const QRegularExpression digits(QStringLiteral("\\A[1-9][0-9]{0,2}\\z"));
+        const QString jobs = parser.value(name(Option::Jobs));
+        if (!digits.match(jobs).hasMatch() || jobs.toInt() > cli::kMaxFirmwareJobs) {
+            usageError(
+                QStringLiteral("--jobs: \"%1\" is not a number from 1 to %2").arg(jobs).arg(cli::kMaxFirmwareJobs));
+            return std::nullopt;
+        }
+        request.jobs = jobs.toInt();
     }
     if (parser.isSet(name(Option::Shell)))
         request.way = cli::FirmwareWay::Shell;

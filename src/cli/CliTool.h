@@ -2,6 +2,7 @@
 
 #include "CliConsole.h"
 #include "DeviceRequests.h"
+#include "EditorVerbs.h"
 #include "FirmwareUpload.h"
 #include "protocol/NetworkProfile.h"
 
@@ -63,13 +64,14 @@ private:
         bool all = false;
         bool yes = false;
         cli::FirmwareWay way = cli::FirmwareWay::ByProduct; // firmware --shell / --direct
-        bool allAdapters = false; // broadcasts from every adapter
-        bool csv = false;         // search --csv
+        int jobs = 1;                                       // firmware --jobs
+        bool allAdapters = false;                           // broadcasts from every adapter
+        bool csv = false;                                   // search --csv
     };
 
     int search(const Request& request);
     int read(const Request& request);
-    int firmware(const Request& request);
+    int firmware(const Request& request, const cli::VerbRequest& verbRequest);
     /** Reads the device with `mac` for its address and product code; an exit status. */
     int findByMac(const Request& request, const cli::Mac& mac, std::uint32_t& address, int& productCode);
     std::optional<Request> parse(QCommandLineParser& parser, const QStringList& args, int& status);

@@ -58,6 +58,8 @@ private slots:
     void badInputIsAUsageErrorAndSendsNothing_data();
     void badInputIsAUsageErrorAndSendsNothing();
     void aTerminalGetsAProgressBarRedrawnInPlace();
+    void severalDevicesEachGetTheImageWithOneLineEach();
+    void severalDevicesNeedYesAndReportEachFailure();
 
 private:
     Run run(const QStringList& args, bool terminal = false);
@@ -192,8 +194,9 @@ void TestCliFirmware::badInputIsAUsageErrorAndSendsNothing_data()
     const QString file = m_dir.filePath(u"ok.bin"_s);
     const QString missing = m_dir.filePath(u"missing.bin"_s);
     QTest::newRow("no device") << QStringList{u"firmware"_s, file} << u"name the file and the device"_s;
-    QTest::newRow("extra argument") << QStringList{u"firmware"_s, file, u"127.0.12.2"_s, u"x"_s}
-                                    << u"unexpected argument \"x\""_s;
+    // Further arguments name more devices: one that names none is refused before anything is sent.
+    QTest::newRow("a second device that is none")
+        << QStringList{u"firmware"_s, file, u"127.0.12.2"_s, u"x"_s} << u"\"x\" is neither a MAC address"_s;
     QTest::newRow("missing file") << QStringList{u"firmware"_s, missing, u"127.0.12.2"_s}
                                   << u"%1: [%2] %3"_s.arg(missing).arg(ENOENT).arg(
                                          QString::fromLocal8Bit(std::strerror(ENOENT)));
@@ -230,6 +233,43 @@ void TestCliFirmware::aTerminalGetsAProgressBarRedrawnInPlace()
     QVERIFY(r.out.contains(u"\r[########################################] 100% 4096/4096 bytes\n"_s));
     QVERIFY(!r.out.contains(u"progress "_s));
     QVERIFY(r.out.endsWith(kCompleted));
+}
+
+void TestCliFirmware::severalDevicesEachGetTheImageWithOneLineEach()
+{
+    QSignalSpy received(m_firmware.get(), &SimFirmware::firmwareReceived);
+    const QByteArray image = fwtest::pattern(3000, 9);
+    const QString path = writeFile(u"many.bin"_s, image);
+    // Both named by MAC; the second device (product 10) takes the shell way.
+    const Run r =
+        run({u"firmware"_s, path, u"02:7e:55:00:00:01"_s, u"02:7e:55:00:00:02"_s, u"--yes"_s, u"--jobs"_s, u"2"_s});
+    QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+    QVERIFY2(r.out.contains(u"02:7e:55:00:00:01: Downloading firmware has been successfully completed.\n"_s),
+             qPrintable(r.out));
+    QVERIFY(r.out.contains(u"02:7e:55:00:00:02: Downloading firmware has been successfully completed.\n"_s));
+    QVERIFY(r.out.endsWith(u"2 Tessel(s) updated, 0 failed.\n"_s));
+    QCOMPARE(received.size(), 2);
+    for (const QList<QVariant>& arrived : received)
+        QCOMPARE(fwtest::sha256(arrived.at(2).toByteArray()), fwtest::sha256(image));
+}
+
+void TestCliFirmware::severalDevicesNeedYesAndReportEachFailure()
+{
+    QSignalSpy received(m_firmware.get(), &SimFirmware::firmwareReceived);
+    const QString path = writeFile(u"many.bin"_s, fwtest::pattern(1000, 3));
+    const Run refused = run({u"firmware"_s, path, u"127.0.12.2"_s, u"127.0.12.3"_s});
+    QCOMPARE(refused.status, 2);
+    QVERIFY2(refused.err.contains(u"--yes"_s), qPrintable(refused.err));
+    QCOMPARE(received.size(), 0);
+    // 127.0.12.9 runs no TFTP server: its upload times out while the other one arrives.
+    const Run r = run({u"firmware"_s, path, u"127.0.12.2"_s, u"127.0.12.9"_s, u"--yes"_s, u"--jobs"_s, u"4"_s});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.out.contains(u"127.0.12.2: Downloading firmware has been successfully completed.\n"_s),
+             qPrintable(r.out));
+    QVERIFY(r.out.contains(u"127.0.12.9: Downloading has failed.[Timeout]\n"_s));
+    QVERIFY(r.out.endsWith(u"1 Tessel(s) updated, 1 failed.\n"_s));
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(run({u"firmware"_s, path, u"127.0.12.2"_s, u"--jobs"_s, u"5"_s}).status, 2);
 }
 
 QTEST_GUILESS_MAIN(TestCliFirmware)

@@ -1,0 +1,159 @@
+#include "FirmwareMany.h"
+
+#include "DeviceRequests.h"
+#include "DeviceTargets.h"
+#include "firmware/CQuickBurnWnd.h"
+#include "firmware/PleaseWaitWindow.h"
+#include "net/CNetEnv.h"
+#include "text/StringTable.h"
+
+#include <QEventLoop>
+#include <QLocale>
+#include <QTextStream>
+
+#include <memory>
+#include <vector>
+
+namespace cli {
+namespace {
+constexpr int kStrTimeout = 161;
+constexpr int kStrCompleted = 163;
+constexpr int kStrFileSize = 160;
+constexpr int kStrMemoryError = 162;
+constexpr int kStrSummary = 987;
+
+/** Several uploads at once show no please-wait window: each device's line says how it ended. */
+class NoWindow final : public PleaseWaitWindow
+{
+public:
+    void ShowProgress(const QString&) override {}
+    void HideProgress() override {}
+};
+
+/** One device's upload: where it goes, how, and how it ended. */
+struct Upload
+{
+    Target target;
+    FirmwareJob job;
+    QString outcome; // the line's text once the device is done (or could not be found)
+    bool failed = false;
+    bool started = false;
+    bool done = false;
+    std::unique_ptr<CQuickBurnWnd> engine;
+};
+
+QString finalMessage(const StringTable& strings, int code, qint64 value, const QString& message)
+{
+    switch (code) {
+    case CQuickBurnWnd::kNoResponse:
+        return strings.text(kStrTimeout);
+    case CQuickBurnWnd::kComplete:
+        return strings.text(kStrCompleted);
+    case CQuickBurnWnd::kTftpError:
+        return message;
+    case CQuickBurnWnd::kSocketError:
+        return QStringLiteral("[%1] %2").arg(value).arg(QString::fromLocal8Bit(std::strerror(static_cast<int>(value))));
+    case CQuickBurnWnd::kSizeRejected:
+        return strings.text(kStrFileSize);
+    default:
+        return strings.text(kStrMemoryError);
+    }
+}
+
+/** Finds a device named by its MAC: its address and product, as the search window has them. */
+bool locate(const VerbRequest& request, Upload& upload, FirmwareWay way)
+{
+    int productCode = -1;
+    if (upload.target.mac) {
+        CNetEnv env(request.profile);
+        if (readTarget(env, upload.target) != Outcome::Answered) {
+            upload.outcome = noResponseLine();
+            return false;
+        }
+        upload.job.target = env.record(0).ipAddress();
+        productCode = env.record(0).productCode();
+        if (!isUnicastTarget(upload.job.target)) {
+            upload.outcome = QStringLiteral("the device reports the address %1, which names no single device")
+                                 .arg(dottedAddress(upload.job.target));
+            return false;
+        }
+    } else {
+        upload.job.target = upload.target.address;
+    }
+    upload.job.shell = usesShell(way, productCode);
+    return true;
+}
+
+/** Runs the uploads, at most `jobs` at a time, in one event loop until every one has ended. */
+void runAll(const NetworkProfile& profile, std::vector<Upload>& uploads, int jobs)
+{
+    const StringTable strings(StringTable::languageFor(QLocale::system()));
+    NoWindow window;
+    QEventLoop loop;
+    int running = 0;
+    std::size_t next = 0;
+    std::function<void()> startMore = [&] {
+        while (running < jobs && next < uploads.size()) {
+            Upload& u = uploads[next++];
+            if (u.failed)
+                continue;
+            u.engine = std::make_unique<CQuickBurnWnd>(profile, &window);
+            QObject::connect(u.engine.get(), &CQuickBurnWnd::transferNotification, &loop,
+                             [&, up = &u](int code, qint64 value, const QString& message) {
+                                 if (code == CQuickBurnWnd::kProgress)
+                                     return;
+                                 // A close with an error may add its code after the first: it still fails.
+                                 up->failed = up->failed || code != CQuickBurnWnd::kComplete;
+                                 if (up->outcome.isEmpty() || code != CQuickBurnWnd::kComplete)
+                                     up->outcome = finalMessage(strings, code, value, message).section(u'\r', 0, 0);
+                                 if (up->done)
+                                     return;
+                                 up->done = true;
+                                 --running;
+                                 QMetaObject::invokeMethod(&loop, startMore, Qt::QueuedConnection);
+                             });
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(u.job.image.constData());
+            const auto length = static_cast<std::uint32_t>(u.job.image.size());
+            ++running;
+            u.started = true;
+            if (u.job.shell)
+                u.engine->StartShellUpload(u.job.target, u.job.fileName, bytes, length);
+            else
+                u.engine->StartTftpUpload(u.job.target, u.job.fileName, bytes, length);
+        }
+        if (running == 0 && next >= uploads.size())
+            loop.quit();
+    };
+    QMetaObject::invokeMethod(&loop, startMore, Qt::QueuedConnection);
+    loop.exec();
+}
+} // namespace
+
+int firmwareToMany(const VerbRequest& request, FirmwareWay way, int jobs, const QByteArray& image,
+                   const QString& fileName, QTextStream& out, QTextStream& err)
+{
+    int status = 0;
+    const std::optional<QList<Target>> targets =
+        deviceTargets(request, request.operands.mid(1), QStringLiteral("firmware"), err, status);
+    if (!targets)
+        return status;
+    if (!confirmedForMany(request, targets->size(), err))
+        return 2;
+    std::vector<Upload> uploads;
+    for (const Target& target : *targets) {
+        Upload u;
+        u.target = target;
+        u.job = FirmwareJob{image, fileName, 0, false};
+        u.failed = !locate(request, u, way);
+        uploads.push_back(std::move(u));
+    }
+    runAll(request.profile, uploads, std::clamp(jobs, 1, kMaxFirmwareJobs));
+    int failed = 0;
+    for (const Upload& u : uploads) {
+        failed += u.failed ? 1 : 0;
+        out << resultLine(u.target, u.outcome) << '\n';
+    }
+    out.flush();
+    return finishMany(out, kStrSummary, static_cast<qsizetype>(uploads.size()), failed);
+}
+} // namespace cli
