@@ -87,6 +87,9 @@ CQorvDlg::~CQorvDlg()
 {
     m_timer.stop();
     m_endpoint.Close();
+    // The list empties while its widget is destroyed, after this window has ceased to be one: nothing of
+    // this window may hear that.
+    m_resultsList->model()->disconnect(this);
 }
 
 QString CQorvDlg::text(int id) const
