@@ -214,7 +214,9 @@ CNetEnv::Merge CNetEnv::merge(const frame::Frame& reply, const EnvRecord& receiv
         m_table[m_count] = received;
         return {Merge::Stored, m_count++};
     }
-    if (reply[frame::kOffFlags] & frame::kFlagUnicast) {
+    // The unicast rules answer a unicast request only: the same bit on a reply to a broadcast request
+    // (a stray of another exchange) must not make another device's answer the one asked for by MAC.
+    if ((reply[frame::kOffFlags] & frame::kFlagUnicast) && (m_request[frame::kOffFlags] & frame::kFlagUnicast)) {
         m_answered = 1;
         if (m_command == frame::kRead)
             return mergeUnicastRead(received, sender);

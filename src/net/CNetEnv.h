@@ -51,6 +51,9 @@ public:
      *  flood of datagrams leaves the event loop (and the owner's wait timer) running; the rest raise the
      *  next notification. */
     void OnReceive();
+    /** Checks and merges one datagram from `sender` (host order), as OnReceive does with each datagram it
+     *  reads: shorter than a frame or failing the checks, it changes nothing. */
+    void receiveDatagram(const QByteArray& datagram, std::uint32_t sender);
     void Close();
     bool isOpen() const;
     /** Why the last open failed: what was bound and the system's reason, e.g. "bind 0.0.0.0 port 50005:
@@ -94,7 +97,6 @@ private:
     bool openSocket(std::uint32_t bindAddress, std::uint16_t port);
     void sendTwice(std::uint32_t address, std::uint16_t port);
     void pauseBetweenCopies();
-    void receiveDatagram(const QByteArray& datagram, std::uint32_t sender);
     /** What became of an accepted reply: stored at index, a repeat of an answer already in the table, or
      *  ignored as another device's. */
     struct Merge
