@@ -105,6 +105,11 @@ bool CNetEnv::isOpen() const
     return m_socket != nullptr;
 }
 
+std::uint16_t CNetEnv::localPort() const
+{
+    return m_socket ? m_socket->localPort() : 0;
+}
+
 void CNetEnv::SendBroadcast()
 {
     frame::BuildRequest(m_request, static_cast<std::uint8_t>(frame::kFlagsBroadcastRequest | m_flags),
