@@ -22,7 +22,7 @@ fi
 for name in "${harnesses[@]}"; do
     echo "== $name: ${seconds} s =="
     tests/fuzz/run-fuzzer.sh "build-fuzz/tests/fuzz/$name" "$seconds" build-fuzz/fuzz-findings \
-        "build-fuzz/fuzz-corpus/$name" 2>&1 | grep -E '^(#[0-9]+ +DONE|stat::|==[0-9]+==ERROR|SUMMARY|.*invariant broken)' || true
+        "build-fuzz/fuzz-corpus/$name" 2>&1 | grep -E '^(#[0-9]+[[:space:]]+DONE|stat::|==[0-9]+==ERROR|SUMMARY|.*invariant broken)' || true
     if compgen -G "build-fuzz/fuzz-findings/$name/*" >/dev/null; then
         echo "$name found:" build-fuzz/fuzz-findings/"$name"/*
         exit 1
