@@ -126,13 +126,39 @@ QString NamespacePair::configure()
     return {};
 }
 
-QString NamespacePair::startSimulator(const QString& simulatorPath)
+QString NamespacePair::setNetem(const QStringList& netem)
+{
+    const std::pair<QString, QString> ends[] = {{client, QStringLiteral("vcli")}, {devices, QStringLiteral("vdev")}};
+    for (const auto& [ns, dev] : ends) {
+        QStringList args = {QStringLiteral("netns"), QStringLiteral("exec"), ns, QStringLiteral("tc"),
+                            QStringLiteral("qdisc")};
+        args << (netem.isEmpty()
+                     ? QStringList{QStringLiteral("del"), QStringLiteral("dev"), dev, QStringLiteral("root")}
+                     : QStringList{QStringLiteral("replace"), QStringLiteral("dev"), dev, QStringLiteral("root"),
+                                   QStringLiteral("netem")} +
+                           netem);
+        const Run run = ip(args);
+        // Taking off a discipline that is not there is no failure.
+        if (run.status != 0 && !(netem.isEmpty() && run.err.contains(QStringLiteral("No such file"))))
+            return QStringLiteral("ip %1: %2%3").arg(args.join(QLatin1Char(' ')), run.err, run.out);
+    }
+    return {};
+}
+
+QString NamespacePair::startSimulator(const QString& simulatorPath, const QStringList& extraArgs)
 {
     m_sim = std::make_unique<QProcess>();
     m_sim->setChildProcessModifier(dieWithParent);
-    m_sim->start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), devices, simulatorPath,
-                                        QStringLiteral("--devices"), QString::number(deviceAddresses().size()),
-                                        QStringLiteral("--first-address"), deviceAddresses().constFirst()});
+    const QStringList args = QStringList{QStringLiteral("netns"),
+                                         QStringLiteral("exec"),
+                                         devices,
+                                         simulatorPath,
+                                         QStringLiteral("--devices"),
+                                         QString::number(deviceAddresses().size()),
+                                         QStringLiteral("--first-address"),
+                                         deviceAddresses().constFirst()} +
+                             extraArgs;
+    m_sim->start(QStringLiteral("ip"), args);
     // The simulator prints one line per device (MAC and address) once its sockets are open.
     const QRegularExpression device(QStringLiteral("([0-9a-f]{2}(?::[0-9a-f]{2}){5}).*\\b(10\\.250\\.0\\.\\d+)\\b"));
     QString printed;
@@ -164,7 +190,7 @@ void NamespacePair::stopSimulator()
     m_sim.reset();
 }
 
-Setup setUp(const QString& prefix, const QString& simulatorPath)
+Setup setUp(const QString& prefix, const QString& simulatorPath, const QStringList& simulatorArgs)
 {
     Setup setup;
     setup.skipReason = unavailableReason();
@@ -177,7 +203,7 @@ Setup setUp(const QString& prefix, const QString& simulatorPath)
     }
     setup.error = pair->configure();
     if (setup.error.isEmpty())
-        setup.error = pair->startSimulator(simulatorPath);
+        setup.error = pair->startSimulator(simulatorPath, simulatorArgs);
     setup.pair = std::move(pair);
     return setup;
 }

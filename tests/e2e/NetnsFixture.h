@@ -45,9 +45,12 @@ public:
     /** Client 10.250.0.1 with a default route over its veth (so 255.255.255.255 has a route), the
      *  device addresses on the other end. */
     QString configure();
-    /** Starts `tessel-sim` with one device per address in the device namespace; fills the MACs it
-     *  printed, keyed by address. Empty on success, else what went wrong. */
-    QString startSimulator(const QString& simulatorPath);
+    /** Starts `tessel-sim` with one device per address in the device namespace (and `extraArgs`); fills
+     *  the MACs it printed, keyed by address. Empty on success, else what went wrong. */
+    QString startSimulator(const QString& simulatorPath, const QStringList& extraArgs = {});
+    /** Puts the `tc netem` discipline `netem` (e.g. {"loss", "20%"}) on both ends of the veth link, so
+     *  requests and replies meet it; an empty list takes it off. Empty on success, else the error. */
+    QString setNetem(const QStringList& netem);
     const QMap<QString, QString>& macByAddress() const { return m_macByAddress; }
 
 private:
@@ -67,7 +70,7 @@ struct Setup
     QString skipReason;
     QString error;
 };
-Setup setUp(const QString& prefix, const QString& simulatorPath);
+Setup setUp(const QString& prefix, const QString& simulatorPath, const QStringList& simulatorArgs = {});
 
 /** Moves the calling thread into a namespace made by NamespacePair and back again on destruction, so
  *  that a test's in-process sockets live on the client host. */
