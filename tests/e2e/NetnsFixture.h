@@ -12,6 +12,8 @@
 #include <memory>
 
 namespace netns {
+class LinkRelay;
+
 constexpr int kCommandMs = 10000; // any one `ip` command
 
 struct Run
@@ -38,10 +40,17 @@ public:
 
     const QString client;
     const QString devices;
+    /** The namespace between the two when the link is relayed (see useRelay). */
+    const QString relay;
     static const QStringList& deviceAddresses();
 
     /** Makes the namespaces; the error text of the first command that failed, or empty. */
     QString make();
+    /** True when this kernel has the netem discipline (tried on the client's loopback). */
+    bool hasNetem();
+    /** Joins client and devices through a namespace of their own where a LinkRelay forwards every frame
+     *  and makes the faults setNetem asks for: for kernels without netem. Call before configure(). */
+    QString useRelay();
     /** Client 10.250.0.1 with a default route over its veth (so 255.255.255.255 has a route), the
      *  device addresses on the other end. */
     QString configure();
@@ -58,6 +67,8 @@ private:
 
     QString m_prefix;
     QStringList m_made;
+    bool m_relayed = false;
+    std::unique_ptr<LinkRelay> m_relay;
     std::unique_ptr<QProcess> m_sim;
     QMap<QString, QString> m_macByAddress;
 };
@@ -71,6 +82,8 @@ struct Setup
     QString error;
 };
 Setup setUp(const QString& prefix, const QString& simulatorPath, const QStringList& simulatorArgs = {});
+/** As setUp, for tests of a bad link: netem on the veth ends where the kernel has it, else a relay. */
+Setup setUpBadLink(const QString& prefix, const QString& simulatorPath, const QStringList& simulatorArgs = {});
 
 /** Moves the calling thread into a namespace made by NamespacePair and back again on destruction, so
  *  that a test's in-process sockets live on the client host. */
