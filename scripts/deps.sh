@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the program need, only those missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-wqy-microhei iproute2 clang libclang-rt-14-dev "$@")
+packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-wqy-microhei iproute2 tftpd-hpa tftp-hpa clang
+          libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -8,6 +8,7 @@
 namespace {
 constexpr int kMaxResult = 255;
 constexpr int kMaxDelayMs = 60000;
+constexpr int kMaxTftpError = 65535;
 
 using ValueReader = std::function<std::optional<QString>(const QString& option, const QString& value)>;
 
@@ -73,6 +74,22 @@ std::map<QString, ValueReader> valueOptions(SimOptions& o, bool& addressGiven)
              o.faults.seed = seed;
              return std::nullopt;
          }},
+        {QStringLiteral("--shell-ending"),
+         [&](const QString& opt, const QString& v) -> std::optional<QString> {
+             const std::optional<ShellEnding> ending = shellEndingNamed(v);
+             if (!ending)
+                 return badValue(opt, v, QStringLiteral("one of normal, size, timeout, close, silent"));
+             o.firmwareOptions.ending = *ending;
+             return std::nullopt;
+         }},
+        {QStringLiteral("--tftp-error"),
+         [&](const QString& opt, const QString& v) {
+             return readInt(opt, v, 0, kMaxTftpError, o.firmwareOptions.tftpError);
+         }},
+        {QStringLiteral("--flash-ms"),
+         [&](const QString& opt, const QString& v) {
+             return readInt(opt, v, 0, kMaxDelayMs, o.firmwareOptions.flashMs);
+         }},
         {QStringLiteral("--password"),
          [&](const QString& opt, const QString& v) -> std::optional<QString> {
              const QByteArray typed = v.toLatin1();
@@ -115,6 +132,10 @@ std::variant<SimOptions, QString> parseSimOptions(QStringList args)
             o.faults.corruptFcs = true;
         } else if (arg == QLatin1String("--foreign-mac")) {
             o.faults.foreignMac = true;
+        } else if (arg == QLatin1String("--no-firmware")) {
+            o.firmware = false;
+        } else if (arg == QLatin1String("--no-shell")) {
+            o.firmwareOptions.shell = false;
         } else if (const auto reader = readers.find(arg); reader != readers.end()) {
             if (i + 1 >= args.size())
                 return QStringLiteral("%1 needs a value").arg(arg);
@@ -135,7 +156,8 @@ QString simUsage()
 {
     return QStringLiteral(
         "Usage: tessel-sim [options]\n"
-        "Simulated Tessel devices answering the device protocol (search, read, write, password, status).\n"
+        "Simulated Tessel devices answering the device protocol (search, read, write, password, status)\n"
+        "and taking firmware by TFTP and through their shell.\n"
         "Prints one line per device (MAC, address) once they listen, then runs until SIGINT or SIGTERM.\n"
         "\n"
         "  --loopback           loopback profile: devices on 127.0.0.2 and up at the device port (51005),\n"
@@ -154,6 +176,18 @@ QString simUsage()
         "                       version 3 2 B 50 | uptime N | mac|ip|mask|gateway [VALUE] |\n"
         "                       com1.rx N .. com4.tx N | lan.rx|lan.tx|lan.crc|lan.align|lan.lost N |\n"
         "                       text \"...\\r\\n\" | separator | item TYPE HEX | raw HEX | live on|off\n"
+        "Firmware (each device's TFTP server and shell on its own address):\n"
+        "  --tftp-port P        TFTP port (default 51069 on loopback, 69 otherwise)\n"
+        "  --shell-port P       shell port (default 51023 on loopback, 23 otherwise)\n"
+        "  --no-firmware        no TFTP server and no shell\n"
+        "  --no-shell           no shell: connections to the shell port are refused\n"
+        "  --shell-ending E     how the shell conversation ends: normal (program the flash, reboot,\n"
+        "                       close), size (\"firmware size is not\" and the prompt after the\n"
+        "                       upload), timeout (\"timeout\" while programming), close (closes right\n"
+        "                       after the flash command), silent (never says anything)\n"
+        "  --tftp-error N       answer every upload with a TFTP error packet of code N\n"
+        "  --flash-ms MS        programming the flash takes MS milliseconds (default 200)\n"
+        "  Every image received is printed as: firmware MAC NAME LENGTH SHA256\n"
         "Faults:\n"
         "  --drop SHARE         ignore this share (0 to 1) of requests\n"
         "  --delay MS           delay every reply by MS milliseconds\n"

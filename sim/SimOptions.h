@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SimFirmware.h"
 #include "TesselSim.h"
 
 #include <QByteArray>
@@ -22,6 +23,9 @@ struct SimOptions
     QString statusFile; // the status items of every device (StatusScript)
     SimFaults faults;
     QByteArray password;
+    /** The devices' TFTP servers and shells; off with --no-firmware. */
+    bool firmware = true;
+    SimFirmwareOptions firmwareOptions;
 };
 
 /** Reads the arguments (without the program name). A usage error comes back as its text, naming the

@@ -1,10 +1,12 @@
 // tessel-sim: simulated Tessel devices for trying the program and for its end-to-end tests.
 
+#include "SimFirmware.h"
 #include "SimOptions.h"
 #include "StatusScript.h"
 #include "TesselSim.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QHostAddress>
 #include <QSocketNotifier>
 
@@ -78,6 +80,29 @@ bool setUp(TesselSim& sim, const SimOptions& options)
     }
     return true;
 }
+
+// The firmware side runs beside the device protocol; when its ports are taken the devices still answer.
+void startFirmware(SimFirmware& firmware, TesselSim& sim, const SimOptions& options)
+{
+    if (!options.firmware)
+        return;
+    std::vector<std::uint32_t> addresses;
+    for (int i = 0; i < sim.deviceCount(); ++i)
+        addresses.push_back(sim.device(i).address);
+    QString error;
+    if (!firmware.start(addresses, options.firmwareOptions, &error)) {
+        printErr(QStringLiteral("firmware side not started: %1").arg(error));
+        return;
+    }
+    QObject::connect(&firmware, &SimFirmware::firmwareReceived, &firmware,
+                     [&sim](int device, const QByteArray& fileName, const QByteArray& image) {
+                         const QByteArray sha = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+                         std::printf("firmware %s %s %lld %s\n", sim.device(device).record.macText().c_str(),
+                                     fileName.toPercentEncoding("/.-_()").constData(),
+                                     static_cast<long long>(image.size()), sha.constData());
+                         std::fflush(stdout);
+                     });
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -107,8 +132,11 @@ int main(int argc, char** argv)
         std::printf("%s %s\n", device.record.macText().c_str(), qPrintable(QHostAddress(device.address).toString()));
     }
     std::fflush(stdout);
+    SimFirmware firmware(options.profile);
+    startFirmware(firmware, sim, options);
 
     const int status = app.exec();
+    firmware.stop();
     sim.stop();
     ::close(g_signalFds[0]);
     ::close(g_signalFds[1]);

@@ -4,8 +4,11 @@
 
 #include "CAgreementDlg.h"
 #include "MessageService.h"
-#include "text/StringTable.h"
 #include "UserProfile.h"
+#include "firmware/CChangeFWDlg.h"
+#include "text/StringTable.h"
+
+#include <QPointer>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -60,7 +63,20 @@ int CQorvApp::run()
     if (agreement != kAgreementAccepted)
         return 0;
     // 7. The search window. QRandomGenerator::global() (request words, random ports) seeds itself.
-    CQorvDlg searchWindow(m_context, m_binding, m_hooks);
+    // It owns one firmware dialog for the whole run, made at its first use, so that the chosen
+    // file and its CRC are shown again at the next opening.
+    SearchHooks hooks = m_hooks;
+    QPointer<CChangeFWDlg> firmware;
+    if (!hooks.openFirmware) {
+        hooks.openFirmware = [this, &firmware](QWidget* owner, int productCode, std::uint32_t targetAddress) {
+            if (!firmware)
+                firmware = new CChangeFWDlg(m_context, owner);
+            firmware->setProductCode(productCode);
+            firmware->setTargetAddress(targetAddress);
+            firmware->exec();
+        };
+    }
+    CQorvDlg searchWindow(m_context, m_binding, hooks);
     searchWindow.exec();
     return 0;
 }

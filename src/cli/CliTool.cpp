@@ -23,7 +23,8 @@ const QString kNoTable = QStringLiteral("Empty environment pool: out of memory")
 
 const QString kHelp = QStringLiteral(R"(Usage: cormapmp-cli VERB [options]
 
-Finds Tessel devices, reads and writes their settings and shows their status, as CormapMP does.
+Finds Tessel devices, reads and writes their settings, shows their status and uploads their
+firmware, as CormapMP does.
 
 Verbs:
   search              find every device on the LAN by broadcast; waits the full 3 s, then
@@ -57,6 +58,13 @@ Verbs:
                       accounts and password stay, the rest comes from the file; one line per
                       device, then a summary
   show FILE           print a settings file's record and trailer
+  firmware FILE MAC|ADDR [--shell|--direct]
+                      upload the firmware FILE to one device by TFTP, directly or through
+                      the device's shell. A device named by its MAC is read first for its
+                      address and product (product 10 takes the shell way); one named by
+                      its address is sent to directly unless --shell is given. Shows a
+                      progress bar on a terminal, progress lines otherwise, and ends with
+                      the firmware dialog's message
 
 Options:
   --json              print one JSON document instead of text (search: an array of
@@ -71,12 +79,14 @@ Options:
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
   --tftp-port P, --shell-port P
-                      the devices' TFTP and shell ports (not used by search and read)
+                      the devices' TFTP and shell ports (firmware only; default 69 and
+                      23, with --loopback 51069 and 51023)
+  --shell, --direct   firmware: through the device's shell, or directly by TFTP
   -h, --help          show this text
 
 Exit status: 0 success; 1 no device answered, the device refused the write (password
-mismatch, unknown response), or the network endpoint could not be opened; 2 a usage
-error or bad input.
+mismatch, unknown response), the network endpoint could not be opened or the firmware
+upload failed; 2 a usage error or bad input.
 )");
 
 enum class Option
@@ -94,6 +104,8 @@ enum class Option
     All,
     Yes,
     PasswordStdin,
+    Shell,
+    Direct,
 };
 
 QCommandLineOption option(Option which)
@@ -125,6 +137,10 @@ QCommandLineOption option(Option which)
         return QCommandLineOption(QStringLiteral("all"));
     case Option::Yes:
         return QCommandLineOption(QStringLiteral("yes"));
+    case Option::Shell:
+        return QCommandLineOption(QStringLiteral("shell"));
+    case Option::Direct:
+        return QCommandLineOption(QStringLiteral("direct"));
     }
     return QCommandLineOption(QString());
 }
@@ -192,15 +208,16 @@ int CliTool::run(const QStringList& args)
         return cli::importVerb(r, m_out, m_err, *m_console);
     if (verb == QLatin1String("show"))
         return cli::showVerb(r, m_out, m_err);
+    if (verb == QLatin1String("firmware"))
+        return firmware(*request);
     if (verb == QLatin1String("help")) {
         m_out << kHelp;
         m_out.flush();
         return kExitOk;
     }
-    return usageError(
-        QStringLiteral(
-            "unknown verb \"%1\" (the verbs are search, read, status, write, passwd, export, import and show)")
-            .arg(verb));
+    return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search, read, status, write, passwd, "
+                                     "export, import, show and firmware)")
+                          .arg(verb));
 }
 
 std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const QStringList& args, int& status)
@@ -208,7 +225,8 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const Option o :
          {Option::Help, Option::Json, Option::Loopback, Option::Bind, Option::Ip, Option::DevicePort, Option::TftpPort,
-          Option::ShellPort, Option::DryRun, Option::PasswordStdin, Option::Clear, Option::All, Option::Yes})
+          Option::ShellPort, Option::DryRun, Option::PasswordStdin, Option::Clear, Option::All, Option::Yes,
+          Option::Shell, Option::Direct})
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -222,7 +240,8 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
         return std::nullopt;
     }
     if (parser.positionalArguments().isEmpty()) {
-        usageError(QStringLiteral("name a verb (search, read, status or write)"));
+        usageError(QStringLiteral("name a verb (search, read, status, write, passwd, export, import, show or "
+                                  "firmware)"));
         return std::nullopt;
     }
     Request request;
@@ -244,6 +263,14 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
     request.clear = parser.isSet(name(Option::Clear));
     request.all = parser.isSet(name(Option::All));
     request.yes = parser.isSet(name(Option::Yes));
+    if (parser.isSet(name(Option::Shell)) && parser.isSet(name(Option::Direct))) {
+        usageError(QStringLiteral("--shell and --direct exclude each other"));
+        return std::nullopt;
+    }
+    if (parser.isSet(name(Option::Shell)))
+        request.way = cli::FirmwareWay::Shell;
+    else if (parser.isSet(name(Option::Direct)))
+        request.way = cli::FirmwareWay::Direct;
     request.operands = parser.positionalArguments().mid(1);
     status = kExitOk;
     return request;

@@ -2,6 +2,7 @@
 
 #include "CliConsole.h"
 #include "DeviceRequests.h"
+#include "FirmwareUpload.h"
 #include "protocol/NetworkProfile.h"
 
 #include <QStringList>
@@ -44,6 +45,9 @@ public:
 
     static QString helpText();
 
+    /** True when the output stream is a terminal: long work shows a progress bar redrawn in place. */
+    void setTerminal(bool terminal) { m_terminal = terminal; }
+
 private:
     /** What the options of one command line say; the device named by a read comes separately. */
     struct Request
@@ -58,10 +62,14 @@ private:
         bool clear = false;
         bool all = false;
         bool yes = false;
+        cli::FirmwareWay way = cli::FirmwareWay::ByProduct; // firmware --shell / --direct
     };
 
     int search(const Request& request);
     int read(const Request& request);
+    int firmware(const Request& request);
+    /** Reads the device with `mac` for its address and product code; an exit status. */
+    int findByMac(const Request& request, const cli::Mac& mac, std::uint32_t& address, int& productCode);
     std::optional<Request> parse(QCommandLineParser& parser, const QStringList& args, int& status);
     std::optional<std::uint32_t> addressOption(const QCommandLineParser& parser, const QString& name, bool bind,
                                                bool& ok);
@@ -75,4 +83,5 @@ private:
     QTextStream& m_err;
     NetworkProfile m_profile;
     std::unique_ptr<cli::Console> m_console;
+    bool m_terminal = false;
 };

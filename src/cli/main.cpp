@@ -1,4 +1,4 @@
-// cormapmp-cli: finds and reads Tessel devices from the command line (see CliTool).
+// cormapmp-cli: finds and reads Tessel devices and uploads their firmware from the command line (see CliTool).
 
 #include "CliTool.h"
 
@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
@@ -14,5 +16,6 @@ int main(int argc, char* argv[])
     QTextStream out(stdout);
     QTextStream err(stderr);
     CliTool tool(out, err, NetworkProfile::real());
+    tool.setTerminal(::isatty(STDOUT_FILENO) == 1);
     return tool.run(QCoreApplication::arguments().mid(1));
 }

@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 // Captions and list entries of the editor (string numbers).
 constexpr int kStrMacAddress = 105;
@@ -78,6 +80,12 @@ QComboBox* list(QWidget* parent, const QString& name, const QStringList& entries
 {
     auto* box = named(new QComboBox(parent), name);
     box->addItems(entries);
+    // Wide enough for its longest entry in any script: the style's own estimate can fall short of text
+    // drawn with a fallback font (Hangul, Hanzi).
+    int widest = 0;
+    for (const QString& entry : entries)
+        widest = std::max(widest, box->fontMetrics().horizontalAdvance(entry));
+    box->setMinimumWidth(widest + box->fontMetrics().height() * 3);
     return box;
 }
 

@@ -222,6 +222,25 @@ QString NamespacePair::startSimulator(const QString& simulatorPath, const QStrin
     return {};
 }
 
+QString NamespacePair::waitForSimulatorLine(const QString& prefix, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_sim) {
+        m_later += QString::fromUtf8(m_sim->readAllStandardOutput());
+        qsizetype end;
+        while ((end = m_later.indexOf(QLatin1Char('\n'))) >= 0) {
+            const QString line = m_later.first(end).trimmed();
+            m_later.remove(0, end + 1);
+            if (line.startsWith(prefix))
+                return line;
+        }
+        if (deadline.hasExpired() || m_sim->state() == QProcess::NotRunning)
+            break;
+        m_sim->waitForReadyRead(100);
+    }
+    return {};
+}
+
 void NamespacePair::stopSimulator()
 {
     if (!m_sim)

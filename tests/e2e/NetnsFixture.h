@@ -61,6 +61,9 @@ public:
      *  requests and replies meet it; an empty list takes it off. Empty on success, else the error. */
     QString setNetem(const QStringList& netem);
     const QMap<QString, QString>& macByAddress() const { return m_macByAddress; }
+    /** Waits for a line the simulator prints later that starts with `prefix` (such as the "firmware"
+     *  line of an image it received); empty when none came within `timeoutMs`. */
+    QString waitForSimulatorLine(const QString& prefix, int timeoutMs);
 
 private:
     void stopSimulator();
@@ -71,6 +74,7 @@ private:
     std::unique_ptr<LinkRelay> m_relay;
     std::unique_ptr<QProcess> m_sim;
     QMap<QString, QString> m_macByAddress;
+    QString m_later; // printed after the device lines, not yet taken
 };
 
 /** A namespace pair made, configured and populated with simulated devices, or why not: `skipReason`

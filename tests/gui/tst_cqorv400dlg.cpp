@@ -90,6 +90,8 @@ private slots:
     void multiIpWithDhcpSwitchesToStaticWithAMessage();
     void eapolMd5WithPppoeSwitchesToStaticWithoutAMessage();
     void dhcpClearsTheAddressesAndStaticRestoresThemFromTheTable();
+    void dhcpWriteKeepsTheDevicesAddresses();
+    void unknownModeShowsNoSelectionAndIsWrittenAsAllOnes();
     void capabilitiesEnableCommentAndRemoteSearch_data();
     void capabilitiesEnableCommentAndRemoteSearch();
     void writeWithAnInvalidFieldSendsNothing_data();
@@ -368,6 +370,38 @@ void TestCQorv400Dlg::dhcpClearsTheAddressesAndStaticRestoresThemFromTheTable()
     c.gateway->clear();
     request("writeButton");
     QCOMPARE(m_sim->device(0).record.gateway(), 0u);
+}
+
+void TestCQorv400Dlg::dhcpWriteKeepsTheDevicesAddresses()
+{
+    startSim(richDevice());
+    openEditor();
+    m_editor->controls().ipv4Type->setCurrentIndex(EnvRecord::kDhcp);
+    QVERIFY(m_editor->controls().ipAddress->text().isEmpty());
+    request("writeButton");
+    QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
+    const auto& raw = m_sim->device(0).record.raw();
+    QCOMPARE((raw[16] >> 2) & 3, 1); // DHCP
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(raw.data() + 20), 12).toHex(),
+             QByteArray("7f000002ffffff007f000001")); // address, mask and gateway as the device had them
+}
+
+void TestCQorv400Dlg::unknownModeShowsNoSelectionAndIsWrittenAsAllOnes()
+{
+    SimDevice device = richDevice();
+    EnvPortBlock com4 = device.record.port(3);
+    com4.setMode(7);
+    device.record.setPort(3, com4);
+    startSim(device);
+    openEditor();
+    const PortControls& row = port(3);
+    QCOMPARE(row.mode->currentIndex(), -1);
+    for (QWidget* field : std::initializer_list<QWidget*>{row.localIp, row.localPort, row.peerIp, row.peerPort,
+                                                          row.timeout, row.eventByte})
+        QVERIFY(!field->isEnabled());
+    QVERIFY(row.baudRate->isEnabled());
+    request("writeButton");
+    QCOMPARE(int(m_sim->device(0).record.raw()[388 + 1]), 255);
 }
 
 void TestCQorv400Dlg::capabilitiesEnableCommentAndRemoteSearch_data()

@@ -1,6 +1,7 @@
 // cormap-gallery: pictures of the program's dialogs in every language, for review.
 #include "Gallery.h"
 
+#include "SimFirmware.h"
 #include "TesselSim.h"
 #include "app/AdapterSource.h"
 #include "app/AppContext.h"
@@ -15,24 +16,30 @@
 #include "config/CPppoeDlg.h"
 #include "config/CQorv400Dlg.h"
 #include "status/CStatDlg.h"
+#include "firmware/CChangeFWDlg.h"
+#include "firmware/TftpPacket.h"
 #include "text/StringTable.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
+#include <QNetworkDatagram>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QToolButton>
 #include <QTranslator>
+#include <QUdpSocket>
 
 #include <algorithm>
 #include <cstring>
@@ -40,6 +47,18 @@
 
 namespace {
 constexpr std::uint16_t kGalleryDevicePort = 52399;
+constexpr std::uint16_t kGalleryTftpPort = 52369;
+constexpr std::uint16_t kGalleryShellPort = 52323;
+constexpr std::uint32_t kPausingDevice = 0x7F000006; // 127.0.0.6: acknowledges a part, then waits
+
+NetworkProfile galleryNetwork()
+{
+    NetworkProfile network = NetworkProfile::loopbackProfile();
+    network.devicePort = kGalleryDevicePort;
+    network.tftpPort = kGalleryTftpPort;
+    network.shellPort = kGalleryShellPort;
+    return network;
+}
 
 struct Language
 {
@@ -96,11 +115,10 @@ public:
 
     AppContext context()
     {
-        NetworkProfile network = NetworkProfile::loopbackProfile();
-        network.devicePort = kGalleryDevicePort;
-        return AppContext{m_strings, m_messages, m_files, m_adapters,
-                          m_profile, m_firewall, network, m_language.system};
+        return AppContext{m_strings, m_messages, m_files,          m_adapters,
+                          m_profile, m_firewall, galleryNetwork(), m_language.system};
     }
+    FileService& files() { return m_files; }
     QString name(const char* what) const
     {
         return QString::fromLatin1(what) + u'-' + QString::fromLatin1(m_language.suffix);
@@ -222,10 +240,57 @@ int renderEveryLanguage(const QString& self, const QStringList& arguments)
     }
     return 0;
 }
-} // namespace
 
-/** The settings editor on a simulated device's record, its account dialog, and the editor waiting for
- *  a write. */
+/** A device that acknowledges the write request and the first `blocks` blocks, then waits: the dialog
+ *  stays in the middle of its transfer. */
+class PausingDevice
+{
+public:
+    explicit PausingDevice(int blocks) : m_blocks(blocks)
+    {
+        m_socket.bind(QHostAddress(kPausingDevice), kGalleryTftpPort);
+        QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this] {
+            while (m_socket.hasPendingDatagrams()) {
+                const QNetworkDatagram d = m_socket.receiveDatagram();
+                const std::optional<std::uint16_t> block = tftp::secondField(d.data());
+                const bool request = tftp::opcodeOf(d.data()) == tftp::kWriteRequest;
+                if (request || (block && *block <= m_blocks && tftp::opcodeOf(d.data()) == tftp::kData))
+                    m_socket.writeDatagram(tftp::ackPacket(request ? 0 : *block), d.senderAddress(),
+                                           static_cast<quint16>(d.senderPort()));
+            }
+        });
+    }
+
+private:
+    QUdpSocket m_socket;
+    int m_blocks;
+};
+
+void shootFirmware(Gallery& gallery, Scene& scene, const QString& imagePath)
+{
+    CChangeFWDlg dialog(scene.context());
+    dialog.setProductCode(8);
+    dialog.setTargetAddress(0x7F000002); // 127.0.0.2, a simulated device
+    dialog.show();
+    scene.files().setNextFileName(imagePath);
+    dialog.findChild<QPushButton*>(QStringLiteral("firmwareButton"))->click();
+    gallery.shoot(&dialog, scene.name("firmware-idle"));
+    dialog.findChild<QPushButton*>(QStringLiteral("sendButton"))->click();
+    waitUntil([&] { return !dialog.transferring(); }, 10000);
+    gallery.shoot(&dialog, scene.name("firmware-done"));
+    dialog.close();
+
+    PausingDevice device(120);
+    dialog.setTargetAddress(kPausingDevice);
+    dialog.show();
+    dialog.findChild<QPushButton*>(QStringLiteral("sendButton"))->click();
+    auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+    waitUntil([&] { return bar->value() >= 120 * tftp::kBlockSize; }, 5000);
+    gallery.shoot(&dialog, scene.name("firmware-sending"));
+    dialog.close(); // abandons the transfer
+}
+
+/** The settings editor on a simulated device's record, and its account dialog. */
 void shootEditor(Gallery& gallery, Scene& scene, const EnvRecord& record)
 {
     CQorv400Dlg editor(scene.context(), AdapterBinding{}, record, CQorv400Dlg::kModeLocal, 0);
@@ -234,6 +299,7 @@ void shootEditor(Gallery& gallery, Scene& scene, const EnvRecord& record)
     gallery.shoot(&editor.accountDialog(), scene.name("account"));
     editor.accountDialog().hide();
 }
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -255,8 +321,7 @@ int main(int argc, char* argv[])
         return renderEveryLanguage(QApplication::applicationFilePath(),
                                    {QStringLiteral("--out"), parser.value(outOption)});
 
-    NetworkProfile network = NetworkProfile::loopbackProfile();
-    network.devicePort = kGalleryDevicePort;
+    const NetworkProfile network = galleryNetwork();
     TesselSim sim(network);
     sim.addDevices(4);
     QString error;
@@ -265,7 +330,18 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    SimFirmware firmware(network);
+    if (!firmware.start({0x7F000002}, SimFirmwareOptions{}, &error)) {
+        QTextStream(stderr) << "cormap-gallery: the simulated firmware side did not start: " << error << '\n';
+        return 1;
+    }
+
     QTemporaryDir profileDir;
+    const QString imagePath = profileDir.filePath(QStringLiteral("tessel400-v4.2.bin"));
+    QFile image(imagePath);
+    if (!image.open(QIODevice::WriteOnly) || image.write(QByteArray(200000, '\x5a')) != 200000)
+        return 1;
+    image.close();
     Gallery gallery{QDir(parser.value(outOption))};
     for (const Language& language : {*only}) {
         // Qt's own texts (Yes, No) in the language, as cormapmp loads them for the system locale.
@@ -279,6 +355,7 @@ int main(int argc, char* argv[])
         shootSearchWindow(gallery, scene);
         shootEditor(gallery, scene, sim.device(0).record);
         shootStatus(gallery, scene, sim.device(0));
+        shootFirmware(gallery, scene, imagePath);
         const QString title = scene.text(StringTable::kProgramTitle);
         shootMessage(gallery, scene.name("message-no-response"), QMessageBox::Critical, title, scene.text(166),
                      QMessageBox::Ok);
