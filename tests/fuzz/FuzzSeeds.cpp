@@ -8,6 +8,7 @@
 #include "StatusItems.h"
 #include "app/DisclaimerDocuments.h"
 #include "config/SettingsFile.h"
+#include "firmware/TftpPacket.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -124,5 +125,14 @@ int main(int argc, char** argv)
          raw(device.record) + "# a status file\nversion 3 2 B 50\nuptime 360000\nmac\nip 10.1.0.9\nmask\n"
                               "gateway\ncom1.rx 4096\ncom4.tx 0x10\nlan.crc 7\ntext \"LAN\\r\\n\\x41\"\n"
                               "separator\nitem 200 0a0b0c\nraw 0201\nlive off\n");
+    seed("fuzz_tftp", "write-request", tftp::writeRequest("tessel.bin"));
+    seed("fuzz_tftp", "ack", tftp::ackPacket(1));
+    seed("fuzz_tftp", "error", tftp::errorPacket(0, "flash busy"));
+    seed("fuzz_tftp", "built", "B" + tftp::dataPacket(2, "firmware block"));
+
+    // A device's shell as the engine meets it; the first byte sets the wait window.
+    seed("fuzz_shellscanner", "conversation",
+         QByteArray("\x00Tessel shell\r\nmsh>\\pf\r\nwaiting for TFTP upload...\\program flash now? (y/n)\\"
+                    "done, reboot now? (y/n)\\"));
     return 0;
 }
