@@ -37,6 +37,36 @@ std::optional<int> milliseconds(const QString& text)
     return ok && v >= 0 ? std::optional(v) : std::nullopt;
 }
 
+/** Completes the TCP or UDP checksum of an IPv4 frame. A veth leaves it to hardware that is not there
+ *  (the field holds only the pseudo-header's sum), so a frame passed on raw would be dropped as damaged. */
+void completeChecksum(std::vector<char>& frame)
+{
+    const auto byte = [&frame](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(frame[i]));
+    };
+    constexpr std::size_t kIp = 14;
+    const std::size_t l4 = kIp + 4u * (byte(kIp) & 0x0F);
+    const std::uint32_t protocol = byte(kIp + 9);
+    const std::size_t total = kIp + (byte(kIp + 2) << 8 | byte(kIp + 3));
+    const std::size_t field = protocol == 6 ? 16 : protocol == 17 ? 6 : 0;
+    if (!field || total > frame.size() || l4 + field + 2 > total)
+        return;
+    frame[l4 + field] = 0;
+    frame[l4 + field + 1] = 0;
+    std::uint32_t sum = protocol + static_cast<std::uint32_t>(total - l4);
+    for (std::size_t i = kIp + 12; i < kIp + 20; i += 2) // source and destination addresses
+        sum += byte(i) << 8 | byte(i + 1);
+    for (std::size_t i = l4; i < total; i += 2)
+        sum += byte(i) << 8 | (i + 1 < total ? byte(i + 1) : 0);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    std::uint16_t checksum = static_cast<std::uint16_t>(~sum);
+    if (protocol == 17 && checksum == 0)
+        checksum = 0xFFFF;
+    frame[l4 + field] = static_cast<char>(checksum >> 8);
+    frame[l4 + field + 1] = static_cast<char>(checksum & 0xFF);
+}
+
 /** A raw socket on `name` that takes every frame arriving there (promiscuous), or -1. */
 int openInterface(const char* name)
 {
@@ -157,13 +187,7 @@ void LinkRelay::run(QString ns, QString a, QString b)
                 ::send(out, frame.data(), frame.size(), 0);
                 continue;
             }
-            // A veth leaves the UDP checksum to be completed by the hardware that is not there; a frame
-            // passed on raw would then be dropped as damaged. IPv4 lets UDP go without one (0).
-            const std::size_t udpAt = 14 + 4u * (static_cast<unsigned char>(frame[14]) & 0x0F);
-            if (frame[14 + 9] == 17 && frame.size() >= udpAt + 8) {
-                frame[udpAt + 6] = 0;
-                frame[udpAt + 7] = 0;
-            }
+            completeChecksum(frame);
             if (random.generateDouble() < f.loss)
                 continue;
             const int copies = random.generateDouble() < f.duplicate ? 2 : 1;

@@ -4,11 +4,14 @@
 // a time and all together. Under each: a search lists every device whose answer reached the client
 // host (seen by a packet capture there) and nothing else; a read returns the device asked for; writes
 // and password changes either succeed (and the device's stored state shows it) or end with exactly one
-// of their messages, and never report success for a refused or lost request.
+// of their messages, and never report success for a refused or lost request; a firmware upload, direct
+// and through the shell, either arrives intact (the device's SHA-256 of what it received) or ends with
+// exactly one failure message, and the device never takes a damaged image.
 
 #include "NetnsFixture.h"
 #include "text/StringTable.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -48,6 +51,8 @@ QString programText(int id)
 }
 constexpr int kNoResponse = 166;
 constexpr int kMismatch = 961;
+constexpr int kFirmwareDone = 163;
+constexpr int kImageSize = 3000; // six TFTP blocks
 
 /** Search replies (command 1) that reach the client host, by the MAC in their header: an AF_PACKET
  *  socket on the client's veth sees every datagram that arrives there. */
@@ -137,6 +142,7 @@ private:
     std::unique_ptr<netns::NamespacePair> m_namespaces;
     std::unique_ptr<SearchReplyCapture> m_capture;
     QMap<QString, QString> m_macByAddress;
+    int m_round = 0;
 };
 
 void TestE2eBadNetwork::initTestCase()
@@ -235,6 +241,24 @@ void TestE2eBadNetwork::everyExchangeEndsRightOrWithOneMessage()
                            QStringLiteral("write wrong")));
     round2.push_back(start({QStringLiteral("read"), QStringLiteral("--json"), m_macByAddress.value(b)}, {},
                            QStringLiteral("read by MAC")));
+    // Firmware, both ways, beside round two: to the first device directly, to the second through its shell.
+    QByteArray image(kImageSize, '\0');
+    for (int i = 0; i < kImageSize; ++i)
+        image[i] = static_cast<char>((i * 131 + m_round) ^ (i >> 9));
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+    struct Upload
+    {
+        QString way, address, name;
+    };
+    const Upload uploads[] = {{QStringLiteral("--direct"), a, QStringLiteral("bad-%1-direct.bin").arg(m_round)},
+                              {QStringLiteral("--shell"), b, QStringLiteral("bad-%1-shell.bin").arg(m_round)}};
+    ++m_round;
+    for (const Upload& u : uploads) {
+        QFile file(m_dir.filePath(u.name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
+        file.close();
+        round2.push_back(start({QStringLiteral("firmware"), m_dir.filePath(u.name), u.address, u.way}, {}, u.way));
+    }
     for (Started& s : round2)
         QVERIFY2(s.process->waitForFinished(kCliMs), qPrintable(s.what));
 
@@ -286,6 +310,38 @@ void TestE2eBadNetwork::everyExchangeEndsRightOrWithOneMessage()
                  qPrintable(s->what + QStringLiteral(": ") + err));
     }
     QVERIFY(storedComment(m_macByAddress.value(c)) != wrongComment);
+
+    // Firmware: success only with the image intact on the device; else exactly one failure message.
+    int succeeded = 0;
+    for (std::size_t i = 0; i < 2; ++i) {
+        const auto [status, out, err] = result(round2[2 + i]);
+        qInfo("firmware %s: %s", qPrintable(uploads[i].way), status == 0 ? "arrived" : qPrintable(err.trimmed()));
+        if (status == 0) {
+            QVERIFY2(out.endsWith(programText(kFirmwareDone)) && err.isEmpty(), qPrintable(out + err));
+            ++succeeded;
+        } else {
+            QCOMPARE(status, 1);
+            QVERIFY2(err.count(QLatin1Char('\n')) == 1 && !out.contains(programText(kFirmwareDone)),
+                     qPrintable(uploads[i].way + QStringLiteral(": ") + err));
+        }
+    }
+    // What the devices say they received: every image of this round intact, one per success at least.
+    QStringList received;
+    for (QString line; (line = m_namespaces->waitForSimulatorLine(QStringLiteral("firmware "),
+                                                                  received.size() < succeeded ? 5000 : 300))
+                           .size() > 0;)
+        received << line;
+    int intact = 0;
+    for (const QString& line : received) {
+        for (const Upload& u : uploads) {
+            if (!line.contains(QLatin1Char(' ') + u.name + QLatin1Char(' ')))
+                continue;
+            QCOMPARE(line, QStringLiteral("firmware %1 %2 %3 %4")
+                               .arg(m_macByAddress.value(u.address), u.name, QString::number(kImageSize), sha));
+            ++intact;
+        }
+    }
+    QVERIFY2(intact >= succeeded, qPrintable(received.join(QLatin1Char('\n'))));
 }
 
 QTEST_GUILESS_MAIN(TestE2eBadNetwork)
