@@ -121,6 +121,26 @@ struct Started
     std::unique_ptr<QProcess> process;
     QString what;
 };
+
+/** How one run of the tool ended. */
+struct Outcome
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Outcome outcomeOf(Started& s)
+{
+    return {s.process->exitCode(), QString::fromUtf8(s.process->readAllStandardOutput()),
+            QString::fromUtf8(s.process->readAllStandardError())};
+}
+
+/** A firmware upload of a round: the way, the device's address and the file's name. */
+struct Upload
+{
+    QString way, address, name;
+};
 } // namespace
 
 class TestE2eBadNetwork : public QObject
@@ -137,6 +157,10 @@ private:
     Started start(const QStringList& args, const QByteArray& password, const QString& what);
     /** The comment the simulator keeps for `mac` in its state file (written after every change). */
     QString storedComment(const QString& mac) const;
+    /** Every device whose answer reached the client is listed, each at its own address, and no other. */
+    void checkSearch(const Outcome& search, const QSet<QString>& answered);
+    /** Success only with the image intact on the device; else exactly one failure message. */
+    void checkFirmware(const std::vector<Outcome>& runs, const std::vector<Upload>& uploads, const QString& sha);
 
     QTemporaryDir m_dir;
     std::unique_ptr<netns::NamespacePair> m_namespaces;
@@ -246,12 +270,9 @@ void TestE2eBadNetwork::everyExchangeEndsRightOrWithOneMessage()
     for (int i = 0; i < kImageSize; ++i)
         image[i] = static_cast<char>((i * 131 + m_round) ^ (i >> 9));
     const QString sha = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
-    struct Upload
-    {
-        QString way, address, name;
-    };
-    const Upload uploads[] = {{QStringLiteral("--direct"), a, QStringLiteral("bad-%1-direct.bin").arg(m_round)},
-                              {QStringLiteral("--shell"), b, QStringLiteral("bad-%1-shell.bin").arg(m_round)}};
+    const std::vector<Upload> uploads = {
+        {QStringLiteral("--direct"), a, QStringLiteral("bad-%1-direct.bin").arg(m_round)},
+        {QStringLiteral("--shell"), b, QStringLiteral("bad-%1-shell.bin").arg(m_round)}};
     ++m_round;
     for (const Upload& u : uploads) {
         QFile file(m_dir.filePath(u.name));
@@ -262,31 +283,13 @@ void TestE2eBadNetwork::everyExchangeEndsRightOrWithOneMessage()
     for (Started& s : round2)
         QVERIFY2(s.process->waitForFinished(kCliMs), qPrintable(s.what));
 
-    const auto result = [](Started& s) {
-        return std::tuple{s.process->exitCode(), QString::fromUtf8(s.process->readAllStandardOutput()),
-                          QString::fromUtf8(s.process->readAllStandardError())};
-    };
-    // Search: every device whose answer reached the client is listed, each at its own address.
-    {
-        const auto [status, out, err] = result(round1[0]);
-        QSet<QString> listed;
-        for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-            const QString mac = line.section(QLatin1Char(' '), 0, 0);
-            QVERIFY2(line.contains(QLatin1Char(' ') + m_macByAddress.key(mac) + QLatin1Char(' ')), qPrintable(line));
-            listed.insert(mac);
-        }
-        QVERIFY2(
-            answered.contains(listed) && listed.contains(answered),
-            qPrintable(QStringLiteral("answered: %1; listed: %2; status %3, %4")
-                           .arg(QStringList(answered.values()).join(QLatin1Char(' ')),
-                                QStringList(listed.values()).join(QLatin1Char(' ')), QString::number(status), err)));
-        QCOMPARE(status, listed.isEmpty() ? 1 : 0);
-        QCOMPARE(err, listed.isEmpty() ? programText(kNoResponse) : QString());
-    }
+    checkSearch(outcomeOf(round1[0]), answered);
+    if (QTest::currentTestFailed())
+        return;
     // Reads: the device asked for, or no answer.
     for (const auto& [s, mac] :
          {std::pair{&round1[1], m_macByAddress.value(a)}, {&round2[1], m_macByAddress.value(b)}}) {
-        const auto [status, out, err] = result(*s);
+        const auto [status, out, err] = outcomeOf(*s);
         if (status == 0)
             QCOMPARE(QJsonDocument::fromJson(out.toUtf8()).object().value(QStringLiteral("mac")).toString(), mac);
         else
@@ -294,35 +297,58 @@ void TestE2eBadNetwork::everyExchangeEndsRightOrWithOneMessage()
     }
     // The right password: success, and the device stores it, or no answer; never a refusal.
     {
-        const auto [status, out, err] = result(round1[2]);
+        const auto [status, out, err] = outcomeOf(round1[2]);
         if (status == 0)
             QCOMPARE(storedComment(m_macByAddress.value(b)), comment);
         else
             QCOMPARE(err, programText(kNoResponse));
-        const auto [pstatus, pout, perr] = result(round1[3]);
+        const auto [pstatus, pout, perr] = outcomeOf(round1[3]);
         QVERIFY2(pstatus == 0 ? perr.isEmpty() : perr == programText(kNoResponse), qPrintable(perr));
     }
     // A wrong password: the refusal or no answer, never success; nothing stored.
     for (Started* s : {&round1[4], &round2[0]}) {
-        const auto [status, out, err] = result(*s);
+        const auto [status, out, err] = outcomeOf(*s);
         QCOMPARE(status, 1);
         QVERIFY2(err == programText(kMismatch) || err == programText(kNoResponse),
                  qPrintable(s->what + QStringLiteral(": ") + err));
     }
     QVERIFY(storedComment(m_macByAddress.value(c)) != wrongComment);
 
-    // Firmware: success only with the image intact on the device; else exactly one failure message.
+    checkFirmware({outcomeOf(round2[2]), outcomeOf(round2[3])}, uploads, sha);
+}
+
+void TestE2eBadNetwork::checkSearch(const Outcome& search, const QSet<QString>& answered)
+{
+    QSet<QString> listed;
+    for (const QString& line : search.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString mac = line.section(QLatin1Char(' '), 0, 0);
+        QVERIFY2(line.contains(QLatin1Char(' ') + m_macByAddress.key(mac) + QLatin1Char(' ')), qPrintable(line));
+        listed.insert(mac);
+    }
+    QVERIFY2(answered.contains(listed) && listed.contains(answered),
+             qPrintable(QStringLiteral("answered: %1; listed: %2; status %3, %4")
+                            .arg(QStringList(answered.values()).join(QLatin1Char(' ')),
+                                 QStringList(listed.values()).join(QLatin1Char(' ')), QString::number(search.status),
+                                 search.err)));
+    QCOMPARE(search.status, listed.isEmpty() ? 1 : 0);
+    QCOMPARE(search.err, listed.isEmpty() ? programText(kNoResponse) : QString());
+}
+
+void TestE2eBadNetwork::checkFirmware(const std::vector<Outcome>& runs, const std::vector<Upload>& uploads,
+                                      const QString& sha)
+{
     int succeeded = 0;
-    for (std::size_t i = 0; i < 2; ++i) {
-        const auto [status, out, err] = result(round2[2 + i]);
-        qInfo("firmware %s: %s", qPrintable(uploads[i].way), status == 0 ? "arrived" : qPrintable(err.trimmed()));
-        if (status == 0) {
-            QVERIFY2(out.endsWith(programText(kFirmwareDone)) && err.isEmpty(), qPrintable(out + err));
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const Outcome& run = runs[i];
+        qInfo("firmware %s: %s", qPrintable(uploads[i].way),
+              run.status == 0 ? "arrived" : qPrintable(run.err.trimmed()));
+        if (run.status == 0) {
+            QVERIFY2(run.out.endsWith(programText(kFirmwareDone)) && run.err.isEmpty(), qPrintable(run.out + run.err));
             ++succeeded;
         } else {
-            QCOMPARE(status, 1);
-            QVERIFY2(err.count(QLatin1Char('\n')) == 1 && !out.contains(programText(kFirmwareDone)),
-                     qPrintable(uploads[i].way + QStringLiteral(": ") + err));
+            QCOMPARE(run.status, 1);
+            QVERIFY2(run.err.count(QLatin1Char('\n')) == 1 && !run.out.contains(programText(kFirmwareDone)),
+                     qPrintable(uploads[i].way + QStringLiteral(": ") + run.err));
         }
     }
     // What the devices say they received: every image of this round intact, one per success at least.
