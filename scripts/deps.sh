@@ -1,8 +1,24 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the program need, only those missing.
+# Installs the Debian packages the build and the program need, only those missing.
+#   scripts/deps.sh          what ./run needs: the compiler, Qt, the fonts, iproute2
+#   scripts/deps.sh --test   also what ./test needs: the real TFTP server and client the firmware tests
+#                            talk to, and the tools that build and check the installed files and the package
+# Further arguments name more packages.
 set -euo pipefail
-packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-wqy-microhei iproute2 tftpd-hpa tftp-hpa clang
-          libclang-rt-14-dev "$@")
+packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-wqy-microhei iproute2)
+if [[ ${1:-} == --test ]]; then
+    shift
+    packages+=(
+        # Firmware uploads against TFTP programs no one here wrote.
+        tftpd-hpa tftp-hpa
+        # Installing and packaging: icons rendered from SVG, manual pages from scdoc, the Debian package
+        # (dpkg-shlibdeps) and the checks of what is installed (desktop entry, metainfo, lintian, completion).
+        librsvg2-bin scdoc dpkg-dev desktop-file-utils appstream lintian bash-completion
+        # The fuzz harnesses: clang with libFuzzer and the sanitizers' runtime.
+        clang libclang-rt-14-dev
+    )
+fi
+packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

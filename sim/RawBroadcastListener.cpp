@@ -11,9 +11,11 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef Q_OS_LINUX
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace {
 constexpr int kIpv4MinHeader = 20;
@@ -57,10 +59,13 @@ RawBroadcastListener::RawBroadcastListener(QObject* parent) : QObject(parent) {}
 RawBroadcastListener::~RawBroadcastListener()
 {
     delete m_notifier;
+#ifdef Q_OS_LINUX
     if (m_fd >= 0)
         ::close(m_fd);
+#endif
 }
 
+#ifdef Q_OS_LINUX
 bool RawBroadcastListener::open(QString* error)
 {
     m_fd = ::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
@@ -104,3 +109,15 @@ void RawBroadcastListener::readPending()
             emit broadcastReceived(d->payload, d->sourceAddress, d->sourcePort);
     }
 }
+#else
+// Hearing broadcasts on every port takes a Linux raw socket; elsewhere only the loopback profile runs.
+bool RawBroadcastListener::open(QString* error)
+{
+    if (error)
+        *error = QStringLiteral("the real profile hears broadcasts through a Linux raw socket; on this system use "
+                                "--loopback");
+    return false;
+}
+
+void RawBroadcastListener::readPending() {}
+#endif

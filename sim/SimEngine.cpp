@@ -12,24 +12,30 @@
 
 #include <set>
 
+#ifdef Q_OS_UNIX
 #include <sys/resource.h>
+#endif
 
 namespace {
 constexpr int kDeviceBufferBytes = 512 * 1024;
 constexpr std::uint32_t kLoopbackNet = 0x7F000000;    // 127.0.0.0/8
 constexpr std::uint32_t kLoopbackClient = 0x7F000001; // 127.0.0.1, the program's side
-constexpr rlim_t kSpareDescriptors = 128;
+constexpr std::uint64_t kSpareDescriptors = 128;
 constexpr int kDatagramsPerNotification = 64;
 constexpr qint64 kReadSliceMs = 5;
 
 // A thousand devices need a thousand sockets: lift the soft limit on open files as far as allowed.
-void raiseFileLimit(rlim_t needed)
+void raiseFileLimit(std::uint64_t needed)
 {
+#ifdef Q_OS_UNIX
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= needed)
         return;
-    limit.rlim_cur = std::min(needed, limit.rlim_max);
+    limit.rlim_cur = std::min(static_cast<rlim_t>(needed), limit.rlim_max);
     ::setrlimit(RLIMIT_NOFILE, &limit);
+#else
+    Q_UNUSED(needed); // no such limit to lift
+#endif
 }
 
 QString addressText(std::uint32_t address)
@@ -71,7 +77,7 @@ bool SimEngine::start(QString* error)
 {
     if (m_run)
         return true;
-    raiseFileLimit(static_cast<rlim_t>(m_slots.size()) + kSpareDescriptors);
+    raiseFileLimit(static_cast<std::uint64_t>(m_slots.size()) + kSpareDescriptors);
     m_run = new QObject;
     m_owners.clear();
     bool ok = openBroadcastListener(error);

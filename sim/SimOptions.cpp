@@ -9,6 +9,8 @@ namespace {
 constexpr int kMaxResult = 255;
 constexpr int kMaxDelayMs = 60000;
 constexpr int kMaxTftpError = 65535;
+// Device numbers fill the last three bytes of the MAC.
+constexpr int kMaxFirstNumber = 0xFFFFFF - TesselSim::kMaxDevices;
 
 using ValueReader = std::function<std::optional<QString>(const QString& option, const QString& value)>;
 
@@ -42,6 +44,8 @@ std::map<QString, ValueReader> valueOptions(SimOptions& o, bool& addressGiven)
              addressGiven = true;
              return std::nullopt;
          }},
+        {QStringLiteral("--first-number"),
+         [&](const QString& opt, const QString& v) { return readInt(opt, v, 1, kMaxFirstNumber, o.firstNumber); }},
         {QStringLiteral("--state"),
          [&](const QString&, const QString& v) -> std::optional<QString> {
              o.stateFile = v;
@@ -169,6 +173,8 @@ QString simUsage()
         "  --devices N          number of devices, 1 to 1000 (default 4)\n"
         "  --first-address A    address of the first device; the others follow (default 127.0.0.2 on\n"
         "                       loopback, 10.1.0.2 otherwise)\n"
+        "  --first-number N     number of the first device, which makes its MAC (default 1:\n"
+        "                       02:7e:55:00:00:01); the others follow\n"
         "  --device-port P      device protocol port (default 51005 on loopback, 50005 otherwise)\n"
         "  --state FILE         keep the devices' records and passwords in FILE across restarts\n"
         "  --password P         every device starts with password P (at most 8 characters)\n"
@@ -196,6 +202,9 @@ QString simUsage()
         "  --foreign-mac        send replies with another MAC in the header\n"
         "  --result N           answer every write and password change with result N (0 to 255)\n"
         "  --seed N             seed of the drop decisions (default 1)\n"
+        "\n"
+        "  -h, --help           show this text\n"
+        "  --version            show the version\n"
         "\n"
         "Exit status: 0 after a signal, 1 when the devices cannot start, 2 for a usage error.\n");
 }

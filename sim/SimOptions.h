@@ -19,6 +19,9 @@ struct SimOptions
     NetworkProfile profile = NetworkProfile::real();
     int devices = 4;
     std::uint32_t firstAddress = kRealFirstAddress;
+    /** The number of the first device, from which its MAC is made (02:7e:55:00:00:01 for 1); simulators
+     *  on two networks at once take different ones, so that their devices differ as real ones do. */
+    int firstNumber = 1;
     QString stateFile;
     QString statusFile; // the status items of every device (StatusScript)
     SimFaults faults;

@@ -5,6 +5,8 @@
 #include "StatusScript.h"
 #include "TesselSim.h"
 
+#include "CormapVersion.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QHostAddress>
@@ -61,7 +63,8 @@ bool setUp(TesselSim& sim, const SimOptions& options)
         return false;
     }
     for (int i = 0; i < options.devices; ++i) {
-        SimDevice device = TesselSim::makeDevice(i, options.firstAddress + static_cast<std::uint32_t>(i));
+        SimDevice device =
+            TesselSim::makeDevice(options.firstNumber - 1 + i, options.firstAddress + static_cast<std::uint32_t>(i));
         device.setPassword(options.password);
         if (script) {
             device.statusItems = sim::statusItemsFor(*script, device.record);
@@ -108,6 +111,11 @@ void startFirmware(SimFirmware& firmware, TesselSim& sim, const SimOptions& opti
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORMAPMP_VERSION));
+    if (app.arguments().contains(QStringLiteral("--version"))) {
+        std::printf("tessel-sim %s\n", CORMAPMP_VERSION);
+        return 0;
+    }
     const std::variant<SimOptions, QString> parsed = parseSimOptions(app.arguments().mid(1));
     if (const QString* error = std::get_if<QString>(&parsed)) {
         printErr(*error);

@@ -32,13 +32,21 @@ struct AppContext
 };
 
 /** The adapter binding the application object holds: empty name and 0 when unbound. The
- *  address is a host-order number. */
+ *  address is a host-order number.
+ *
+ *  The third choice, broadcasts from every adapter at once, is the reserved adapter name
+ *  everyAdapterName() with the address 0. No system names an adapter so (Linux refuses ':' in
+ *  interface names), and a program that does not know the choice reads the address 0 as unbound. */
 struct AdapterBinding
 {
     QString adapterName;
     std::uint32_t address = 0;
 
+    static QString everyAdapterName() { return QStringLiteral(":every-adapter"); }
+    static AdapterBinding everyAdapter() { return AdapterBinding{everyAdapterName(), 0}; }
+
     bool isBound() const { return address != 0; }
+    bool isEveryAdapter() const { return address == 0 && adapterName == everyAdapterName(); }
     void clear() { *this = AdapterBinding{}; }
 };
 

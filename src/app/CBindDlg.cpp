@@ -18,6 +18,8 @@ namespace {
 const QString kTitle = QStringLiteral("Select binding IP");
 const QString kSelectAdapter = QStringLiteral("네트워크 어댑터를 선택하세요.");
 const QString kSelectAddress = QStringLiteral("IP주소를 선택하세요.");
+// The choice of every adapter at once, from the string table.
+constexpr int kStrEveryAdapterChoice = 977;
 } // namespace
 
 CBindDlg::CBindDlg(const AppContext& context, const QString& presetName, std::uint32_t presetAddress, QWidget* parent)
@@ -29,6 +31,7 @@ CBindDlg::CBindDlg(const AppContext& context, const QString& presetName, std::ui
     fillAdapters();
     if (presetAddress != 0)
         preset(presetName, presetAddress);
+    m_everyAdapterCheck->setChecked(AdapterBinding{presetName, presetAddress}.isEveryAdapter());
     onUseToggled();
 }
 
@@ -42,6 +45,8 @@ void CBindDlg::buildControls()
     m_adapterList->setObjectName(QStringLiteral("adapterList"));
     m_addressList = new QListWidget(this);
     m_addressList->setObjectName(QStringLiteral("addressList"));
+    m_everyAdapterCheck = new QCheckBox(m_context.strings.text(kStrEveryAdapterChoice), this);
+    m_everyAdapterCheck->setObjectName(QStringLiteral("everyAdapterCheckBox"));
     auto* adapterLabel = new QLabel(QStringLiteral("Network Adapter"), this);
     adapterLabel->setBuddy(m_adapterList);
     auto* addressLabel = new QLabel(QStringLiteral("IP Address"), this);
@@ -63,11 +68,21 @@ void CBindDlg::buildControls()
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_useCheck);
     layout->addLayout(grid);
+    layout->addWidget(m_everyAdapterCheck);
     layout->addWidget(buttons);
     m_adapterList->setMinimumWidth(fontMetrics().horizontalAdvance(u'x') * 44);
     m_addressList->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 40);
 
     connect(m_useCheck, &QCheckBox::toggled, this, &CBindDlg::onUseToggled);
+    // One adapter and every adapter exclude each other: ticking one unticks the other.
+    connect(m_useCheck, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            m_everyAdapterCheck->setChecked(false);
+    });
+    connect(m_everyAdapterCheck, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            m_useCheck->setChecked(false);
+    });
     connect(m_adapterList, &QListWidget::currentRowChanged, this, &CBindDlg::onAdapterSelected);
     connect(buttons, &QDialogButtonBox::accepted, this, &CBindDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CBindDlg::reject);
@@ -121,6 +136,13 @@ void CBindDlg::accept()
 {
     const QString title = m_context.strings.text(StringTable::kProgramTitle);
     m_use = m_useCheck->isChecked();
+    m_everyAdapter = m_everyAdapterCheck->isChecked();
+    if (m_everyAdapter) {
+        m_adapterName = AdapterBinding::everyAdapterName();
+        m_address = 0;
+        QDialog::accept();
+        return;
+    }
     if (!m_use) {
         m_adapterName.clear();
         m_address = 0;

@@ -11,8 +11,10 @@ class QPushButton;
 
 /**
  * The adapter binding dialog: the user ticks "Use", picks one of the local adapters and one
- * of its IPv4 addresses. Created per use, preset with the current binding; after OK, useBinding(),
- * adapterName() and address() hold the new binding (empty name and 0 when "Use" is not ticked).
+ * of its IPv4 addresses, or ticks the choice of every adapter at once. Created per use, preset with the
+ * current binding; after OK, useBinding(), everyAdapter(), adapterName() and address() hold the new
+ * binding (empty name and 0 when neither is ticked; AdapterBinding::everyAdapterName() and 0 for every
+ * adapter).
  */
 class CBindDlg final : public QDialog
 {
@@ -24,6 +26,7 @@ public:
              QWidget* parent = nullptr);
 
     bool useBinding() const { return m_use; }
+    bool everyAdapter() const { return m_everyAdapter; }
     QString adapterName() const { return m_adapterName; }
     std::uint32_t address() const { return m_address; }
 
@@ -46,11 +49,13 @@ private:
     AppContext m_context;
     AdapterCatalog m_catalog;
     QCheckBox* m_useCheck = nullptr;
+    QCheckBox* m_everyAdapterCheck = nullptr;
     QListWidget* m_adapterList = nullptr;
     QListWidget* m_addressList = nullptr;
     QPushButton* m_okButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
     bool m_use = false;
+    bool m_everyAdapter = false;
     QString m_adapterName;
     std::uint32_t m_address = 0;
 };

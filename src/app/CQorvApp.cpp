@@ -10,8 +10,12 @@
 
 #include <QPointer>
 
+#ifdef Q_OS_UNIX
 #include <sys/socket.h>
 #include <unistd.h>
+#else
+#include <QUdpSocket>
+#endif
 
 namespace {
 constexpr int kStrSocketsFailed = 103;
@@ -35,11 +39,17 @@ CQorvApp::CQorvApp(const AppContext& context, SearchHooks hooks, SocketLayerChec
 
 bool CQorvApp::socketLayerAvailable()
 {
+#ifdef Q_OS_UNIX
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0)
         return false;
     ::close(fd);
     return true;
+#else
+    // Qt opens its datagram socket on bind: a loopback port of the system's choosing proves the layer.
+    QUdpSocket probe;
+    return probe.bind(QHostAddress::LocalHost, 0);
+#endif
 }
 
 int CQorvApp::run()

@@ -8,6 +8,7 @@
 #include "Ipv4.h"
 #include "Ipv4AddressEdit.h"
 #include "MessageService.h"
+#include "SearchListFile.h"
 #include "UserProfile.h"
 #include "text/StringTable.h"
 
@@ -43,6 +44,8 @@ constexpr int kStrEditorMissing = 903;
 constexpr int kStrFirmwareMissing = 904;
 constexpr int kStrMenu = 905;
 constexpr int kStrNotAnAddress = 906;
+constexpr int kStrEveryAdapter = 976;
+constexpr int kStrSaveList = 978;
 
 // Fixed English texts, the same in every language.
 const QString kSorting = QStringLiteral("Sorting.....");
@@ -107,6 +110,10 @@ void CQorvDlg::buildControls()
     auto* menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("windowMenu"));
     menu->addAction(m_bindingAction);
+    m_saveListAction = new QAction(this);
+    m_saveListAction->setObjectName(QStringLiteral("saveListAction"));
+    m_saveListAction->setEnabled(false);
+    menu->addAction(m_saveListAction);
     m_menuButton = control(new QToolButton(this), "bindingMenuButton", kIdBindingCommand);
     m_menuButton->setMenu(menu);
     m_menuButton->setPopupMode(QToolButton::InstantPopup);
@@ -116,6 +123,7 @@ void CQorvDlg::buildControls()
     // The same menu on a right click anywhere in the window (the platform's system menu is the WM's).
     setContextMenuPolicy(Qt::ActionsContextMenu);
     addAction(m_bindingAction);
+    addAction(m_saveListAction);
 
     auto* header = new QHBoxLayout;
     header->addWidget(m_resultsLabel);
@@ -152,6 +160,15 @@ void CQorvDlg::connectControls()
     connect(m_firewallButton, &QPushButton::clicked, this, &CQorvDlg::onFirewall);
     connect(m_exitButton, &QPushButton::clicked, this, &CQorvDlg::reject);
     connect(m_bindingAction, &QAction::triggered, this, &CQorvDlg::onSelectBinding);
+    connect(m_saveListAction, &QAction::triggered, this, [this] {
+        if (m_resultsList->count() > 0 && !requestInFlight())
+            saveSearchList(this, m_context, m_endpoint);
+    });
+    // There is a list to save while the window lists devices.
+    const auto listChanged = [this] { m_saveListAction->setEnabled(m_resultsList->count() > 0); };
+    connect(m_resultsList->model(), &QAbstractItemModel::rowsInserted, this, listChanged);
+    connect(m_resultsList->model(), &QAbstractItemModel::rowsRemoved, this, listChanged);
+    connect(m_resultsList->model(), &QAbstractItemModel::modelReset, this, listChanged);
 }
 
 QWidget* CQorvDlg::buildButtonColumn()
@@ -194,6 +211,7 @@ void CQorvDlg::loadTexts()
     m_firewallButton->setText(text(FirewallLauncher::buttonTextId()));
     m_exitButton->setText(text(kStrExit));
     m_bindingAction->setText(text(kStrSelectBinding));
+    m_saveListAction->setText(text(kStrSaveList));
     m_menuButton->setToolTip(text(kStrMenu));
     m_menuButton->setAccessibleName(text(kStrMenu));
 }
@@ -231,6 +249,10 @@ void CQorvDlg::loadBinding()
 {
     m_binding.adapterName = m_context.profile.bindingAdapter();
     m_binding.address = m_context.profile.bindingAddress();
+    if (m_binding.isEveryAdapter()) {
+        setTitle(text(kStrEveryAdapter));
+        return;
+    }
     if (m_binding.address == 0)
         return;
     AdapterCatalog catalog(m_context.adapters);
@@ -280,6 +302,11 @@ std::optional<std::uint32_t> CQorvDlg::typedAddress()
     return std::nullopt;
 }
 
+bool CQorvDlg::openBroadcast()
+{
+    return m_binding.isEveryAdapter() ? m_endpoint.OpenEveryAdapter() : m_endpoint.OpenLocal(m_binding.address);
+}
+
 bool CQorvDlg::openEndpointFailed(bool opened)
 {
     // The program's message, then what was bound and the system's reason on a line of its own.
@@ -302,7 +329,7 @@ void CQorvDlg::onSearch()
     }
     m_resultsList->clear();
     m_readFlag = 0;
-    const bool opened = m_mode == kModeMac ? m_endpoint.OpenLocal(m_binding.address) : m_endpoint.OpenRemote(typed);
+    const bool opened = m_mode == kModeMac ? openBroadcast() : m_endpoint.OpenRemote(typed);
     if (openEndpointFailed(opened))
         return;
     m_endpoint.requestFrame().fill(0);
@@ -331,8 +358,7 @@ void CQorvDlg::onRead()
         return;
     }
     m_readFlag = 1;
-    const bool opened =
-        m_mode == kModeMac ? m_endpoint.OpenLocal(m_binding.address) : m_endpoint.OpenRemote(m_remoteAddress);
+    const bool opened = m_mode == kModeMac ? openBroadcast() : m_endpoint.OpenRemote(m_remoteAddress);
     if (openEndpointFailed(opened))
         return;
     const EnvRecord& record = m_endpoint.record(row);
@@ -465,7 +491,10 @@ void CQorvDlg::onSelectBinding()
     CBindDlg dialog(m_context, m_binding.adapterName, m_binding.address, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    if (dialog.useBinding()) {
+    if (dialog.everyAdapter()) {
+        m_binding = AdapterBinding::everyAdapter();
+        setTitle(text(kStrEveryAdapter));
+    } else if (dialog.useBinding()) {
         m_binding.adapterName = dialog.adapterName();
         m_binding.address = dialog.address();
         setTitle(dialog.BindingLabel(m_binding.adapterName, m_binding.address));

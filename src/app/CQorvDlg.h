@@ -72,6 +72,7 @@ public:
     CNetEnv& endpoint() { return m_endpoint; }
     CMsgDlg& messageWindow() { return *m_messageWindow; }
     QAction* bindingAction() const { return m_bindingAction; }
+    QAction* saveListAction() const { return m_saveListAction; }
 
     /** Exit, Escape and the close box: asks "Are you sure to exit the program?" first. */
     void reject() override;
@@ -97,6 +98,8 @@ private:
     void rebuildList();
 
     void startWait(int periodMs, const QString& text);
+    /** Opens the endpoint for a broadcast: from every adapter, or from the bound address (0: unbound). */
+    bool openBroadcast();
     bool openEndpointFailed(bool opened);
     std::optional<std::uint32_t> typedAddress();
     int selectedRow() const;
@@ -127,4 +130,5 @@ private:
     QPushButton* m_exitButton = nullptr;
     QToolButton* m_menuButton = nullptr;
     QAction* m_bindingAction = nullptr;
+    QAction* m_saveListAction = nullptr;
 };

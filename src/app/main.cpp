@@ -4,8 +4,10 @@
 #include "app/FileService.h"
 #include "app/FirewallLauncher.h"
 #include "app/MessageService.h"
-#include "text/StringTable.h"
 #include "app/UserProfile.h"
+#include "text/StringTable.h"
+
+#include "CormapVersion.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -13,13 +15,52 @@
 #include <QTextStream>
 #include <QTranslator>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+const char kUsage[] = "usage: cormapmp [--loopback] [--device-port N] [--tftp-port N] [--shell-port N]\n";
+const char kHelp[] = "\n"
+                     "Finds Tessel devices on the network and changes their settings.\n"
+                     "\n"
+                     "  --loopback          talk to simulated devices on this machine (tessel-sim --loopback)\n"
+                     "  --device-port N     the devices' protocol port (default 50005, with --loopback 51005)\n"
+                     "  --tftp-port N, --shell-port N\n"
+                     "                      the devices' TFTP and shell ports (default 69 and 23, with\n"
+                     "                      --loopback 51069 and 51023)\n"
+                     "  -h, --help          show this text\n"
+                     "  --version           show the version\n";
+
+/** Answers --version and --help before the window system is started, so both work without a display. */
+bool answeredInfoOption(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("cormapmp %s\n", CORMAPMP_VERSION);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("%s%s", kUsage, kHelp);
+            return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    if (answeredInfoOption(argc, argv))
+        return 0;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("CormapMP"));
     QApplication::setOrganizationName(QStringLiteral("VarkonSystems"));
+    QApplication::setApplicationVersion(QStringLiteral(CORMAPMP_VERSION));
+    // The desktop entry's name: on Wayland it ties the window to the entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.varkonsystems.CormapMP"));
 
-    // --loopback, --device-port, --tftp-port, --shell-port choose the network profile (real by default, loopback for simulated devices on this machine).
+    // --loopback, --device-port, --tftp-port, --shell-port choose the network profile (real by default, loopback for
+    // simulated devices on this machine).
     QStringList arguments = QApplication::arguments().mid(1);
     NetworkProfile network = NetworkProfile::real();
     if (const std::optional<QString> error = NetworkProfile::fromArguments(arguments, network)) {
@@ -27,8 +68,7 @@ int main(int argc, char* argv[])
         return 2;
     }
     if (!arguments.isEmpty()) {
-        QTextStream(stderr) << "cormapmp: unknown argument " << arguments.first() << '\n'
-                            << "usage: cormapmp [--loopback] [--device-port N] [--tftp-port N] [--shell-port N]\n";
+        QTextStream(stderr) << "cormapmp: unknown argument " << arguments.first() << '\n' << kUsage;
         return 2;
     }
 

@@ -5,6 +5,7 @@
 #include "EditorVerbs.h"
 #include "RecordFormat.h"
 #include "net/CNetEnv.h"
+#include "net/SearchList.h"
 #include "text/StringTable.h"
 
 #include <QCommandLineParser>
@@ -32,23 +33,29 @@ Verbs:
                       code, comment
   search --ip ADDR    ask the one device at ADDR (unicast, also through routers); the line
                       starts with the address the answer came from
+  search --csv        the same list as CSV (RFC 4180, UTF-8): a header row, then MAC, IP
+                      address, product code, comment, source address and the adapter the
+                      answer arrived on, one row per device
   read MAC|ADDR       read and print all settings of one device: named by its MAC
                       (02:11:22:0a:bc:de, either case) by broadcast, by its IPv4 address by
                       unicast
   status MAC|ADDR     print the device's status report: version, uptime, addresses, serial
                       counters and the device's text with its LAN statistics
-  write MAC|ADDR field=value...
+  write MAC|ADDR... field=value...
                       read the device's settings, change the fields named as read --json
                       names them (ipAddress=10.1.0.7 com1.baudRate=115200 comment=Lab), print
                       each change (old -> new) and write them; refused (exit 2, nothing
                       sent) where the settings editor would refuse them. The device password
                       (asked only when the device has one) comes from CORMAPMP_PASSWORD, or
                       with --password-stdin from the first line of standard input, or from a
-                      prompt on the terminal; never from the arguments
-  passwd MAC|ADDR     change the device password: the current one as for write, the new
+                      prompt on the terminal; never from the arguments. Several devices
+                      (or --all: every device a search finds; more than one needs --yes)
+                      are written one after another: one line per device, then a summary
+  passwd MAC|ADDR...  change the device password: the current one as for write, the new
                       one from CORMAPMP_NEW_PASSWORD, the second line of standard input
-                      (--password-stdin) or two prompts; 4 to 8 characters
-  passwd MAC|ADDR --clear
+                      (--password-stdin) or two prompts; 4 to 8 characters; several
+                      devices or --all (with --yes) as for write
+  passwd MAC|ADDR... --clear
                       remove the device password
   export MAC|ADDR FILE
                       save the device's settings to a settings file (.kvx)
@@ -70,12 +77,17 @@ Options:
   --json              print one JSON document instead of text (search: an array of
                       devices; read: one object keyed by the record's field names)
   --bind ADDR         send broadcast requests from the local address ADDR
+  --all-adapters      send broadcast requests (search, and every device named by its MAC)
+                      from each network adapter that is up, and merge the answers: finds
+                      devices on every LAN this machine is on; with --loopback the
+                      loopback adapter alone
+  --csv               search: print the list as CSV
   --dry-run           write: print the changes and send nothing
   --password-stdin    write, passwd, import: read the device password from the first line of
                       standard input (passwd: the new one from the second)
   --clear             passwd: remove the password
-  --all               import: every device a search finds
-  --yes               import: act on more than one device
+  --all               write, passwd, import: every device a search finds
+  --yes               write, passwd, import: act on more than one device
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
   --tftp-port P, --shell-port P
@@ -83,6 +95,7 @@ Options:
                       23, with --loopback 51069 and 51023)
   --shell, --direct   firmware: through the device's shell, or directly by TFTP
   -h, --help          show this text
+  --version           show the version
 
 Exit status: 0 success; 1 no device answered, the device refused the write (password
 mismatch, unknown response), the network endpoint could not be opened or the firmware
@@ -106,6 +119,8 @@ enum class Option
     PasswordStdin,
     Shell,
     Direct,
+    AllAdapters,
+    Csv,
 };
 
 QCommandLineOption option(Option which)
@@ -141,6 +156,10 @@ QCommandLineOption option(Option which)
         return QCommandLineOption(QStringLiteral("shell"));
     case Option::Direct:
         return QCommandLineOption(QStringLiteral("direct"));
+    case Option::AllAdapters:
+        return QCommandLineOption(QStringLiteral("all-adapters"));
+    case Option::Csv:
+        return QCommandLineOption(QStringLiteral("csv"));
     }
     return QCommandLineOption(QString());
 }
@@ -193,9 +212,10 @@ int CliTool::run(const QStringList& args)
         return search(*request);
     if (verb == QLatin1String("read"))
         return read(*request);
-    const cli::VerbRequest r{request->profile,  request->json,   request->bindAddress,   request->ipAddress.has_value(),
-                             request->operands, request->dryRun, request->passwordStdin, request->clear,
-                             request->all,      request->yes};
+    cli::VerbRequest r{request->profile,  request->json,   request->bindAddress,   request->ipAddress.has_value(),
+                       request->operands, request->dryRun, request->passwordStdin, request->clear,
+                       request->all,      request->yes};
+    r.allAdapters = request->allAdapters;
     if (verb == QLatin1String("status"))
         return cli::statusVerb(r, m_out, m_err);
     if (verb == QLatin1String("write"))
@@ -226,7 +246,7 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
     for (const Option o :
          {Option::Help, Option::Json, Option::Loopback, Option::Bind, Option::Ip, Option::DevicePort, Option::TftpPort,
           Option::ShellPort, Option::DryRun, Option::PasswordStdin, Option::Clear, Option::All, Option::Yes,
-          Option::Shell, Option::Direct})
+          Option::Shell, Option::Direct, Option::AllAdapters, Option::Csv})
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -271,6 +291,13 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
         request.way = cli::FirmwareWay::Shell;
     else if (parser.isSet(name(Option::Direct)))
         request.way = cli::FirmwareWay::Direct;
+    request.allAdapters = parser.isSet(name(Option::AllAdapters));
+    request.csv = parser.isSet(name(Option::Csv));
+    if (request.allAdapters && request.bindAddress) {
+        usageError(QStringLiteral("--all-adapters and --bind exclude each other: broadcasts leave from every "
+                                  "adapter or from the one address"));
+        return std::nullopt;
+    }
     request.operands = parser.positionalArguments().mid(1);
     status = kExitOk;
     return request;
@@ -305,15 +332,24 @@ int CliTool::search(const Request& request)
 {
     if (!request.operands.isEmpty())
         return usageError(QStringLiteral("search: unexpected argument \"%1\"").arg(request.operands.constFirst()));
-    if (request.ipAddress && request.bindAddress)
-        return usageError(QStringLiteral("search: --bind applies to broadcasts only, not to a search with --ip"));
+    if (request.ipAddress && (request.bindAddress || request.allAdapters))
+        return usageError(QStringLiteral("search: --bind and --all-adapters apply to broadcasts only, not to a "
+                                         "search with --ip"));
+    if (request.json && request.csv)
+        return usageError(QStringLiteral("search: --json and --csv exclude each other"));
     CNetEnv env(request.profile);
-    const cli::Outcome outcome = request.ipAddress ? cli::searchByIp(env, *request.ipAddress)
-                                                   : cli::searchByMac(env, request.bindAddress.value_or(0));
+    const cli::Outcome outcome = request.ipAddress
+                                     ? cli::searchByIp(env, *request.ipAddress)
+                                     : cli::searchByMac(env, request.bindAddress.value_or(0), request.allAdapters);
     if (outcome != cli::Outcome::Answered)
         return failure(outcome, env.openError());
     if (env.count() > 1)
         env.sortByMac();
+    if (request.csv) {
+        m_out << QString::fromUtf8(search_list::csv(env));
+        m_out.flush();
+        return kExitOk;
+    }
     printSearch(env, request.ipAddress.has_value(), request.json);
     return kExitOk;
 }
@@ -347,11 +383,13 @@ int CliTool::read(const Request& request)
     const cli::DeviceName device = cli::parseDeviceName(request.operands.constFirst());
     if (!device.error.isEmpty())
         return usageError(QStringLiteral("read: ") + device.error);
-    if (!device.mac && request.bindAddress)
-        return usageError(QStringLiteral("read: --bind applies to broadcasts only, not to a read by IP address"));
+    if (!device.mac && (request.bindAddress || request.allAdapters))
+        return usageError(
+            QStringLiteral("read: --bind and --all-adapters apply to broadcasts only, not to a read by IP address"));
     CNetEnv env(request.profile);
-    const cli::Outcome outcome = device.mac ? cli::readByMac(env, request.bindAddress.value_or(0), *device.mac)
-                                            : cli::readByIp(env, device.address);
+    const cli::Outcome outcome =
+        device.mac ? cli::readByMac(env, request.bindAddress.value_or(0), *device.mac, request.allAdapters)
+                   : cli::readByIp(env, device.address);
     if (outcome != cli::Outcome::Answered)
         return failure(outcome, env.openError());
     // The table was empty before the request, so the answer is record 0 (with its sourceAddress set).

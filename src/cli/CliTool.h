@@ -63,6 +63,8 @@ private:
         bool all = false;
         bool yes = false;
         cli::FirmwareWay way = cli::FirmwareWay::ByProduct; // firmware --shell / --direct
+        bool allAdapters = false; // broadcasts from every adapter
+        bool csv = false;         // search --csv
     };
 
     int search(const Request& request);

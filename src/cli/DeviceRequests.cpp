@@ -18,11 +18,11 @@ enum class Mode
 
 /** Opens the endpoint, zeroes the request frame, restarts the table (so the answer to this request is
  *  record 0) and sets the command. What went wrong, or nothing. */
-std::optional<Outcome> open(CNetEnv& env, Mode mode, std::uint32_t address, int command)
+std::optional<Outcome> open(CNetEnv& env, Mode mode, std::uint32_t address, int command, bool everyAdapter = false)
 {
     if (!env.hasTable())
         return Outcome::NoTable;
-    if (!(mode == Mode::Unicast ? env.OpenRemote(address) : env.OpenLocal(address)))
+    if (!(mode == Mode::Unicast ? env.OpenRemote(address) : openBroadcast(env, address, everyAdapter)))
         return Outcome::CannotOpen;
     env.requestFrame().fill(0);
     env.setCount(0);
@@ -117,9 +117,14 @@ void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered
     env.Close();
 }
 
-Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress)
+bool openBroadcast(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter)
 {
-    if (const auto failure = open(env, Mode::Broadcast, bindAddress, frame::kSearch))
+    return everyAdapter ? env.OpenEveryAdapter() : env.OpenLocal(bindAddress);
+}
+
+Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter)
+{
+    if (const auto failure = open(env, Mode::Broadcast, bindAddress, frame::kSearch, everyAdapter))
         return *failure;
     env.SendBroadcast();
     waitForAnswer(env, kSearchTickMs);
@@ -131,9 +136,9 @@ Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress)
     return unicastRead(env, deviceAddress, kSearchTickMs);
 }
 
-Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac)
+Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac, bool everyAdapter)
 {
-    if (const auto failure = open(env, Mode::Broadcast, bindAddress, frame::kRead))
+    if (const auto failure = open(env, Mode::Broadcast, bindAddress, frame::kRead, everyAdapter))
         return *failure;
     std::copy(mac.begin(), mac.end(), env.requestBody());
     env.SendBroadcast();

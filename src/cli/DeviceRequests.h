@@ -25,9 +25,14 @@ enum class Outcome
     NoTable,    // the endpoint has no device table: "Empty environment pool: out of memory"
 };
 
-/** Broadcasts a search (command 1) from `bindAddress` (0: unbound) and always waits the full 10 ticks,
- *  as every device on the LAN may still answer. Answered when the table holds at least one record. */
-Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress);
+/** Opens the endpoint for broadcast requests: from every adapter (CNetEnv::OpenEveryAdapter), or from
+ *  `bindAddress` (0: unbound). */
+bool openBroadcast(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter);
+
+/** Broadcasts a search (command 1) from `bindAddress` (0: unbound) or from every adapter, and always
+ *  waits the full 10 ticks, as every device on the LAN may still answer. Answered when the table holds
+ *  at least one record. */
+Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter = false);
 
 /** Sends a unicast read (command 2, all-zero body) to `deviceAddress`; the wait ends at the first tick
  *  after an accepted answer. The stored record's sourceAddress is the address the answer came from. */
@@ -35,7 +40,7 @@ Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress);
 
 /** Broadcasts a read (command 2) for the device with `mac`; only an answer carrying that MAC counts.
  *  On Answered, record 0 of the table is the device's record. */
-Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac);
+Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac, bool everyAdapter = false);
 
 /** Sends a unicast read (command 2) to `deviceAddress`. On Answered, record 0 of the table is the
  *  device's record, with the address the answer came from as its sourceAddress. */

@@ -21,7 +21,7 @@ bool open(CNetEnv& env, const Target& target, int command, Outcome& failure)
         failure = Outcome::NoTable;
         return false;
     }
-    if (!(target.mac ? env.OpenLocal(target.bindAddress) : env.OpenRemote(target.address))) {
+    if (!(target.mac ? openBroadcast(env, target.bindAddress, target.everyAdapter) : env.OpenRemote(target.address))) {
         failure = Outcome::CannotOpen;
         return false;
     }
@@ -48,7 +48,8 @@ Outcome judge(const CNetEnv& env)
 
 Outcome readTarget(CNetEnv& env, const Target& target)
 {
-    return target.mac ? readByMac(env, target.bindAddress, *target.mac) : readByIp(env, target.address);
+    return target.mac ? readByMac(env, target.bindAddress, *target.mac, target.everyAdapter)
+                      : readByIp(env, target.address);
 }
 
 Outcome writeSettings(CNetEnv& env, const Target& target, const EnvRecord& record, const QByteArray& password)

@@ -20,14 +20,14 @@ namespace cli {
 constexpr int kWriteTickMs = 100;  // write: 10 ticks, 1 s
 constexpr int kStatusTickMs = 200; // status: 10 ticks, 2 s
 
-
-/** One device as the command line names it: by MAC (broadcast from `bindAddress`, 0 for any) or by its
- *  IPv4 address (unicast). */
+/** One device as the command line names it: by MAC (broadcast from `bindAddress`, 0 for any, or from
+ *  every adapter) or by its IPv4 address (unicast). */
 struct Target
 {
     std::optional<Mac> mac;
     std::uint32_t address = 0;
     std::uint32_t bindAddress = 0;
+    bool everyAdapter = false;
 };
 
 /** Reads the device's record (command 2); on Answered it is record 0 of the table. */

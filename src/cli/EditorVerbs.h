@@ -25,9 +25,10 @@ struct VerbRequest
     QStringList operands;  // after the verb
     bool dryRun = false;
     bool passwordStdin = false;
-    bool clear = false; // passwd --clear
-    bool all = false;   // import --all: every device a search finds
-    bool yes = false;   // act on more than one device without asking
+    bool clear = false;       // passwd --clear
+    bool all = false;         // import --all: every device a search finds
+    bool yes = false;         // act on more than one device without asking
+    bool allAdapters = false; // --all-adapters: broadcasts leave from every adapter
 };
 
 /** `status MAC|ADDR`: reads the device's record, asks for its status (command 5) and prints the decoded

@@ -2,6 +2,7 @@
 #include "CliArguments.h"
 #include "CliConsole.h"
 #include "DeviceRequests.h"
+#include "DeviceTargets.h"
 #include "EditorRequests.h"
 #include "EditorVerbs.h"
 #include "RecordEdit.h"
@@ -72,7 +73,7 @@ std::optional<Target> targetOf(const QString& name, const VerbRequest& request, 
         printUsageError(err, verb + QStringLiteral(": ") + device.error);
         return std::nullopt;
     }
-    return Target{device.mac, device.address, request.bindAddress.value_or(0)};
+    return targetFor(device, request);
 }
 
 /** The devices an import goes to: those named, or every device a search finds with --all. */
@@ -85,7 +86,8 @@ std::optional<QList<Target>> importTargets(const VerbRequest& request, QTextStre
             return std::nullopt;
         }
         CNetEnv env(request.profile);
-        if (const Outcome found = searchByMac(env, request.bindAddress.value_or(0)); found != Outcome::Answered) {
+        if (const Outcome found = searchByMac(env, request.bindAddress.value_or(0), request.allAdapters);
+            found != Outcome::Answered) {
             printFailure(err, found);
             return std::nullopt;
         }
@@ -93,7 +95,7 @@ std::optional<QList<Target>> importTargets(const VerbRequest& request, QTextStre
         for (int i = 0; i < env.count(); ++i) {
             Mac mac{};
             std::copy_n(env.record(i).data(), mac.size(), mac.begin());
-            targets << Target{mac, 0, request.bindAddress.value_or(0)};
+            targets << Target{mac, 0, request.bindAddress.value_or(0), request.allAdapters};
         }
         return targets;
     }

@@ -1,6 +1,7 @@
 // cormapmp-cli passwd: changes or removes a device's password, as the settings editor's "Set Password".
 #include "CliArguments.h"
 #include "CliConsole.h"
+#include "DeviceTargets.h"
 #include "EditorRequests.h"
 #include "EditorVerbs.h"
 #include "net/CNetEnv.h"
@@ -20,6 +21,10 @@ constexpr int kStrChanged = 968;
 constexpr int kStrRemoved = 969;
 constexpr int kStrNewPrompt = 970;
 constexpr int kStrRetypePrompt = 971;
+constexpr int kStrSummary = 983;
+constexpr int kStrChangedShort = 984;
+constexpr int kStrRemovedShort = 985;
+constexpr int kExitBadInput = 2;
 constexpr int kPasswordMin = 4;
 constexpr int kPasswordMax = 8;
 constexpr int kPasswordTickMs = 200;
@@ -84,7 +89,7 @@ Outcome changePassword(CNetEnv& env, const Target& target, const EnvRecord& reco
 {
     if (!env.hasTable())
         return Outcome::NoTable;
-    if (!(target.mac ? env.OpenLocal(target.bindAddress) : env.OpenRemote(target.address)))
+    if (!(target.mac ? openBroadcast(env, target.bindAddress, target.everyAdapter) : env.OpenRemote(target.address)))
         return Outcome::CannotOpen;
     env.requestFrame().fill(0);
     env.setCount(0);
@@ -102,16 +107,26 @@ Outcome changePassword(CNetEnv& env, const Target& target, const EnvRecord& reco
     waitForAnswer(env, kPasswordTickMs);
     return env.answered() ? Outcome::Answered : Outcome::NoAnswer;
 }
-} // namespace
 
-int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console)
+/** The new password (none with --clear), checked before anything is sent; nothing (message printed)
+ *  when it cannot be had or is refused. */
+std::optional<QString> checkedNewPassword(const VerbRequest& request, Console& console, QTextStream& err)
 {
-    if (request.operands.size() != 1 || request.ipOption)
-        return printUsageError(err, QStringLiteral("passwd: name one device by its MAC or IPv4 address"));
-    const DeviceName device = parseDeviceName(request.operands.constFirst());
-    if (!device.error.isEmpty())
-        return printUsageError(err, QStringLiteral("passwd: ") + device.error);
-    const Target target{device.mac, device.address, request.bindAddress.value_or(0)};
+    if (request.clear)
+        return QString();
+    const std::optional<QString> typed = newPassword(request, console, err);
+    if (!typed)
+        return std::nullopt;
+    if (const std::optional<QString> refused = refusal(*typed, true)) {
+        err << *refused << Qt::endl;
+        return std::nullopt;
+    }
+    return typed;
+}
+
+/** The password change of one device named alone, with the program's full messages. */
+int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out, QTextStream& err, Console& console)
+{
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, target); read != Outcome::Answered)
         return printFailure(err, read);
@@ -121,18 +136,10 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
                                            programText(kStrPasswordPrompt).arg(name) + QStringLiteral(": "));
     if (const std::optional<QString> refused = refusal(current, false))
         return printUsageError(err, *refused);
-    QString next;
-    if (!request.clear) {
-        const std::optional<QString> typed = newPassword(request, console, err);
-        if (!typed)
-            return 2;
-        if (const std::optional<QString> refused = refusal(*typed, true)) {
-            err << *refused << Qt::endl;
-            return 2;
-        }
-        next = *typed;
-    }
-    const Outcome outcome = changePassword(env, target, record, current, next);
+    const std::optional<QString> next = checkedNewPassword(request, console, err);
+    if (!next)
+        return kExitBadInput;
+    const Outcome outcome = changePassword(env, target, record, current, *next);
     if (outcome != Outcome::Answered)
         return printFailure(err, outcome);
     switch (env.replyResult()) {
@@ -146,5 +153,61 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
         err << unknownResponseText() << Qt::endl;
         return kExitFailed;
     }
+}
+
+/** The password change of one of several devices; the outcome for its result line and whether the
+ *  device took it. */
+bool passwdOneOfMany(const VerbRequest& request, const Target& target, const QString& current, const QString& next,
+                     QString& outcome)
+{
+    CNetEnv env(request.profile);
+    if (readTarget(env, target) != Outcome::Answered) {
+        outcome = noResponseLine();
+        return false;
+    }
+    const EnvRecord record = env.record(0);
+    if (changePassword(env, target, record, current, next) != Outcome::Answered) {
+        outcome = noResponseLine();
+        return false;
+    }
+    const int result = env.replyResult();
+    outcome = result == frame::kResultOk              ? programText(request.clear ? kStrRemovedShort : kStrChangedShort)
+              : result == frame::kResultWrongPassword ? passwordMismatchText()
+                                                      : unknownResponseText();
+    return result == frame::kResultOk;
+}
+} // namespace
+
+int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console)
+{
+    if (request.ipOption)
+        return printUsageError(err, QStringLiteral("passwd: name the devices by their MAC or IPv4 address, not "
+                                                   "with --ip"));
+    int status = 0;
+    const std::optional<QList<Target>> targets =
+        deviceTargets(request, request.operands, QStringLiteral("passwd"), err, status);
+    if (!targets)
+        return status;
+    if (!request.all && targets->size() == 1)
+        return passwdOne(request, targets->constFirst(), out, err, console);
+    if (!confirmedForMany(request, targets->size(), err))
+        return kExitBadInput;
+    // One current and one new password for all the devices, both checked before anything is sent.
+    const QString current =
+        devicePassword(console, request.passwordStdin,
+                       programText(kStrPasswordPrompt).arg(targetText(targets->constFirst())) + QStringLiteral(": "));
+    if (const std::optional<QString> refused = refusal(current, false))
+        return printUsageError(err, *refused);
+    const std::optional<QString> next = checkedNewPassword(request, console, err);
+    if (!next)
+        return kExitBadInput;
+    int failed = 0;
+    for (const Target& target : *targets) {
+        QString outcome;
+        if (!passwdOneOfMany(request, target, current, *next, outcome))
+            ++failed;
+        out << resultLine(target, outcome) << Qt::endl;
+    }
+    return finishMany(out, kStrSummary, targets->size(), failed);
 }
 } // namespace cli

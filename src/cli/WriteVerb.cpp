@@ -1,6 +1,7 @@
 // cormapmp-cli write: changes settings of a device the way the settings editor writes them.
 #include "CliArguments.h"
 #include "CliConsole.h"
+#include "DeviceTargets.h"
 #include "EditorRequests.h"
 #include "EditorVerbs.h"
 #include "RecordEdit.h"
@@ -10,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTextStream>
 
 namespace cli {
@@ -19,6 +21,9 @@ constexpr int kStrDryRun = 941;
 constexpr int kStrPasswordPrompt = 942;
 constexpr int kStrChangesTo = 943;
 constexpr int kStrNothingChanges = 944;
+constexpr int kStrWrittenShort = 973;
+constexpr int kStrSummary = 974;
+constexpr int kStrDryRunMany = 986;
 constexpr int kFieldWidth = 22;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
@@ -33,41 +38,48 @@ struct Plan
     QList<FieldDifference> changes;
 };
 
-/** The device and the changes of the command line; a usage error's text in `error`. */
-std::optional<Target> parseOperands(const VerbRequest& request, QList<Change>& changes, QString& error)
+/** True for an operand that names a device rather than a change: a MAC or an address, no "=". */
+bool looksLikeDevice(const QString& operand)
+{
+    static const QRegularExpression digitsAndDots(QRegularExpression::anchoredPattern(QStringLiteral("[0-9.]+")));
+    return !operand.contains(u'=') && (operand.contains(u':') || digitsAndDots.match(operand).hasMatch());
+}
+
+/** Splits the operands into device names and changes: without --all the first operand names a device
+ *  and so does each further one that looks like a device name; the rest are changes. The changes are
+ *  checked here; a usage error's text in `error`. */
+bool parseOperands(const VerbRequest& request, QStringList& names, QList<Change>& changes, QString& error)
 {
     if (request.ipOption) {
         error = QStringLiteral("write: name the device as an argument, not with --ip");
-        return std::nullopt;
+        return false;
     }
-    if (request.operands.size() < 2) {
-        error = request.operands.isEmpty()
-                    ? QStringLiteral("write: name the device by its MAC (02:11:22:0a:bc:de) or IPv4 address")
-                    : QStringLiteral("write: name at least one change as field=value (like comment=Lab)");
-        return std::nullopt;
+    qsizetype first = 0;
+    if (!request.all) {
+        while (first < request.operands.size() && (first == 0 || looksLikeDevice(request.operands.at(first))))
+            names << request.operands.at(first++);
     }
-    const DeviceName device = parseDeviceName(request.operands.constFirst());
-    if (!device.error.isEmpty()) {
-        error = QStringLiteral("write: ") + device.error;
-        return std::nullopt;
+    if (names.isEmpty() && !request.all) {
+        error = QStringLiteral("write: name the device by its MAC (02:11:22:0a:bc:de) or IPv4 address, or --all");
+        return false;
     }
-    if (!device.mac && request.bindAddress) {
-        error = QStringLiteral("write: --bind applies to broadcasts only, not to a device named by its IP address");
-        return std::nullopt;
+    if (first >= request.operands.size()) {
+        error = QStringLiteral("write: name at least one change as field=value (like comment=Lab)");
+        return false;
     }
-    for (const QString& argument : request.operands.mid(1)) {
+    for (const QString& argument : request.operands.mid(first)) {
         const std::optional<Change> change = parseChange(argument, &error);
         if (!change) {
             error.prepend(QStringLiteral("write: "));
-            return std::nullopt;
+            return false;
         }
         changes << *change;
     }
     if (const std::optional<QString> refused = checkChanges(changes)) {
         error = QStringLiteral("write: ") + *refused;
-        return std::nullopt;
+        return false;
     }
-    return Target{device.mac, device.address, request.bindAddress.value_or(0)};
+    return true;
 }
 
 QString describeDevice(const Target& target, const EnvRecord& record)
@@ -98,6 +110,18 @@ QJsonObject planJson(const Plan& plan)
             {QStringLiteral("changes"), changes}};
 }
 
+/** Why the form would refuse `typed` as the password of a write of `after`, or nothing. */
+std::optional<QString> passwordRefusal(const EnvRecord& after, const QString& typed)
+{
+    if (const std::optional<form::Problem> problem = form::validate(formValues(after, typed)))
+        return problem->describe();
+    for (const QChar c : typed) {
+        if (c.unicode() == 0 || c.unicode() > 0xFF)
+            return QStringLiteral("password: holds a character a device cannot store");
+    }
+    return std::nullopt;
+}
+
 /** The password a write carries: none for a device without one (the editor's Password box is then
  *  disabled), else from the console. Refused (exit 2) when the form would refuse it. */
 std::optional<QByteArray> writePassword(const VerbRequest& request, const Plan& plan, Console& console,
@@ -107,15 +131,9 @@ std::optional<QByteArray> writePassword(const VerbRequest& request, const Plan& 
         return QByteArray();
     const QString typed = devicePassword(console, request.passwordStdin,
                                          programText(kStrPasswordPrompt).arg(plan.deviceText) + QStringLiteral(": "));
-    if (const std::optional<form::Problem> problem = form::validate(formValues(plan.after, typed))) {
-        printUsageError(err, QStringLiteral("write: ") + problem->describe());
+    if (const std::optional<QString> refused = passwordRefusal(plan.after, typed)) {
+        printUsageError(err, QStringLiteral("write: ") + *refused);
         return std::nullopt;
-    }
-    for (const QChar c : typed) {
-        if (c.unicode() == 0 || c.unicode() > 0xFF) {
-            printUsageError(err, QStringLiteral("write: password: holds a character a device cannot store"));
-            return std::nullopt;
-        }
     }
     return typed.toLatin1();
 }
@@ -146,19 +164,15 @@ int reportResult(const CNetEnv& env, Outcome outcome, bool json, const Plan& pla
         return kExitFailed;
     }
 }
-} // namespace
 
-int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console)
+/** The write of one device named alone: the changes (old -> new) printed, then the device's result. */
+int writeOne(const VerbRequest& request, const Target& target, const QList<Change>& changes, QTextStream& out,
+             QTextStream& err, Console& console)
 {
-    QList<Change> changes;
-    QString error;
-    const std::optional<Target> target = parseOperands(request, changes, error);
-    if (!target)
-        return printUsageError(err, error);
     CNetEnv env(request.profile);
-    if (const Outcome outcome = readTarget(env, *target); outcome != Outcome::Answered)
+    if (const Outcome outcome = readTarget(env, target); outcome != Outcome::Answered)
         return printFailure(err, outcome);
-    Plan plan{*target, describeDevice(*target, env.record(0)), env.record(0), env.record(0), {}};
+    Plan plan{target, describeDevice(target, env.record(0)), env.record(0), env.record(0), {}};
     if (const std::optional<QString> refused = applyChanges(plan.after, changes)) {
         err << "cormapmp-cli: write: " << *refused << Qt::endl;
         return kExitBadInput;
@@ -180,7 +194,80 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
     const std::optional<QByteArray> password = writePassword(request, plan, console, err);
     if (!password)
         return kExitBadInput;
-    const Outcome outcome = writeSettings(env, *target, plan.after, *password);
+    const Outcome outcome = writeSettings(env, target, plan.after, *password);
     return reportResult(env, outcome, request.json, plan, out, err);
+}
+
+/** The write of one of several devices: read, change, write; the outcome for its result line and
+ *  whether the device took it. The device password is asked once, when the first device needs it. */
+bool writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes, Console& console,
+                    std::optional<QString>& password, QString& outcome)
+{
+    CNetEnv env(request.profile);
+    if (readTarget(env, target) != Outcome::Answered) {
+        outcome = noResponseLine();
+        return false;
+    }
+    const EnvRecord before = env.record(0);
+    EnvRecord after = before;
+    if (const std::optional<QString> refused = applyChanges(after, changes)) {
+        outcome = *refused;
+        return false;
+    }
+    if (request.dryRun) {
+        outcome = programText(kStrDryRunMany).arg(differences(before, after).size());
+        return true;
+    }
+    QString typed;
+    if (before.hasPassword()) {
+        if (!password)
+            password = devicePassword(console, request.passwordStdin,
+                                      programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "));
+        typed = *password;
+    }
+    if (const std::optional<QString> refused = passwordRefusal(after, typed)) {
+        outcome = *refused;
+        return false;
+    }
+    if (writeSettings(env, target, after, typed.toLatin1()) != Outcome::Answered) {
+        outcome = noResponseLine();
+        return false;
+    }
+    const int result = env.replyResult();
+    outcome = result == frame::kResultOk              ? programText(kStrWrittenShort)
+              : result == frame::kResultWrongPassword ? passwordMismatchText()
+                                                      : unknownResponseText();
+    return result == frame::kResultOk;
+}
+} // namespace
+
+int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console)
+{
+    QStringList names;
+    QList<Change> changes;
+    QString error;
+    if (!parseOperands(request, names, changes, error))
+        return printUsageError(err, error);
+    const bool many = request.all || names.size() > 1;
+    if (many && request.json)
+        return printUsageError(err, QStringLiteral("write: --json reports on one device; name one"));
+    int status = 0;
+    const std::optional<QList<Target>> targets = deviceTargets(request, names, QStringLiteral("write"), err, status);
+    if (!targets)
+        return status;
+    if (!many)
+        return writeOne(request, targets->constFirst(), changes, out, err, console);
+    if (!confirmedForMany(request, targets->size(), err))
+        return kExitBadInput;
+    std::optional<QString> password;
+    int failed = 0;
+    for (const Target& target : *targets) {
+        QString outcome;
+        if (!writeOneOfMany(request, target, changes, console, password, outcome))
+            ++failed;
+        out << resultLine(target, outcome) << Qt::endl;
+    }
+    // A dry run wrote nothing, so it has no "written" summary: its lines say what would change.
+    return request.dryRun ? (failed ? kExitFailed : 0) : finishMany(out, kStrSummary, targets->size(), failed);
 }
 } // namespace cli

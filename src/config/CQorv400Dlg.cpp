@@ -24,6 +24,7 @@
 #include <cstring>
 
 namespace {
+constexpr int kStrEveryAdapter = 976;
 constexpr int kStrExitQuestion = 186;
 constexpr int kStrNoResponse = 166;
 constexpr int kStrWriting = 167;
@@ -129,6 +130,10 @@ QString CQorv400Dlg::text(int id) const
 void CQorv400Dlg::setTitle()
 {
     const QString title = text(StringTable::kProgramTitle);
+    if (m_binding.isEveryAdapter()) {
+        setWindowTitle(QStringLiteral("%1 [%2]").arg(title, text(kStrEveryAdapter)));
+        return;
+    }
     if (m_binding.isBound()) {
         AdapterCatalog catalog(m_context.adapters);
         if (catalog.ValidateBinding(m_binding.adapterName, m_binding.address)) {
@@ -358,8 +363,9 @@ void CQorv400Dlg::reject()
 
 bool CQorv400Dlg::openEndpoint()
 {
-    const bool opened =
-        m_mode == kModeLocal ? m_endpoint.OpenLocal(m_binding.address) : m_endpoint.OpenRemote(m_remoteAddress);
+    const bool opened = m_mode != kModeLocal         ? m_endpoint.OpenRemote(m_remoteAddress)
+                        : m_binding.isEveryAdapter() ? m_endpoint.OpenEveryAdapter()
+                                                     : m_endpoint.OpenLocal(m_binding.address);
     if (!opened)
         m_context.messages.error(this, kCannotOpenSocket, text(StringTable::kProgramTitle));
     return opened;

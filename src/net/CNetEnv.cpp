@@ -5,12 +5,14 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkDatagram>
+#include <QNetworkInterface>
 #include <QRandomGenerator>
 #include <QUdpSocket>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 constexpr std::uint32_t kHighestRandomWord = 32767;
@@ -81,6 +83,59 @@ bool CNetEnv::OpenLocal(std::uint32_t bindAddress)
     return openSocket(bindAddress, 0);
 }
 
+bool CNetEnv::OpenEveryAdapter(const QList<LocalAdapter>& adapters)
+{
+    Close();
+    QStringList failures;
+    for (const LocalAdapter& adapter : adapters) {
+        // The first adapter's socket is the endpoint's own; the others are opened beside it.
+        if (!m_socket) {
+            if (!OpenLocal(adapter.address))
+                failures << QStringLiteral("%1: %2").arg(adapter.name, m_openError);
+            continue;
+        }
+        auto* socket = new QUdpSocket(this);
+        if (const QString error = bindAdapterSocket(*socket, adapter.address); !error.isEmpty()) {
+            delete socket;
+            failures << QStringLiteral("%1: %2").arg(adapter.name, error);
+            continue;
+        }
+        m_moreSockets.append(socket);
+        connect(socket, &QUdpSocket::readyRead, this, [this, socket] { drain(socket); });
+    }
+    if (!m_socket) {
+        m_openError = adapters.isEmpty() ? QStringLiteral("no network adapter is up with an IPv4 address")
+                                         : failures.join(QStringLiteral("; "));
+        return false;
+    }
+    // An adapter that could not be bound is left out; the others still reach their LANs.
+    m_openError.clear();
+    return true;
+}
+
+bool CNetEnv::OpenEveryAdapter()
+{
+    return OpenEveryAdapter(broadcastAdapters(m_profile));
+}
+
+QString CNetEnv::bindAdapterSocket(QUdpSocket& socket, std::uint32_t address)
+{
+    const PortSharing sharing = m_profile.loopback ? PortSharing::Shared : PortSharing::Exclusive;
+    const auto port = static_cast<std::uint16_t>(
+        QRandomGenerator::global()->bounded(kLowestRandomLocalPort, kHighestRandomLocalPort + 1));
+    QString error = bindUdp(socket, QHostAddress(address), port, sharing);
+    if (!error.isEmpty())
+        error = bindUdp(socket, QHostAddress(address), 0, sharing);
+    if (error.isEmpty())
+        sizeReceiveBuffer(socket, kReplyBufferBytes);
+    return error;
+}
+
+int CNetEnv::openSocketCount() const
+{
+    return m_socket ? 1 + static_cast<int>(m_moreSockets.size()) : 0;
+}
+
 bool CNetEnv::OpenRemote(std::uint32_t deviceAddress)
 {
     if (!openSocket(0, m_profile.devicePort))
@@ -93,6 +148,11 @@ bool CNetEnv::OpenRemote(std::uint32_t deviceAddress)
 
 void CNetEnv::Close()
 {
+    const QList<QUdpSocket*> more = std::exchange(m_moreSockets, {});
+    for (QUdpSocket* socket : more) {
+        socket->close();
+        delete socket;
+    }
     if (m_socket) {
         m_socket->close();
         delete m_socket;
@@ -131,11 +191,18 @@ void CNetEnv::sendTwice(std::uint32_t address, std::uint16_t port)
         return;
     const QByteArray bytes(reinterpret_cast<const char*>(m_request.data()), frame::kFrameSize);
     const QHostAddress destination(address);
-    // Send errors are not reported: a lost request shows up as a missing answer.
-    m_socket->writeDatagram(bytes, destination, port);
+    // Send errors are not reported: a lost request shows up as a missing answer. With a socket per
+    // adapter, each copy leaves from every adapter before the pause.
+    const auto sendCopy = [&] {
+        for (QUdpSocket* socket : QList<QUdpSocket*>{m_socket} + m_moreSockets) {
+            if (socket)
+                socket->writeDatagram(bytes, destination, port);
+        }
+    };
+    sendCopy();
     pauseBetweenCopies();
     if (m_socket)
-        m_socket->writeDatagram(bytes, destination, port);
+        sendCopy();
 }
 
 void CNetEnv::pauseBetweenCopies()
@@ -146,8 +213,14 @@ void CNetEnv::pauseBetweenCopies()
     clock.start();
     qint64 left = kPauseBetweenCopiesMs;
     while (left > 0 && m_socket) {
-        if (m_socket->waitForReadyRead(static_cast<int>(left)))
+        // With further adapter sockets the wait is sliced, so that their replies are taken in too.
+        const int wait = m_moreSockets.isEmpty() ? static_cast<int>(left) : 1;
+        if (m_socket->waitForReadyRead(wait))
             OnReceive();
+        for (QUdpSocket* socket : QList<QUdpSocket*>(m_moreSockets)) {
+            if (isOpenSocket(socket) && socket->hasPendingDatagrams())
+                drain(socket);
+        }
         left = kPauseBetweenCopiesMs - clock.elapsed();
     }
 }
@@ -159,19 +232,56 @@ void CNetEnv::setLimit(int limit)
 
 void CNetEnv::OnReceive()
 {
+    drain(m_socket);
+}
+
+bool CNetEnv::isOpenSocket(const QUdpSocket* socket) const
+{
+    // A merge may make the owner close the endpoint, which deletes its sockets.
+    return socket && (socket == m_socket || m_moreSockets.contains(socket));
+}
+
+void CNetEnv::drain(QUdpSocket* socket)
+{
     // Datagrams still waiting after this slice raise the next notification once the event loop has run.
     QElapsedTimer slice;
     slice.start();
-    for (int taken = 0; m_socket && m_socket->hasPendingDatagrams(); ++taken) {
+    for (int taken = 0; isOpenSocket(socket) && socket->hasPendingDatagrams(); ++taken) {
         if (taken >= kDatagramsPerNotification || (taken > 0 && slice.elapsed() >= kReadSliceMs))
             break;
-        const qint64 size = m_socket->pendingDatagramSize();
-        QNetworkDatagram datagram = m_socket->receiveDatagram(size < 0 ? 0 : size);
+        const qint64 size = socket->pendingDatagramSize();
+        QNetworkDatagram datagram = socket->receiveDatagram(size < 0 ? 0 : size);
         // A failed read, or a datagram longer than a receiver takes, is dropped.
         if (size <= 0 || size > static_cast<qint64>(frame::kMaxDatagram) || !datagram.isValid())
             continue;
+        m_arrivalInterface = static_cast<int>(datagram.interfaceIndex());
         receiveDatagram(datagram.data(), datagram.senderAddress().toIPv4Address());
     }
+}
+
+QString CNetEnv::interfaceName(int index)
+{
+    if (index <= 0)
+        return {};
+    auto it = m_interfaceNames.find(index);
+    if (it == m_interfaceNames.end())
+        it = m_interfaceNames.insert(index, QNetworkInterface::interfaceNameFromIndex(index));
+    return *it;
+}
+
+void CNetEnv::setCount(int count)
+{
+    m_count = count;
+    if (count == 0)
+        m_heardOn.clear();
+}
+
+QString CNetEnv::heardOn(const EnvRecord& record) const
+{
+    Mac mac{};
+    std::copy_n(record.data(), mac.size(), mac.begin());
+    const auto it = m_heardOn.find(mac);
+    return it == m_heardOn.end() ? QString() : it->second;
 }
 
 void CNetEnv::receiveDatagram(const QByteArray& datagram, std::uint32_t sender)
@@ -202,6 +312,11 @@ void CNetEnv::receiveDatagram(const QByteArray& datagram, std::uint32_t sender)
     if (m_answered && !m_answerMac)
         m_answerMac = headerMac(candidate);
     const int stored = merged.index;
+    if (stored >= 0) {
+        Mac mac{};
+        std::copy_n(received.data(), mac.size(), mac.begin());
+        m_heardOn[mac] = interfaceName(m_arrivalInterface);
+    }
     if (m_command == frame::kStatus && stored >= 0) {
         m_statusData.fill(0);
         const auto extra = std::min<qsizetype>(datagram.size() - static_cast<qsizetype>(frame::kFrameSize),

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "net/LocalAdapters.h"
 #include "protocol/Codec.h"
 #include "protocol/NetworkProfile.h"
 #include "record/EnvRecord.h"
 
 #include <QObject>
 
+#include <QHash>
+#include <QList>
+
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -38,6 +43,17 @@ public:
     /** Opens a socket for broadcast requests, bound to `bindAddress` (0: any address) at a random local
      *  port. Clears command, flags and answered. False when the socket cannot be opened. */
     bool OpenLocal(std::uint32_t bindAddress);
+    /** Opens one socket for broadcast requests per adapter, each bound to the adapter's address at a
+     *  random local port: SendBroadcast then sends from every one of them, and the replies they receive
+     *  merge into the one table by the usual rules (a device heard on two adapters is stored once).
+     *  Adapters whose socket cannot be bound are left out; false when none could be opened (openError()
+     *  names each failure, or that there was no adapter). */
+    bool OpenEveryAdapter(const QList<LocalAdapter>& adapters);
+    /** OpenEveryAdapter on broadcastAdapters() of the endpoint's profile. */
+    bool OpenEveryAdapter();
+    /** How many sockets the endpoint has open: 1 after OpenLocal or OpenRemote, one per adapter after
+     *  OpenEveryAdapter, 0 when closed. */
+    int openSocketCount() const;
     /** Opens a socket for unicast requests on the device port of any local address; joins the group of a
      *  multicast device address. Clears command, flags and answered. */
     bool OpenRemote(std::uint32_t deviceAddress);
@@ -81,7 +97,8 @@ public:
     void setCommand(int command) { m_command = command; }
     int answered() const { return m_answered; }
     int count() const { return m_count; }
-    void setCount(int count) { m_count = count; }
+    /** Setting the count to 0 restarts the table, and with it what heardOn() knows. */
+    void setCount(int count);
     int limit() const { return m_limit; }
     /** Replies are ignored once count has reached the limit; it is kept within 0..256, the table's size. */
     void setLimit(int limit);
@@ -91,12 +108,22 @@ public:
     /** Sorts the first count() records by MAC, ascending, bytes compared unsigned. */
     void sortByMac();
 
+    /** The name of the local adapter ("eth0") on which the reply that stored the record with this
+     *  record's MAC arrived since the table last restarted; empty when none did. */
+    QString heardOn(const EnvRecord& record) const;
+
 signals:
     /** A reply was accepted and merged (or ignored as a duplicate); index is the stored record or -1. */
     void replyAccepted(int index);
 
 private:
     bool openSocket(std::uint32_t bindAddress, std::uint16_t port);
+    /** Binds a further broadcast socket of OpenEveryAdapter; the error text, or empty. */
+    QString bindAdapterSocket(QUdpSocket& socket, std::uint32_t address);
+    /** Reads and merges a bounded number of the datagrams waiting on one of the open sockets. */
+    void drain(QUdpSocket* socket);
+    bool isOpenSocket(const QUdpSocket* socket) const;
+    QString interfaceName(int index);
     void sendTwice(std::uint32_t address, std::uint16_t port);
     void pauseBetweenCopies();
     /** What became of an accepted reply: stored at index, a repeat of an answer already in the table, or
@@ -123,6 +150,8 @@ private:
 
     NetworkProfile m_profile;
     QUdpSocket* m_socket = nullptr;
+    /** The sockets of the second and further adapters of OpenEveryAdapter (m_socket is the first's). */
+    QList<QUdpSocket*> m_moreSockets;
     frame::Frame m_request{};
     frame::Frame m_reply{};
     std::unique_ptr<EnvRecord[]> m_table;
@@ -136,4 +165,9 @@ private:
     QString m_openError;
     /** The header MAC of the answer taken for the request in progress; cleared by every open. */
     std::optional<Mac> m_answerMac;
+    /** The interface the datagram being merged arrived on (0: unknown). */
+    int m_arrivalInterface = 0;
+    /** Where each MAC of the table was heard, for heardOn(); cleared when the table restarts. */
+    std::map<Mac, QString> m_heardOn;
+    QHash<int, QString> m_interfaceNames;
 };

@@ -1,7 +1,12 @@
 #include "SocketOptions.h"
 
 #include <QUdpSocket>
+#include <QVariant>
 
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#endif
+#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
 
@@ -10,6 +15,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#endif
+
+#ifdef Q_OS_UNIX
 namespace {
 /** "[98] Address already in use": the system's number and text, as the program shows system errors. */
 QString systemReason(int error)
@@ -58,6 +66,18 @@ QString bindUdp(QUdpSocket& socket, const QHostAddress& address, std::uint16_t p
     }
     return {};
 }
+#else
+QString bindUdp(QUdpSocket& socket, const QHostAddress& address, std::uint16_t port, PortSharing sharing)
+{
+    // Elsewhere Qt binds; its error text stands in for the system's reason.
+    const QAbstractSocket::BindMode mode = sharing == PortSharing::Shared
+                                               ? QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint
+                                               : QAbstractSocket::DontShareAddress;
+    if (socket.bind(address, port, mode))
+        return {};
+    return QStringLiteral("bind %1 port %2: %3").arg(address.toString()).arg(port).arg(socket.errorString());
+}
+#endif
 
 bool bindShared(QUdpSocket& socket, const QHostAddress& address, std::uint16_t port)
 {
@@ -66,13 +86,16 @@ bool bindShared(QUdpSocket& socket, const QHostAddress& address, std::uint16_t p
 
 int sizeReceiveBuffer(QUdpSocket& socket, int bytes)
 {
-    const auto fd = static_cast<int>(socket.socketDescriptor());
-    if (fd < 0)
+    if (socket.socketDescriptor() < 0)
         return 0;
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-    int granted = 0;
-    socklen_t length = sizeof granted;
-    ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &length);
-    return granted;
+#ifdef Q_OS_LINUX
+    // A process with CAP_NET_ADMIN may go beyond the system's cap (net.core.rmem_max); the portable
+    // request below then changes nothing, as the buffer is already as large as asked.
+    const auto fd = static_cast<int>(socket.socketDescriptor());
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
+#endif
+    const QVariant granted = socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption);
+    if (granted.toInt() < bytes)
+        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, bytes);
+    return socket.socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
 }

@@ -1,5 +1,5 @@
 // The firmware verb of the command-line tool, run in-process with its streams swapped for buffers,
-// against simulated devices on loopback (127.0.12.2 and up; device port 52705, TFTP 52969, shell
+// against simulated devices on loopback (127.0.12.2 and up; device port 52905, TFTP 52969, shell
 // 52923, this test's own).
 
 #include "CliTool.h"
@@ -26,7 +26,7 @@ constexpr int kShellProductDevice = 1;              // 127.0.12.3 reports produc
 NetworkProfile testProfile()
 {
     NetworkProfile p = NetworkProfile::loopbackProfile();
-    p.devicePort = 52705;
+    p.devicePort = 52905;
     p.tftpPort = 52969;
     p.shellPort = 52923;
     return p;

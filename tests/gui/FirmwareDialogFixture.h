@@ -1,8 +1,9 @@
 #pragma once
 
 // What the firmware dialog's tests share: the services, a simulated device's firmware side (127.0.10.2)
-// and a plain-socket device (127.0.10.3) on ports 52869/52823 of these tests' own, firmware files in a
-// temporary folder, and the user's actions on the dialog.
+// and a plain-socket device (127.0.10.3) on ports 52869/52823, firmware files in a temporary folder, and
+// the user's actions on the dialog. Each test program that includes it sets FWDLG_INSTANCE (0, 1, …) so
+// that programs run side by side use addresses (127.0.10.x, 127.0.11.x, …) and ports of their own.
 
 #include "FirmwarePeers.h"
 #include "GuiTestSupport.h"
@@ -32,15 +33,20 @@
 namespace fwdlg {
 using namespace Qt::StringLiterals;
 
-constexpr std::uint32_t kSimDevice = 0x7F000A02;  // 127.0.10.2
-constexpr std::uint32_t kFakeDevice = 0x7F000A03; // 127.0.10.3
-constexpr std::uint16_t kTftpPort = 52869;
-constexpr std::uint16_t kShellPort = 52823;
+#ifndef FWDLG_INSTANCE
+#error "FWDLG_INSTANCE must name this test program's own addresses and ports"
+#endif
+constexpr std::uint32_t kInstanceOffset = static_cast<std::uint32_t>(FWDLG_INSTANCE);
+constexpr std::uint32_t kSimDevice = 0x7F000A02 + (kInstanceOffset << 8);  // 127.0.10.2, 127.0.11.2, …
+constexpr std::uint32_t kFakeDevice = 0x7F000A03 + (kInstanceOffset << 8); // 127.0.10.3, 127.0.11.3, …
+constexpr std::uint16_t kPortOffset = static_cast<std::uint16_t>(500 * FWDLG_INSTANCE);
+constexpr std::uint16_t kTftpPort = 52869 + kPortOffset;
+constexpr std::uint16_t kShellPort = 52823 + kPortOffset;
 
 inline NetworkProfile testProfile()
 {
     NetworkProfile p = NetworkProfile::loopbackProfile();
-    p.devicePort = 52805;
+    p.devicePort = static_cast<std::uint16_t>(52805 + kPortOffset);
     p.tftpPort = kTftpPort;
     p.shellPort = kShellPort;
     return p;

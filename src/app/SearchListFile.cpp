@@ -1,0 +1,36 @@
+#include "SearchListFile.h"
+
+#include "FileService.h"
+#include "MessageService.h"
+#include "net/CNetEnv.h"
+#include "net/SearchList.h"
+#include "text/StringTable.h"
+
+#include <QDir>
+#include <QSaveFile>
+
+namespace {
+constexpr int kStrSaveList = 978;
+constexpr int kStrCannotSave = 979;
+constexpr int kStrCsvFilter = 980;
+constexpr int kStrDefaultName = 981;
+} // namespace
+
+QString saveSearchList(QWidget* owner, const AppContext& context, const CNetEnv& endpoint)
+{
+    QString caption = context.strings.text(kStrSaveList);
+    caption.remove(QChar(0x2026)); // the menu's "…" says a chooser follows; the chooser's title does not
+    const QString path = context.files.saveFileName(owner, caption.trimmed(),
+                                                    QDir::home().filePath(context.strings.text(kStrDefaultName)),
+                                                    context.strings.text(kStrCsvFilter), QStringLiteral("csv"));
+    if (path.isEmpty())
+        return {};
+    const QByteArray bytes = search_list::byteOrderMark() + search_list::csv(endpoint);
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return path;
+    context.messages.error(owner,
+                           context.strings.text(kStrCannotSave).arg(QDir::toNativeSeparators(path), file.errorString()),
+                           context.strings.text(StringTable::kProgramTitle));
+    return {};
+}

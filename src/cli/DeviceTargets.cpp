@@ -1,0 +1,105 @@
+#include "DeviceTargets.h"
+
+#include "net/CNetEnv.h"
+
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace cli {
+namespace {
+constexpr int kStrNoResponse = 166;
+constexpr int kStrConfirmMany = 975;
+constexpr int kExitFailed = 1;
+constexpr int kExitBadInput = 2;
+
+std::optional<QList<Target>> everyDeviceFound(const VerbRequest& request, QTextStream& err, int& status)
+{
+    CNetEnv env(request.profile);
+    if (const Outcome found = searchByMac(env, request.bindAddress.value_or(0), request.allAdapters);
+        found != Outcome::Answered) {
+        status = printFailure(err, found);
+        return std::nullopt;
+    }
+    env.sortByMac();
+    QList<Target> targets;
+    for (int i = 0; i < env.count(); ++i) {
+        Mac mac{};
+        std::copy_n(env.record(i).data(), mac.size(), mac.begin());
+        targets << Target{mac, 0, request.bindAddress.value_or(0), request.allAdapters};
+    }
+    return targets;
+}
+} // namespace
+
+Target targetFor(const DeviceName& device, const VerbRequest& request)
+{
+    return Target{device.mac, device.address, request.bindAddress.value_or(0), request.allAdapters};
+}
+
+std::optional<QList<Target>> deviceTargets(const VerbRequest& request, const QStringList& names, const QString& verb,
+                                           QTextStream& err, int& status)
+{
+    status = kExitBadInput;
+    if (request.all) {
+        if (!names.isEmpty()) {
+            printUsageError(err, QStringLiteral("%1: --all takes every device a search finds; name none (\"%2\")")
+                                     .arg(verb, names.constFirst()));
+            return std::nullopt;
+        }
+        return everyDeviceFound(request, err, status);
+    }
+    if (names.isEmpty()) {
+        printUsageError(err, QStringLiteral("%1: name the device by its MAC (02:11:22:0a:bc:de) or IPv4 address, "
+                                            "or --all")
+                                 .arg(verb));
+        return std::nullopt;
+    }
+    QList<Target> targets;
+    for (const QString& name : names) {
+        const DeviceName device = parseDeviceName(name);
+        if (!device.error.isEmpty()) {
+            printUsageError(err, verb + QStringLiteral(": ") + device.error);
+            return std::nullopt;
+        }
+        if (!device.mac && (request.bindAddress || request.allAdapters)) {
+            printUsageError(err, QStringLiteral("%1: --bind and --all-adapters apply to broadcasts only, not to a "
+                                                "device named by its IP address (%2)")
+                                     .arg(verb, name));
+            return std::nullopt;
+        }
+        targets << targetFor(device, request);
+    }
+    return targets;
+}
+
+bool confirmedForMany(const VerbRequest& request, qsizetype count, QTextStream& err)
+{
+    if (count <= 1 || request.yes)
+        return true;
+    err << programText(kStrConfirmMany).arg(count) << Qt::endl;
+    return false;
+}
+
+QString targetText(const Target& target)
+{
+    return target.mac ? macText(*target.mac) : dottedAddress(target.address);
+}
+
+QString resultLine(const Target& target, const QString& outcome)
+{
+    return targetText(target) + QStringLiteral(": ") + outcome;
+}
+
+QString noResponseLine()
+{
+    return programText(kStrNoResponse).section(u'\n', 0, 0);
+}
+
+int finishMany(QTextStream& out, int summaryId, qsizetype total, int failed)
+{
+    if (total > 1)
+        out << programText(summaryId).arg(total - failed).arg(failed) << Qt::endl;
+    return failed ? kExitFailed : 0;
+}
+} // namespace cli
