@@ -72,7 +72,7 @@ public:
     void receiveDatagram(const QByteArray& datagram, std::uint32_t sender);
     void Close();
     bool isOpen() const;
-    /** The local port of the open socket (0 when closed). */
+    /** The local port of the (first) open socket; 0 when closed. */
     std::uint16_t localPort() const;
     /** Why the last open failed: what was bound and the system's reason, e.g. "bind 0.0.0.0 port 50005:
      *  [98] Address already in use". Empty after a successful open. */
