@@ -31,7 +31,7 @@ std::optional<QByteArray> strictHex(const QString& text, qsizetype size, QString
 {
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (!isHexDigit(text.at(i))) {
-            why = QStringLiteral("character %1 (\"%2\") is not a hex digit").arg(i + 1).arg(text.at(i));
+            why = QStringLiteral("character %1 (\"%2\") is not a hex digit").arg(QString::number(i + 1), text.at(i));
             return std::nullopt;
         }
     }
@@ -47,7 +47,7 @@ QString entryName(qsizetype number, const QJsonObject& entry)
 {
     const QString mac = entry.value(kMacKey).toString();
     return mac.isEmpty() ? QStringLiteral("device %1").arg(number)
-                         : QStringLiteral("device %1 (%2)").arg(number).arg(mac);
+                         : QStringLiteral("device %1 (%2)").arg(QString::number(number), mac);
 }
 } // namespace
 
@@ -89,10 +89,10 @@ std::optional<std::vector<EnvRecord>> stateFromJson(const QByteArray& json, QStr
         if (!raw) {
             if (why.isEmpty())
                 why = QStringLiteral("missing or not a text");
+            // One substitution for all parts: a MAC text holding "%1" must not be substituted again.
             setError(error, QStringLiteral("%1: field \"%2\" is not %3 bytes of hex: %4")
-                                .arg(entryName(static_cast<qsizetype>(records.size()) + 1, entry), kRecordKey)
-                                .arg(EnvRecord::kSize)
-                                .arg(why));
+                                .arg(entryName(static_cast<qsizetype>(records.size()) + 1, entry), kRecordKey,
+                                     QString::number(EnvRecord::kSize), why));
             return std::nullopt;
         }
         records.emplace_back(reinterpret_cast<const std::uint8_t*>(raw->constData()));

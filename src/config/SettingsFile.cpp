@@ -28,25 +28,28 @@ template <typename T> T readAt(QByteArrayView in, qsizetype offset)
     return qFromLittleEndian<T>(in.data() + offset);
 }
 
-QByteArray trailerBytes(const Product& product, const QDateTime& savedAt)
+QByteArray trailerBytes(const Trailer& t)
 {
     QByteArray trailer;
-    trailer.append(kMarker);
-    for (std::uint8_t b : kWriterTag)
+    trailer.append(static_cast<char>(t.marker));
+    for (std::uint8_t b : t.writerTag)
         trailer.append(static_cast<char>(b));
-    append<std::uint16_t>(trailer, static_cast<std::uint16_t>(product.code));
-    trailer.append(static_cast<char>(product.subCode));
-    trailer.append(static_cast<char>(product.infoHigh));
-    trailer.append(static_cast<char>(product.infoLow));
+    append<std::uint16_t>(trailer, t.productCode);
+    trailer.append(static_cast<char>(t.productSubCode));
+    trailer.append(static_cast<char>(t.productInfoHigh));
+    trailer.append(static_cast<char>(t.productInfoLow));
+    // The trailer's size is fixed: the timestamp takes exactly its 19 bytes.
+    trailer.append(t.savedAt.leftJustified(kSavedAtLength, '\0', true));
+    return trailer;
+}
+
+QByteArray savedAtText(const QDateTime& savedAt)
+{
     const QDate d = savedAt.date();
     const QTime t = savedAt.time();
-    // The trailer's size is fixed: the timestamp takes exactly its 19 bytes.
-    QByteArray stamp =
-        QString::asprintf("%d/%.2d/%.2d %.2d:%.2d:%.2d", d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second())
-            .toLatin1()
-            .leftJustified(kSavedAtLength, '\0', true);
-    trailer.append(stamp);
-    return trailer;
+    return QString::asprintf("%d/%.2d/%.2d %.2d:%.2d:%.2d", d.year(), d.month(), d.day(), t.hour(), t.minute(),
+                             t.second())
+        .toLatin1();
 }
 
 Trailer readTrailer(QByteArrayView t)
@@ -61,6 +64,7 @@ Trailer readTrailer(QByteArrayView t)
     trailer.productInfoHigh = static_cast<std::uint8_t>(t[11]);
     trailer.productInfoLow = static_cast<std::uint8_t>(t[12]);
     trailer.savedAt = t.sliced(13, kSavedAtLength).toByteArray();
+    trailer.trailerCrc = readAt<std::uint16_t>(t, 4 + kTrailerLength);
     return trailer;
 }
 } // namespace
@@ -81,14 +85,28 @@ EnvRecord exportedRecord(EnvRecord record)
 
 QByteArray encode(QByteArrayView record, const Product& product, const QDateTime& savedAt)
 {
+    Trailer trailer;
+    trailer.trailerLength = kTrailerLength;
+    trailer.marker = kMarker;
+    trailer.writerTag = kWriterTag;
+    trailer.productCode = static_cast<std::uint16_t>(product.code);
+    trailer.productSubCode = static_cast<std::uint8_t>(product.subCode);
+    trailer.productInfoHigh = static_cast<std::uint8_t>(product.infoHigh);
+    trailer.productInfoLow = static_cast<std::uint8_t>(product.infoLow);
+    trailer.savedAt = savedAtText(savedAt);
+    return encode(record, trailer);
+}
+
+QByteArray encode(QByteArrayView record, const Trailer& trailer)
+{
     QByteArray file;
     append<std::uint32_t>(file, static_cast<std::uint32_t>(record.size()));
     file.append(record.data(), record.size());
     append<std::uint16_t>(file, crcOf(record));
-    append<std::uint32_t>(file, kTrailerLength);
-    const QByteArray trailer = trailerBytes(product, savedAt);
-    file.append(trailer);
-    append<std::uint16_t>(file, crcOf(trailer));
+    append<std::uint32_t>(file, trailer.trailerLength);
+    const QByteArray bytes = trailerBytes(trailer);
+    file.append(bytes);
+    append<std::uint16_t>(file, crcOf(bytes));
     return file;
 }
 
@@ -106,7 +124,7 @@ Decoded decode(QByteArrayView file)
         decoded.outcome = kDamaged;
         return decoded;
     }
-    decoded.trailer = readTrailer(file.sliced(6 + n, 4 + kTrailerLength));
+    decoded.trailer = readTrailer(file.sliced(6 + n, 4 + kTrailerLength + 2));
     if (decoded.trailer.marker != kMarker) {
         decoded.outcome = kNotSettingsFile;
         return decoded;

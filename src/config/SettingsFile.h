@@ -45,7 +45,8 @@ struct Trailer
     std::uint8_t productSubCode = 0;
     std::uint8_t productInfoHigh = 0;
     std::uint8_t productInfoLow = 0;
-    QByteArray savedAt; // "2013/06/04 09:05:07", no terminator
+    QByteArray savedAt;           // "2013/06/04 09:05:07", no terminator
+    std::uint16_t trailerCrc = 0; // as read; the reader does not compare it
 };
 
 /** The product numbers a file carries, taken from a record. */
@@ -64,6 +65,11 @@ EnvRecord exportedRecord(EnvRecord record);
 
 /** A whole settings file for `record` (any length above 0), saved at `savedAt` (local time). */
 QByteArray encode(QByteArrayView record, const Product& product, const QDateTime& savedAt);
+
+/** A whole settings file for `record` with the fields of `trailer` as they are (its savedAt padded with
+ *  zeros or cut to 19 bytes) and the trailer's CRC computed: what decode read from a file whose trailer
+ *  CRC is right writes that file back byte for byte. */
+QByteArray encode(QByteArrayView record, const Trailer& trailer);
 
 struct Decoded
 {

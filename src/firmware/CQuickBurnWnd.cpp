@@ -12,12 +12,6 @@
 
 namespace {
 // The keywords of the device's shell, case-sensitive.
-const QString kKeyPrompt = QStringLiteral("msh>");
-const QString kKeySizeRejected = QStringLiteral("firmware size is not");
-const QString kKeyTftp = QStringLiteral("TFTP");
-const QString kKeyProgramFlash = QStringLiteral("program flash now");
-const QString kKeyTimeout = QStringLiteral("timeout");
-const QString kKeyRebootNow = QStringLiteral("reboot now");
 } // namespace
 
 const QByteArray CQuickBurnWnd::kFlashCommand = QByteArray("\x70\x66\x0D\x79", 4);
@@ -263,7 +257,7 @@ void CQuickBurnWnd::StartShellUpload(std::uint32_t target, const QString& fileNa
         return;
     if (m_flush)
         m_flush(target);
-    m_shellText.clear();
+    m_shell.clear();
     m_flashPending = false;
     m_flashTyped = false;
     store(target, fileName, image, length);
@@ -292,52 +286,46 @@ void CQuickBurnWnd::onShellData()
         const qint64 n = socket->read(buffer, kShellReadSize);
         if (n <= 0)
             break;
-        // Text up to the first zero byte of each read; Latin-1 keeps every byte one character.
-        QByteArrayView read(buffer, n);
-        if (const qsizetype zero = read.indexOf('\0'); zero >= 0)
-            read.truncate(zero);
-        m_shellText.append(QString::fromLatin1(read));
-        if (m_shellText.size() > kShellTextCap)
-            m_shellText.remove(0, m_shellText.size() - kShellTextCap);
-        applyShellRules();
+        applyShellStep(m_shell.feed(QByteArrayView(buffer, n), m_pleaseWaitShown));
     }
 }
 
-void CQuickBurnWnd::applyShellRules()
+void CQuickBurnWnd::applyShellStep(firmware::ShellStep step)
 {
-    if (m_shellText.contains(kKeyPrompt) && !m_pleaseWaitShown) {
-        if (m_shellText.contains(kKeySizeRejected)) {
-            endTransfer(kSizeRejected);
-            return;
-        }
+    using firmware::ShellStep;
+    switch (step) {
+    case ShellStep::SizeRejected:
+        endTransfer(kSizeRejected);
+        break;
+    case ShellStep::TypeFlash:
         m_flashPending = true;
         m_flashTyped = true;
-        m_shellText.clear();
         typeIntoShell(kFlashCommand);
         startWatchdog();
-        return;
-    }
-    if (m_shellText.contains(kKeyTftp)) {
+        break;
+    case ShellStep::StartUpload:
         m_watchdog.stop();
-        m_shellText.clear();
         startUpload();
         if (m_shellConnected) // unless the upload could not start and ended the transfer
             startWatchdog();
-    } else if (m_shellText.contains(kKeyProgramFlash)) {
-        m_shellText.clear();
+        break;
+    case ShellStep::ConfirmFlash:
         showPleaseWait();
         typeIntoShell(kConfirm);
         startWatchdog();
-    } else if (m_shellText.contains(kKeyTimeout)) {
+        break;
+    case ShellStep::DeviceTimeout:
         endTransfer(kDeviceTimeout);
-    } else if (m_shellText.contains(kKeyRebootNow)) {
+        break;
+    case ShellStep::ConfirmReboot:
         m_flashPending = false;
         m_watchdog.stop();
-        m_shellText.clear();
         typeIntoShell(kConfirm);
         startWatchdog();
+        break;
+    case ShellStep::None: // no keyword yet: keep the text and wait for more; the watchdog is not touched
+        break;
     }
-    // No keyword yet: keep the text and wait for more; the watchdog is not touched.
 }
 
 void CQuickBurnWnd::onShellClosed(int errorCode)

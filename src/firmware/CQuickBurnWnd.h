@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CQuickBurnSock.h"
+#include "ShellScanner.h"
 #include "protocol/NetworkProfile.h"
 
 #include <QByteArray>
@@ -47,7 +48,7 @@ public:
     static constexpr int kWatchdogMs = 10000; // one-shot, restarted at every shell step
     static constexpr int kShellReadSize = 2048;
     /** The shell text kept while no keyword comes: a chatty device cannot exhaust memory. */
-    static constexpr int kShellTextCap = 4096;
+    static constexpr int kShellTextCap = firmware::ShellScanner::kTextCap;
 
     /** "pf", carriage return, "y": makes the device wait for a TFTP upload. */
     static const QByteArray kFlashCommand;
@@ -82,7 +83,7 @@ public:
     bool shellConnected() const { return m_shellConnected; }
     bool pleaseWaitShown() const { return m_pleaseWaitShown; }
     std::uint16_t destinationPort() const { return m_destinationPort; }
-    const QString& shellText() const { return m_shellText; }
+    const QString& shellText() const { return m_shell.text(); }
 
     /** The default flush: starts `ip neigh flush to ADDR` detached, output discarded, failure ignored. */
     static void flushAddressCache(std::uint32_t address);
@@ -107,7 +108,7 @@ private:
 
     void onConnect(int errorCode);
     void onShellData();
-    void applyShellRules();
+    void applyShellStep(firmware::ShellStep step);
     void onShellClosed(int errorCode);
     void typeIntoShell(const QByteArray& bytes);
     void startWatchdog();
@@ -119,7 +120,7 @@ private:
 
     bool m_flashPending = false;
     bool m_flashTyped = false; // the flash command has been typed in this conversation
-    QString m_shellText;
+    firmware::ShellScanner m_shell;
     bool m_pleaseWaitShown = false;
     bool m_shellConnected = false;
     QByteArray m_fileName;

@@ -165,6 +165,11 @@ bool CNetEnv::isOpen() const
     return m_socket != nullptr;
 }
 
+std::uint16_t CNetEnv::localPort() const
+{
+    return m_socket ? m_socket->localPort() : 0;
+}
+
 void CNetEnv::SendBroadcast()
 {
     frame::BuildRequest(m_request, static_cast<std::uint8_t>(frame::kFlagsBroadcastRequest | m_flags),
@@ -329,7 +334,9 @@ CNetEnv::Merge CNetEnv::merge(const frame::Frame& reply, const EnvRecord& receiv
         m_table[m_count] = received;
         return {Merge::Stored, m_count++};
     }
-    if (reply[frame::kOffFlags] & frame::kFlagUnicast) {
+    // The unicast rules answer a unicast request only: the same bit on a reply to a broadcast request
+    // (a stray of another exchange) must not make another device's answer the one asked for by MAC.
+    if ((reply[frame::kOffFlags] & frame::kFlagUnicast) && (m_request[frame::kOffFlags] & frame::kFlagUnicast)) {
         m_answered = 1;
         if (m_command == frame::kRead)
             return mergeUnicastRead(received, sender);

@@ -67,8 +67,13 @@ public:
      *  flood of datagrams leaves the event loop (and the owner's wait timer) running; the rest raise the
      *  next notification. */
     void OnReceive();
+    /** Checks and merges one datagram from `sender` (host order), as OnReceive does with each datagram it
+     *  reads: shorter than a frame or failing the checks, it changes nothing. */
+    void receiveDatagram(const QByteArray& datagram, std::uint32_t sender);
     void Close();
     bool isOpen() const;
+    /** The local port of the (first) open socket; 0 when closed. */
+    std::uint16_t localPort() const;
     /** Why the last open failed: what was bound and the system's reason, e.g. "bind 0.0.0.0 port 50005:
      *  [98] Address already in use". Empty after a successful open. */
     const QString& openError() const { return m_openError; }
@@ -121,7 +126,6 @@ private:
     QString interfaceName(int index);
     void sendTwice(std::uint32_t address, std::uint16_t port);
     void pauseBetweenCopies();
-    void receiveDatagram(const QByteArray& datagram, std::uint32_t sender);
     /** What became of an accepted reply: stored at index, a repeat of an answer already in the table, or
      *  ignored as another device's. */
     struct Merge

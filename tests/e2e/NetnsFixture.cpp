@@ -1,5 +1,7 @@
 #include "NetnsFixture.h"
 
+#include "LinkRelay.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
@@ -24,7 +26,7 @@ void dieWithParent()
 /** Removes the namespaces of earlier runs of a test that were killed before their cleanup. */
 void removeStaleNamespaces(const QString& prefix)
 {
-    const QRegularExpression ours(QStringLiteral("^%1[cd]-(\\d+)\\b").arg(QRegularExpression::escape(prefix)));
+    const QRegularExpression ours(QStringLiteral("^%1[cdr]-(\\d+)\\b").arg(QRegularExpression::escape(prefix)));
     for (const QString& line : ip({QStringLiteral("netns"), QStringLiteral("list")}).out.split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch m = ours.match(line);
         if (m.hasMatch() && !QFile::exists(QStringLiteral("/proc/") + m.captured(1)))
@@ -71,7 +73,8 @@ QString unavailableReason()
 
 NamespacePair::NamespacePair(const QString& prefix)
     : client(prefix + QStringLiteral("c-") + QString::number(getpid())),
-      devices(prefix + QStringLiteral("d-") + QString::number(getpid())), m_prefix(prefix)
+      devices(prefix + QStringLiteral("d-") + QString::number(getpid())),
+      relay(prefix + QStringLiteral("r-") + QString::number(getpid())), m_prefix(prefix)
 {
     removeStaleNamespaces(prefix);
 }
@@ -79,7 +82,8 @@ NamespacePair::NamespacePair(const QString& prefix)
 NamespacePair::~NamespacePair()
 {
     stopSimulator();
-    for (const QString& ns : {client, devices}) {
+    m_relay.reset();
+    for (const QString& ns : {client, devices, relay}) {
         if (m_made.contains(ns))
             ip({QStringLiteral("netns"), QStringLiteral("delete"), ns});
     }
@@ -103,36 +107,101 @@ QString NamespacePair::make()
     return {};
 }
 
+bool NamespacePair::hasNetem()
+{
+    const QStringList add = {QStringLiteral("netns"), QStringLiteral("exec"),  client,
+                             QStringLiteral("tc"),    QStringLiteral("qdisc"), QStringLiteral("add"),
+                             QStringLiteral("dev"),   QStringLiteral("lo"),    QStringLiteral("root"),
+                             QStringLiteral("netem")};
+    if (ip(add).status != 0)
+        return false;
+    QStringList del = add.mid(0, 5) << QStringLiteral("del") << QStringLiteral("dev") << QStringLiteral("lo")
+                                    << QStringLiteral("root");
+    ip(del);
+    return true;
+}
+
+QString NamespacePair::useRelay()
+{
+    const Run run = ip({QStringLiteral("netns"), QStringLiteral("add"), relay});
+    if (run.status != 0)
+        return run.err;
+    m_made << relay;
+    m_relayed = true;
+    return {};
+}
+
 QString NamespacePair::configure()
 {
-    QStringList commands = {
-        QStringLiteral("-n {c} link add vcli type veth peer name vdev netns {d}"),
-        QStringLiteral("-n {c} link set lo up"),
-        QStringLiteral("-n {c} addr add 10.250.0.1/24 dev vcli"),
-        QStringLiteral("-n {c} link set vcli up"),
-        QStringLiteral("-n {c} route add default dev vcli"),
-        QStringLiteral("-n {d} link set lo up"),
-        QStringLiteral("-n {d} link set vdev up"),
+    QStringList commands = m_relayed ? QStringList{
+        QStringLiteral("-n {c} link add vcli type veth peer name vrc netns {r}"),
+        QStringLiteral("-n {d} link add vdev type veth peer name vrd netns {r}"),
+        QStringLiteral("-n {r} link set vrc up"),
+        QStringLiteral("-n {r} link set vrd up"),
+    } : QStringList{QStringLiteral("-n {c} link add vcli type veth peer name vdev netns {d}")};
+    commands << QStringList{
+        QStringLiteral("-n {c} link set lo up"),   QStringLiteral("-n {c} addr add 10.250.0.1/24 dev vcli"),
+        QStringLiteral("-n {c} link set vcli up"), QStringLiteral("-n {c} route add default dev vcli"),
+        QStringLiteral("-n {d} link set lo up"),   QStringLiteral("-n {d} link set vdev up"),
     };
     for (const QString& address : deviceAddresses())
         commands << QStringLiteral("-n {d} addr add %1/24 dev vdev").arg(address);
     for (QString command : commands) {
-        command.replace(QStringLiteral("{c}"), client).replace(QStringLiteral("{d}"), devices);
+        command.replace(QStringLiteral("{c}"), client)
+            .replace(QStringLiteral("{d}"), devices)
+            .replace(QStringLiteral("{r}"), relay);
         const QStringList args = command.split(QLatin1Char(' '));
         const Run run = ip(args);
         if (run.status != 0)
             return QStringLiteral("ip %1: %2").arg(args.join(QLatin1Char(' ')), run.err);
     }
+    if (m_relayed) {
+        m_relay = std::make_unique<LinkRelay>(relay, QStringLiteral("vrc"), QStringLiteral("vrd"));
+        return m_relay->error();
+    }
     return {};
 }
 
-QString NamespacePair::startSimulator(const QString& simulatorPath)
+QString NamespacePair::setNetem(const QStringList& netem)
+{
+    if (m_relay) {
+        const std::optional<LinkFaults> faults = LinkFaults::fromNetem(netem);
+        if (!faults)
+            return QStringLiteral("the relay does not know netem %1").arg(netem.join(QLatin1Char(' ')));
+        m_relay->setFaults(*faults);
+        return {};
+    }
+    const std::pair<QString, QString> ends[] = {{client, QStringLiteral("vcli")}, {devices, QStringLiteral("vdev")}};
+    for (const auto& [ns, dev] : ends) {
+        QStringList args = {QStringLiteral("netns"), QStringLiteral("exec"), ns, QStringLiteral("tc"),
+                            QStringLiteral("qdisc")};
+        args << (netem.isEmpty()
+                     ? QStringList{QStringLiteral("del"), QStringLiteral("dev"), dev, QStringLiteral("root")}
+                     : QStringList{QStringLiteral("replace"), QStringLiteral("dev"), dev, QStringLiteral("root"),
+                                   QStringLiteral("netem")} +
+                           netem);
+        const Run run = ip(args);
+        // Taking off a discipline that is not there is no failure.
+        if (run.status != 0 && !(netem.isEmpty() && run.err.contains(QStringLiteral("No such file"))))
+            return QStringLiteral("ip %1: %2%3").arg(args.join(QLatin1Char(' ')), run.err, run.out);
+    }
+    return {};
+}
+
+QString NamespacePair::startSimulator(const QString& simulatorPath, const QStringList& extraArgs)
 {
     m_sim = std::make_unique<QProcess>();
     m_sim->setChildProcessModifier(dieWithParent);
-    m_sim->start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("exec"), devices, simulatorPath,
-                                        QStringLiteral("--devices"), QString::number(deviceAddresses().size()),
-                                        QStringLiteral("--first-address"), deviceAddresses().constFirst()});
+    const QStringList args = QStringList{QStringLiteral("netns"),
+                                         QStringLiteral("exec"),
+                                         devices,
+                                         simulatorPath,
+                                         QStringLiteral("--devices"),
+                                         QString::number(deviceAddresses().size()),
+                                         QStringLiteral("--first-address"),
+                                         deviceAddresses().constFirst()} +
+                             extraArgs;
+    m_sim->start(QStringLiteral("ip"), args);
     // The simulator prints one line per device (MAC and address) once its sockets are open.
     const QRegularExpression device(QStringLiteral("([0-9a-f]{2}(?::[0-9a-f]{2}){5}).*\\b(10\\.250\\.0\\.\\d+)\\b"));
     QString printed;
@@ -183,7 +252,8 @@ void NamespacePair::stopSimulator()
     m_sim.reset();
 }
 
-Setup setUp(const QString& prefix, const QString& simulatorPath)
+namespace {
+Setup setUpPair(const QString& prefix, const QString& simulatorPath, const QStringList& simulatorArgs, bool badLink)
 {
     Setup setup;
     setup.skipReason = unavailableReason();
@@ -194,11 +264,25 @@ Setup setUp(const QString& prefix, const QString& simulatorPath)
         setup.skipReason = QStringLiteral("cannot make network namespaces: %1").arg(error.trimmed());
         return setup;
     }
-    setup.error = pair->configure();
+    if (badLink && !pair->hasNetem())
+        setup.error = pair->useRelay();
     if (setup.error.isEmpty())
-        setup.error = pair->startSimulator(simulatorPath);
+        setup.error = pair->configure();
+    if (setup.error.isEmpty())
+        setup.error = pair->startSimulator(simulatorPath, simulatorArgs);
     setup.pair = std::move(pair);
     return setup;
+}
+} // namespace
+
+Setup setUp(const QString& prefix, const QString& simulatorPath, const QStringList& simulatorArgs)
+{
+    return setUpPair(prefix, simulatorPath, simulatorArgs, false);
+}
+
+Setup setUpBadLink(const QString& prefix, const QString& simulatorPath, const QStringList& simulatorArgs)
+{
+    return setUpPair(prefix, simulatorPath, simulatorArgs, true);
 }
 
 ThreadInNamespace::ThreadInNamespace(const QString& name)

@@ -2,6 +2,7 @@
 // (device port 52305, this program's own).
 #include "GuiTestSupport.h"
 
+#include "DatagramFlood.h"
 #include "TesselSim.h"
 #include "app/CBindDlg.h"
 #include "app/CMsgDlg.h"
@@ -68,6 +69,7 @@ private slots:
     void namesItsControlsAndLoadsTheirTexts();
     void searchByMacListsDevicesSortedAfterTheFullThreeSeconds();
     void searchByMacWithoutAnswerShowsString166AndDisablesRead();
+    void searchStaysResponsiveAndEndsOnTimeDuringAFloodOfJunk();
     void searchByIpListsTheAddressTheAnswerCameFrom();
     void searchByIpWithoutAnswerShowsString166AfterThreeSeconds();
     void refusesATypedAddressThatIsNotOneDevice_data();
@@ -274,6 +276,59 @@ void TestCQorvDlg::searchByMacListsDevicesSortedAfterTheFullThreeSeconds()
     QVERIFY(m_services->messages.shown().isEmpty());
     for (int i = 0; i < 3; ++i)
         QCOMPARE(QString::fromStdString(m_window->endpoint().record(i).macText()), list->item(i)->text());
+}
+
+void TestCQorvDlg::searchStaysResponsiveAndEndsOnTimeDuringAFloodOfJunk()
+{
+    // Junk datagrams pour into the search's own socket from two threads (bounded in count and time);
+    // the progress window keeps repainting, the event loop keeps its pace and the search ends on time.
+    startSim({TesselSim::makeDevice(0, kDevice1), TesselSim::makeDevice(1, kDevice2)});
+    m_window = makeWindow();
+    QWidget& progress = m_window->messageWindow();
+    int paints = 0;
+    struct PaintCounter : QObject
+    {
+        int* paints;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint)
+                ++*paints;
+            return false;
+        }
+    } filter;
+    filter.paints = &paints;
+    progress.installEventFilter(&filter);
+
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(child<QPushButton>("searchButton"), Qt::LeftButton);
+    const std::uint16_t port = m_window->endpoint().localPort();
+    QVERIFY(port != 0);
+    simtest::DatagramFlood flood(0x7F000001, port);
+    // A repaint asked every 100 ms, as a window being exposed or resized would; the largest gap between
+    // two ticks shows whether the event loop kept running.
+    QTimer pulse;
+    qint64 last = clock.elapsed(), largestGap = 0;
+    connect(&pulse, &QTimer::timeout, this, [&] {
+        largestGap = std::max(largestGap, clock.elapsed() - last);
+        last = clock.elapsed();
+        progress.update();
+    });
+    pulse.start(100);
+    const int paintsBefore = paints;
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->requestInFlight(), 8000);
+    const qint64 elapsed = clock.elapsed();
+    pulse.stop();
+    const std::uint64_t sent = flood.stop();
+    qInfo("%llu junk datagrams; search %lld ms; %d repaints; largest gap %lld ms",
+          static_cast<unsigned long long>(sent), static_cast<long long>(elapsed), paints - paintsBefore,
+          static_cast<long long>(largestGap));
+    QVERIFY2(sent > 10000, "the flood ran");
+    QVERIFY2(elapsed >= 2850 && elapsed < 4000, qPrintable(QString::number(elapsed)));
+    QVERIFY2(paints - paintsBefore >= 10, qPrintable(QString::number(paints - paintsBefore)));
+    QVERIFY2(largestGap < 600, qPrintable(QString::number(largestGap)));
+    QVERIFY(m_window->isEnabled());
+    QVERIFY(!progress.isVisible());
 }
 
 void TestCQorvDlg::searchByMacWithoutAnswerShowsString166AndDisablesRead()

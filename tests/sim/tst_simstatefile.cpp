@@ -4,6 +4,9 @@
 #include "TesselSim.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,6 +23,8 @@ private slots:
     void damagedDocumentIsRefused();
     void damagedHexIsRefusedNamingDeviceAndField_data();
     void damagedHexIsRefusedNamingDeviceAndField();
+    void refusalQuotesTheMacTextVerbatim_data();
+    void refusalQuotesTheMacTextVerbatim();
     void savedFileLoadsBack();
     void unwritablePathIsReported();
 };
@@ -100,6 +105,27 @@ void TestSimStateFile::damagedHexIsRefusedNamingDeviceAndField()
     QVERIFY(!sim::stateFromJson(json, &error));
     QVERIFY2(error.startsWith(u"device 2 (02:7e:55:00:00:02): field \"record\""_s), qPrintable(error));
     QVERIFY2(error.contains(why), qPrintable(error));
+}
+
+void TestSimStateFile::refusalQuotesTheMacTextVerbatim_data()
+{
+    // Found by fuzzing: the message was put together by chained substitutions, so placeholders in the
+    // MAC text of the file ("%02" is one) took the numbers meant for the rest of the message.
+    QTest::addColumn<QString>("mac");
+    QTest::newRow("two-digit placeholder") << u"%02:7e:55:00:00:01"_s;
+    QTest::newRow("placeholders in order") << u"%1 %2 %3 %4"_s;
+    QTest::newRow("plain") << u"02:7e:55:00:00:01"_s;
+}
+
+void TestSimStateFile::refusalQuotesTheMacTextVerbatim()
+{
+    QFETCH(QString, mac);
+    QJsonObject entry{{u"mac"_s, mac}, {u"record"_s, u"zz"_s}};
+    const QJsonObject root{{u"format"_s, 1}, {u"devices"_s, QJsonArray{entry}}};
+    QString error;
+    QVERIFY(!sim::stateFromJson(QJsonDocument(root).toJson(), &error));
+    QCOMPARE(error, u"device 1 ("_s + mac +
+                        u"): field \"record\" is not 512 bytes of hex: character 1 (\"z\") is not a hex digit"_s);
 }
 
 void TestSimStateFile::savedFileLoadsBack()

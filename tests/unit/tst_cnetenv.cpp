@@ -225,6 +225,25 @@ private slots:
         }
     }
 
+    void broadcastReadTakesOnlyTheDeviceAskedWhateverTheReplysUnicastBit()
+    {
+        // Found by fuzzing: a reply with the unicast bit set was merged by the unicast rules even when the
+        // request went out as a broadcast, so any device's answer became the answer of the MAC asked for.
+        FakeDevice device;
+        CNetEnv env(testProfile());
+        const EnvRecord asked = makeRecord(Seed{0x0a, 0x0A000001});
+        const EnvRecord other = makeRecord(Seed{0x0b, 0x0A000002});
+        sendRequest(env, device, frame::kRead, false, asked);
+        deliver(env, device, FakeDevice::reply(other, frame::kRead, true, other.mac()));
+        QCOMPARE(env.answered(), 0);
+        QCOMPARE(env.count(), 0);
+        deliver(env, device, FakeDevice::reply(asked, frame::kRead, true, asked.mac()));
+        QCOMPARE(env.answered(), 1);
+        QCOMPARE(env.count(), 1);
+        QVERIFY(env.record(0) == asked); // a broadcast answer keeps the sourceAddress the device sent
+        QCOMPARE(EnvRecord(env.replyFrame().data() + frame::kOffBody).mac(), asked.mac());
+    }
+
     void multiIpDeviceAskedAtItsMainAddressIsListedOnce()
     {
         // Its port addresses are elsewhere, so only its MAC tells that both copies' answers are one device.

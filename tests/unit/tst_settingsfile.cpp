@@ -67,6 +67,8 @@ private slots:
     void readsEachOutcome_data();
     void readsEachOutcome();
     void readsWhatItWrote();
+    void writesBackWhatItAccepted_data();
+    void writesBackWhatItAccepted();
 };
 
 void TestSettingsFile::writesTheLayoutByteForByte()
@@ -159,6 +161,40 @@ void TestSettingsFile::readsWhatItWrote()
     QCOMPARE(decoded.trailer.productInfoHigh, 15);
     QCOMPARE(decoded.trailer.productInfoLow, 15);
     QCOMPARE(decoded.trailer.savedAt, QByteArray("2013/06/04 09:05:07"));
+}
+
+void TestSettingsFile::writesBackWhatItAccepted_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("trailerCrcRight");
+    const QByteArray good = handMadeFile(patternRecord(512));
+    QTest::newRow("as written") << good << true;
+    QByteArray odd = good;
+    odd.replace(518, 4, le32(29));                      // a trailer length that is not 28
+    odd.replace(523, 3, QByteArray("\x09\x08\x07", 3)); // another writer
+    odd.replace(531, 19, QByteArray("not a time\0\0\0\0\0\0\0\0\0", 19));
+    const QByteArray trailer = odd.mid(522, 28);
+    odd.replace(550, 2, le16(x25(trailer)));
+    QTest::newRow("odd trailer fields") << odd << true;
+    QByteArray wrongCrc = good;
+    wrongCrc[551] = static_cast<char>(wrongCrc[551] ^ 0x40);
+    QTest::newRow("wrong trailer CRC") << wrongCrc << false;
+    QTest::newRow("record of 100") << handMadeFile(patternRecord(100)) << true;
+}
+
+void TestSettingsFile::writesBackWhatItAccepted()
+{
+    // Whatever the reader accepts, the writer gives back from what it read: every byte, but the trailer's
+    // CRC when the file's own was wrong (the writer computes it).
+    QFETCH(QByteArray, file);
+    QFETCH(bool, trailerCrcRight);
+    const Decoded decoded = decode(file);
+    QCOMPARE(int(decoded.outcome), int(kRead));
+    const QByteArray written = encode(decoded.record, decoded.trailer);
+    QCOMPARE(written.size(), file.size());
+    QCOMPARE(written.left(file.size() - 2), file.left(file.size() - 2));
+    QCOMPARE(written.right(2) == file.right(2), trailerCrcRight);
+    QCOMPARE(written.right(2), le16(x25(written.mid(written.size() - 30, 28))));
 }
 
 QTEST_MAIN(TestSettingsFile)

@@ -1,0 +1,124 @@
+// The command line's field=value changes and the form checks behind them. Checks: parseChange splits at
+// the first "="; a refused change leaves the record byte for byte; an accepted one changes only the
+// fields named (their bytes, or their bits of the option word and serial format), gives a record the
+// form checks pass, and applying it again changes nothing. readInteger takes exactly a signed number of
+// up to 12 digits with blanks around it.
+
+#include "FuzzCheck.h"
+#include "RecordEdit.h"
+
+#include <QRegularExpression>
+#include <QSet>
+
+namespace {
+const char* const kFields[] = {"multiIp",
+                               "ipv4Type",
+                               "arp",
+                               "telnet",
+                               "eapol",
+                               "remoteSearch",
+                               "ipAddress",
+                               "subnetMask",
+                               "gateway",
+                               "accountId",
+                               "accountPassword",
+                               "comment",
+                               "password",
+                               "mac",
+                               "flags",
+                               "com1.mode",
+                               "com2.localIp",
+                               "com3.peerIp",
+                               "com4.localPort",
+                               "com1.peerPort",
+                               "com2.timeout",
+                               "com3.waterMark",
+                               "com4.baudRate",
+                               "com1.parity",
+                               "com2.dataBits",
+                               "com3.stopBits",
+                               "com4.flowControl",
+                               "ports[2].baudRate",
+                               "COM1.mode",
+                               "com1.serialFormat"};
+
+QString hex(const EnvRecord& r)
+{
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(r.data()), EnvRecord::kSize).toHex());
+}
+
+void integers(const QString& text)
+{
+    static const QRegularExpression form(
+        QStringLiteral("\\A[ \\t\\n\\r\\f\\v]*([-+]?)([0-9]{1,12})[ \\t\\n\\r\\f\\v]*\\z"));
+    const std::optional<qint64> value = form::readInteger(text);
+    const QRegularExpressionMatch m = form.match(text);
+    FUZZ_CHECK(value.has_value() == m.hasMatch(), text);
+    if (!value)
+        return;
+    qint64 expected = 0;
+    for (const QChar c : m.capturedView(2))
+        expected = expected * 10 + (c.unicode() - '0');
+    FUZZ_CHECK(*value == (m.capturedView(1) == QLatin1String("-") ? -expected : expected), text);
+}
+
+QList<cli::Change> changes(FuzzedDataProvider& in, QString& arguments)
+{
+    QList<cli::Change> list;
+    while (in.remaining_bytes() > 0 && list.size() < 6) {
+        QString argument;
+        if (in.ConsumeBool())
+            argument = QString::fromLatin1(in.PickValueInArray(kFields)) + QLatin1Char('=') + fuzz::text(in, 24);
+        else
+            argument = fuzz::text(in, 40);
+        arguments += argument + QLatin1Char('\n');
+        integers(argument);
+        QString error;
+        const std::optional<cli::Change> change = cli::parseChange(argument, &error);
+        const qsizetype eq = argument.indexOf(QLatin1Char('='));
+        FUZZ_CHECK(change.has_value() == (eq > 0), argument);
+        if (!change) {
+            FUZZ_CHECK(error.contains(argument), error);
+            continue;
+        }
+        FUZZ_CHECK(change->value == argument.mid(eq + 1), argument);
+        list << *change;
+    }
+    return list;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < EnvRecord::kSize)
+        return 0;
+    const EnvRecord before(data);
+    FuzzedDataProvider in(data + EnvRecord::kSize, size - EnvRecord::kSize);
+    QString arguments;
+    const QList<cli::Change> list = changes(in, arguments);
+
+    EnvRecord record = before;
+    const std::optional<QString> error = cli::applyChanges(record, list);
+    FUZZ_CHECK(error.has_value() || !cli::checkChanges(list).has_value(), arguments);
+    if (error) {
+        FUZZ_CHECK(record == before && !error->isEmpty(), arguments + hex(before));
+        return 0;
+    }
+    // Only the fields named differ; the option word and a port's serial format as totals of their bits.
+    QSet<QString> named; // lower case: a port's prefix may be typed in any case
+    for (const cli::Change& c : list) {
+        const QString field = c.field.toLower();
+        named << field;
+        if (!field.contains(QLatin1Char('.')))
+            named << QStringLiteral("flags");
+        else
+            named << field.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".serialformat");
+    }
+    for (const cli::FieldDifference& d : cli::differences(before, record))
+        FUZZ_CHECK(named.contains(d.field.toLower()),
+                   d.field + QStringLiteral(" changed by\n") + arguments + hex(before));
+    FUZZ_CHECK(!form::validate(cli::formValues(record, QString())).has_value(), arguments + hex(before));
+    EnvRecord again = record;
+    FUZZ_CHECK(!cli::applyChanges(again, list).has_value() && again == record, arguments + hex(before));
+    return 0;
+}
