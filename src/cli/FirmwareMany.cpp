@@ -11,15 +11,13 @@
 #include <QLocale>
 #include <QTextStream>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace cli {
 namespace {
-constexpr int kStrTimeout = 161;
-constexpr int kStrCompleted = 163;
-constexpr int kStrFileSize = 160;
-constexpr int kStrMemoryError = 162;
 constexpr int kStrSummary = 987;
 
 /** Several uploads at once show no please-wait window: each device's line says how it ended. */
@@ -41,24 +39,6 @@ struct Upload
     bool done = false;
     std::unique_ptr<CQuickBurnWnd> engine;
 };
-
-QString finalMessage(const StringTable& strings, int code, qint64 value, const QString& message)
-{
-    switch (code) {
-    case CQuickBurnWnd::kNoResponse:
-        return strings.text(kStrTimeout);
-    case CQuickBurnWnd::kComplete:
-        return strings.text(kStrCompleted);
-    case CQuickBurnWnd::kTftpError:
-        return message;
-    case CQuickBurnWnd::kSocketError:
-        return QStringLiteral("[%1] %2").arg(value).arg(QString::fromLocal8Bit(std::strerror(static_cast<int>(value))));
-    case CQuickBurnWnd::kSizeRejected:
-        return strings.text(kStrFileSize);
-    default:
-        return strings.text(kStrMemoryError);
-    }
-}
 
 /** Finds a device named by its MAC: its address and product, as the search window has them. */
 bool locate(const VerbRequest& request, Upload& upload, FirmwareWay way)
@@ -105,7 +85,8 @@ void runAll(const NetworkProfile& profile, std::vector<Upload>& uploads, int job
                                  // A close with an error may add its code after the first: it still fails.
                                  up->failed = up->failed || code != CQuickBurnWnd::kComplete;
                                  if (up->outcome.isEmpty() || code != CQuickBurnWnd::kComplete)
-                                     up->outcome = finalMessage(strings, code, value, message).section(u'\r', 0, 0);
+                                     up->outcome =
+                                         firmwareResultText(strings, code, value, message).section(u'\r', 0, 0);
                                  if (up->done)
                                      return;
                                  up->done = true;

@@ -68,8 +68,10 @@ private:
     bool m_open = false;
 };
 
-/** The firmware dialog's message for a final code; empty when the system has no text for it. */
-QString messageFor(const StringTable& strings, int code, qint64 value, const QString& message)
+} // namespace
+
+namespace cli {
+QString firmwareResultText(const StringTable& strings, int code, qint64 value, const QString& message)
 {
     switch (code) {
     case CQuickBurnWnd::kNoResponse:
@@ -86,9 +88,7 @@ QString messageFor(const StringTable& strings, int code, qint64 value, const QSt
         return strings.text(kStrMemoryError);
     }
 }
-} // namespace
 
-namespace cli {
 bool usesShell(FirmwareWay way, int productCode)
 {
     return way == FirmwareWay::Shell || (way == FirmwareWay::ByProduct && productCode == kShellProductCode);
@@ -109,7 +109,7 @@ bool runFirmwareUpload(const NetworkProfile& profile, const FirmwareJob& job, QT
                              return;
                          }
                          printer.endLine();
-                         const QString text = messageFor(strings, code, value, message);
+                         const QString text = firmwareResultText(strings, code, value, message);
                          failed = failed || code != CQuickBurnWnd::kComplete;
                          QTextStream& stream = code == CQuickBurnWnd::kComplete ? out : err;
                          if (!text.isEmpty())

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 class QTextStream;
+class StringTable;
 
 namespace cli {
 /** How the firmware goes to the device. */
@@ -30,6 +31,10 @@ struct FirmwareJob
     std::uint32_t target = 0; // host order
     bool shell = false;
 };
+
+/** The firmware dialog's message for a final transfer code (in `strings`' language); empty when the system
+ *  has no text for it. */
+QString firmwareResultText(const StringTable& strings, int code, qint64 value, const QString& message);
 
 /** The way to take for a device of `productCode` (-1: not known). */
 bool usesShell(FirmwareWay way, int productCode);

@@ -70,7 +70,7 @@ constexpr FieldSpec kSpecs[] = {
     {"flowControl", Kind::Choice, true},
 };
 
-/** A change matched to its field: the spec, the port (-1 for record fields) and the full name. */
+/** A change matched to its field: the field's description, the port (-1 for record fields) and the full name. */
 struct Resolved
 {
     const FieldSpec* spec;
