@@ -24,14 +24,14 @@ enum class Kind
     DevicePassword, // never from the arguments
 };
 
-struct FieldSpec
+struct EditableField
 {
     const char* name;
     Kind kind;
     bool perPort;
 };
 
-constexpr FieldSpec kSpecs[] = {
+constexpr EditableField kEditableFields[] = {
     {"mac", Kind::ReadOnly, false},
     {"productId", Kind::ReadOnly, false},
     {"productCode", Kind::ReadOnly, false},
@@ -73,7 +73,7 @@ constexpr FieldSpec kSpecs[] = {
 /** A change matched to its field: the field's description, the port (-1 for record fields) and the full name. */
 struct Resolved
 {
-    const FieldSpec* spec;
+    const EditableField* field;
     int port;
     QString name;
     QString value;
@@ -138,7 +138,7 @@ Entries choicesOf(const QString& field)
 
 void setChoice(EnvRecord& r, const Resolved& c, int code)
 {
-    const QLatin1String f(c.spec->name);
+    const QLatin1String f(c.field->name);
     if (c.port < 0) {
         if (f == QLatin1String("multiIp"))
             r.setMultiIp(code);
@@ -180,10 +180,10 @@ std::optional<Resolved> resolve(const Change& change, QString* error)
         port = m.captured(1).toInt() - 1;
         field = m.captured(2);
     }
-    for (const FieldSpec& spec : kSpecs) {
-        if (field == QLatin1String(spec.name) && spec.perPort == (port >= 0)) {
+    for (const EditableField& candidate : kEditableFields) {
+        if (field == QLatin1String(candidate.name) && candidate.perPort == (port >= 0)) {
             const QString name = port >= 0 ? QStringLiteral("com%1.%2").arg(port + 1).arg(field) : field;
-            return Resolved{&spec, port, name, change.value};
+            return Resolved{&candidate, port, name, change.value};
         }
     }
     *error = QStringLiteral("%1: no such field (the fields are those read --json shows; a port's fields as "
@@ -195,8 +195,8 @@ std::optional<Resolved> resolve(const Change& change, QString* error)
 /** Why the settings editor would not take `c` for the settings `r` will have; nothing when it would. */
 std::optional<QString> notTaken(const EnvRecord& r, const Resolved& c)
 {
-    const QLatin1String f(c.spec->name);
-    if (c.port < 0 && c.spec->kind == Kind::Address && r.ipv4Type() != EnvRecord::kStatic)
+    const QLatin1String f(c.field->name);
+    if (c.port < 0 && c.field->kind == Kind::Address && r.ipv4Type() != EnvRecord::kStatic)
         return QStringLiteral("%1: the network addresses are written only with the static IPv4 type "
                               "(ipv4Type=static)")
             .arg(c.name);
@@ -216,7 +216,7 @@ std::optional<QString> notTaken(const EnvRecord& r, const Resolved& c)
 /** Puts a typed address, number or text into the form values the editor would read. */
 void typeInto(form::FormValues& v, const Resolved& c)
 {
-    const QLatin1String f(c.spec->name);
+    const QLatin1String f(c.field->name);
     const auto port = static_cast<std::size_t>(std::max(c.port, 0));
     if (f == QLatin1String("comment"))
         v.comment = c.value;
@@ -253,8 +253,8 @@ std::uint32_t addressValue(const QString& text)
 /** Stores an already checked address, number or text. */
 void store(EnvRecord& r, const Resolved& c)
 {
-    const QLatin1String f(c.spec->name);
-    if (c.spec->kind == Kind::Text) {
+    const QLatin1String f(c.field->name);
+    if (c.field->kind == Kind::Text) {
         const QByteArray bytes = c.value.toLatin1();
         const std::string text(bytes.constData(), static_cast<std::size_t>(bytes.size()));
         if (f == QLatin1String("comment"))
@@ -297,7 +297,7 @@ std::optional<QString> checkText(const Resolved& c)
             return QStringLiteral("%1: \"%2\" holds a character a device cannot store (Latin-1 only)")
                 .arg(c.name, c.value);
     }
-    const QLatin1String f(c.spec->name);
+    const QLatin1String f(c.field->name);
     const qsizetype max = f == QLatin1String("accountId")         ? qsizetype{EnvRecord::kAccountIdSize}
                           : f == QLatin1String("accountPassword") ? qsizetype{EnvRecord::kAccountPasswordMax}
                                                                   : qsizetype{EnvRecord::kCommentSize};
@@ -308,11 +308,11 @@ std::optional<QString> checkText(const Resolved& c)
 
 std::optional<QString> refusal(const Resolved& c)
 {
-    if (c.spec->kind == Kind::DevicePassword)
+    if (c.field->kind == Kind::DevicePassword)
         return QStringLiteral("password: the device password never comes from the arguments (set %1, use "
                               "--password-stdin or type it at the prompt)")
             .arg(QLatin1String("CORMAPMP_PASSWORD"));
-    if (c.spec->kind == Kind::ReadOnly)
+    if (c.field->kind == Kind::ReadOnly)
         return QStringLiteral("%1: read-only, the settings editor does not write it").arg(c.name);
     return std::nullopt;
 }
@@ -375,14 +375,14 @@ std::optional<QString> resolveAll(const QList<Change>& changes, QList<Resolved>&
         if (seen.contains(c->name))
             return QStringLiteral("%1: named twice").arg(c->name);
         seen.insert(c->name);
-        if (c->spec->kind == Kind::Choice) {
-            const Entries entries = choicesOf(QLatin1String(c->spec->name));
+        if (c->field->kind == Kind::Choice) {
+            const Entries entries = choicesOf(QLatin1String(c->field->name));
             const std::optional<int> code = lookup(c->value, entries);
             if (!code)
                 return QStringLiteral("%1: \"%2\" is not one of %3").arg(c->name, c->value, entryNames(entries));
             if (working)
                 setChoice(*working, *c, *code);
-        } else if (c->spec->kind == Kind::Text) {
+        } else if (c->field->kind == Kind::Text) {
             if (const std::optional<QString> bad = checkText(*c))
                 return bad;
         }
@@ -413,7 +413,7 @@ std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& chan
     if (const std::optional<form::Problem> problem = form::validate(values))
         return problem->describe();
     for (const Resolved& c : resolved) {
-        if (c.spec->kind != Kind::Choice)
+        if (c.field->kind != Kind::Choice)
             store(working, c);
     }
     record = working;
