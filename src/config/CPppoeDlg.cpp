@@ -1,5 +1,6 @@
 #include "CPppoeDlg.h"
 
+#include "DialogButtons.h"
 #include "app/AppIcon.h"
 #include "app/MessageService.h"
 #include "text/StringTable.h"
@@ -7,16 +8,13 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
-#include <QPushButton>
 
 namespace {
 constexpr int kStrPassword = 1007;
 constexpr int kStrAccount = 1045;
 constexpr int kStrId = 1046;
 constexpr int kStrRetype = 1047;
-constexpr int kStrCancel = 1048;
 constexpr int kStrMismatch = 1049;
-constexpr int kStrOk = 177;
 
 QLineEdit* field(QWidget* parent, const char* name, int maxLength, bool masked)
 {
@@ -39,14 +37,7 @@ CPppoeDlg::CPppoeDlg(const StringTable& strings, MessageService& messages, QWidg
     m_passwordEdit = field(this, "accountPasswordEdit", kPasswordMax, true);
     m_retypeEdit = field(this, "retypeEdit", kPasswordMax, true);
     m_userNameEdit->setMinimumWidth(m_userNameEdit->fontMetrics().horizontalAdvance(QLatin1Char('W')) * 20);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->setObjectName(QStringLiteral("buttonBox"));
-    buttons->button(QDialogButtonBox::Ok)->setText(strings.text(kStrOk));
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("okButton"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(strings.text(kStrCancel));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelButton"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = okCancelButtons(this, strings);
     auto* form = new QFormLayout(this);
     form->addRow(strings.text(kStrId), m_userNameEdit);
     form->addRow(strings.text(kStrPassword), m_passwordEdit);

@@ -1,5 +1,6 @@
 #include "CPwdDlg.h"
 
+#include "DialogButtons.h"
 #include "app/AppIcon.h"
 #include "text/StringTable.h"
 
@@ -7,13 +8,10 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
-#include <QPushButton>
 
 namespace {
-constexpr int kStrOk = 177;
 constexpr int kStrSetPassword = 1029;
 constexpr int kStrRetype = 1047;
-constexpr int kStrCancel = 1048;
 constexpr int kStrCurrent = 1050;
 constexpr int kStrNew = 1051;
 constexpr int kStrClear = 1052;
@@ -39,13 +37,7 @@ CPwdDlg::CPwdDlg(const StringTable& strings, QWidget* parent) : QDialog(parent)
     m_clearCheck = new QCheckBox(strings.text(kStrClear), this);
     m_clearCheck->setObjectName(QStringLiteral("clearCheck"));
     connect(m_clearCheck, &QCheckBox::toggled, this, &CPwdDlg::onClearToggled);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(strings.text(kStrOk));
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("okButton"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(strings.text(kStrCancel));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelButton"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = okCancelButtons(this, strings);
     auto* form = new QFormLayout(this);
     form->addRow(strings.text(kStrCurrent), m_currentEdit);
     form->addRow(strings.text(kStrNew), m_newEdit);
