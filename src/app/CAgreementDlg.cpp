@@ -1,9 +1,9 @@
 #include "CAgreementDlg.h"
 
-#include "AppIcon.h"
-#include "DisclaimerDocuments.h"
-#include "MessageService.h"
-#include "RtfReader.h"
+#include "gui/AppIcon.h"
+#include "app/DisclaimerDocuments.h"
+#include "gui/MessageService.h"
+#include "app/RtfReader.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>

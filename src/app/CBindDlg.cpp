@@ -1,8 +1,8 @@
 #include "CBindDlg.h"
 
-#include "AppIcon.h"
-#include "Ipv4.h"
-#include "MessageService.h"
+#include "gui/AppIcon.h"
+#include "protocol/Ipv4.h"
+#include "gui/MessageService.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AdapterCatalog.h"
-#include "AppContext.h"
+#include "net/AdapterCatalog.h"
+#include "gui/AppContext.h"
 
 #include <QDialog>
 

@@ -2,9 +2,9 @@
 
 #include "config/CQorv400Dlg.h"
 
-#include "CAgreementDlg.h"
-#include "MessageService.h"
-#include "UserProfile.h"
+#include "app/CAgreementDlg.h"
+#include "gui/MessageService.h"
+#include "gui/UserProfile.h"
 #include "firmware/CChangeFWDlg.h"
 #include "text/StringTable.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AppContext.h"
-#include "CQorvDlg.h"
+#include "gui/AppContext.h"
+#include "app/CQorvDlg.h"
 
 #include <functional>
 

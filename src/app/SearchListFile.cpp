@@ -1,7 +1,7 @@
 #include "SearchListFile.h"
 
-#include "FileService.h"
-#include "MessageService.h"
+#include "gui/FileService.h"
+#include "gui/MessageService.h"
 #include "net/CNetEnv.h"
 #include "net/SearchList.h"
 #include "text/StringTable.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AppContext.h"
+#include "gui/AppContext.h"
 
 class CNetEnv;
 class QWidget;

@@ -1,10 +1,10 @@
 // cormapmp: the CormapMP desktop program. Everything but the wiring lives in cormap_gui.
-#include "app/AdapterSource.h"
+#include "net/AdapterSource.h"
 #include "app/CQorvApp.h"
-#include "app/FileService.h"
-#include "app/FirewallLauncher.h"
-#include "app/MessageService.h"
-#include "app/UserProfile.h"
+#include "gui/FileService.h"
+#include "gui/FirewallLauncher.h"
+#include "gui/MessageService.h"
+#include "gui/UserProfile.h"
 #include "text/StringTable.h"
 
 #include "CormapVersion.h"

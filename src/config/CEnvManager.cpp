@@ -1,6 +1,6 @@
 #include "CEnvManager.h"
 
-#include "app/FileService.h"
+#include "gui/FileService.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SettingsFile.h"
+#include "config/SettingsFile.h"
 
 #include <QObject>
 

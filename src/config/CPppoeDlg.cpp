@@ -1,8 +1,8 @@
 #include "CPppoeDlg.h"
 
-#include "DialogButtons.h"
-#include "app/AppIcon.h"
-#include "app/MessageService.h"
+#include "gui/DialogButtons.h"
+#include "gui/AppIcon.h"
+#include "gui/MessageService.h"
 #include "text/StringTable.h"
 
 #include <QDialogButtonBox>

@@ -1,7 +1,7 @@
 #include "CPwdDlg.h"
 
-#include "DialogButtons.h"
-#include "app/AppIcon.h"
+#include "gui/DialogButtons.h"
+#include "gui/AppIcon.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "EditorControls.h"
-#include "app/AppContext.h"
+#include "config/EditorControls.h"
+#include "gui/AppContext.h"
 #include "net/CNetEnv.h"
 
 #include <QDialog>

@@ -1,6 +1,6 @@
 #include "EditorControls.h"
 
-#include "app/Ipv4AddressEdit.h"
+#include "gui/Ipv4AddressEdit.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "EditorMapping.h"
 
-#include "app/Ipv4AddressEdit.h"
+#include "gui/Ipv4AddressEdit.h"
 
 #include <QCheckBox>
 #include <QComboBox>

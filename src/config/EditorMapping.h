@@ -3,7 +3,7 @@
 // How a device record goes into the settings editor's controls and back: the tables that pair each
 // control with its record field, and the values a write is checked on.
 
-#include "EditorControls.h"
+#include "config/EditorControls.h"
 #include "record/EnvRecord.h"
 #include "record/FormValidation.h"
 

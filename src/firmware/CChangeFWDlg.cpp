@@ -4,11 +4,11 @@
 #include "FirmwareImage.h"
 #include "PleaseWaitWindow.h"
 #include "TftpPacket.h"
-#include "app/AppIcon.h"
-#include "app/CMsgDlg.h"
-#include "app/FileService.h"
-#include "app/Ipv4.h"
-#include "app/MessageService.h"
+#include "gui/AppIcon.h"
+#include "gui/CMsgDlg.h"
+#include "gui/FileService.h"
+#include "protocol/Ipv4.h"
+#include "gui/MessageService.h"
 #include "text/StringTable.h"
 
 #include <QComboBox>

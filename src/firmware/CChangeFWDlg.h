@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppContext.h"
+#include "gui/AppContext.h"
 
 #include <QByteArray>
 #include <QDialog>

@@ -1,6 +1,6 @@
 #include "CStatDlg.h"
 
-#include "app/AppIcon.h"
+#include "gui/AppIcon.h"
 #include "text/StringTable.h"
 
 #include <QGridLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppContext.h"
+#include "gui/AppContext.h"
 #include "status/StatusReport.h"
 
 #include <QDialog>

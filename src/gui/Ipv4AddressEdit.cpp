@@ -1,6 +1,6 @@
 #include "Ipv4AddressEdit.h"
 
-#include "Ipv4.h"
+#include "protocol/Ipv4.h"
 
 #include <QFontMetrics>
 #include <QRegularExpressionValidator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AdapterSource.h"
+#include "net/AdapterSource.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "CMsgDlg.h"
 
-#include "AppIcon.h"
+#include "gui/AppIcon.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>

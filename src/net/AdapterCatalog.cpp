@@ -1,6 +1,6 @@
 #include "AdapterCatalog.h"
 
-#include "Ipv4.h"
+#include "protocol/Ipv4.h"
 
 void AdapterCatalog::query()
 {
