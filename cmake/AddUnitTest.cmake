@@ -1,10 +1,16 @@
 # add_unit_test(NAME SOURCES src... LIBS lib... [LABELS label...] [TIMEOUT seconds])
-# One QTest program per unit under test, run offscreen with a UTF-8 locale.
+# One QTest program per unit under test, run offscreen with a UTF-8 locale. Run as root, each test runs in a
+# network namespace of its own (cmake/run-isolated.sh); the end-to-end tests (label e2e) make their own.
+set(CORMAP_RUN_ISOLATED ${CMAKE_CURRENT_LIST_DIR}/run-isolated.sh)
 function(add_unit_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE cormap_cfg Qt6::Test ${ARG_LIBS})
-    add_test(NAME ${name} COMMAND ${name})
+    if("e2e" IN_LIST ARG_LABELS)
+        add_test(NAME ${name} COMMAND ${name})
+    else()
+        add_test(NAME ${name} COMMAND ${CORMAP_RUN_ISOLATED} $<TARGET_FILE:${name}>)
+    endif()
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
