@@ -2,7 +2,7 @@
 
 #include "CliArguments.h"
 #include "DeviceRequests.h"
-#include "EditorVerbs.h"
+#include "Verbs.h"
 #include "FirmwareMany.h"
 #include "RecordFormat.h"
 #include "net/CNetEnv.h"

@@ -2,7 +2,7 @@
 
 #include "CliConsole.h"
 #include "DeviceRequests.h"
-#include "EditorVerbs.h"
+#include "Verbs.h"
 #include "FirmwareUpload.h"
 #include "protocol/NetworkProfile.h"
 

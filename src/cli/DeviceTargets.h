@@ -4,7 +4,7 @@
 // device a search finds; and the one line per device and the summary such a verb prints.
 
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
+#include "Verbs.h"
 
 #include <QList>
 #include <QString>

@@ -4,7 +4,7 @@
 #include "DeviceRequests.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
+#include "Verbs.h"
 #include "RecordEdit.h"
 #include "RecordFormat.h"
 #include "config/SettingsFile.h"

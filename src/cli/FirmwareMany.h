@@ -3,7 +3,7 @@
 // The firmware verb for several devices: one image to each device named (or every device a search
 // finds), at most `jobs` uploads at a time, one result line per device and a summary.
 
-#include "EditorVerbs.h"
+#include "Verbs.h"
 #include "FirmwareUpload.h"
 
 #include <QByteArray>

@@ -1,7 +1,7 @@
 // cormapmp-cli status: a device's status report, decoded as the status dialog shows it.
 #include "CliArguments.h"
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
+#include "Verbs.h"
 #include "net/CNetEnv.h"
 #include "status/StatusReport.h"
 

@@ -3,7 +3,7 @@
 #include "CliConsole.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
+#include "Verbs.h"
 #include "RecordEdit.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
