@@ -58,9 +58,6 @@ public:
 
     static constexpr int kModeMac = 0;
     static constexpr int kModeIp = 1;
-    static constexpr int kSearchTickMs = 300;
-    static constexpr int kReadTickMs = 200;
-    static constexpr int kWaitTicks = 10;
 
     /** `binding` is the application's adapter binding; the window loads it from the profile. */
     CQorvDlg(const AppContext& context, AdapterBinding& binding, SearchHooks hooks = {}, QWidget* parent = nullptr);
