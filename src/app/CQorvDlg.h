@@ -66,6 +66,8 @@ public:
     int mode() const { return m_mode; }
     std::uint32_t remoteAddress() const { return m_remoteAddress; }
     bool requestInFlight() const { return m_timer.isActive(); }
+    /** Timer 1, which polls the endpoint during a request. */
+    const QTimer& requestTimer() const { return m_timer; }
     CNetEnv& endpoint() { return m_endpoint; }
     CMsgDlg& messageWindow() { return *m_messageWindow; }
     QAction* bindingAction() const { return m_bindingAction; }

@@ -551,6 +551,7 @@ void TestCQorv400Dlg::writeWithoutAnswerEndsAfterTenTicksWithString166()
     QVERIFY(m_editor->requestInFlight());
     QVERIFY(!m_editor->isEnabled());
     QCOMPARE(m_editor->requestTimer().interval(), 100);
+    QCOMPARE(m_editor->requestTimer().timerType(), Qt::PreciseTimer);
     QCOMPARE(m_editor->messageWindow().text(),
              u"Writing the environment variables of the Tessel…\r\nMAC address 02:7e:55:00:00:01"_s);
     QTRY_VERIFY_WITH_TIMEOUT(!m_editor->requestInFlight(), 5000);

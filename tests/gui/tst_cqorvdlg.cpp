@@ -255,6 +255,9 @@ void TestCQorvDlg::searchByMacListsDevicesSortedAfterTheFullThreeSeconds()
     QVERIFY(m_window->messageWindow().isVisible());
     QCOMPARE(m_window->messageWindow().text(), QStringLiteral("Searching for the Tessel(s)…"));
     QCOMPARE(m_window->endpoint().command(), 1);
+    // Ten ticks of 300 ms on a precise timer: a coarse one may be 5 % off.
+    QCOMPARE(m_window->requestTimer().interval(), 300);
+    QCOMPARE(m_window->requestTimer().timerType(), Qt::PreciseTimer);
     // The running count appears at the next 300 ms tick.
     QTRY_COMPARE_WITH_TIMEOUT(m_window->messageWindow().text(),
                               QStringLiteral("Searching for the Tessel(s)…\r\n3 Tessel(s) found"), 1000);
