@@ -26,7 +26,6 @@ constexpr int kStrSummary = 983;
 constexpr int kStrChangedShort = 984;
 constexpr int kStrRemovedShort = 985;
 constexpr int kExitBadInput = 2;
-constexpr int kPasswordMin = 4;
 constexpr int kExitFailed = 1;
 constexpr char kNewPasswordVariable[] = "CORMAPMP_NEW_PASSWORD";
 
@@ -62,7 +61,7 @@ std::optional<QString> refusal(const QString& password, bool isNew)
 {
     if (isNew && password.isEmpty())
         return programText(kStrPasswordEmpty);
-    if (isNew && password.size() < kPasswordMin)
+    if (isNew && password.size() < record_fields::field(record_fields::Id::Password).min)
         return programText(kStrPasswordShort);
     // The device password's own rule (its width, characters a record holds), as the editor checks it.
     const record_fields::FieldRef field{&record_fields::field(record_fields::Id::Password), -1};

@@ -47,7 +47,6 @@ constexpr int kStrPasswordCheck = 1049;
 constexpr int kStrClearQuestion = 1053;
 constexpr int kStrPasswordEmpty = 1054;
 constexpr int kStrPasswordShort = 1055;
-constexpr int kPasswordMin = 4;
 constexpr int kStrEapolId = 1028;
 constexpr int kStrUnstorable = 1150;
 
@@ -76,7 +75,7 @@ int passwordRefusal(const QString& newPassword, const QString& retype)
         return kStrPasswordCheck;
     if (newPassword.isEmpty())
         return kStrPasswordEmpty;
-    if (newPassword.size() < kPasswordMin)
+    if (newPassword.size() < record_fields::field(record_fields::Id::Password).min)
         return kStrPasswordShort;
     return 0;
 }
