@@ -251,51 +251,58 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
     cli::VerbRequest request;
     request.profile = m_profile;
     request.terminal = m_terminal;
-    QStringList profileArgs = profileArguments(parser);
-    if (const std::optional<QString> error = NetworkProfile::fromArguments(profileArgs, request.profile)) {
-        usageError(*error);
+    if (const std::optional<QString> error = readOptions(parser, request)) {
+        if (!error->isEmpty())
+            usageError(*error);
         return std::nullopt;
     }
+    request.operands = parser.positionalArguments().mid(1);
+    status = kExitOk;
+    return request;
+}
+
+std::optional<QString> CliTool::readOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
+{
+    QStringList profileArgs = profileArguments(parser);
+    if (const std::optional<QString> error = NetworkProfile::fromArguments(profileArgs, request.profile))
+        return error;
     bool ok = true;
     request.bindAddress = addressOption(parser, name(Option::Bind), true, ok);
     if (ok)
         request.ipAddress = addressOption(parser, name(Option::Ip), false, ok);
     if (!ok)
-        return std::nullopt;
-    request.json = parser.isSet(name(Option::Json));
-    request.dryRun = parser.isSet(name(Option::DryRun));
-    request.passwordStdin = parser.isSet(name(Option::PasswordStdin));
-    request.clear = parser.isSet(name(Option::Clear));
-    request.all = parser.isSet(name(Option::All));
-    request.yes = parser.isSet(name(Option::Yes));
-    if (parser.isSet(name(Option::Shell)) && parser.isSet(name(Option::Direct))) {
-        usageError(QStringLiteral("--shell and --direct exclude each other"));
-        return std::nullopt;
-    }
+        return QString(); // already said
+    for (const auto& [which, flag] : {std::pair{Option::Json, &cli::VerbRequest::json},
+                                      {Option::DryRun, &cli::VerbRequest::dryRun},
+                                      {Option::PasswordStdin, &cli::VerbRequest::passwordStdin},
+                                      {Option::Clear, &cli::VerbRequest::clear},
+                                      {Option::All, &cli::VerbRequest::all},
+                                      {Option::Yes, &cli::VerbRequest::yes},
+                                      {Option::AllAdapters, &cli::VerbRequest::allAdapters},
+                                      {Option::Csv, &cli::VerbRequest::csv}})
+        request.*flag = parser.isSet(name(which));
+    if (request.allAdapters && request.bindAddress)
+        return QStringLiteral("--all-adapters and --bind exclude each other: broadcasts leave from every adapter or "
+                              "from the one address");
+    return firmwareOptions(parser, request);
+}
+
+std::optional<QString> CliTool::firmwareOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
+{
+    if (parser.isSet(name(Option::Shell)) && parser.isSet(name(Option::Direct)))
+        return QStringLiteral("--shell and --direct exclude each other");
     if (parser.isSet(name(Option::Jobs))) {
         static const QRegularExpression digits(QStringLiteral("\\A[1-9][0-9]{0,2}\\z"));
         const QString jobs = parser.value(name(Option::Jobs));
-        if (!digits.match(jobs).hasMatch() || jobs.toInt() > cli::kMaxFirmwareJobs) {
-            usageError(
-                QStringLiteral("--jobs: \"%1\" is not a number from 1 to %2").arg(jobs).arg(cli::kMaxFirmwareJobs));
-            return std::nullopt;
-        }
+        if (!digits.match(jobs).hasMatch() || jobs.toInt() > cli::kMaxFirmwareJobs)
+            return QStringLiteral("--jobs: \"%1\" is not a number from 1 to %2").arg(jobs).arg(cli::kMaxFirmwareJobs);
         request.jobs = jobs.toInt();
     }
     if (parser.isSet(name(Option::Shell)))
         request.way = cli::FirmwareWay::Shell;
     else if (parser.isSet(name(Option::Direct)))
         request.way = cli::FirmwareWay::Direct;
-    request.allAdapters = parser.isSet(name(Option::AllAdapters));
-    request.csv = parser.isSet(name(Option::Csv));
-    if (request.allAdapters && request.bindAddress) {
-        usageError(QStringLiteral("--all-adapters and --bind exclude each other: broadcasts leave from every "
-                                  "adapter or from the one address"));
-        return std::nullopt;
-    }
-    request.operands = parser.positionalArguments().mid(1);
-    status = kExitOk;
-    return request;
+    return std::nullopt;
 }
 
 std::optional<std::uint32_t> CliTool::addressOption(const QCommandLineParser& parser, const QString& option, bool bind,
