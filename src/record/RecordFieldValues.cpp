@@ -423,4 +423,19 @@ QList<Difference> differences(const EnvRecord& before, const EnvRecord& after)
     }
     return list;
 }
+
+QStringList changedSettings(const EnvRecord& before, const EnvRecord& after)
+{
+    static const QString kUninterpreted = QStringLiteral("uninterpreted");
+    QStringList changed;
+    for (const Difference& d : differences(before, after)) {
+        if (d.field == QLatin1String("passwordSet") || d.field == QLatin1String("password") ||
+            d.field == QLatin1String("sourceAddress"))
+            continue;
+        const QString name = d.field.startsWith(kUninterpreted) ? kUninterpreted : d.field;
+        if (!changed.contains(name))
+            changed << name;
+    }
+    return changed;
+}
 } // namespace record_fields

@@ -226,4 +226,10 @@ struct Difference
  *  differing bytes. A word (flags, a serial format, productId) is listed only for bits none of its named
  *  parts hold; the device password only as "passwordSet" or, when both hold one, "password". */
 QList<Difference> differences(const EnvRecord& before, const EnvRecord& after);
+
+/** The settings that differ between two states of one device's record, by the names differences() gives
+ *  them, apart from what the device changes by itself (its password field, and the source address of an
+ *  answer); bytes no field interprets are named "uninterpreted", once. Empty when the two agree on every
+ *  other byte. What the editor asks about and the command line compares before a write. */
+QStringList changedSettings(const EnvRecord& before, const EnvRecord& after);
 } // namespace record_fields

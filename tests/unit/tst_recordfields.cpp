@@ -49,6 +49,7 @@ private slots:
     void differencesNameEachChangedFieldOnce();
     void differencesReportUninterpretedRunsAndTheWordsUnnamedBits();
     void unstorableCharactersAreNamedOnceEach();
+    void changedSettingsLeaveOutWhatTheDeviceChangesItself();
 };
 
 void TestRecordFields::everyListShowsTheEnglishTextsInOrder_data()
@@ -363,6 +364,26 @@ void TestRecordFields::unstorableCharactersAreNamedOnceEach()
     QCOMPARE(record_fields::unstorableCharacters(u"東京 東"_s), u"東京"_s);
     QCOMPARE(record_fields::unstorableCharacters(QString::fromUtf16(u"a\u0000b", 3)), QString(QChar(0)));
     QCOMPARE(record_fields::unstorableCharacters(u"😀 😀 😁"_s), u"😀😁"_s);
+}
+
+void TestRecordFields::changedSettingsLeaveOutWhatTheDeviceChangesItself()
+{
+    EnvRecord before = EnvRecord::defaultRecord();
+    before.setCommentSupported(true);
+    EnvRecord after = before;
+    after.setTypedPassword("secret");
+    after.setSourceAddress(0x7F000002);
+    QVERIFY(record_fields::changedSettings(before, after).isEmpty());
+    after.setComment("other");
+    after.raw()[130] = 0x01;
+    after.raw()[200] = 0x02;
+    EnvPortBlock com4 = after.port(3);
+    com4.setTimeout(9);
+    after.setPort(3, com4);
+    QCOMPARE(record_fields::changedSettings(before, after),
+             (QStringList{u"comment"_s, u"com4.timeout"_s, u"uninterpreted"_s}));
+    QCOMPARE(record_fields::changedSettings(after, before),
+             (QStringList{u"comment"_s, u"com4.timeout"_s, u"uninterpreted"_s}));
 }
 
 QTEST_MAIN(TestRecordFields)
