@@ -111,7 +111,7 @@ struct Field
     Id partOf = Id::None;                // the word whose bits hold it (flags, a serial format, productId)
     std::uint32_t mask = 0;              // those bits
     std::span<const Entry> entries = {}; // List; Flag fields may name their two states too
-    int min = 0;                         // Number: the range the editor enforces
+    int min = 0;                         // Number: its range; Password: a new one's least length
     int max = 0;                         // Number: the range; Text and Password: at most this many characters
     std::uint8_t modes = 0;              // PortMode: bit n set when mode code n uses the field
 
