@@ -1,6 +1,7 @@
 #include "DeviceTargets.h"
 
 #include "net/CNetEnv.h"
+#include "protocol/Ipv4.h"
 
 #include <QTextStream>
 
@@ -8,7 +9,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrNoResponse = 166;
 constexpr int kStrConfirmMany = 975;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
@@ -18,7 +18,7 @@ std::optional<QList<Target>> everyDeviceFound(const VerbRequest& request, QTextS
     CNetEnv env(request.profile);
     if (const Outcome found = searchByMac(env, request.bindAddress.value_or(0), request.allAdapters);
         found != Outcome::Answered) {
-        status = printFailure(err, found);
+        status = printFailure(err, found, env.openError());
         return std::nullopt;
     }
     env.sortByMac();
@@ -83,17 +83,12 @@ bool confirmedForMany(const VerbRequest& request, qsizetype count, QTextStream& 
 
 QString targetText(const Target& target)
 {
-    return target.mac ? macText(*target.mac) : dottedAddress(target.address);
+    return target.mac ? macText(*target.mac) : ipv4::dotted(target.address);
 }
 
 QString resultLine(const Target& target, const QString& outcome)
 {
     return targetText(target) + QStringLiteral(": ") + outcome;
-}
-
-QString noResponseLine()
-{
-    return programText(kStrNoResponse).section(u'\n', 0, 0);
 }
 
 int finishMany(QTextStream& out, int summaryId, qsizetype total, int failed)

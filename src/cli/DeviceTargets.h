@@ -4,7 +4,7 @@
 // device a search finds; and the one line per device and the summary such a verb prints.
 
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
+#include "Verbs.h"
 
 #include <QList>
 #include <QString>
@@ -33,9 +33,6 @@ QString targetText(const Target& target);
 
 /** The result line of one device: "02:11:22:0a:bc:de: written". */
 QString resultLine(const Target& target, const QString& outcome);
-
-/** The first line of the program's message for a missing answer (string 166). */
-QString noResponseLine();
 
 /** Prints the summary "%1 … written, %2 failed" (string `summaryId`) when there was more than one
  *  device; the exit status: 0 when none failed, else 1. */

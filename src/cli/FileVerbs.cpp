@@ -4,13 +4,15 @@
 #include "DeviceRequests.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
 #include "RecordEdit.h"
 #include "RecordFormat.h"
+#include "Verbs.h"
 #include "config/SettingsFile.h"
 #include "net/CNetEnv.h"
+#include "text/FixedTexts.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -25,39 +27,29 @@ constexpr int kStrPasswordPrompt = 942;
 constexpr int kStrSaved = 972;
 constexpr int kStrImported = 973;
 constexpr int kStrSummary = 974;
-constexpr int kStrConfirmMany = 975;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
-// The settings-file messages are Korean in every language, as the editor shows them.
-const QString kFileDamaged = QStringLiteral("파일이 손상되었습니다.");
-const QString kNotSettingsFile = QStringLiteral("CormapMP용 환경변수가 아닙니다.");
-const QString kOtherProduct = QStringLiteral("제품(Tessel) 아이디가 일치하지 않습니다.");
-
-QString systemError(int number)
-{
-    return QStringLiteral("[%1] %2").arg(number).arg(QString::fromLocal8Bit(std::strerror(number)).remove(u'\n'));
-}
 
 /** Reads and checks a settings file; the record (at least 512 bytes) or nothing, with the message
- *  printed and the exit status in `status`. */
+ *  printed and the exit status in `status`: a file that cannot be read is bad input, as a damaged one. */
 std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& status,
                                   settings_file::Trailer* trailer = nullptr)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        err << systemError(errno) << Qt::endl;
-        status = kExitFailed;
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+        err << fileProblem(path, errno) << Qt::endl;
+        status = kExitBadInput;
         return std::nullopt;
     }
     const settings_file::Decoded decoded =
         settings_file::decode(file.read(settings_file::kMaxRecordLength + settings_file::kOverhead + 1));
     status = kExitBadInput;
     if (decoded.outcome == settings_file::kNotSettingsFile) {
-        err << kNotSettingsFile << Qt::endl;
+        err << fixed_text::notSettingsFile() << Qt::endl;
         return std::nullopt;
     }
     if (decoded.outcome != settings_file::kRead || decoded.record.size() < static_cast<qsizetype>(EnvRecord::kSize)) {
-        err << kFileDamaged << Qt::endl;
+        err << fixed_text::fileDamaged() << Qt::endl;
         return std::nullopt;
     }
     if (trailer)
@@ -76,56 +68,20 @@ std::optional<Target> targetOf(const QString& name, const VerbRequest& request, 
     return targetFor(device, request);
 }
 
-/** The devices an import goes to: those named, or every device a search finds with --all. */
-std::optional<QList<Target>> importTargets(const VerbRequest& request, QTextStream& err)
-{
-    QList<Target> targets;
-    if (request.all) {
-        if (request.operands.size() != 1) {
-            printUsageError(err, QStringLiteral("import: with --all name only the file"));
-            return std::nullopt;
-        }
-        CNetEnv env(request.profile);
-        if (const Outcome found = searchByMac(env, request.bindAddress.value_or(0), request.allAdapters);
-            found != Outcome::Answered) {
-            printFailure(err, found);
-            return std::nullopt;
-        }
-        env.sortByMac();
-        for (int i = 0; i < env.count(); ++i) {
-            Mac mac{};
-            std::copy_n(env.record(i).data(), mac.size(), mac.begin());
-            targets << Target{mac, 0, request.bindAddress.value_or(0), request.allAdapters};
-        }
-        return targets;
-    }
-    if (request.operands.size() < 2) {
-        printUsageError(err, QStringLiteral("import: name the file and at least one device (or --all)"));
-        return std::nullopt;
-    }
-    for (const QString& name : request.operands.mid(1)) {
-        const std::optional<Target> target = targetOf(name, request, QStringLiteral("import"), err);
-        if (!target)
-            return std::nullopt;
-        targets << *target;
-    }
-    return targets;
-}
-
 /** Applies the file's settings to one device as the editor's import and Write do; the line to print
  *  (MAC or address, then the outcome) and whether it worked. */
 bool importInto(const VerbRequest& request, const Target& target, const EnvRecord& imported, Console& console,
                 std::optional<QString>& password, QString& line)
 {
-    const QString name = target.mac ? macText(*target.mac) : dottedAddress(target.address);
+    const QString name = targetText(target);
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
-        line = name + QStringLiteral(": ") + programText(166).section(u'\n', 0, 0);
+        line = name + QStringLiteral(": ") + failureLine(read, env.openError());
         return false;
     }
     EnvRecord merged = env.record(0);
     if (imported.productCode() != merged.productCode()) {
-        line = name + QStringLiteral(": ") + kOtherProduct;
+        line = name + QStringLiteral(": ") + fixed_text::otherProduct();
         return false;
     }
     mergeImportedRecord(merged, imported);
@@ -142,7 +98,7 @@ bool importInto(const VerbRequest& request, const Target& target, const EnvRecor
     }
     const Outcome written = writeSettings(env, target, merged, typed.toLatin1());
     if (written != Outcome::Answered) {
-        line = name + QStringLiteral(": ") + programText(166).section(u'\n', 0, 0);
+        line = name + QStringLiteral(": ") + failureLine(written, env.openError());
         return false;
     }
     const int result = env.replyResult();
@@ -154,16 +110,19 @@ bool importInto(const VerbRequest& request, const Target& target, const EnvRecor
 }
 } // namespace
 
-int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
+int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)
 {
-    if (request.operands.size() != 2 || request.ipOption)
+    if (request.operands.size() != 2 || request.ipAddress)
         return printUsageError(err, QStringLiteral("export: name the device (MAC or IPv4 address) and the file"));
     const std::optional<Target> target = targetOf(request.operands.at(0), request, QStringLiteral("export"), err);
     if (!target)
         return kExitBadInput;
+    // A folder can never take the file: said before the device is asked.
+    if (QFileInfo(request.operands.at(1)).isDir())
+        return printUsageError(err, QStringLiteral("export: ") + fileProblem(request.operands.at(1), 0));
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, *target); read != Outcome::Answered)
-        return printFailure(err, read);
+        return printFailure(err, read, env.openError());
     // As the editor saves a record just read: its Password box is empty then.
     EnvRecord record = env.record(0);
     record.setTypedPassword({});
@@ -173,7 +132,7 @@ int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
                               settings_file::Product::of(record), QDateTime::currentDateTime());
     QSaveFile file(request.operands.at(1));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        err << systemError(errno) << Qt::endl;
+        err << fileProblem(request.operands.at(1), errno) << Qt::endl;
         return kExitFailed;
     }
     out << programText(kStrSaved).arg(QString::fromStdString(env.record(0).macText()), request.operands.at(1))
@@ -183,19 +142,20 @@ int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
 
 int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console)
 {
-    if (request.operands.isEmpty() || request.ipOption)
+    if (request.operands.isEmpty() || request.ipAddress)
         return printUsageError(err, QStringLiteral("import: name the file and the devices (or --all)"));
     int status = 0;
     const std::optional<EnvRecord> imported = loadFile(request.operands.constFirst(), err, status);
     if (!imported)
         return status;
-    const std::optional<QList<Target>> targets = importTargets(request, err);
+    if (!request.all && request.operands.size() < 2)
+        return printUsageError(err, QStringLiteral("import: name the file and at least one device (or --all)"));
+    const std::optional<QList<Target>> targets =
+        deviceTargets(request, request.operands.mid(1), QStringLiteral("import"), err, status);
     if (!targets)
-        return request.all ? kExitFailed : kExitBadInput;
-    if (targets->size() > 1 && !request.yes) {
-        err << programText(kStrConfirmMany).arg(targets->size()) << Qt::endl;
+        return status;
+    if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
-    }
     std::optional<QString> password;
     int failed = 0;
     for (const Target& target : *targets) {
@@ -204,12 +164,10 @@ int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
             ++failed;
         out << line << Qt::endl;
     }
-    if (targets->size() > 1)
-        out << programText(kStrSummary).arg(targets->size() - failed).arg(failed) << Qt::endl;
-    return failed ? kExitFailed : 0;
+    return finishMany(out, kStrSummary, targets->size(), failed);
 }
 
-int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
+int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)
 {
     if (request.operands.size() != 1)
         return printUsageError(err, QStringLiteral("show: name one settings file"));

@@ -5,6 +5,7 @@
 #include "firmware/CQuickBurnWnd.h"
 #include "firmware/PleaseWaitWindow.h"
 #include "net/CNetEnv.h"
+#include "protocol/Ipv4.h"
 #include "text/StringTable.h"
 
 #include <QEventLoop>
@@ -46,15 +47,15 @@ bool locate(const VerbRequest& request, Upload& upload, FirmwareWay way)
     int productCode = -1;
     if (upload.target.mac) {
         CNetEnv env(request.profile);
-        if (readTarget(env, upload.target) != Outcome::Answered) {
-            upload.outcome = noResponseLine();
+        if (const Outcome read = readTarget(env, upload.target); read != Outcome::Answered) {
+            upload.outcome = failureLine(read, env.openError());
             return false;
         }
         upload.job.target = env.record(0).ipAddress();
         productCode = env.record(0).productCode();
-        if (!isUnicastTarget(upload.job.target)) {
+        if (!ipv4::isUnicastDeviceAddress(upload.job.target)) {
             upload.outcome = QStringLiteral("the device reports the address %1, which names no single device")
-                                 .arg(dottedAddress(upload.job.target));
+                                 .arg(ipv4::dotted(upload.job.target));
             return false;
         }
     } else {
@@ -110,8 +111,8 @@ void runAll(const NetworkProfile& profile, std::vector<Upload>& uploads, int job
 }
 } // namespace
 
-int firmwareToMany(const VerbRequest& request, FirmwareWay way, int jobs, const QByteArray& image,
-                   const QString& fileName, QTextStream& out, QTextStream& err)
+int firmwareToMany(const VerbRequest& request, const QByteArray& image, const QString& fileName, QTextStream& out,
+                   QTextStream& err)
 {
     int status = 0;
     const std::optional<QList<Target>> targets =
@@ -125,10 +126,10 @@ int firmwareToMany(const VerbRequest& request, FirmwareWay way, int jobs, const 
         Upload u;
         u.target = target;
         u.job = FirmwareJob{image, fileName, 0, false};
-        u.failed = !locate(request, u, way);
+        u.failed = !locate(request, u, request.way);
         uploads.push_back(std::move(u));
     }
-    runAll(request.profile, uploads, std::clamp(jobs, 1, kMaxFirmwareJobs));
+    runAll(request.profile, uploads, std::clamp(request.jobs, 1, kMaxFirmwareJobs));
     int failed = 0;
     for (const Upload& u : uploads) {
         failed += u.failed ? 1 : 0;

@@ -3,10 +3,11 @@
 #include "CliConsole.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
 #include "RecordEdit.h"
+#include "Verbs.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
+#include "protocol/Ipv4.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -35,7 +36,7 @@ struct Plan
     QString deviceText; // the MAC (and address) for the messages
     EnvRecord before;
     EnvRecord after;
-    QList<FieldDifference> changes;
+    QList<record_fields::Difference> changes;
 };
 
 /** True for an operand that names a device rather than a change: a MAC or an address, no "=". */
@@ -50,7 +51,7 @@ bool looksLikeDevice(const QString& operand)
  *  checked here; a usage error's text in `error`. */
 bool parseOperands(const VerbRequest& request, QStringList& names, QList<Change>& changes, QString& error)
 {
-    if (request.ipOption) {
+    if (request.ipAddress) {
         error = QStringLiteral("write: name the device as an argument, not with --ip");
         return false;
     }
@@ -85,7 +86,7 @@ bool parseOperands(const VerbRequest& request, QStringList& names, QList<Change>
 QString describeDevice(const Target& target, const EnvRecord& record)
 {
     const QString mac = QString::fromStdString(record.macText());
-    return target.mac ? mac : QStringLiteral("%1 (%2)").arg(mac, dottedAddress(target.address));
+    return target.mac ? mac : QStringLiteral("%1 (%2)").arg(mac, ipv4::dotted(target.address));
 }
 
 void printChanges(QTextStream& out, const Plan& plan)
@@ -93,19 +94,22 @@ void printChanges(QTextStream& out, const Plan& plan)
     out << programText(kStrChangesTo).arg(plan.deviceText) << '\n';
     if (plan.changes.isEmpty())
         out << "  " << programText(kStrNothingChanges) << '\n';
-    for (const FieldDifference& d : plan.changes) {
-        out << "  " << d.field.leftJustified(kFieldWidth) << ' ' << valueText(d.field, d.before) << " -> "
-            << valueText(d.field, d.after) << '\n';
-    }
+    for (const record_fields::Difference& d : plan.changes)
+        out << "  " << d.field.leftJustified(kFieldWidth) << ' ' << d.before << " -> " << d.after << '\n';
     out.flush();
 }
 
 QJsonObject planJson(const Plan& plan)
 {
     QJsonArray changes;
-    for (const FieldDifference& d : plan.changes)
+    for (const record_fields::Difference& d : plan.changes) {
+        // Named fields carry their values as read --json shows them; other bytes their hex.
+        const std::optional<record_fields::FieldRef> ref = record_fields::resolve(d.field);
         changes.append(QJsonObject{
-            {QStringLiteral("field"), d.field}, {QStringLiteral("old"), d.before}, {QStringLiteral("new"), d.after}});
+            {QStringLiteral("field"), d.field},
+            {QStringLiteral("old"), ref ? record_fields::jsonValue(*ref, plan.before) : QJsonValue(d.before)},
+            {QStringLiteral("new"), ref ? record_fields::jsonValue(*ref, plan.after) : QJsonValue(d.after)}});
+    }
     return {{QStringLiteral("mac"), QString::fromStdString(plan.before.macText())},
             {QStringLiteral("changes"), changes}};
 }
@@ -115,10 +119,6 @@ std::optional<QString> passwordRefusal(const EnvRecord& after, const QString& ty
 {
     if (const std::optional<form::Problem> problem = form::validate(formValues(after, typed)))
         return problem->describe();
-    for (const QChar c : typed) {
-        if (c.unicode() == 0 || c.unicode() > 0xFF)
-            return QStringLiteral("password: holds a character a device cannot store");
-    }
     return std::nullopt;
 }
 
@@ -150,7 +150,7 @@ int reportResult(const CNetEnv& env, Outcome outcome, bool json, const Plan& pla
         out.flush();
     }
     if (outcome != Outcome::Answered)
-        return printFailure(err, outcome);
+        return printFailure(err, outcome, env.openError());
     switch (env.replyResult()) {
     case frame::kResultOk:
         if (!json)
@@ -171,13 +171,13 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
 {
     CNetEnv env(request.profile);
     if (const Outcome outcome = readTarget(env, target); outcome != Outcome::Answered)
-        return printFailure(err, outcome);
+        return printFailure(err, outcome, env.openError());
     Plan plan{target, describeDevice(target, env.record(0)), env.record(0), env.record(0), {}};
     if (const std::optional<QString> refused = applyChanges(plan.after, changes)) {
         err << "cormapmp-cli: write: " << *refused << Qt::endl;
         return kExitBadInput;
     }
-    plan.changes = differences(plan.before, plan.after);
+    plan.changes = record_fields::differences(plan.before, plan.after);
     if (!request.json)
         printChanges(out, plan);
     if (request.dryRun) {
@@ -204,8 +204,8 @@ bool writeOneOfMany(const VerbRequest& request, const Target& target, const QLis
                     std::optional<QString>& password, QString& outcome)
 {
     CNetEnv env(request.profile);
-    if (readTarget(env, target) != Outcome::Answered) {
-        outcome = noResponseLine();
+    if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
+        outcome = failureLine(read, env.openError());
         return false;
     }
     const EnvRecord before = env.record(0);
@@ -215,7 +215,7 @@ bool writeOneOfMany(const VerbRequest& request, const Target& target, const QLis
         return false;
     }
     if (request.dryRun) {
-        outcome = programText(kStrDryRunMany).arg(differences(before, after).size());
+        outcome = programText(kStrDryRunMany).arg(record_fields::differences(before, after).size());
         return true;
     }
     QString typed;
@@ -229,8 +229,8 @@ bool writeOneOfMany(const VerbRequest& request, const Target& target, const QLis
         outcome = *refused;
         return false;
     }
-    if (writeSettings(env, target, after, typed.toLatin1()) != Outcome::Answered) {
-        outcome = noResponseLine();
+    if (const Outcome written = writeSettings(env, target, after, typed.toLatin1()); written != Outcome::Answered) {
+        outcome = failureLine(written, env.openError());
         return false;
     }
     const int result = env.replyResult();

@@ -4,13 +4,15 @@
 #include "config/CPppoeDlg.h"
 #include "config/CPwdDlg.h"
 #include "config/EditorMapping.h"
-#include "net/AdapterCatalog.h"
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"
-#include "protocol/Ipv4.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "gui/MessageService.h"
+#include "net/AdapterCatalog.h"
+#include "net/ReplyWaits.h"
+#include "protocol/Ipv4.h"
 #include "status/CStatDlg.h"
+#include "text/FixedTexts.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>
@@ -45,34 +47,25 @@ constexpr int kStrPasswordCheck = 1049;
 constexpr int kStrClearQuestion = 1053;
 constexpr int kStrPasswordEmpty = 1054;
 constexpr int kStrPasswordShort = 1055;
-constexpr int kPasswordMin = 4;
 constexpr int kStrEapolId = 1028;
+constexpr int kStrUnstorable = 1150;
 
-const QString kCannotOpenSocket = QStringLiteral("SOCK_DGRAM: can't open socket");
-// The settings-file messages are Korean in every language.
-const QString kFileDamaged = QStringLiteral("파일이 손상되었습니다.");
-const QString kNotSettingsFile = QStringLiteral("CormapMP용 환경변수가 아닙니다.");
-const QString kOtherProduct = QStringLiteral("제품(Tessel) 아이디가 일치하지 않습니다.");
+using record_fields::FieldRef;
+using record_fields::Id;
 
 // List positions of the Network and Option groups.
 constexpr int kUse = 1;
 constexpr int kMd5 = 1;
 constexpr int kStatic = EnvRecord::kStatic;
-constexpr int kDhcp = EnvRecord::kDhcp;
 constexpr int kPppoe = EnvRecord::kPppoe;
 
-// Which network fields of a port its communication mode uses: local port, peer address, peer port,
-// timeout, event byte (the local address follows Multi IP).
-struct ModeFields
+// A port's controls whose enabled state follows the catalogue's rule for their field.
+constexpr Id kPortFields[] = {Id::LocalIp, Id::LocalPort, Id::PeerIp, Id::PeerPort, Id::Timeout, Id::WaterMark};
+
+FieldRef ref(Id id, int port = -1)
 {
-    bool localPort, peerIp, peerPort, timeout, eventByte;
-};
-constexpr ModeFields kModeFields[] = {
-    {true, false, false, true, false},  // T2S - TCP server
-    {false, false, false, true, false}, // ATC - AT command
-    {false, true, true, true, true},    // COD - TCP client
-    {true, true, true, true, true},     // U2S - UDP
-};
+    return FieldRef{&record_fields::field(id), port};
+}
 
 /** The message a new password and its retype are refused with, in the order they are checked; 0 when
  *  they are accepted. */
@@ -82,7 +75,7 @@ int passwordRefusal(const QString& newPassword, const QString& retype)
         return kStrPasswordCheck;
     if (newPassword.isEmpty())
         return kStrPasswordEmpty;
-    if (newPassword.size() < kPasswordMin)
+    if (newPassword.size() < record_fields::field(record_fields::Id::Password).min)
         return kStrPasswordShort;
     return 0;
 }
@@ -109,6 +102,7 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     m_envManager = new CEnvManager(context.files, this);
     connect(m_envManager, &CEnvManager::outcome, this, &CQorv400Dlg::onFileOutcome);
     m_timer.setObjectName(QStringLiteral("timer1"));
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CQorv400Dlg::onTick);
     connectControls();
     ShowRecord(record);
@@ -179,8 +173,6 @@ void CQorv400Dlg::ShowRecord(const EnvRecord& record)
 {
     m_loading = true;
     m_shown = record;
-    m_commentSupported = record.commentSupported();
-    m_remoteSearchSupported = record.remoteSearchSupported();
     editor::showRecord(m_controls, record);
     m_account->setAccount(editor::recordText(record.accountId()), editor::recordText(record.accountPassword()));
     m_controls.password->setText(m_confirmedPassword);
@@ -190,7 +182,7 @@ void CQorv400Dlg::ShowRecord(const EnvRecord& record)
 
 EnvRecord CQorv400Dlg::BuildRecord() const
 {
-    EnvRecord record = editor::buildRecord(m_controls, m_shown, m_commentSupported);
+    EnvRecord record = editor::buildRecord(m_controls, m_shown);
     record.setAccountId(editor::recordBytes(m_account->userName()));
     record.setAccountPassword(editor::recordBytes(m_account->password()));
     record.setTypedPassword(editor::recordBytes(m_controls.password->text()));
@@ -199,39 +191,40 @@ EnvRecord CQorv400Dlg::BuildRecord() const
 
 bool CQorv400Dlg::validateForm()
 {
-    const std::optional<form::Problem> problem = form::validate(editor::formValues(m_controls));
+    const std::optional<form::Problem> problem = form::validate(editor::formValues(m_controls, m_shown));
     if (!problem)
         return true;
-    QString message;
-    switch (problem->rule) {
-    case form::Rule::NotInteger:
-        message = text(kStrNotInteger);
-        break;
-    case form::Rule::OutOfRange:
-        message = text(kStrOutOfRange).arg(problem->min).arg(problem->max);
-        break;
-    case form::Rule::TooLong:
-        message = text(kStrTooLong).arg(problem->max);
-        break;
-    case form::Rule::NotAnAddress:
-        message = text(kStrNotAnAddress).arg(problem->text);
-        break;
-    case form::Rule::MultiIpNeedsStatic:
-        message = text(kStrMultiIpNeedsStatic);
-        break;
-    case form::Rule::Md5ExcludesPppoe:
-        message = text(kStrMd5ExcludesPppoe);
-        break;
-    }
     m_validating = true;
-    m_context.messages.show(this, message, text(StringTable::kProgramTitle), QMessageBox::Warning);
-    if (QWidget* control = editor::controlFor(m_controls, *problem)) {
+    m_context.messages.show(this, problemMessage(*problem), text(StringTable::kProgramTitle), QMessageBox::Warning);
+    if (QWidget* control = editor::controlFor(m_controls, problem->field, problem->port)) {
         control->setFocus(Qt::OtherFocusReason);
         if (auto* edit = qobject_cast<QLineEdit*>(control))
             edit->selectAll();
     }
     m_validating = false;
     return false;
+}
+
+QString CQorv400Dlg::problemMessage(const form::Problem& problem) const
+{
+    switch (problem.rule) {
+    case form::Rule::NotInteger:
+        return text(kStrNotInteger);
+    case form::Rule::OutOfRange:
+        return text(kStrOutOfRange).arg(problem.min).arg(problem.max);
+    case form::Rule::TooLong:
+        return text(kStrTooLong).arg(problem.max);
+    case form::Rule::Unstorable:
+        return text(kStrUnstorable).arg(text(problem.ref().field->captionId), problem.unstorable());
+    case form::Rule::NotAnAddress:
+    case form::Rule::NotAnEntry:
+        return text(kStrNotAnAddress).arg(problem.text);
+    case form::Rule::MultiIpNeedsStatic:
+        return text(kStrMultiIpNeedsStatic);
+    case form::Rule::Md5ExcludesPppoe:
+        return text(kStrMd5ExcludesPppoe);
+    }
+    return {};
 }
 
 void CQorv400Dlg::onMultiIpChanged()
@@ -252,14 +245,14 @@ void CQorv400Dlg::UpdateControlStates()
     m_loading = true;
     int type = c.ipv4Type->currentIndex();
     updateNetworkLists(type);
-    const int eapol = c.eapol->currentIndex();
+    const record_fields::Situation now = editor::situation(c, m_shown);
     c.password->setEnabled(!m_noPassword);
-    c.accountButton->setText(text(eapol == kMd5 ? kStrEapolId : kStrPppoeId));
-    c.accountButton->setEnabled(type == kPppoe || eapol == kMd5);
+    c.accountButton->setText(text(now.eapol == kMd5 ? kStrEapolId : kStrPppoeId));
+    c.accountButton->setEnabled(record_fields::inUse(ref(Id::AccountId), now));
     updateAddressFields(type);
-    updatePortRows(c.multiIp->currentIndex() == kUse);
-    c.comment->setEnabled(m_commentSupported);
-    c.remoteSearch->setEnabled(m_remoteSearchSupported);
+    updatePortRows(now);
+    c.comment->setEnabled(record_fields::inUse(ref(Id::Comment), now));
+    c.remoteSearch->setEnabled(record_fields::inUse(ref(Id::RemoteSearch), now));
     m_loading = false;
 }
 
@@ -269,15 +262,14 @@ void CQorv400Dlg::updateNetworkLists(int& type)
     if (c.multiIp->currentIndex() == kUse) {
         c.ipv4Type->setCurrentIndex(kStatic);
         c.ipv4Type->setEnabled(false);
-        c.eapol->setEnabled(false);
     } else {
-        c.eapol->setEnabled(true);
         const int eapol = c.eapol->currentIndex();
         if (eapol == 0)
             c.ipv4Type->setEnabled(true);
         else if (eapol == kMd5 && c.ipv4Type->currentIndex() == kPppoe)
             c.ipv4Type->setCurrentIndex(kStatic);
     }
+    c.eapol->setEnabled(record_fields::inUse(ref(Id::Eapol), editor::situation(c, m_shown)));
     type = c.ipv4Type->currentIndex();
 }
 
@@ -297,7 +289,7 @@ void CQorv400Dlg::updateAddressFields(int type)
             // An address left at 0.0.0.0 comes back from the device's record.
             if (f.field->addressOrZero() == 0u)
                 f.field->setAddress(f.fromTable);
-        } else if (type == kDhcp || type == kPppoe) {
+        } else if (type == EnvRecord::kDhcp || type == kPppoe) {
             f.field->setEnabled(false);
             f.field->clear();
         } else {
@@ -306,18 +298,11 @@ void CQorv400Dlg::updateAddressFields(int type)
     }
 }
 
-void CQorv400Dlg::updatePortRows(bool multiIp)
+void CQorv400Dlg::updatePortRows(const record_fields::Situation& now)
 {
-    for (PortControls& port : m_controls.ports) {
-        const int mode = port.mode->currentIndex();
-        const bool known = mode >= 0 && mode < static_cast<int>(std::size(kModeFields));
-        const ModeFields fields = known ? kModeFields[mode] : ModeFields{};
-        port.localIp->setEnabled(known && multiIp);
-        port.localPort->setEnabled(fields.localPort);
-        port.peerIp->setEnabled(fields.peerIp);
-        port.peerPort->setEnabled(fields.peerPort);
-        port.timeout->setEnabled(fields.timeout);
-        port.eventByte->setEnabled(fields.eventByte);
+    for (int p = 0; p < EditorControls::kPortCount; ++p) {
+        for (const Id id : kPortFields)
+            editor::controlFor(m_controls, id, p)->setEnabled(record_fields::inUse(ref(id, p), now));
     }
 }
 
@@ -367,7 +352,7 @@ bool CQorv400Dlg::openEndpoint()
                         : m_binding.isEveryAdapter() ? m_endpoint.OpenEveryAdapter()
                                                      : m_endpoint.OpenLocal(m_binding.address);
     if (!opened)
-        m_context.messages.error(this, kCannotOpenSocket, text(StringTable::kProgramTitle));
+        m_context.messages.error(this, fixed_text::cannotOpenSocket(), text(StringTable::kProgramTitle));
     return opened;
 }
 
@@ -386,11 +371,11 @@ void CQorv400Dlg::startRequest(int command)
     if (command == frame::kWrite && IsPasswordSet(body.passwordField()))
         HashPassword(body.passwordField());
     if (command == frame::kRead)
-        sendFrame(command, kReadTickMs, kStrReading, body);
+        sendFrame(command, reply_wait::kReadTickMs, kStrReading, body);
     else if (command == frame::kWrite)
-        sendFrame(command, kWriteTickMs, kStrWriting, body);
+        sendFrame(command, reply_wait::kWriteTickMs, kStrWriting, body);
     else
-        sendFrame(command, kStatusTickMs, kStrReadingStatus, body);
+        sendFrame(command, reply_wait::kStatusTickMs, kStrReadingStatus, body);
 }
 
 void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvRecord& body, const QByteArray& extra)
@@ -419,7 +404,7 @@ void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvReco
 void CQorv400Dlg::onTick()
 {
     ++m_tickCount;
-    if (m_tickCount < kWaitTicks && !m_endpoint.answered())
+    if (m_tickCount < reply_wait::kTicks && !m_endpoint.answered())
         return;
     m_timer.stop();
     setEnabled(true);
@@ -498,7 +483,7 @@ void CQorv400Dlg::onPasswordButton()
     if (IsPasswordSet(newField))
         HashPassword(newField);
     m_confirmedPassword = m_controls.password->text();
-    sendFrame(frame::kChangePassword, kPasswordTickMs, kStrChangingPassword, body, newPassword);
+    sendFrame(frame::kChangePassword, reply_wait::kPasswordTickMs, kStrChangingPassword, body, newPassword);
     m_controls.password->setText(dialog.newPassword());
 }
 
@@ -526,10 +511,10 @@ void CQorv400Dlg::onFileOutcome(int code, int detail)
         break;
     case settings_file::kDamaged:
     case settings_file::kDamagedTooShort:
-        m_context.messages.error(this, kFileDamaged, title);
+        m_context.messages.error(this, fixed_text::fileDamaged(), title);
         break;
     case settings_file::kNotSettingsFile:
-        m_context.messages.error(this, kNotSettingsFile, title);
+        m_context.messages.error(this, fixed_text::notSettingsFile(), title);
         break;
     default:
         break;
@@ -540,12 +525,12 @@ void CQorv400Dlg::completeImport()
 {
     const QString title = text(StringTable::kProgramTitle);
     if (m_envManager->recordLength() < static_cast<int>(EnvRecord::kSize)) {
-        m_context.messages.error(this, kFileDamaged, title);
+        m_context.messages.error(this, fixed_text::fileDamaged(), title);
         return;
     }
     const EnvRecord imported(reinterpret_cast<const std::uint8_t*>(m_envManager->record().constData()));
     if (imported.productCode() != m_shown.productCode()) {
-        m_context.messages.error(this, kOtherProduct, title);
+        m_context.messages.error(this, fixed_text::otherProduct(), title);
         return;
     }
     // Only the settings come from the file: the device's identity, accounts and password stay.

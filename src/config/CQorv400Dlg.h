@@ -3,6 +3,7 @@
 #include "config/EditorControls.h"
 #include "gui/AppContext.h"
 #include "net/CNetEnv.h"
+#include "record/FormValidation.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -30,11 +31,6 @@ public:
     static constexpr int kModeLocal = 0;
     static constexpr int kModeRemote = 1;
     static constexpr int kTableLimit = 2;
-    static constexpr int kWaitTicks = 10;
-    static constexpr int kReadTickMs = 200;
-    static constexpr int kWriteTickMs = 100;
-    static constexpr int kStatusTickMs = 200;
-    static constexpr int kPasswordTickMs = 200;
 
     /** `record` goes into record 0 of the editor's table and is shown; `remoteAddress` (host order) is
      *  used in remote mode; `binding` is the application's adapter binding. */
@@ -71,10 +67,11 @@ private:
     void connectControls();
     void setTitle();
     bool validateForm();
+    QString problemMessage(const form::Problem& problem) const;
     void onMultiIpChanged();
     void updateNetworkLists(int& type);
     void updateAddressFields(int type);
-    void updatePortRows(bool multiIp);
+    void updatePortRows(const record_fields::Situation& now);
     void onCommentLeft();
 
     bool openEndpoint();
@@ -97,8 +94,6 @@ private:
     std::uint32_t m_remoteAddress;
     QString m_confirmedPassword;
     bool m_noPassword = false;
-    bool m_commentSupported = false;
-    bool m_remoteSearchSupported = false;
     bool m_loading = false;
     bool m_validating = false;
     CNetEnv m_endpoint;

@@ -317,10 +317,13 @@ void TestCliEditor::refusedChangesSendNoWrite_data()
     row("EAPoL MD5 with PPPoE", "write 127.0.0.2 eapol=MD5 ipv4Type=PPPoE",
         "eapol: EAPoL MD5 cannot be used with PPPoE");
     row("address without static type", "write 127.0.0.2 ipv4Type=DHCP ipAddress=127.0.0.9",
-        "ipAddress: the network addresses are written only with the static IPv4 type");
-    row("comment on a device without comments", "write 127.0.0.4 comment=x", "comment: this device keeps no comment");
-    row("remote search without support", "write 127.0.0.4 remoteSearch=yes", "remoteSearch: this device has no remote");
-    row("account without PPPoE or MD5", "write 127.0.0.2 accountId=me", "accountId: the account is used only");
+        "ipAddress is not used with the DHCP IPv4 type (only with ipv4Type=static)");
+    row("comment on a device without comments", "write 127.0.0.4 comment=x",
+        "comment is not used: this device keeps no comment (commentSupported is no)");
+    row("remote search without support", "write 127.0.0.4 remoteSearch=yes",
+        "remoteSearch is not used: this device has no remote search");
+    row("account without PPPoE or MD5", "write 127.0.0.2 accountId=me",
+        "accountId is used only with PPPoE (ipv4Type=PPPoE) or EAPoL MD5 (eapol=MD5)");
     row("account password of 9", "write 127.0.0.2 ipv4Type=PPPoE accountPassword=123456789",
         "accountPassword: at most 8 characters");
     row("rate not in the list", "write 127.0.0.2 com1.baudRate=12345", "com1.baudRate: \"12345\" is not one of 600,");

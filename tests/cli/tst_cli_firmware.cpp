@@ -202,7 +202,7 @@ void TestCliFirmware::badInputIsAUsageErrorAndSendsNothing_data()
                                          QString::fromLocal8Bit(std::strerror(ENOENT)));
     QTest::newRow("0.0.0.0") << QStringList{u"firmware"_s, file, u"0.0.0.0"_s} << u"0.0.0.0 is not a unicast"_s;
     QTest::newRow("not an address") << QStringList{u"firmware"_s, file, u"127.0.12"_s}
-                                    << u"\"127.0.12\" is not an IPv4 address"_s;
+                                    << u"127.0.12 is not a valid IPv4 address."_s;
     QTest::newRow("both ways") << QStringList{u"firmware"_s, file, u"127.0.12.2"_s, u"--shell"_s, u"--direct"_s}
                                << u"--shell and --direct exclude each other"_s;
     QTest::newRow("too large") << QStringList{u"firmware"_s, m_dir.filePath(u"huge.bin"_s), u"127.0.12.2"_s}

@@ -145,8 +145,14 @@ void TestCChangeFWDlg::addressesThatNameNoDeviceAreRefusedBeforeAnythingIsSent_d
                            "Tessel, for example 192.168.0.100."_s;
     QTest::newRow("blank field") << QString() << typeTarget;
     QTest::newRow("0.0.0.0") << u"0.0.0.0"_s << typeTarget;
-    QTest::newRow("three numbers") << u"127.0.10"_s << notOne.arg(u"127.0.10"_s);
-    QTest::newRow("a number above 255") << u"127.0.10.256"_s << notOne.arg(u"127.0.10.256"_s);
+    const QString notAnAddress = u"%1 is not a valid IPv4 address.\r\nType four numbers from 0 to 255 separated by "
+                                 "dots, for example 192.168.0.100."_s;
+    QTest::newRow("three numbers") << u"127.0.5"_s << notAnAddress.arg(u"127.0.5"_s);
+    QTest::newRow("a number above 255") << u"127.0.0.300"_s << notAnAddress.arg(u"127.0.0.300"_s);
+    QTest::newRow("a leading zero") << u"127.0.0.010"_s << notAnAddress.arg(u"127.0.0.010"_s);
+    QTest::newRow("five numbers") << u"127.0.0.2.5"_s << notAnAddress.arg(u"127.0.0.2.5"_s);
+    QTest::newRow("multicast") << u"224.0.0.1"_s << notOne.arg(u"224.0.0.1"_s);
+    QTest::newRow("broadcast") << u"255.255.255.255"_s << notOne.arg(u"255.255.255.255"_s);
 }
 
 void TestCChangeFWDlg::addressesThatNameNoDeviceAreRefusedBeforeAnythingIsSent()
