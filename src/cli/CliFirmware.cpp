@@ -7,17 +7,12 @@
 #include "FirmwareMany.h"
 #include "FirmwareUpload.h"
 #include "firmware/FirmwareImage.h"
-#include "firmware/TftpPacket.h"
 #include "net/CNetEnv.h"
 #include "text/StringTable.h"
 
 #include <QFileInfo>
 #include <QLocale>
 #include <QTextStream>
-
-namespace {
-constexpr int kStrTooLarge = 923;
-} // namespace
 
 int CliTool::findByMac(const Request& request, const cli::Mac& mac, std::uint32_t& address, int& productCode)
 {
@@ -53,16 +48,14 @@ int CliTool::firmware(const Request& request, const cli::VerbRequest& verbReques
             return usageError(QStringLiteral("firmware: --bind applies to a device named by its MAC only"));
     }
 
-    // The whole file, before anything is sent; a file too long for one upload is not read at all.
+    // The whole file (or stream), read once before anything is sent; what is sent is what was read.
     const FirmwareImage image = FirmwareImage::load(path);
     if (image.errorCode != 0)
         return usageError(QStringLiteral("firmware: %1: %2").arg(path, systemErrorMessage(image.errorCode)));
     const QString fileName = QFileInfo(path).fileName();
-    if (image.tooLarge) {
+    if (!image.loaded()) {
         const QLocale locale = QLocale::system();
-        const QString text = StringTable(StringTable::languageFor(locale))
-                                 .text(kStrTooLarge)
-                                 .arg(fileName, locale.toString(image.size), locale.toString(tftp::kMaxImageLength));
+        const QString text = image.problemText(StringTable(StringTable::languageFor(locale)), locale, fileName);
         return usageError(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral(" ")));
     }
 

@@ -8,15 +8,14 @@
 #include "RecordEdit.h"
 #include "RecordFormat.h"
 #include "config/SettingsFile.h"
+#include "files/BoundedRead.h"
+#include "files/SafeSave.h"
 #include "net/CNetEnv.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QTextStream>
 
-#include <cerrno>
 #include <cstring>
 
 namespace cli {
@@ -26,6 +25,7 @@ constexpr int kStrSaved = 972;
 constexpr int kStrImported = 973;
 constexpr int kStrSummary = 974;
 constexpr int kStrConfirmMany = 975;
+constexpr int kStrStalled = 1101;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 // The settings-file messages are Korean in every language, as the editor shows them.
@@ -43,14 +43,18 @@ QString systemError(int number)
 std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& status,
                                   settings_file::Trailer* trailer = nullptr)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        err << systemError(errno) << Qt::endl;
+    // Read once, as a stream if it is one (a pipe, a FIFO), never waiting forever for it.
+    const bounded_read::Result read = settings_file::readFile(path);
+    if (read.error != 0 || read.stalled) {
+        err << (read.stalled ? programText(kStrStalled).arg(path).arg(bounded_read::kStreamIdleMs / 1000)
+                             : systemError(read.error))
+            << Qt::endl;
         status = kExitFailed;
         return std::nullopt;
     }
+    // Longer than any settings file: damaged, as a file one byte too long is.
     const settings_file::Decoded decoded =
-        settings_file::decode(file.read(settings_file::kMaxRecordLength + settings_file::kOverhead + 1));
+        read.tooLarge ? settings_file::Decoded{settings_file::kDamaged, {}, {}} : settings_file::decode(read.bytes);
     status = kExitBadInput;
     if (decoded.outcome == settings_file::kNotSettingsFile) {
         err << kNotSettingsFile << Qt::endl;
@@ -171,9 +175,9 @@ int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
     const QByteArray bytes =
         settings_file::encode(QByteArrayView(reinterpret_cast<const char*>(record.data()), EnvRecord::kSize),
                               settings_file::Product::of(record), QDateTime::currentDateTime());
-    QSaveFile file(request.operands.at(1));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        err << systemError(errno) << Qt::endl;
+    // Only a complete file replaces the old one: on a full disk or past a size limit the old file stays.
+    if (const safe_save::Outcome saved = safe_save::save(request.operands.at(1), bytes); !saved.saved()) {
+        err << request.operands.at(1) << ": " << saved.errorText() << Qt::endl;
         return kExitFailed;
     }
     out << programText(kStrSaved).arg(QString::fromStdString(env.record(0).macText()), request.operands.at(1))

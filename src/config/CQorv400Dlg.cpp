@@ -4,17 +4,18 @@
 #include "config/CPppoeDlg.h"
 #include "config/CPwdDlg.h"
 #include "config/EditorMapping.h"
-#include "net/AdapterCatalog.h"
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"
-#include "protocol/Ipv4.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "gui/MessageService.h"
+#include "net/AdapterCatalog.h"
+#include "protocol/Ipv4.h"
 #include "status/CStatDlg.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -47,6 +48,7 @@ constexpr int kStrPasswordEmpty = 1054;
 constexpr int kStrPasswordShort = 1055;
 constexpr int kPasswordMin = 4;
 constexpr int kStrEapolId = 1028;
+constexpr int kStrStalled = 1101;
 
 const QString kCannotOpenSocket = QStringLiteral("SOCK_DGRAM: can't open socket");
 // The settings-file messages are Korean in every language.
@@ -530,6 +532,13 @@ void CQorv400Dlg::onFileOutcome(int code, int detail)
         break;
     case settings_file::kNotSettingsFile:
         m_context.messages.error(this, kNotSettingsFile, title);
+        break;
+    case settings_file::kStalled:
+        m_context.messages.error(this,
+                                 text(kStrStalled)
+                                     .arg(QDir::toNativeSeparators(CEnvManager::rememberedPath()))
+                                     .arg(bounded_read::kStreamIdleMs / 1000),
+                                 title);
         break;
     default:
         break;

@@ -2,17 +2,24 @@
 // a late answer to one request is not taken for the next, the form keeps the user's edits through every
 // request that is not a Read or a successful Write. Driven offscreen against simulated devices on the
 // loopback profile (device port 53435, this program's own).
+#include "FileFaults.h"
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
+#include "app/SearchListFile.h"
 #include "config/CQorv400Dlg.h"
+#include "config/SettingsFile.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "status/CStatDlg.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -21,6 +28,17 @@ constexpr std::uint16_t kDevicePort = 53435;
 constexpr std::uint32_t kDeviceAddress = 0x7F000002; // 127.0.0.2
 const QString kNoResponse =
     u"No response from the Tessel(s).\r\nPlease check the LAN cable and the setting of the firewall on your PC."_s;
+
+QString systemText(int error)
+{
+    return u"[%1] %2"_s.arg(error).arg(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
 
 NetworkProfile testProfile()
 {
@@ -41,6 +59,10 @@ private slots:
 
     void statusRightAfterAnUnansweredWriteShowsTheDevicesReport_data();
     void statusRightAfterAnUnansweredWriteShowsTheDevicesReport();
+    void exportThatCannotBeWrittenWholeKeepsTheOldFile_data();
+    void exportThatCannotBeWrittenWholeKeepsTheOldFile();
+    void searchListThatCannotBeWrittenWholeKeepsTheOldFile();
+    void importReadsASettingsFileFromAFifoOrGivesUpOnASilentOne();
 
 private:
     void startSim(const SimDevice& device);
@@ -48,6 +70,7 @@ private:
     void request(const char* button);
 
     QTemporaryDir m_profileDir;
+    QTemporaryDir m_dir;
     std::unique_ptr<guitest::Services> m_services;
     std::unique_ptr<TesselSim> m_sim;
     std::unique_ptr<CQorv400Dlg> m_editor;
@@ -123,6 +146,115 @@ void TestEditorTrust::statusRightAfterAnUnansweredWriteShowsTheDevicesReport()
     QCOMPARE(seen[status::Field::Mac], u"02:7E:55:00:00:01"_s.toLower());
     QCOMPARE(seen[status::Field::LocalIp], u"127.0.0.2"_s);
     QVERIFY(!seen[status::Field::Version].isEmpty());
+}
+
+void TestEditorTrust::exportThatCannotBeWrittenWholeKeepsTheOldFile_data()
+{
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<int>("error");
+    QTest::newRow("full file system") << u"tmpfs"_s << ENOSPC;
+    QTest::newRow("file-size limit") << u"limit"_s << EFBIG;
+    QTest::newRow("a full device") << u"device"_s << ENOSPC;
+}
+
+void TestEditorTrust::exportThatCannotBeWrittenWholeKeepsTheOldFile()
+{
+    QFETCH(QString, place);
+    QFETCH(int, error);
+    startSim(TesselSim::makeDevice(0, kDeviceAddress));
+    openEditor(CQorv400Dlg::kModeRemote);
+    const QString folder = m_dir.filePath(place);
+    QVERIFY(QDir().mkpath(folder));
+    QString path = QDir(folder).filePath(u"good.kvx"_s);
+    const QByteArray old(552, 'o');
+    std::unique_ptr<filetest::FullTmpfs> disk;
+    std::unique_ptr<filetest::FileSizeLimit> limit;
+    if (place == u"tmpfs"_s) {
+        disk = std::make_unique<filetest::FullTmpfs>(folder);
+        if (!disk->ready())
+            QSKIP(qPrintable(disk->why()));
+        QVERIFY(disk->place(u"good.kvx"_s, old));
+        disk->fill();
+    } else if (place == u"limit"_s) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+        file.close();
+        limit = std::make_unique<filetest::FileSizeLimit>(100);
+    } else if (const QString why = filetest::makeFullDevice(path); !why.isEmpty()) {
+        // A node of the test's own that behaves as /dev/full, so a save that replaces it harms nothing.
+        QSKIP(qPrintable(why));
+    }
+    const QStringList before = filetest::entries(folder);
+    m_services->files.setNextFileName(path);
+    QTest::mouseClick(m_editor->controls().exportButton, Qt::LeftButton);
+    limit.reset();
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text, systemText(error));
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
+    if (place != u"device"_s)
+        QCOMPARE(contentOf(path), old);
+    else
+        QVERIFY(QFileInfo(path).exists() && !QFileInfo(path).isFile()); // written to, not replaced
+    QCOMPARE(filetest::entries(folder), before);
+}
+
+void TestEditorTrust::searchListThatCannotBeWrittenWholeKeepsTheOldFile()
+{
+    CNetEnv endpoint(testProfile());
+    endpoint.record(0) = TesselSim::makeDevice(0, kDeviceAddress).record;
+    endpoint.setCount(1);
+    const QString path = m_dir.filePath(u"devices.csv"_s);
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("old list") == 8);
+    }
+    QWidget owner;
+    QString saved;
+    {
+        const filetest::FileSizeLimit limit(4);
+        m_services->files.setNextFileName(path);
+        saved = saveSearchList(&owner, m_services->context(), endpoint);
+    }
+    QCOMPARE(saved, QString());
+    QCOMPARE(contentOf(path), QByteArray("old list"));
+    QCOMPARE(m_services->messages.last().text,
+             u"The list could not be saved to %1.\r\n%2"_s.arg(QDir::toNativeSeparators(path), systemText(EFBIG)));
+    const QString device = m_dir.filePath(u"full.csv"_s);
+    if (const QString why = filetest::makeFullDevice(device); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    m_services->files.setNextFileName(device);
+    QCOMPARE(saveSearchList(&owner, m_services->context(), endpoint), QString());
+    QCOMPARE(m_services->messages.last().text,
+             u"The list could not be saved to %1.\r\n%2"_s.arg(QDir::toNativeSeparators(device), systemText(ENOSPC)));
+    QVERIFY(QFileInfo(device).exists() && !QFileInfo(device).isFile());
+}
+
+void TestEditorTrust::importReadsASettingsFileFromAFifoOrGivesUpOnASilentOne()
+{
+    startSim(TesselSim::makeDevice(0, kDeviceAddress));
+    openEditor(CQorv400Dlg::kModeRemote);
+    EnvRecord record = settings_file::exportedRecord(m_sim->device(0).record);
+    record.setComment("through a fifo");
+    filetest::Fifo fifo(m_dir.filePath(u"settings.kvx"_s));
+    QVERIFY(fifo.made());
+    fifo.write(settings_file::encode(QByteArrayView(reinterpret_cast<const char*>(record.data()), EnvRecord::kSize),
+                                     settings_file::Product::of(record), QDateTime::currentDateTime()));
+    m_services->files.setNextFileName(fifo.path());
+    QTest::mouseClick(m_editor->controls().importButton, Qt::LeftButton);
+    QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
+    QCOMPARE(m_editor->controls().comment->text(), u"through a fifo"_s);
+
+    // Nobody writes to this one: the editor gives up after its wait and changes nothing.
+    filetest::Fifo silent(m_dir.filePath(u"silent.kvx"_s));
+    QVERIFY(silent.made());
+    m_editor->controls().comment->setText(u"typed"_s);
+    m_services->files.setNextFileName(silent.path());
+    QTest::mouseClick(m_editor->controls().importButton, Qt::LeftButton);
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text,
+             u"Nothing came from %1 for 10 seconds; it was not read."_s.arg(QDir::toNativeSeparators(silent.path())));
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
+    QCOMPARE(m_editor->controls().comment->text(), u"typed"_s);
 }
 
 QTEST_MAIN(TestEditorTrust)
