@@ -116,17 +116,33 @@ std::optional<QList<Target>> importTargets(const VerbRequest& request, QTextStre
     return targets;
 }
 
+bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const EnvRecord& imported,
+                          Console& console, std::optional<QString>& password, QString& line);
+
 /** Applies the file's settings to one device as the editor's import and Write do; the line to print
  *  (MAC or address, then the outcome) and whether it worked. */
-bool importInto(const VerbRequest& request, const Target& target, const EnvRecord& imported, Console& console,
-                std::optional<QString>& password, QString& line)
+DeviceResult importInto(const VerbRequest& request, const Target& target, const EnvRecord& imported, Console& console,
+                        std::optional<QString>& password, ServedDevices& served, QString& line)
 {
     const QString name = target.mac ? macText(*target.mac) : dottedAddress(target.address);
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
         line = name + QStringLiteral(": ") + programText(166).section(u'\n', 0, 0);
-        return false;
+        return DeviceResult::Failed;
     }
+    if (const std::optional<QString> again = served.servedBefore(env.record(0), name)) {
+        line = resultLine(target, *again);
+        return DeviceResult::AlreadyServed;
+    }
+    return importIntoReadDevice(request, target, env, imported, console, password, line) ? DeviceResult::Done
+                                                                                         : DeviceResult::Failed;
+}
+
+/** importInto once the device has been read into `env`. */
+bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const EnvRecord& imported,
+                          Console& console, std::optional<QString>& password, QString& line)
+{
+    const QString name = target.mac ? macText(*target.mac) : dottedAddress(target.address);
     EnvRecord merged = env.record(0);
     if (imported.productCode() != merged.productCode()) {
         line = name + QStringLiteral(": ") + kOtherProduct;
@@ -201,16 +217,17 @@ int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
         return kExitBadInput;
     }
     std::optional<QString> password;
+    ServedDevices served;
     int failed = 0;
+    int again = 0;
     for (const Target& target : *targets) {
         QString line;
-        if (!importInto(request, target, *imported, console, password, line))
-            ++failed;
+        const DeviceResult result = importInto(request, target, *imported, console, password, served, line);
+        failed += result == DeviceResult::Failed ? 1 : 0;
+        again += result == DeviceResult::AlreadyServed ? 1 : 0;
         out << line << Qt::endl;
     }
-    if (targets->size() > 1)
-        out << programText(kStrSummary).arg(targets->size() - failed).arg(failed) << Qt::endl;
-    return failed ? kExitFailed : 0;
+    return finishMany(out, kStrSummary, targets->size() - again, failed);
 }
 
 int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)

@@ -157,24 +157,29 @@ int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out
 
 /** The password change of one of several devices; the outcome for its result line and whether the
  *  device took it. */
-bool passwdOneOfMany(const VerbRequest& request, const Target& target, const QString& current, const QString& next,
-                     QString& outcome)
+DeviceResult passwdOneOfMany(const VerbRequest& request, const Target& target, const QString& current,
+                             const QString& next, ServedDevices& served, QString& outcome)
 {
     CNetEnv env(request.profile);
     if (readTarget(env, target) != Outcome::Answered) {
         outcome = noResponseLine();
-        return false;
+        return DeviceResult::Failed;
     }
     const EnvRecord record = env.record(0);
+    // A device named twice is changed once: a second change would be judged against the new password.
+    if (const std::optional<QString> again = served.servedBefore(record, targetText(target))) {
+        outcome = *again;
+        return DeviceResult::AlreadyServed;
+    }
     if (changePassword(env, target, record, current, next) != Outcome::Answered) {
         outcome = noResponseLine();
-        return false;
+        return DeviceResult::Failed;
     }
     const int result = env.replyResult();
     outcome = result == frame::kResultOk              ? programText(request.clear ? kStrRemovedShort : kStrChangedShort)
               : result == frame::kResultWrongPassword ? passwordMismatchText()
                                                       : unknownResponseText();
-    return result == frame::kResultOk;
+    return result == frame::kResultOk ? DeviceResult::Done : DeviceResult::Failed;
 }
 } // namespace
 
@@ -201,13 +206,9 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     const std::optional<QString> next = checkedNewPassword(request, console, err);
     if (!next)
         return kExitBadInput;
-    int failed = 0;
-    for (const Target& target : *targets) {
-        QString outcome;
-        if (!passwdOneOfMany(request, target, current, *next, outcome))
-            ++failed;
-        out << resultLine(target, outcome) << Qt::endl;
-    }
-    return finishMany(out, kStrSummary, targets->size(), failed);
+    ServedDevices served;
+    return serveEach(out, *targets, kStrSummary, [&](const Target& target, QString& outcome) {
+        return passwdOneOfMany(request, target, current, *next, served, outcome);
+    });
 }
 } // namespace cli

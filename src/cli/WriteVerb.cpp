@@ -198,16 +198,32 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     return reportResult(env, outcome, request.json, plan, out, err);
 }
 
+bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const QList<Change>& changes,
+                     Console& console, std::optional<QString>& password, QString& outcome);
+
 /** The write of one of several devices: read, change, write; the outcome for its result line and
- *  whether the device took it. The device password is asked once, when the first device needs it. */
-bool writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes, Console& console,
-                    std::optional<QString>& password, QString& outcome)
+ *  whether the device took it. The device password is asked once, when the first device needs it. A
+ *  device already served under another name is not written again. */
+DeviceResult writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes,
+                            Console& console, std::optional<QString>& password, ServedDevices& served, QString& outcome)
 {
     CNetEnv env(request.profile);
     if (readTarget(env, target) != Outcome::Answered) {
         outcome = noResponseLine();
-        return false;
+        return DeviceResult::Failed;
     }
+    if (const std::optional<QString> again = served.servedBefore(env.record(0), targetText(target))) {
+        outcome = *again;
+        return DeviceResult::AlreadyServed;
+    }
+    return writeReadDevice(request, target, env, changes, console, password, outcome) ? DeviceResult::Done
+                                                                                      : DeviceResult::Failed;
+}
+
+/** writeOneOfMany once the device has been read into `env`. */
+bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const QList<Change>& changes,
+                     Console& console, std::optional<QString>& password, QString& outcome)
+{
     const EnvRecord before = env.record(0);
     EnvRecord after = before;
     if (const std::optional<QString> refused = applyChanges(after, changes)) {
@@ -260,14 +276,10 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
     if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
     std::optional<QString> password;
-    int failed = 0;
-    for (const Target& target : *targets) {
-        QString outcome;
-        if (!writeOneOfMany(request, target, changes, console, password, outcome))
-            ++failed;
-        out << resultLine(target, outcome) << Qt::endl;
-    }
+    ServedDevices served;
     // A dry run wrote nothing, so it has no "written" summary: its lines say what would change.
-    return request.dryRun ? (failed ? kExitFailed : 0) : finishMany(out, kStrSummary, targets->size(), failed);
+    return serveEach(out, *targets, request.dryRun ? 0 : kStrSummary, [&](const Target& target, QString& outcome) {
+        return writeOneOfMany(request, target, changes, console, password, served, outcome);
+    });
 }
 } // namespace cli
