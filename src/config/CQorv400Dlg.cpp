@@ -435,6 +435,7 @@ void CQorv400Dlg::complete(int command)
     const QString title = text(StringTable::kProgramTitle);
     m_confirmedPassword.clear();
     const int result = m_endpoint.replyResult();
+    const bool accepted = m_endpoint.answered() && result == 0;
     if (!m_endpoint.answered()) {
         m_context.messages.error(this, text(kStrNoResponse), title);
     } else if (command == frame::kWrite || command == frame::kChangePassword) {
@@ -453,7 +454,26 @@ void CQorv400Dlg::complete(int command)
         m_confirmedPassword = m_controls.password->text();
         m_status->exec();
     }
-    reloadFromTable();
+    if (command == frame::kChangePassword)
+        completePasswordChange(accepted);
+    // Only a Read (the user asked for the device's values) and a Write the device took (it now holds
+    // what was sent) bring the device's record into the form; after any other request every field stays
+    // as the user left it.
+    if (command == frame::kRead || (command == frame::kWrite && accepted))
+        reloadFromTable();
+}
+
+void CQorv400Dlg::completePasswordChange(bool accepted)
+{
+    // The Password box holds the new password since the request went out: it stays after a change the
+    // device took, and the device now has a password exactly when the new one is not empty. Otherwise
+    // the box goes back to what the user had in it.
+    if (accepted) {
+        m_noPassword = m_controls.password->text().isEmpty();
+        m_controls.password->setEnabled(!m_noPassword);
+    } else {
+        m_controls.password->setText(m_passwordBeforeChange);
+    }
 }
 
 void CQorv400Dlg::reloadFromTable()
@@ -500,6 +520,7 @@ void CQorv400Dlg::onPasswordButton()
     if (IsPasswordSet(newField))
         HashPassword(newField);
     m_confirmedPassword = m_controls.password->text();
+    m_passwordBeforeChange = m_controls.password->text();
     sendFrame(frame::kChangePassword, kPasswordTickMs, kStrChangingPassword, body, newPassword);
     m_controls.password->setText(dialog.newPassword());
 }

@@ -86,6 +86,7 @@ private:
     void completeImport();
     void onTick();
     void complete(int command);
+    void completePasswordChange(bool accepted);
     void reloadFromTable();
     QString text(int id) const;
 
@@ -96,6 +97,8 @@ private:
     int m_mode;
     std::uint32_t m_remoteAddress;
     QString m_confirmedPassword;
+    /** What the Password box held when the last password change went out. */
+    QString m_passwordBeforeChange;
     bool m_noPassword = false;
     bool m_commentSupported = false;
     bool m_remoteSearchSupported = false;

@@ -7,11 +7,13 @@
 
 #include "TesselSim.h"
 #include "app/SearchListFile.h"
+#include "config/CPwdDlg.h"
 #include "config/CQorv400Dlg.h"
 #include "config/SettingsFile.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "status/CStatDlg.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -40,6 +42,51 @@ QByteArray contentOf(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
+/** The user's edits of the tests: COM1's rate, COM2's timeout and the comment. */
+void editForm(const EditorControls& c)
+{
+    c.ports[0].baudRate->setCurrentIndex(c.ports[0].baudRate->findText(u"115200"_s));
+    c.ports[1].timeout->setText(u"77"_s);
+    c.comment->setText(u"edited here"_s);
+}
+
+/** Whether the form still shows the edits of editForm, as typed. */
+void checkEditsKept(const EditorControls& c)
+{
+    QCOMPARE(c.ports[0].baudRate->currentText(), u"115200"_s);
+    QCOMPARE(c.ports[1].timeout->text(), u"77"_s);
+    QCOMPARE(c.comment->text(), u"edited here"_s);
+}
+
+/** `record` with the edits of editForm at their raw offsets: COM1's rate (LE32 at 332), COM2's timeout
+ *  (LE16 at 360) and the comment (32 bytes at 88, zero-filled). */
+QByteArray withEdits(const EnvRecord& record)
+{
+    QByteArray raw(reinterpret_cast<const char*>(record.data()), EnvRecord::kSize);
+    const char rate[] = {'\x00', '\xC2', '\x01', '\x00'}; // 115200
+    raw.replace(332, 4, rate, 4);
+    const char timeout[] = {77, 0};
+    raw.replace(360, 2, timeout, 2);
+    QByteArray comment("edited here");
+    comment.resize(32, '\0');
+    raw.replace(88, 32, comment);
+    return raw;
+}
+
+/** The record's bytes apart from those the device itself keeps: the password field (76-87) and the
+ *  source address (152-155). */
+QByteArray settingsBytes(QByteArray raw)
+{
+    raw.replace(76, 12, QByteArray(12, '\0'));
+    raw.replace(152, 4, QByteArray(4, '\0'));
+    return raw;
+}
+
+QByteArray settingsBytes(const EnvRecord& record)
+{
+    return settingsBytes(QByteArray(reinterpret_cast<const char*>(record.data()), EnvRecord::kSize));
+}
+
 NetworkProfile testProfile()
 {
     NetworkProfile profile = NetworkProfile::loopbackProfile();
@@ -63,6 +110,11 @@ private slots:
     void exportThatCannotBeWrittenWholeKeepsTheOldFile();
     void searchListThatCannotBeWrittenWholeKeepsTheOldFile();
     void importReadsASettingsFileFromAFifoOrGivesUpOnASilentOne();
+    void refusedWriteKeepsEveryEditThenTheRightPasswordWritesExactlyThem_data();
+    void refusedWriteKeepsEveryEditThenTheRightPasswordWritesExactlyThem();
+    void requestsOtherThanReadAndATakenWriteKeepTheEdits_data();
+    void requestsOtherThanReadAndATakenWriteKeepTheEdits();
+    void readAndATakenWriteReloadTheForm();
 
 private:
     void startSim(const SimDevice& device);
@@ -255,6 +307,114 @@ void TestEditorTrust::importReadsASettingsFileFromAFifoOrGivesUpOnASilentOne()
              u"Nothing came from %1 for 10 seconds; it was not read."_s.arg(QDir::toNativeSeparators(silent.path())));
     QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
     QCOMPARE(m_editor->controls().comment->text(), u"typed"_s);
+}
+
+void TestEditorTrust::refusedWriteKeepsEveryEditThenTheRightPasswordWritesExactlyThem_data()
+{
+    statusRightAfterAnUnansweredWriteShowsTheDevicesReport_data();
+}
+
+void TestEditorTrust::refusedWriteKeepsEveryEditThenTheRightPasswordWritesExactlyThem()
+{
+    QFETCH(int, mode);
+    SimDevice device = TesselSim::makeDevice(0, kDeviceAddress);
+    device.setPassword("secret");
+    startSim(device);
+    openEditor(mode);
+    const EnvRecord before = m_sim->device(0).record;
+    const EditorControls& c = m_editor->controls();
+    editForm(c);
+    c.password->setText(u"wrong"_s);
+    request("writeButton");
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text, u"Writing has failed. [password mismatch]"_s);
+    checkEditsKept(c);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(c.password->text().isEmpty()); // a refused write still empties the Password box
+    QCOMPARE(settingsBytes(m_sim->device(0).record), settingsBytes(before));
+
+    m_services->messages.clearShown();
+    c.password->setText(u"secret"_s);
+    request("writeButton");
+    QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
+    QCOMPARE(settingsBytes(m_sim->device(0).record).toHex(), settingsBytes(withEdits(before)).toHex());
+    QVERIFY(m_sim->device(0).passwordHash() == device.passwordHash());
+    checkEditsKept(c);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(c.password->text(), u"secret"_s);
+}
+
+void TestEditorTrust::requestsOtherThanReadAndATakenWriteKeepTheEdits_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QString>("message"); // empty: none
+    QTest::addColumn<QString>("passwordBox");
+    QTest::newRow("status") << u"status"_s << QString() << u"secret"_s;
+    QTest::newRow("password change refused")
+        << u"password"_s << u"Writing has failed. [password mismatch]"_s << u"wrong"_s;
+    QTest::newRow("write unanswered") << u"unanswered"_s << kNoResponse << u"secret"_s;
+    QTest::newRow("write answered with an unknown result")
+        << u"unknown"_s << u"Unknown response from the Tessel(s)."_s << u"secret"_s;
+}
+
+void TestEditorTrust::requestsOtherThanReadAndATakenWriteKeepTheEdits()
+{
+    QFETCH(QString, request);
+    QFETCH(QString, message);
+    QFETCH(QString, passwordBox);
+    SimDevice device = TesselSim::makeDevice(0, kDeviceAddress);
+    device.setPassword("secret");
+    device.record.setComment("on the device");
+    startSim(device);
+    SimFaults faults;
+    faults.dropShare = request == u"unanswered"_s ? 1.0 : 0.0;
+    faults.forcedResult = request == u"unknown"_s ? 5 : -1;
+    m_sim->setFaults(faults);
+    openEditor(CQorv400Dlg::kModeRemote);
+    const EditorControls& c = m_editor->controls();
+    editForm(c);
+    c.password->setText(request == u"password"_s ? u"wrong"_s : u"secret"_s);
+    auto statusWatch = guitest::whenShown<CStatDlg>([](CStatDlg* dialog) { dialog->accept(); });
+    auto passwordWatch = guitest::whenShown<CPwdDlg>([](CPwdDlg* dialog) {
+        dialog->findChild<QLineEdit*>(u"newPasswordEdit"_s)->setText(u"newpass1"_s);
+        dialog->findChild<QLineEdit*>(u"retypeEdit"_s)->setText(u"newpass1"_s);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(u"okButton"_s), Qt::LeftButton);
+    });
+    this->request(request == u"status"_s     ? "statusButton"
+                  : request == u"password"_s ? "passwordButton"
+                                             : "writeButton");
+    if (message.isEmpty())
+        QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
+    else
+        QCOMPARE(m_services->messages.last().text, message);
+    checkEditsKept(c);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(c.password->text(), passwordBox);
+    QCOMPARE(m_sim->device(0).record.comment(), std::string("on the device"));
+}
+
+void TestEditorTrust::readAndATakenWriteReloadTheForm()
+{
+    startSim(TesselSim::makeDevice(0, kDeviceAddress));
+    openEditor(CQorv400Dlg::kModeRemote);
+    const EditorControls& c = m_editor->controls();
+    editForm(c);
+    m_sim->device(0).record.setComment("changed on the device");
+    request("readButton");
+    QCOMPARE(c.comment->text(), u"changed on the device"_s);
+    QCOMPARE(c.ports[1].timeout->text(), QString::number(m_sim->device(0).record.port(1).timeout()));
+    editForm(c);
+    request("writeButton");
+    QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
+    // The device holds what was sent, and the form shows it from the device's answer.
+    QCOMPARE(m_sim->device(0).record.comment(), std::string("edited here"));
+    checkEditsKept(c);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(m_editor->shownRecord().comment(), std::string("edited here"));
 }
 
 QTEST_MAIN(TestEditorTrust)
