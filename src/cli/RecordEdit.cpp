@@ -420,27 +420,6 @@ std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& chan
     return std::nullopt;
 }
 
-QList<FieldDifference> differences(const EnvRecord& before, const EnvRecord& after)
-{
-    QList<FieldDifference> list;
-    const QJsonObject a = recordJson(before);
-    const QJsonObject b = recordJson(after);
-    const auto compare = [&list](const QJsonObject& x, const QJsonObject& y, const QString& prefix) {
-        for (auto it = x.begin(); it != x.end(); ++it) {
-            if (it.value().isObject() || it.value().isArray())
-                continue;
-            if (it.value() != y.value(it.key()))
-                list << FieldDifference{prefix + it.key(), it.value(), y.value(it.key())};
-        }
-    };
-    compare(a, b, QString());
-    const QJsonArray portsA = a.value(QStringLiteral("ports")).toArray();
-    const QJsonArray portsB = b.value(QStringLiteral("ports")).toArray();
-    for (int i = 0; i < portsA.size(); ++i)
-        compare(portsA[i].toObject(), portsB[i].toObject(), QStringLiteral("com%1.").arg(i + 1));
-    return list;
-}
-
 QString valueText(const QString& field, const QJsonValue& value)
 {
     if (value.isBool())

@@ -7,6 +7,7 @@
 
 #include "record/EnvRecord.h"
 #include "record/FormValidation.h"
+#include "record/RecordFields.h"
 
 #include <QJsonValue>
 #include <QList>
@@ -44,16 +45,11 @@ std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& chan
 form::FormValues formValues(const EnvRecord& record, const QString& password);
 
 /** A field whose value differs between two records, by its accessor name ("com1.baudRate"). */
-struct FieldDifference
-{
-    QString field;
-    QJsonValue before;
-    QJsonValue after;
-};
+using FieldDifference = record_fields::Difference;
 
 /** Every field (as `read --json` names them, ports as "comN.") whose value differs; option-word and
  *  serial-format totals included. */
-QList<FieldDifference> differences(const EnvRecord& before, const EnvRecord& after);
+using record_fields::differences;
 
 /** A value of a difference as text: addresses and names plain, the three texts of the record quoted,
  *  yes/no for flags. */
