@@ -7,6 +7,7 @@
 #include "EditorVerbs.h"
 #include "RecordEdit.h"
 #include "RecordFormat.h"
+#include "WriteGuard.h"
 #include "config/SettingsFile.h"
 #include "files/BoundedRead.h"
 #include "files/SafeSave.h"
@@ -119,6 +120,15 @@ std::optional<QList<Target>> importTargets(const VerbRequest& request, QTextStre
 bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const EnvRecord& imported,
                           Console& console, std::optional<QString>& password, QString& line);
 
+/** The file's settings merged onto a device's record as the editor's import does; why not, or nothing. */
+std::optional<QString> importOnto(EnvRecord& record, const EnvRecord& imported)
+{
+    if (imported.productCode() != record.productCode())
+        return kOtherProduct;
+    mergeImportedRecord(record, imported);
+    return std::nullopt;
+}
+
 /** Applies the file's settings to one device as the editor's import and Write do; the line to print
  *  (MAC or address, then the outcome) and whether it worked. */
 DeviceResult importInto(const VerbRequest& request, const Target& target, const EnvRecord& imported, Console& console,
@@ -143,12 +153,12 @@ bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNet
                           Console& console, std::optional<QString>& password, QString& line)
 {
     const QString name = target.mac ? macText(*target.mac) : dottedAddress(target.address);
-    EnvRecord merged = env.record(0);
-    if (imported.productCode() != merged.productCode()) {
-        line = name + QStringLiteral(": ") + kOtherProduct;
+    EnvRecord before = env.record(0);
+    EnvRecord merged = before;
+    if (const std::optional<QString> refused = importOnto(merged, imported)) {
+        line = name + QStringLiteral(": ") + *refused;
         return false;
     }
-    mergeImportedRecord(merged, imported);
     QString typed;
     if (merged.hasPassword()) {
         if (!password)
@@ -158,6 +168,18 @@ bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNet
     }
     if (const std::optional<form::Problem> problem = form::validate(formValues(merged, typed))) {
         line = name + QStringLiteral(": ") + problem->describe();
+        return false;
+    }
+    // Under this machine's lock of the device, the device is read again before the whole record goes out.
+    DeviceLock lock(before.mac());
+    const bool locked = lock.acquire();
+    WriteCheck check;
+    if (locked)
+        check = checkBeforeWrite(
+            env, target, before, merged, [&imported](EnvRecord& record) { return importOnto(record, imported); },
+            importedFields(before));
+    if (!locked || !check.mayWrite()) {
+        line = name + QStringLiteral(": ") + notWrittenText(check, name, locked);
         return false;
     }
     const Outcome written = writeSettings(env, target, merged, typed.toLatin1());

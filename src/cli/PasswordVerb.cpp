@@ -4,6 +4,7 @@
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
 #include "EditorVerbs.h"
+#include "WriteGuard.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
 
@@ -139,6 +140,13 @@ int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out
     const std::optional<QString> next = checkedNewPassword(request, console, err);
     if (!next)
         return kExitBadInput;
+    // This machine's runs take turns on the device: a password change in the middle of another run's
+    // write would make that write's password wrong.
+    DeviceLock lock(record.mac());
+    if (!lock.acquire()) {
+        err << notWrittenText({}, name, false) << Qt::endl;
+        return kExitFailed;
+    }
     const Outcome outcome = changePassword(env, target, record, current, *next);
     if (outcome != Outcome::Answered)
         return printFailure(err, outcome);
@@ -170,6 +178,11 @@ DeviceResult passwdOneOfMany(const VerbRequest& request, const Target& target, c
     if (const std::optional<QString> again = served.servedBefore(record, targetText(target))) {
         outcome = *again;
         return DeviceResult::AlreadyServed;
+    }
+    DeviceLock lock(record.mac());
+    if (!lock.acquire()) {
+        outcome = notWrittenText({}, targetText(target), false);
+        return DeviceResult::Failed;
     }
     if (changePassword(env, target, record, current, next) != Outcome::Answered) {
         outcome = noResponseLine();

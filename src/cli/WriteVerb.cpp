@@ -5,6 +5,7 @@
 #include "EditorRequests.h"
 #include "EditorVerbs.h"
 #include "RecordEdit.h"
+#include "WriteGuard.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
 
@@ -165,6 +166,38 @@ int reportResult(const CNetEnv& env, Outcome outcome, bool json, const Plan& pla
     }
 }
 
+/** The changes as made on a record of the device's settings. */
+MakeChanges changesOf(const QList<Change>& changes)
+{
+    return [&changes](EnvRecord& record) { return applyChanges(record, changes); };
+}
+
+/** The fields the changes name: they set them whatever the device holds. */
+QStringList namedFields(const QList<Change>& changes)
+{
+    QStringList names;
+    for (const Change& change : changes)
+        names << change.field;
+    return names;
+}
+
+/** Nothing was written: the device changed meanwhile, or did not answer the check, or another run held
+ *  it too long. Exit status 1. */
+int refuseWrite(const Plan& plan, const WriteCheck& check, bool locked, bool json, QTextStream& out, QTextStream& err)
+{
+    if (json) {
+        QJsonObject doc = planJson(plan);
+        doc.insert(QStringLiteral("sent"), false);
+        doc.insert(QStringLiteral("changedMeanwhile"), QJsonArray::fromStringList(check.changed));
+        out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
+        out.flush();
+    }
+    if (locked && check.result == WriteCheck::NoAnswer)
+        return printFailure(err, Outcome::NoAnswer);
+    err << notWrittenText(check, plan.deviceText, locked) << Qt::endl;
+    return kExitFailed;
+}
+
 /** The write of one device named alone: the changes (old -> new) printed, then the device's result. */
 int writeOne(const VerbRequest& request, const Target& target, const QList<Change>& changes, QTextStream& out,
              QTextStream& err, Console& console)
@@ -194,6 +227,19 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     const std::optional<QByteArray> password = writePassword(request, plan, console, err);
     if (!password)
         return kExitBadInput;
+    // Under this machine's lock of the device, the device is read again before the whole record goes out.
+    DeviceLock lock(plan.before.mac());
+    const bool locked = lock.acquire();
+    WriteCheck check;
+    if (locked)
+        check = checkBeforeWrite(env, target, plan.before, plan.after, changesOf(changes), namedFields(changes));
+    if (!locked || !check.mayWrite())
+        return refuseWrite(plan, check, locked, request.json, out, err);
+    if (check.result == WriteCheck::Remade) {
+        plan.changes = differences(plan.before, plan.after);
+        if (!request.json)
+            out << remadeText(check, plan.deviceText) << Qt::endl;
+    }
     const Outcome outcome = writeSettings(env, target, plan.after, *password);
     return reportResult(env, outcome, request.json, plan, out, err);
 }
@@ -243,6 +289,16 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& 
     }
     if (const std::optional<QString> refused = passwordRefusal(after, typed)) {
         outcome = *refused;
+        return false;
+    }
+    DeviceLock lock(before.mac());
+    const bool locked = lock.acquire();
+    EnvRecord base = before;
+    WriteCheck check;
+    if (locked)
+        check = checkBeforeWrite(env, target, base, after, changesOf(changes), namedFields(changes));
+    if (!locked || !check.mayWrite()) {
+        outcome = notWrittenText(check, targetText(target), locked);
         return false;
     }
     if (writeSettings(env, target, after, typed.toLatin1()) != Outcome::Answered) {

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 constexpr int kStrEveryAdapter = 976;
@@ -113,6 +114,7 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     m_timer.setObjectName(QStringLiteral("timer1"));
     connect(&m_timer, &QTimer::timeout, this, &CQorv400Dlg::onTick);
     connectControls();
+    m_readRecord = record;
     ShowRecord(record);
     UpdateControlStates();
     setTitle();
@@ -385,12 +387,13 @@ void CQorv400Dlg::startRequest(int command)
         return;
     }
     EnvRecord body = BuildRecord();
-    if (command == frame::kWrite && IsPasswordSet(body.passwordField()))
-        HashPassword(body.passwordField());
+    if (command == frame::kWrite) {
+        // The device is read again first: a Write sends the whole record (EditorWriteCheck.cpp).
+        startWriteCheck(body);
+        return;
+    }
     if (command == frame::kRead)
         sendFrame(command, kReadTickMs, kStrReading, body);
-    else if (command == frame::kWrite)
-        sendFrame(command, kWriteTickMs, kStrWriting, body);
     else
         sendFrame(command, kStatusTickMs, kStrReadingStatus, body);
 }
@@ -427,7 +430,10 @@ void CQorv400Dlg::onTick()
     setEnabled(true);
     m_messageWindow->HideProgress();
     m_endpoint.Close();
-    complete(m_endpoint.command());
+    if (std::exchange(m_checkingBeforeWrite, false))
+        completeWriteCheck();
+    else
+        complete(m_endpoint.command());
 }
 
 void CQorv400Dlg::complete(int command)
@@ -480,6 +486,7 @@ void CQorv400Dlg::reloadFromTable()
 {
     if (m_endpoint.count() == 0)
         return;
+    m_readRecord = m_endpoint.record(0);
     ShowRecord(m_endpoint.record(0));
     UpdateControlStates();
 }

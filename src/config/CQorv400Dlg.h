@@ -86,6 +86,10 @@ private:
     void completeImport();
     void onTick();
     void complete(int command);
+    /** A Write starts with a read of the device (EditorWriteCheck.cpp). */
+    void startWriteCheck(const EnvRecord& body);
+    void completeWriteCheck();
+    void sendWrite();
     void completePasswordChange(bool accepted);
     void reloadFromTable();
     QString text(int id) const;
@@ -94,6 +98,10 @@ private:
     AdapterBinding m_binding;
     EditorControls m_controls;
     EnvRecord m_shown;
+    /** The device's record as the form was last loaded from it (opening, Read, a Write it took): what a
+     *  Write compares the device with before it goes out. An import does not change it. */
+    EnvRecord m_readRecord;
+    bool m_checkingBeforeWrite = false;
     int m_mode;
     std::uint32_t m_remoteAddress;
     QString m_confirmedPassword;

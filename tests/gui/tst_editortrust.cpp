@@ -11,6 +11,7 @@
 #include "config/CQorv400Dlg.h"
 #include "config/SettingsFile.h"
 #include "gui/Ipv4AddressEdit.h"
+#include "protocol/Codec.h"
 #include "status/CStatDlg.h"
 
 #include <QCheckBox>
@@ -18,6 +19,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <cerrno>
@@ -115,6 +117,8 @@ private slots:
     void requestsOtherThanReadAndATakenWriteKeepTheEdits_data();
     void requestsOtherThanReadAndATakenWriteKeepTheEdits();
     void readAndATakenWriteReloadTheForm();
+    void writeOverAnotherWritersChangeAsksFirst_data();
+    void writeOverAnotherWritersChangeAsksFirst();
 
 private:
     void startSim(const SimDevice& device);
@@ -415,6 +419,73 @@ void TestEditorTrust::readAndATakenWriteReloadTheForm()
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(m_editor->shownRecord().comment(), std::string("edited here"));
+}
+
+void TestEditorTrust::writeOverAnotherWritersChangeAsksFirst_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<int>("answer"); // 0: no question expected
+    QTest::newRow("comment and COM2's rate changed, No")
+        << int(CQorv400Dlg::kModeRemote) << u"comment"_s << int(QMessageBox::No);
+    QTest::newRow("comment and COM2's rate changed, Yes")
+        << int(CQorv400Dlg::kModeRemote) << u"comment"_s << int(QMessageBox::Yes);
+    QTest::newRow("by MAC, No") << int(CQorv400Dlg::kModeLocal) << u"comment"_s << int(QMessageBox::No);
+    QTest::newRow("only the source address the device reports") << int(CQorv400Dlg::kModeLocal) << u"source"_s << 0;
+}
+
+void TestEditorTrust::writeOverAnotherWritersChangeAsksFirst()
+{
+    // The editor has read the device; then another writer (the command line, say) changes it; then the
+    // user changes COM1's timeout and writes.
+    QFETCH(int, mode);
+    QFETCH(QString, meanwhile);
+    QFETCH(int, answer);
+    startSim(TesselSim::makeDevice(0, kDeviceAddress));
+    openEditor(mode);
+    const EnvRecord read = m_sim->device(0).record;
+    EnvRecord& onDevice = m_sim->device(0).record;
+    if (meanwhile == u"comment"_s) {
+        onDevice.setComment("FromCLI");
+        EnvPortBlock com2 = onDevice.port(1);
+        com2.setBaudRate(600);
+        onDevice.setPort(1, com2);
+    } else {
+        onDevice.setSourceAddress(0x0A0B0C0D);
+    }
+    const EnvRecord other = onDevice;
+    const EditorControls& c = m_editor->controls();
+    c.ports[0].timeout->setText(u"123"_s);
+    if (answer != 0)
+        m_services->messages.setNextAnswer(QMessageBox::StandardButton(answer));
+    QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
+    request("writeButton");
+    if (answer == 0) {
+        QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
+        QCOMPARE(m_sim->device(0).record.port(0).timeout(), std::uint16_t{123});
+        return;
+    }
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text,
+             u"The settings of the Tessel changed since they were read:\r\ncomment, com2.baudRate\r\n\r\n"
+             u"Write the settings on screen anyway and replace these changes?"_s);
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Question);
+    int writes = 0;
+    for (const QList<QVariant>& h : handled)
+        writes += h.at(1).toInt() == frame::kWrite ? 1 : 0;
+    if (answer == QMessageBox::No) {
+        QCOMPARE(writes, 0);
+        QCOMPARE(settingsBytes(m_sim->device(0).record), settingsBytes(other));
+        QCOMPARE(c.ports[0].timeout->text(), u"123"_s); // the user's edit stays for a later decision
+        QCOMPARE(c.comment->text(), QString::fromStdString(read.comment()));
+    } else {
+        QCOMPARE(writes, 2); // both copies of one write
+        EnvRecord expected = read;
+        EnvPortBlock com1 = expected.port(0);
+        com1.setTimeout(123);
+        expected.setPort(0, com1);
+        QCOMPARE(settingsBytes(m_sim->device(0).record).toHex(), settingsBytes(expected).toHex());
+    }
 }
 
 QTEST_MAIN(TestEditorTrust)
