@@ -171,7 +171,8 @@ bool SimEngine::openHome(int index, QString* error)
 QUdpSocket* SimEngine::openSocket(std::uint32_t address, int bufferBytes, QString* error)
 {
     auto* socket = new QUdpSocket(m_run);
-    // The loopback profile shares the device port with the program's remote-mode socket on this machine.
+    // On the loopback profile the device port is shared with other simulators and test peers on this
+    // machine (the program itself never binds it).
     const PortSharing sharing = m_profile.loopback ? PortSharing::Shared : PortSharing::Exclusive;
     const QString problem = bindUdp(*socket, QHostAddress(address), m_profile.devicePort, sharing);
     if (!problem.isEmpty()) {

@@ -10,6 +10,7 @@
 namespace cli {
 namespace {
 constexpr int kStrConfirmMany = 975;
+constexpr int kStrSameDevice = 1103;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 
@@ -89,6 +90,36 @@ QString targetText(const Target& target)
 QString resultLine(const Target& target, const QString& outcome)
 {
     return targetText(target) + QStringLiteral(": ") + outcome;
+}
+
+std::optional<QString> ServedDevices::servedBefore(const EnvRecord& record, const QString& name)
+{
+    const auto [at, added] = m_names.try_emplace(record.mac(), name);
+    if (added)
+        return std::nullopt;
+    return sameDeviceText(at->second);
+}
+
+QString ServedDevices::sameDeviceText(const QString& earlier)
+{
+    return programText(kStrSameDevice).arg(earlier);
+}
+
+int serveEach(QTextStream& out, const QList<Target>& targets, int summaryId,
+              const std::function<DeviceResult(const Target&, QString& outcome)>& serve)
+{
+    int failed = 0;
+    int again = 0;
+    for (const Target& target : targets) {
+        QString outcome;
+        const DeviceResult result = serve(target, outcome);
+        failed += result == DeviceResult::Failed ? 1 : 0;
+        again += result == DeviceResult::AlreadyServed ? 1 : 0;
+        out << resultLine(target, outcome) << Qt::endl;
+    }
+    if (summaryId == 0)
+        return failed ? kExitFailed : 0;
+    return finishMany(out, summaryId, targets.size() - again, failed);
 }
 
 int finishMany(QTextStream& out, int summaryId, qsizetype total, int failed)

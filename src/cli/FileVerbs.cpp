@@ -7,18 +7,18 @@
 #include "RecordEdit.h"
 #include "RecordFormat.h"
 #include "Verbs.h"
+#include "WriteGuard.h"
 #include "config/SettingsFile.h"
+#include "files/BoundedRead.h"
+#include "files/SafeSave.h"
 #include "net/CNetEnv.h"
 #include "text/FixedTexts.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QTextStream>
 
-#include <cerrno>
 #include <cstring>
 
 namespace cli {
@@ -27,6 +27,7 @@ constexpr int kStrPasswordPrompt = 942;
 constexpr int kStrSaved = 972;
 constexpr int kStrImported = 973;
 constexpr int kStrSummary = 974;
+constexpr int kStrStalled = 1101;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 
@@ -35,14 +36,22 @@ constexpr int kExitBadInput = 2;
 std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& status,
                                   settings_file::Trailer* trailer = nullptr)
 {
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-        err << fileProblem(path, errno) << Qt::endl;
+    // Read once, as a stream if it is one (a pipe, a FIFO), never waiting forever for it. A path that
+    // cannot be read (a folder included) is bad input; a stream that stays silent delivered nothing.
+    const bounded_read::Result read = settings_file::readFile(path);
+    if (read.stalled) {
+        err << programText(kStrStalled).arg(path).arg(bounded_read::kStreamIdleMs / 1000) << Qt::endl;
+        status = kExitFailed;
+        return std::nullopt;
+    }
+    if (read.error != 0) {
+        err << fileProblem(path, read.error) << Qt::endl;
         status = kExitBadInput;
         return std::nullopt;
     }
+    // Longer than any settings file: damaged, as a file one byte too long is.
     const settings_file::Decoded decoded =
-        settings_file::decode(file.read(settings_file::kMaxRecordLength + settings_file::kOverhead + 1));
+        read.tooLarge ? settings_file::Decoded{settings_file::kDamaged, {}, {}} : settings_file::decode(read.bytes);
     status = kExitBadInput;
     if (decoded.outcome == settings_file::kNotSettingsFile) {
         err << fixed_text::notSettingsFile() << Qt::endl;
@@ -68,23 +77,48 @@ std::optional<Target> targetOf(const QString& name, const VerbRequest& request, 
     return targetFor(device, request);
 }
 
+bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const EnvRecord& imported,
+                          Console& console, std::optional<QString>& password, QString& line);
+
+/** The file's settings merged onto a device's record as the editor's import does; why not, or nothing. */
+std::optional<QString> importOnto(EnvRecord& record, const EnvRecord& imported)
+{
+    if (imported.productCode() != record.productCode())
+        return fixed_text::otherProduct();
+    mergeImportedRecord(record, imported);
+    return std::nullopt;
+}
+
 /** Applies the file's settings to one device as the editor's import and Write do; the line to print
  *  (MAC or address, then the outcome) and whether it worked. */
-bool importInto(const VerbRequest& request, const Target& target, const EnvRecord& imported, Console& console,
-                std::optional<QString>& password, QString& line)
+DeviceResult importInto(const VerbRequest& request, const Target& target, const EnvRecord& imported, Console& console,
+                        std::optional<QString>& password, ServedDevices& served, QString& line)
 {
     const QString name = targetText(target);
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
         line = name + QStringLiteral(": ") + failureLine(read, env.openError());
+        return DeviceResult::Failed;
+    }
+    if (const std::optional<QString> again = served.servedBefore(env.record(0), name)) {
+        line = resultLine(target, *again);
+        return DeviceResult::AlreadyServed;
+    }
+    return importIntoReadDevice(request, target, env, imported, console, password, line) ? DeviceResult::Done
+                                                                                         : DeviceResult::Failed;
+}
+
+/** importInto once the device has been read into `env`. */
+bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const EnvRecord& imported,
+                          Console& console, std::optional<QString>& password, QString& line)
+{
+    const QString name = targetText(target);
+    EnvRecord before = env.record(0);
+    EnvRecord merged = before;
+    if (const std::optional<QString> refused = importOnto(merged, imported)) {
+        line = name + QStringLiteral(": ") + *refused;
         return false;
     }
-    EnvRecord merged = env.record(0);
-    if (imported.productCode() != merged.productCode()) {
-        line = name + QStringLiteral(": ") + fixed_text::otherProduct();
-        return false;
-    }
-    mergeImportedRecord(merged, imported);
     QString typed;
     if (merged.hasPassword()) {
         if (!password)
@@ -94,6 +128,18 @@ bool importInto(const VerbRequest& request, const Target& target, const EnvRecor
     }
     if (const std::optional<form::Problem> problem = form::validate(formValues(merged, typed))) {
         line = name + QStringLiteral(": ") + problem->describe();
+        return false;
+    }
+    // Under this machine's lock of the device, the device is read again before the whole record goes out.
+    DeviceLock lock(before.mac());
+    const bool locked = lock.acquire();
+    WriteCheck check;
+    if (locked)
+        check = checkBeforeWrite(
+            env, target, before, merged, [&imported](EnvRecord& record) { return importOnto(record, imported); },
+            importedFields(before));
+    if (!locked || !check.mayWrite()) {
+        line = name + QStringLiteral(": ") + notWrittenText(check, name, locked);
         return false;
     }
     const Outcome written = writeSettings(env, target, merged, typed.toLatin1());
@@ -130,9 +176,9 @@ int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     const QByteArray bytes =
         settings_file::encode(QByteArrayView(reinterpret_cast<const char*>(record.data()), EnvRecord::kSize),
                               settings_file::Product::of(record), QDateTime::currentDateTime());
-    QSaveFile file(request.operands.at(1));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        err << fileProblem(request.operands.at(1), errno) << Qt::endl;
+    // Only a complete file replaces the old one: on a full disk or past a size limit the old file stays.
+    if (const safe_save::Outcome saved = safe_save::save(request.operands.at(1), bytes); !saved.saved()) {
+        err << request.operands.at(1) << ": " << saved.errorText() << Qt::endl;
         return kExitFailed;
     }
     out << programText(kStrSaved).arg(QString::fromStdString(env.record(0).macText()), request.operands.at(1))
@@ -157,14 +203,17 @@ int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
     std::optional<QString> password;
+    ServedDevices served;
     int failed = 0;
+    int again = 0;
     for (const Target& target : *targets) {
         QString line;
-        if (!importInto(request, target, *imported, console, password, line))
-            ++failed;
+        const DeviceResult result = importInto(request, target, *imported, console, password, served, line);
+        failed += result == DeviceResult::Failed ? 1 : 0;
+        again += result == DeviceResult::AlreadyServed ? 1 : 0;
         out << line << Qt::endl;
     }
-    return finishMany(out, kStrSummary, targets->size(), failed);
+    return finishMany(out, kStrSummary, targets->size() - again, failed);
 }
 
 int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)

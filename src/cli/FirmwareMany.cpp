@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -36,6 +37,7 @@ struct Upload
     FirmwareJob job;
     QString outcome; // the line's text once the device is done (or could not be found)
     bool failed = false;
+    bool repeated = false; // the device of an earlier name: not uploaded to again
     bool started = false;
     bool done = false;
     std::unique_ptr<CQuickBurnWnd> engine;
@@ -63,6 +65,27 @@ bool locate(const VerbRequest& request, Upload& upload, FirmwareWay way)
     }
     upload.job.shell = usesShell(way, productCode);
     return true;
+}
+
+/** Once the names are resolved to the addresses the images go to, a device named twice (by its address
+ *  and its MAC, or one name twice) gets one upload: two at once to one device would run into each other.
+ *  Marks the later names and returns how many there were. */
+int markRepeatedDevices(std::vector<Upload>& uploads)
+{
+    std::map<std::uint32_t, QString> first;
+    int again = 0;
+    for (Upload& u : uploads) {
+        if (u.failed)
+            continue;
+        const auto [at, added] = first.try_emplace(u.job.target, targetText(u.target));
+        if (added)
+            continue;
+        u.repeated = true;
+        u.failed = true; // nothing is started for it
+        u.outcome = ServedDevices::sameDeviceText(at->second);
+        ++again;
+    }
+    return again;
 }
 
 /** Runs the uploads, at most `jobs` at a time, in one event loop until every one has ended. */
@@ -129,13 +152,14 @@ int firmwareToMany(const VerbRequest& request, const QByteArray& image, const QS
         u.failed = !locate(request, u, request.way);
         uploads.push_back(std::move(u));
     }
+    const int again = markRepeatedDevices(uploads);
     runAll(request.profile, uploads, std::clamp(request.jobs, 1, kMaxFirmwareJobs));
     int failed = 0;
     for (const Upload& u : uploads) {
-        failed += u.failed ? 1 : 0;
+        failed += u.failed && !u.repeated ? 1 : 0;
         out << resultLine(u.target, u.outcome) << '\n';
     }
     out.flush();
-    return finishMany(out, kStrSummary, static_cast<qsizetype>(uploads.size()), failed);
+    return finishMany(out, kStrSummary, static_cast<qsizetype>(uploads.size()) - again, failed);
 }
 } // namespace cli

@@ -8,7 +8,6 @@
 #include "FirmwareUpload.h"
 #include "Verbs.h"
 #include "firmware/FirmwareImage.h"
-#include "firmware/TftpPacket.h"
 #include "net/CNetEnv.h"
 #include "protocol/Ipv4.h"
 #include "text/StringTable.h"
@@ -19,7 +18,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrTooLarge = 923;
 constexpr int kExitFailed = 1;
 
 /** Reads the device with `mac` for its address and product code, as the search window has them; an exit
@@ -57,18 +55,17 @@ std::optional<QString> checkArguments(const VerbRequest& request, bool many, Dev
     return std::nullopt;
 }
 
-/** The image's refusal as a usage error: a file that cannot be read, or one too long for one upload. */
+/** The image's refusal as a usage error: a file that cannot be read, a stream too long for one upload, a
+ *  silent or empty stream. */
 std::optional<QString> imageRefusal(const FirmwareImage& image, const QString& path)
 {
     if (image.errorCode != 0)
         return QStringLiteral("firmware: ") + fileProblem(path, image.errorCode);
-    if (!image.tooLarge)
+    if (image.loaded())
         return std::nullopt;
     const QLocale locale = QLocale::system();
     const QString text =
-        StringTable(StringTable::languageFor(locale))
-            .text(kStrTooLarge)
-            .arg(QFileInfo(path).fileName(), locale.toString(image.size), locale.toString(tftp::kMaxImageLength));
+        image.problemText(StringTable(StringTable::languageFor(locale)), locale, QFileInfo(path).fileName());
     return QString(text).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
 }
 } // namespace
@@ -79,7 +76,7 @@ int firmwareVerb(const VerbRequest& request, QTextStream& out, QTextStream& err,
     DeviceName device;
     if (const std::optional<QString> refused = checkArguments(request, many, device))
         return printUsageError(err, *refused);
-    // The whole file, before anything is sent; a file too long for one upload is not read at all.
+    // The whole file (or stream), read once before anything is sent; what is sent is what was read.
     const QString path = request.operands.at(0);
     const FirmwareImage image = FirmwareImage::load(path);
     if (const std::optional<QString> refused = imageRefusal(image, path))

@@ -4,6 +4,7 @@
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
 #include "Verbs.h"
+#include "WriteGuard.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
 #include "record/FormValidation.h"
@@ -101,6 +102,13 @@ int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out
     if (const Outcome read = readTarget(env, target); read != Outcome::Answered)
         return printFailure(err, read, env.openError());
     const EnvRecord record = env.record(0);
+    // This machine's runs take turns on the device: a password change in the middle of another run's
+    // write would make that write's password wrong.
+    DeviceLock lock(record.mac());
+    if (!lock.acquire()) {
+        err << notWrittenText({}, QString::fromStdString(record.macText()), false) << Qt::endl;
+        return kExitFailed;
+    }
     const Outcome outcome = changePassword(env, target, record, current, *next);
     if (outcome != Outcome::Answered)
         return printFailure(err, outcome, env.openError());
@@ -120,24 +128,34 @@ int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out
 
 /** The password change of one of several devices; the outcome for its result line and whether the
  *  device took it. */
-bool passwdOneOfMany(const VerbRequest& request, const Target& target, const QString& current, const QString& next,
-                     QString& outcome)
+DeviceResult passwdOneOfMany(const VerbRequest& request, const Target& target, const QString& current,
+                             const QString& next, ServedDevices& served, QString& outcome)
 {
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
         outcome = failureLine(read, env.openError());
-        return false;
+        return DeviceResult::Failed;
     }
     const EnvRecord record = env.record(0);
+    // A device named twice is changed once: a second change would be judged against the new password.
+    if (const std::optional<QString> again = served.servedBefore(record, targetText(target))) {
+        outcome = *again;
+        return DeviceResult::AlreadyServed;
+    }
+    DeviceLock lock(record.mac());
+    if (!lock.acquire()) {
+        outcome = notWrittenText({}, targetText(target), false);
+        return DeviceResult::Failed;
+    }
     if (const Outcome changed = changePassword(env, target, record, current, next); changed != Outcome::Answered) {
         outcome = failureLine(changed, env.openError());
-        return false;
+        return DeviceResult::Failed;
     }
     const int result = env.replyResult();
     outcome = result == frame::kResultOk              ? programText(request.clear ? kStrRemovedShort : kStrChangedShort)
               : result == frame::kResultWrongPassword ? passwordMismatchText()
                                                       : unknownResponseText();
-    return result == frame::kResultOk;
+    return result == frame::kResultOk ? DeviceResult::Done : DeviceResult::Failed;
 }
 } // namespace
 
@@ -164,13 +182,9 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     const std::optional<QString> next = checkedNewPassword(request, console, err);
     if (!next)
         return kExitBadInput;
-    int failed = 0;
-    for (const Target& target : *targets) {
-        QString outcome;
-        if (!passwdOneOfMany(request, target, current, *next, outcome))
-            ++failed;
-        out << resultLine(target, outcome) << Qt::endl;
-    }
-    return finishMany(out, kStrSummary, targets->size(), failed);
+    ServedDevices served;
+    return serveEach(out, *targets, kStrSummary, [&](const Target& target, QString& outcome) {
+        return passwdOneOfMany(request, target, current, *next, served, outcome);
+    });
 }
 } // namespace cli

@@ -5,6 +5,7 @@
 #include "EditorRequests.h"
 #include "RecordEdit.h"
 #include "Verbs.h"
+#include "WriteGuard.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
 #include "protocol/Ipv4.h"
@@ -165,6 +166,38 @@ int reportResult(const CNetEnv& env, Outcome outcome, bool json, const Plan& pla
     }
 }
 
+/** The changes as made on a record of the device's settings. */
+MakeChanges changesOf(const QList<Change>& changes)
+{
+    return [&changes](EnvRecord& record) { return applyChanges(record, changes); };
+}
+
+/** The fields the changes name: they set them whatever the device holds. */
+QStringList namedFields(const QList<Change>& changes)
+{
+    QStringList names;
+    for (const Change& change : changes)
+        names << change.field;
+    return names;
+}
+
+/** Nothing was written: the device changed meanwhile, or did not answer the check, or another run held
+ *  it too long. Exit status 1. */
+int refuseWrite(const Plan& plan, const WriteCheck& check, bool locked, bool json, QTextStream& out, QTextStream& err)
+{
+    if (json) {
+        QJsonObject doc = planJson(plan);
+        doc.insert(QStringLiteral("sent"), false);
+        doc.insert(QStringLiteral("changedMeanwhile"), QJsonArray::fromStringList(check.changed));
+        out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
+        out.flush();
+    }
+    if (locked && check.result == WriteCheck::NoAnswer)
+        return printFailure(err, Outcome::NoAnswer, {});
+    err << notWrittenText(check, plan.deviceText, locked) << Qt::endl;
+    return kExitFailed;
+}
+
 /** The write of one device named alone: the changes (old -> new) printed, then the device's result. */
 int writeOne(const VerbRequest& request, const Target& target, const QList<Change>& changes, QTextStream& out,
              QTextStream& err, Console& console)
@@ -194,20 +227,49 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     const std::optional<QByteArray> password = writePassword(request, plan, console, err);
     if (!password)
         return kExitBadInput;
+    // Under this machine's lock of the device, the device is read again before the whole record goes out.
+    DeviceLock lock(plan.before.mac());
+    const bool locked = lock.acquire();
+    WriteCheck check;
+    if (locked)
+        check = checkBeforeWrite(env, target, plan.before, plan.after, changesOf(changes), namedFields(changes));
+    if (!locked || !check.mayWrite())
+        return refuseWrite(plan, check, locked, request.json, out, err);
+    if (check.result == WriteCheck::Remade) {
+        plan.changes = record_fields::differences(plan.before, plan.after);
+        if (!request.json)
+            out << remadeText(check, plan.deviceText) << Qt::endl;
+    }
     const Outcome outcome = writeSettings(env, target, plan.after, *password);
     return reportResult(env, outcome, request.json, plan, out, err);
 }
 
+bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const QList<Change>& changes,
+                     Console& console, std::optional<QString>& password, QString& outcome);
+
 /** The write of one of several devices: read, change, write; the outcome for its result line and
- *  whether the device took it. The device password is asked once, when the first device needs it. */
-bool writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes, Console& console,
-                    std::optional<QString>& password, QString& outcome)
+ *  whether the device took it. The device password is asked once, when the first device needs it. A
+ *  device already served under another name is not written again. */
+DeviceResult writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes,
+                            Console& console, std::optional<QString>& password, ServedDevices& served, QString& outcome)
 {
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
         outcome = failureLine(read, env.openError());
-        return false;
+        return DeviceResult::Failed;
     }
+    if (const std::optional<QString> again = served.servedBefore(env.record(0), targetText(target))) {
+        outcome = *again;
+        return DeviceResult::AlreadyServed;
+    }
+    return writeReadDevice(request, target, env, changes, console, password, outcome) ? DeviceResult::Done
+                                                                                      : DeviceResult::Failed;
+}
+
+/** writeOneOfMany once the device has been read into `env`. */
+bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const QList<Change>& changes,
+                     Console& console, std::optional<QString>& password, QString& outcome)
+{
     const EnvRecord before = env.record(0);
     EnvRecord after = before;
     if (const std::optional<QString> refused = applyChanges(after, changes)) {
@@ -227,6 +289,16 @@ bool writeOneOfMany(const VerbRequest& request, const Target& target, const QLis
     }
     if (const std::optional<QString> refused = passwordRefusal(after, typed)) {
         outcome = *refused;
+        return false;
+    }
+    DeviceLock lock(before.mac());
+    const bool locked = lock.acquire();
+    EnvRecord base = before;
+    WriteCheck check;
+    if (locked)
+        check = checkBeforeWrite(env, target, base, after, changesOf(changes), namedFields(changes));
+    if (!locked || !check.mayWrite()) {
+        outcome = notWrittenText(check, targetText(target), locked);
         return false;
     }
     if (const Outcome written = writeSettings(env, target, after, typed.toLatin1()); written != Outcome::Answered) {
@@ -260,14 +332,10 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
     if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
     std::optional<QString> password;
-    int failed = 0;
-    for (const Target& target : *targets) {
-        QString outcome;
-        if (!writeOneOfMany(request, target, changes, console, password, outcome))
-            ++failed;
-        out << resultLine(target, outcome) << Qt::endl;
-    }
+    ServedDevices served;
     // A dry run wrote nothing, so it has no "written" summary: its lines say what would change.
-    return request.dryRun ? (failed ? kExitFailed : 0) : finishMany(out, kStrSummary, targets->size(), failed);
+    return serveEach(out, *targets, request.dryRun ? 0 : kStrSummary, [&](const Target& target, QString& outcome) {
+        return writeOneOfMany(request, target, changes, console, password, served, outcome);
+    });
 }
 } // namespace cli

@@ -17,6 +17,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -24,6 +25,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 constexpr int kStrEveryAdapter = 976;
@@ -49,6 +51,7 @@ constexpr int kStrPasswordEmpty = 1054;
 constexpr int kStrPasswordShort = 1055;
 constexpr int kStrEapolId = 1028;
 constexpr int kStrUnstorable = 1150;
+constexpr int kStrStalled = 1101;
 
 using record_fields::FieldRef;
 using record_fields::Id;
@@ -105,6 +108,7 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CQorv400Dlg::onTick);
     connectControls();
+    m_readRecord = record;
     ShowRecord(record);
     UpdateControlStates();
     setTitle();
@@ -368,12 +372,13 @@ void CQorv400Dlg::startRequest(int command)
         return;
     }
     EnvRecord body = BuildRecord();
-    if (command == frame::kWrite && IsPasswordSet(body.passwordField()))
-        HashPassword(body.passwordField());
+    if (command == frame::kWrite) {
+        // The device is read again first: a Write sends the whole record (EditorWriteCheck.cpp).
+        startWriteCheck(body);
+        return;
+    }
     if (command == frame::kRead)
         sendFrame(command, reply_wait::kReadTickMs, kStrReading, body);
-    else if (command == frame::kWrite)
-        sendFrame(command, reply_wait::kWriteTickMs, kStrWriting, body);
     else
         sendFrame(command, reply_wait::kStatusTickMs, kStrReadingStatus, body);
 }
@@ -410,7 +415,10 @@ void CQorv400Dlg::onTick()
     setEnabled(true);
     m_messageWindow->HideProgress();
     m_endpoint.Close();
-    complete(m_endpoint.command());
+    if (std::exchange(m_checkingBeforeWrite, false))
+        completeWriteCheck();
+    else
+        complete(m_endpoint.command());
 }
 
 void CQorv400Dlg::complete(int command)
@@ -418,6 +426,7 @@ void CQorv400Dlg::complete(int command)
     const QString title = text(StringTable::kProgramTitle);
     m_confirmedPassword.clear();
     const int result = m_endpoint.replyResult();
+    const bool accepted = m_endpoint.answered() && result == 0;
     if (!m_endpoint.answered()) {
         m_context.messages.error(this, text(kStrNoResponse), title);
     } else if (command == frame::kWrite || command == frame::kChangePassword) {
@@ -436,13 +445,33 @@ void CQorv400Dlg::complete(int command)
         m_confirmedPassword = m_controls.password->text();
         m_status->exec();
     }
-    reloadFromTable();
+    if (command == frame::kChangePassword)
+        completePasswordChange(accepted);
+    // Only a Read (the user asked for the device's values) and a Write the device took (it now holds
+    // what was sent) bring the device's record into the form; after any other request every field stays
+    // as the user left it.
+    if (command == frame::kRead || (command == frame::kWrite && accepted))
+        reloadFromTable();
+}
+
+void CQorv400Dlg::completePasswordChange(bool accepted)
+{
+    // The Password box holds the new password since the request went out: it stays after a change the
+    // device took, and the device now has a password exactly when the new one is not empty. Otherwise
+    // the box goes back to what the user had in it.
+    if (accepted) {
+        m_noPassword = m_controls.password->text().isEmpty();
+        m_controls.password->setEnabled(!m_noPassword);
+    } else {
+        m_controls.password->setText(m_passwordBeforeChange);
+    }
 }
 
 void CQorv400Dlg::reloadFromTable()
 {
     if (m_endpoint.count() == 0)
         return;
+    m_readRecord = m_endpoint.record(0);
     ShowRecord(m_endpoint.record(0));
     UpdateControlStates();
 }
@@ -483,6 +512,7 @@ void CQorv400Dlg::onPasswordButton()
     if (IsPasswordSet(newField))
         HashPassword(newField);
     m_confirmedPassword = m_controls.password->text();
+    m_passwordBeforeChange = m_controls.password->text();
     sendFrame(frame::kChangePassword, reply_wait::kPasswordTickMs, kStrChangingPassword, body, newPassword);
     m_controls.password->setText(dialog.newPassword());
 }
@@ -515,6 +545,13 @@ void CQorv400Dlg::onFileOutcome(int code, int detail)
         break;
     case settings_file::kNotSettingsFile:
         m_context.messages.error(this, fixed_text::notSettingsFile(), title);
+        break;
+    case settings_file::kStalled:
+        m_context.messages.error(this,
+                                 text(kStrStalled)
+                                     .arg(QDir::toNativeSeparators(CEnvManager::rememberedPath()))
+                                     .arg(bounded_read::kStreamIdleMs / 1000),
+                                 title);
         break;
     default:
         break;

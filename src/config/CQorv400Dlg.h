@@ -83,6 +83,11 @@ private:
     void completeImport();
     void onTick();
     void complete(int command);
+    /** A Write starts with a read of the device (EditorWriteCheck.cpp). */
+    void startWriteCheck(const EnvRecord& body);
+    void completeWriteCheck();
+    void sendWrite();
+    void completePasswordChange(bool accepted);
     void reloadFromTable();
     QString text(int id) const;
 
@@ -90,9 +95,15 @@ private:
     AdapterBinding m_binding;
     EditorControls m_controls;
     EnvRecord m_shown;
+    /** The device's record as the form was last loaded from it (opening, Read, a Write it took): what a
+     *  Write compares the device with before it goes out. An import does not change it. */
+    EnvRecord m_readRecord;
+    bool m_checkingBeforeWrite = false;
     int m_mode;
     std::uint32_t m_remoteAddress;
     QString m_confirmedPassword;
+    /** What the Password box held when the last password change went out. */
+    QString m_passwordBeforeChange;
     bool m_noPassword = false;
     bool m_loading = false;
     bool m_validating = false;

@@ -45,7 +45,6 @@ constexpr int kStrNotAnAddress = 906;
 constexpr int kStrProductDirect = 920;
 constexpr int kStrProductShell = 921;
 constexpr int kStrTypeTarget = 922;
-constexpr int kStrTooLarge = 923;
 
 const QString kLabelSuffix = QStringLiteral(" : ");
 const QString kFilter = QStringLiteral("*.bin (*.bin)");
@@ -259,13 +258,8 @@ bool CChangeFWDlg::loadFile()
 {
     m_image.clear();
     const FirmwareImage image = FirmwareImage::load(m_filePath);
-    if (image.errorCode != 0) {
-        error(systemErrorMessage(image.errorCode));
-        return false;
-    }
-    if (image.tooLarge) {
-        const QLocale locale = QLocale::system();
-        error(text(kStrTooLarge).arg(m_fileName, locale.toString(image.size), locale.toString(tftp::kMaxImageLength)));
+    if (!image.loaded()) {
+        error(image.problemText(m_context.strings, QLocale::system(), m_fileName));
         return false;
     }
     m_image = image.bytes;

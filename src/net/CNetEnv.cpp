@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QMutex>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QRandomGenerator>
@@ -33,6 +34,37 @@ bool isMulticast(std::uint32_t address)
     const std::uint32_t first = address >> 24;
     return first >= 224 && first <= 239;
 }
+
+/** The local ports the last unicast exchanges of this process ran on. A new exchange draws another, so
+ *  that a late answer to one of them, still on its way to its closed port, cannot reach the new one. */
+class RecentPorts
+{
+public:
+    bool contains(std::uint16_t port)
+    {
+        const QMutexLocker lock(&m_mutex);
+        return std::find(m_ports.begin(), m_ports.end(), port) != m_ports.end();
+    }
+    void add(std::uint16_t port)
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_ports[m_next] = port;
+        m_next = (m_next + 1) % m_ports.size();
+    }
+
+private:
+    QMutex m_mutex;
+    std::array<std::uint16_t, 16> m_ports{};
+    std::size_t m_next = 0;
+};
+
+RecentPorts& recentUnicastPorts()
+{
+    static RecentPorts ports;
+    return ports;
+}
+
+constexpr int kUnicastBindAttempts = 4;
 } // namespace
 
 CNetEnv::CNetEnv(const NetworkProfile& profile, QObject* parent)
@@ -52,12 +84,17 @@ void CNetEnv::ResetRecord(EnvRecord& record)
 
 bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port)
 {
+    // On the loopback profile the broadcast socket may share its port with programs on this machine; on
+    // the real profile no socket of ours shares a port.
+    return openSocket(bindAddress, port, m_profile.loopback ? PortSharing::Shared : PortSharing::Exclusive);
+}
+
+bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port, PortSharing sharing)
+{
     Close();
     m_socket = new QUdpSocket(this);
     const QHostAddress address = bindAddress ? QHostAddress(bindAddress) : QHostAddress(QHostAddress::AnyIPv4);
-    // Only the loopback profile shares the device port (with the simulated devices on this machine); on
-    // the real profile a second program that wants the port gets the bind failure.
-    m_openError = bindUdp(*m_socket, address, port, m_profile.loopback ? PortSharing::Shared : PortSharing::Exclusive);
+    m_openError = bindUdp(*m_socket, address, port, sharing);
     if (!m_openError.isEmpty()) {
         Close();
         return false;
@@ -138,12 +175,44 @@ int CNetEnv::openSocketCount() const
 
 bool CNetEnv::OpenRemote(std::uint32_t deviceAddress)
 {
-    if (!openSocket(0, m_profile.devicePort))
+    if (!openUnicastSocket())
         return false;
     // Failures of these options are not fatal: the request may still reach the device.
     if (isMulticast(deviceAddress))
         m_socket->joinMulticastGroup(QHostAddress(deviceAddress));
     return true;
+}
+
+std::uint16_t CNetEnv::drawUnicastPort() const
+{
+    for (;;) {
+        const auto port = static_cast<std::uint16_t>(
+            QRandomGenerator::global()->bounded(kLowestRandomLocalPort, kHighestRandomLocalPort + 1));
+        if (port != m_profile.devicePort && !recentUnicastPorts().contains(port))
+            return port;
+    }
+}
+
+bool CNetEnv::openUnicastSocket()
+{
+    // Each unicast exchange runs on a fresh local port of its own, never on the device port, and shares
+    // it with nobody. Devices answer to the request's source address and port, so an answer that comes
+    // late (or the answer to the second copy of a request) goes to the closed port of the exchange it
+    // belongs to and can never be taken as the answer to a later request.
+    bool opened = openSocket(0, drawUnicastPort(), PortSharing::Exclusive);
+    // The random port is taken: the system chooses one, which must be neither the device port nor the
+    // port of a recent exchange.
+    for (int attempt = 0; !opened && attempt < kUnicastBindAttempts; ++attempt) {
+        opened = openSocket(0, 0, PortSharing::Exclusive);
+        if (opened && (localPort() == m_profile.devicePort || recentUnicastPorts().contains(localPort()))) {
+            Close();
+            opened = false;
+            m_openError = QStringLiteral("no local port apart from the device port and recent exchanges' ports");
+        }
+    }
+    if (opened)
+        recentUnicastPorts().add(localPort());
+    return opened;
 }
 
 void CNetEnv::Close()

@@ -3,6 +3,7 @@
 #include "net/LocalAdapters.h"
 #include "protocol/Codec.h"
 #include "protocol/NetworkProfile.h"
+#include "protocol/SocketOptions.h"
 #include "record/EnvRecord.h"
 
 #include <QObject>
@@ -54,8 +55,10 @@ public:
     /** How many sockets the endpoint has open: 1 after OpenLocal or OpenRemote, one per adapter after
      *  OpenEveryAdapter, 0 when closed. */
     int openSocketCount() const;
-    /** Opens a socket for unicast requests on the device port of any local address; joins the group of a
-     *  multicast device address. Clears command, flags and answered. */
+    /** Opens a socket for unicast requests on any local address, at a local port of this exchange's own:
+     *  a random one 1024-32767, or one the system chooses when that is taken; never the device port nor
+     *  the port of one of the process's recent unicast exchanges, and shared with no other socket. Joins
+     *  the group of a multicast device address. Clears command, flags and answered. */
     bool OpenRemote(std::uint32_t deviceAddress);
     /** Completes the request frame as a broadcast request and sends it twice, 10 ms apart, to the
      *  profile's broadcast destination. */
@@ -118,6 +121,10 @@ signals:
 
 private:
     bool openSocket(std::uint32_t bindAddress, std::uint16_t port);
+    bool openSocket(std::uint32_t bindAddress, std::uint16_t port, PortSharing sharing);
+    /** A random local port for a unicast exchange: not the device port, not a recent exchange's port. */
+    std::uint16_t drawUnicastPort() const;
+    bool openUnicastSocket();
     /** Binds a further broadcast socket of OpenEveryAdapter; the error text, or empty. */
     QString bindAdapterSocket(QUdpSocket& socket, std::uint32_t address);
     /** Reads and merges a bounded number of the datagrams waiting on one of the open sockets. */

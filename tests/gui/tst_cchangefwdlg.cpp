@@ -26,6 +26,8 @@ private slots:
     void fileThatCannotBeReadShowsTheSystemText_data();
     void fileThatCannotBeReadShowsTheSystemText();
     void imageTooLargeForOneUploadIsRefusedUpFront();
+    void imageFromADeviceWithoutEndOrContentIsRefused_data();
+    void imageFromADeviceWithoutEndOrContentIsRefused();
     void escapeDoesNotCloseTheDialog();
     void searchWindowOpensTheFirmwareDialog();
 };
@@ -217,6 +219,35 @@ void TestCChangeFWDlg::imageTooLargeForOneUploadIsRefusedUpFront()
              u"The firmware file huge.bin is too large (%1 bytes).\r\nOne upload can carry at most %2 bytes."_s.arg(
                  locale.toString(33553920), locale.toString(33553919)));
     QVERIFY(!m_dialog->engine()->isBusy());
+    QVERIFY(buttonsEnabled());
+}
+
+void TestCChangeFWDlg::imageFromADeviceWithoutEndOrContentIsRefused_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("message");
+    const QLocale locale = QLocale::system();
+    QTest::newRow("endless") << u"/dev/zero"_s
+                             << u"The firmware read from zero is too large (more than %1 bytes).\r\nOne upload can "
+                                u"carry at most %1 bytes."_s.arg(locale.toString(33553919));
+    QTest::newRow("empty") << u"/dev/null"_s << u"Nothing could be read from null: it delivered no bytes."_s;
+}
+
+void TestCChangeFWDlg::imageFromADeviceWithoutEndOrContentIsRefused()
+{
+    // Read as the streams they are: never an image of another size than was read, never 0 bytes sent.
+    QFETCH(QString, path);
+    QFETCH(QString, message);
+    startSim();
+    QSignalSpy received(m_sim.get(), &SimFirmware::firmwareReceived);
+    m_dialog = openDialog();
+    choose(path);
+    click("sendButton");
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text, message);
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
+    QVERIFY(!m_dialog->engine()->isBusy());
+    QVERIFY(!received.wait(300));
     QVERIFY(buttonsEnabled());
 }
 

@@ -291,8 +291,9 @@ void TestCPwdDlg::deviceRefusalLeavesNoConfirmedPassword()
     QCOMPARE(m_services->messages.last().text, u"Writing has failed. [password mismatch]"_s);
     QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
     QVERIFY(m_editor->confirmedPassword().isEmpty());
-    // The form was reloaded from the device's answer, so the Password box holds no password now.
-    QVERIFY(m_editor->controls().password->text().isEmpty());
+    // The form keeps what the user left in it, the Password box included (not the new password, which
+    // the device did not take); only a refused write empties the box.
+    QCOMPARE(m_editor->controls().password->text(), u"wrong"_s);
     QCOMPARE(m_sim->device(0).passwordHash(), simtest::hashedPassword("secret"));
 }
 

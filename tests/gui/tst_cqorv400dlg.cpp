@@ -231,8 +231,10 @@ void TestCQorv400Dlg::unchangedRecordWrittenBackArrivesByteForByte()
     QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
     request("writeButton");
     QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
-    QCOMPARE(handled.count(), 2);
-    QCOMPARE(handled.first().at(1).toInt(), int(frame::kWrite));
+    // The device is read again first (both copies of the request), then written (both copies).
+    QCOMPARE(handled.count(), 4);
+    QCOMPARE(handled.at(0).at(1).toInt(), int(frame::kRead));
+    QCOMPARE(handled.at(2).at(1).toInt(), int(frame::kWrite));
     const auto& before = device.record.raw();
     const auto& after = m_sim->device(0).record.raw();
     for (std::size_t i = 0; i < EnvRecord::kSize; ++i)
@@ -539,23 +541,39 @@ void TestCQorv400Dlg::writeUnknownResultSaysSo()
 
 void TestCQorv400Dlg::writeWithoutAnswerEndsAfterTenTicksWithString166()
 {
-    startSim(richDevice());
-    SimFaults faults;
-    faults.dropShare = 1.0;
-    m_sim->setFaults(faults);
-    openEditor();
+    // A device of the test's own that answers reads (the Write's check of the device) but no write.
+    const SimDevice device = richDevice();
+    QUdpSocket responder;
+    QVERIFY(responder.bind(QHostAddress(kDeviceAddress), kDevicePort,
+                           QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
+    connect(&responder, &QUdpSocket::readyRead, &responder, [&] {
+        while (responder.hasPendingDatagrams()) {
+            const QNetworkDatagram datagram = responder.receiveDatagram();
+            const std::optional<frame::Frame> request = sim::acceptDatagram(datagram.data());
+            if (!request || (*request)[frame::kOffCommand] != frame::kRead)
+                continue;
+            responder.writeDatagram(sim::buildReply(*request, device.record, 0, {}, SimFaults{}),
+                                    datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()));
+        }
+    });
+    m_sim = std::make_unique<TesselSim>(testProfile()); // not started: only for openEditor's record
+    m_sim->addDevice(device);
+    openEditor(CQorv400Dlg::kModeRemote);
     m_editor->controls().comment->setText(u"kept after no answer"_s);
-    QElapsedTimer clock;
-    clock.start();
     click("writeButton");
     QVERIFY(m_editor->requestInFlight());
-    QVERIFY(!m_editor->isEnabled());
-    QCOMPARE(m_editor->requestTimer().interval(), 100);
-    QCOMPARE(m_editor->requestTimer().timerType(), Qt::PreciseTimer);
     QCOMPARE(m_editor->messageWindow().text(),
-             u"Writing the environment variables of the Tessel…\r\nMAC address 02:7e:55:00:00:01"_s);
+             u"Reading the environment variables of the Tessel…\r\nIP address 127.0.0.2"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(m_editor->requestTimer().interval() == 100, 3000);
+    QCOMPARE(m_editor->requestTimer().timerType(), Qt::PreciseTimer);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(m_editor->requestInFlight());
+    QVERIFY(!m_editor->isEnabled());
+    QCOMPARE(m_editor->messageWindow().text(),
+             u"Writing the environment variables of the Tessel…\r\nIP address 127.0.0.2"_s);
     QTRY_VERIFY_WITH_TIMEOUT(!m_editor->requestInFlight(), 5000);
-    QVERIFY(clock.elapsed() >= 950);
+    QVERIFY(clock.elapsed() >= 850); // 10 ticks of 100 ms, less the time it took to see the write begin
     QVERIFY(m_editor->isEnabled());
     QCOMPARE(m_services->messages.shown().size(), 1);
     QCOMPARE(m_services->messages.last().text, kNoResponse);

@@ -25,7 +25,14 @@ QByteArray bytesAt(const EnvRecord& r, std::size_t offset, int size)
 {
     return QByteArray(reinterpret_cast<const char*>(r.data() + offset), size).toHex(' ');
 }
+
+// Record bytes changed at raw offsets, independently of the record's accessors.
+using Edit = std::function<void(std::array<std::uint8_t, EnvRecord::kSize>&)>;
+constexpr std::size_t kCom1 = 316;
+constexpr std::size_t kCom2 = 340;
 } // namespace
+
+Q_DECLARE_METATYPE(Edit)
 
 class TestRecordFields : public QObject
 {
@@ -50,6 +57,8 @@ private slots:
     void differencesReportUninterpretedRunsAndTheWordsUnnamedBits();
     void unstorableCharactersAreNamedOnceEach();
     void changedSettingsLeaveOutWhatTheDeviceChangesItself();
+    void changedSettingsNamesWhatAnotherWriterChanged_data();
+    void changedSettingsNamesWhatAnotherWriterChanged();
 };
 
 void TestRecordFields::everyListShowsTheEnglishTextsInOrder_data()
@@ -384,6 +393,43 @@ void TestRecordFields::changedSettingsLeaveOutWhatTheDeviceChangesItself()
              (QStringList{u"comment"_s, u"com4.timeout"_s, u"uninterpreted"_s}));
     QCOMPARE(record_fields::changedSettings(after, before),
              (QStringList{u"comment"_s, u"com4.timeout"_s, u"uninterpreted"_s}));
+}
+
+void TestRecordFields::changedSettingsNamesWhatAnotherWriterChanged_data()
+{
+    QTest::addColumn<Edit>("edit");
+    QTest::addColumn<QStringList>("named");
+    QTest::newRow("nothing") << Edit([](auto&) {}) << QStringList();
+    QTest::newRow("the password field, as the device reports its hash")
+        << Edit([](auto& raw) { raw[76] = 0x5A, raw[83] = 0xA5, raw[87] = 1; }) << QStringList();
+    QTest::newRow("the source address of the answer")
+        << Edit([](auto& raw) { raw[152] = 10, raw[155] = 7; }) << QStringList();
+    QTest::newRow("the comment") << Edit([](auto& raw) { raw[88] = 'B'; }) << QStringList{u"comment"_s};
+    QTest::newRow("COM2's rate (LE32 at 356)")
+        << Edit([](auto& raw) { raw[kCom2 + 16] ^= 0x01; }) << QStringList{u"com2.baudRate"_s};
+    QTest::newRow("COM1's timeout and the gateway")
+        << Edit([](auto& raw) { raw[kCom1 + 20] = 77, raw[31] = 9; }) << QStringList{u"gateway"_s, u"com1.timeout"_s};
+    QTest::newRow("telnet (bit 7 of the option word), named without the word")
+        << Edit([](auto& raw) { raw[16] ^= 0x80; }) << QStringList{u"telnet"_s};
+    QTest::newRow("a bit of the option word without a name of its own")
+        << Edit([](auto& raw) { raw[16] ^= 0x01; }) << QStringList{u"flags"_s};
+    QTest::newRow("COM3's parity, named without the serial format")
+        << Edit([](auto& raw) { raw[364] ^= 0x10; }) << QStringList{u"com3.parity"_s};
+    QTest::newRow("bytes no field covers")
+        << Edit([](auto& raw) { raw[200] ^= 0xFF; }) << QStringList{u"uninterpreted"_s};
+}
+
+void TestRecordFields::changedSettingsNamesWhatAnotherWriterChanged()
+{
+    QFETCH(Edit, edit);
+    QFETCH(QStringList, named);
+    EnvRecord before = EnvRecord::defaultRecord();
+    before.setCommentSupported(true);
+    before.setComment("bench");
+    EnvRecord after = before;
+    edit(after.raw());
+    QCOMPARE(record_fields::changedSettings(before, after), named);
+    QCOMPARE(record_fields::changedSettings(after, before), named);
 }
 
 QTEST_MAIN(TestRecordFields)
