@@ -5,9 +5,9 @@
 #include "DeviceLogic.h"
 #include "SimExchange.h"
 #include "TesselSim.h"
-#include "app/CMsgDlg.h"
 #include "config/CPwdDlg.h"
 #include "config/CQorv400Dlg.h"
+#include "gui/CMsgDlg.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
