@@ -57,6 +57,7 @@ private slots:
     void failuresPrintTheDialogsMessageAndExitOne();
     void badInputIsAUsageErrorAndSendsNothing_data();
     void badInputIsAUsageErrorAndSendsNothing();
+    void largestImageOneUploadCarriesIsSent();
     void aTerminalGetsAProgressBarRedrawnInPlace();
     void severalDevicesEachGetTheImageWithOneLineEach();
     void severalDevicesNeedYesAndReportEachFailure();
@@ -223,6 +224,26 @@ void TestCliFirmware::badInputIsAUsageErrorAndSendsNothing()
     QVERIFY2(r.err.contains(complaint), qPrintable(r.err));
     QCOMPARE(r.out, QString());
     QVERIFY(!started.wait(200)); // nothing reached the device
+}
+
+void TestCliFirmware::largestImageOneUploadCarriesIsSent()
+{
+    // One byte under the size the 16-bit block numbers cannot carry: read and sent, not refused. The
+    // device turns the write request down at once, which shows it arrived.
+    constexpr qint64 kLargest = qint64{65535} * 512 - 1;
+    SimFirmwareOptions options;
+    options.tftpError = 3;
+    startFirmware(options);
+    const QString path = m_dir.filePath(u"largest.bin"_s);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(kLargest)); // sparse: zeros
+    file.close();
+    const Run r = run({u"firmware"_s, path, u"127.0.12.2"_s});
+    QCOMPARE(r.err, u"TFTP error: disk full\n"_s);
+    QCOMPARE(r.status, 1);
+    const QString crc = QString::asprintf("%04X", qChecksum(QByteArray(kLargest, '\0'), Qt::ChecksumIso3309));
+    QVERIFY2(r.out.startsWith(u"Sending largest.bin (33553919 bytes, CRC %1) to 127.0.12.2 by TFTP"_s.arg(crc)),
+             qPrintable(r.out));
 }
 
 void TestCliFirmware::aTerminalGetsAProgressBarRedrawnInPlace()
