@@ -61,6 +61,8 @@ private slots:
     void aTerminalGetsAProgressBarRedrawnInPlace();
     void severalDevicesEachGetTheImageWithOneLineEach();
     void severalDevicesNeedYesAndReportEachFailure();
+    void jobsBoundTheUploadsOpenAtOnce_data();
+    void jobsBoundTheUploadsOpenAtOnce();
 
 private:
     Run run(const QStringList& args, bool terminal = false);
@@ -291,6 +293,46 @@ void TestCliFirmware::severalDevicesNeedYesAndReportEachFailure()
     QVERIFY(r.out.endsWith(u"1 Tessel(s) updated, 1 failed.\n"_s));
     QCOMPARE(received.size(), 1);
     QCOMPARE(run({u"firmware"_s, path, u"127.0.12.2"_s, u"--jobs"_s, u"5"_s}).status, 2);
+}
+
+void TestCliFirmware::jobsBoundTheUploadsOpenAtOnce_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("--jobs 1") << 1;
+    QTest::newRow("--jobs 2") << 2;
+    QTest::newRow("--jobs 4") << 4;
+}
+
+void TestCliFirmware::jobsBoundTheUploadsOpenAtOnce()
+{
+    // Four devices; an upload is open at a device from its write request to its last block.
+    QFETCH(int, jobs);
+    constexpr int kDevices = 4;
+    m_firmware = std::make_unique<SimFirmware>(testProfile());
+    SimFirmwareOptions options;
+    options.flashMs = 10;
+    QString problem;
+    QVERIFY2(
+        m_firmware->start({kFirstAddress, kFirstAddress + 1, kFirstAddress + 2, kFirstAddress + 3}, options, &problem),
+        qPrintable(problem));
+    int open = 0;
+    int most = 0;
+    int done = 0;
+    for (int i = 0; i < kDevices; ++i) {
+        connect(m_firmware->tftp(i), &TftpServer::uploadStarted, this, [&] { most = std::max(most, ++open); });
+        connect(m_firmware->tftp(i), &TftpServer::uploadReceived, this, [&] {
+            --open;
+            ++done;
+        });
+    }
+    QStringList args{u"firmware"_s, writeFile(u"jobs.bin"_s, fwtest::pattern(64 * 1024, 4))};
+    for (int i = 0; i < kDevices; ++i)
+        args << u"127.0.12.%1"_s.arg(2 + i);
+    const Run r = run(args + QStringList{u"--yes"_s, u"--jobs"_s, QString::number(jobs)});
+    QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+    QVERIFY(r.out.endsWith(u"4 Tessel(s) updated, 0 failed.\n"_s));
+    QCOMPARE(done, kDevices);
+    QCOMPARE(most, jobs);
 }
 
 QTEST_GUILESS_MAIN(TestCliFirmware)
