@@ -6,8 +6,8 @@
 #include "GuiTestSupport.h"
 #include "NetnsFixture.h"
 
-#include "app/CQorvDlg.h"
 #include "gui/CMsgDlg.h"
+#include "app/CQorvDlg.h"
 
 #include <QLineEdit>
 #include <QListWidget>

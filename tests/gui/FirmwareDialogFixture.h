@@ -9,12 +9,12 @@
 #include "GuiTestSupport.h"
 #include "SimFirmware.h"
 
+#include "gui/CMsgDlg.h"
 #include "app/CQorvApp.h"
 #include "app/CQorvDlg.h"
 #include "firmware/CChangeFWDlg.h"
 #include "firmware/CQuickBurnWnd.h"
 #include "firmware/TftpPacket.h"
-#include "gui/CMsgDlg.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -3,13 +3,13 @@
 // Fixtures shared by the GUI tests: the services a dialog is given, with test doubles where the real
 // ones would block or touch the machine (message boxes, adapters, firewall tools, the user's profile).
 
+#include "net/AdapterSource.h"
 #include "gui/AppContext.h"
 #include "gui/FileService.h"
 #include "gui/FirewallLauncher.h"
 #include "gui/MessageService.h"
-#include "gui/UserProfile.h"
-#include "net/AdapterSource.h"
 #include "text/StringTable.h"
+#include "gui/UserProfile.h"
 
 #include <QApplication>
 #include <QCheckBox>

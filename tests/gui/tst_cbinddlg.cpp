@@ -1,8 +1,8 @@
 // The adapter binding dialog and the binding operations, over fixed adapters.
 #include "GuiTestSupport.h"
 
-#include "app/CBindDlg.h"
 #include "net/AdapterCatalog.h"
+#include "app/CBindDlg.h"
 #include "protocol/Ipv4.h"
 
 #include <QCheckBox>

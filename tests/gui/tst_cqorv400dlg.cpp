@@ -4,10 +4,10 @@
 
 #include "DeviceLogic.h"
 #include "TesselSim.h"
-#include "config/CPppoeDlg.h"
-#include "config/CQorv400Dlg.h"
 #include "gui/CMsgDlg.h"
 #include "gui/Ipv4AddressEdit.h"
+#include "config/CPppoeDlg.h"
+#include "config/CQorv400Dlg.h"
 #include "status/CStatDlg.h"
 
 #include <QCheckBox>

@@ -5,8 +5,8 @@
 #include "DatagramFlood.h"
 #include "TesselSim.h"
 #include "app/CBindDlg.h"
-#include "app/CQorvDlg.h"
 #include "gui/CMsgDlg.h"
+#include "app/CQorvDlg.h"
 #include "protocol/Ipv4.h"
 
 #include <QAccessible>

@@ -3,21 +3,21 @@
 
 #include "SimFirmware.h"
 #include "TesselSim.h"
+#include "net/AdapterSource.h"
+#include "gui/AppContext.h"
 #include "app/CAgreementDlg.h"
 #include "app/CBindDlg.h"
-#include "app/CQorvDlg.h"
-#include "config/CPppoeDlg.h"
-#include "config/CQorv400Dlg.h"
-#include "firmware/CChangeFWDlg.h"
-#include "firmware/TftpPacket.h"
-#include "gui/AppContext.h"
 #include "gui/CMsgDlg.h"
+#include "app/CQorvDlg.h"
 #include "gui/FileService.h"
 #include "gui/FirewallLauncher.h"
 #include "gui/MessageService.h"
 #include "gui/UserProfile.h"
-#include "net/AdapterSource.h"
+#include "config/CPppoeDlg.h"
+#include "config/CQorv400Dlg.h"
 #include "status/CStatDlg.h"
+#include "firmware/CChangeFWDlg.h"
+#include "firmware/TftpPacket.h"
 #include "text/StringTable.h"
 
 #include <QApplication>
@@ -30,8 +30,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
-#include <QNetworkDatagram>
 #include <QProcess>
+#include <QNetworkDatagram>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
