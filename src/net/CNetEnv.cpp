@@ -219,7 +219,7 @@ std::pair<std::uint32_t, std::uint32_t> CNetEnv::beginRequest()
         m_earlierWords[0] = *m_requestWords;
         m_earlierCount = std::min(m_earlierCount + 1, kEarlierRequests);
     }
-    const auto* earlier = m_earlierWords.begin();
+    const std::uint64_t* earlier = m_earlierWords.data();
     std::uint32_t random1 = 0;
     std::uint32_t random2 = 0;
     do {
@@ -238,7 +238,7 @@ bool CNetEnv::answersEarlierRequest(const frame::Frame& reply) const
     const std::uint64_t words = headerWords(reply);
     if (words == m_requestWords)
         return false;
-    const auto* earlier = m_earlierWords.begin();
+    const std::uint64_t* earlier = m_earlierWords.data();
     return std::find(earlier, earlier + m_earlierCount, words) != earlier + m_earlierCount;
 }
 
