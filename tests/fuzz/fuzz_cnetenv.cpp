@@ -109,8 +109,10 @@ public:
         m_env.requestFrame().fill(0);
         m_env.setCommand(m_command);
         m_env.setLimit(m_in.ConsumeBool() ? CNetEnv::kTableSize : m_in.ConsumeIntegralInRange(-1, 300));
-        if (m_in.ConsumeBool())
-            m_env.setCount(0); // the owner restarts its table (the search window does before a search)
+        // Every owner restarts its table for a search; for other requests some keep it (the editor's
+        // table lives as long as the editor).
+        if (m_command == kSearch || m_in.ConsumeBool())
+            m_env.setCount(0);
         const auto target = mac(m_in);
         std::copy(target.begin(), target.end(), m_env.requestBody());
         m_unicast = m_in.ConsumeBool();
