@@ -29,6 +29,12 @@ std::uint32_t randomWord()
     return QRandomGenerator::global()->bounded(kHighestRandomWord + 1);
 }
 
+std::uint64_t headerWords(const frame::Frame& f)
+{
+    return frame::readLe32(f.data() + frame::kOffRandom1) |
+           std::uint64_t{frame::readLe32(f.data() + frame::kOffRandom2)} << 32;
+}
+
 bool isMulticast(std::uint32_t address)
 {
     const std::uint32_t first = address >> 24;
@@ -80,6 +86,25 @@ CNetEnv::~CNetEnv()
 void CNetEnv::ResetRecord(EnvRecord& record)
 {
     record = EnvRecord::defaultRecord();
+}
+
+void CNetEnv::reset()
+{
+    Close();
+    m_request.fill(0);
+    m_reply.fill(0);
+    m_statusData.fill(0);
+    m_command = 0;
+    m_flags = 0;
+    m_answered = 0;
+    setCount(0);
+    m_limit = kTableSize;
+    m_targetAddress = 0;
+    m_openError.clear();
+    m_answerMac.reset();
+    m_requestWords.reset();
+    m_earlierCount = 0;
+    m_arrivalInterface = 0;
 }
 
 bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port)
@@ -241,17 +266,49 @@ std::uint16_t CNetEnv::localPort() const
 
 void CNetEnv::SendBroadcast()
 {
+    const auto [random1, random2] = beginRequest();
     frame::BuildRequest(m_request, static_cast<std::uint8_t>(frame::kFlagsBroadcastRequest | m_flags),
-                        static_cast<std::uint8_t>(m_command), randomWord(), randomWord());
+                        static_cast<std::uint8_t>(m_command), random1, random2);
     sendTwice(m_profile.broadcastAddress, m_profile.broadcastPort());
 }
 
 void CNetEnv::SendUnicast(std::uint32_t deviceAddress)
 {
+    const auto [random1, random2] = beginRequest();
     frame::BuildRequest(m_request, static_cast<std::uint8_t>(frame::kFlagsUnicastRequest | m_flags),
-                        static_cast<std::uint8_t>(m_command), randomWord(), randomWord());
+                        static_cast<std::uint8_t>(m_command), random1, random2);
     m_targetAddress = deviceAddress;
     sendTwice(deviceAddress, m_profile.devicePort);
+}
+
+std::pair<std::uint32_t, std::uint32_t> CNetEnv::beginRequest()
+{
+    if (m_requestWords) {
+        std::copy_backward(m_earlierWords.begin(), m_earlierWords.end() - 1, m_earlierWords.end());
+        m_earlierWords[0] = *m_requestWords;
+        m_earlierCount = std::min(m_earlierCount + 1, kEarlierRequests);
+    }
+    const std::uint64_t* earlier = m_earlierWords.data();
+    std::uint32_t random1 = 0;
+    std::uint32_t random2 = 0;
+    do {
+        random1 = randomWord();
+        random2 = randomWord();
+    } while (std::find(earlier, earlier + m_earlierCount, random1 | std::uint64_t{random2} << 32) !=
+             earlier + m_earlierCount);
+    m_requestWords = random1 | std::uint64_t{random2} << 32;
+    m_answered = 0;
+    m_answerMac.reset();
+    return {random1, random2};
+}
+
+bool CNetEnv::answersEarlierRequest(const frame::Frame& reply) const
+{
+    const std::uint64_t words = headerWords(reply);
+    if (words == m_requestWords)
+        return false;
+    const std::uint64_t* earlier = m_earlierWords.data();
+    return std::find(earlier, earlier + m_earlierCount, words) != earlier + m_earlierCount;
 }
 
 void CNetEnv::sendTwice(std::uint32_t address, std::uint16_t port)
@@ -362,7 +419,7 @@ void CNetEnv::receiveDatagram(const QByteArray& datagram, std::uint32_t sender)
         return;
     frame::Frame candidate;
     std::memcpy(candidate.data(), datagram.constData(), frame::kFrameSize);
-    if (!frame::AcceptReply(candidate))
+    if (!frame::AcceptReply(candidate) || answersEarlierRequest(candidate))
         return;
     const EnvRecord received(candidate.data() + frame::kOffBody);
     // After the answer, a reply from another device is a stray (e.g. meant for another program on a shared

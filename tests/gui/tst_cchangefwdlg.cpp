@@ -28,6 +28,7 @@ private slots:
     void imageTooLargeForOneUploadIsRefusedUpFront();
     void imageFromADeviceWithoutEndOrContentIsRefused_data();
     void imageFromADeviceWithoutEndOrContentIsRefused();
+    void largestImageOneUploadCarriesIsLoadedAndSent();
     void escapeDoesNotCloseTheDialog();
     void searchWindowOpensTheFirmwareDialog();
 };
@@ -249,6 +250,26 @@ void TestCChangeFWDlg::imageFromADeviceWithoutEndOrContentIsRefused()
     QVERIFY(!m_dialog->engine()->isBusy());
     QVERIFY(!received.wait(300));
     QVERIFY(buttonsEnabled());
+}
+
+void TestCChangeFWDlg::largestImageOneUploadCarriesIsLoadedAndSent()
+{
+    // One byte under the size the 16-bit block numbers cannot carry: read, its CRC shown, the upload
+    // started (no device answers here; the dialog is closed under way).
+    constexpr qint64 kLargest = qint64{65535} * 512 - 1;
+    m_dialog = openDialog();
+    const QString path = m_files.filePath(u"largest.bin"_s);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(kLargest)); // sparse: zeros
+    file.close();
+    choose(path);
+    click("sendButton");
+    QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
+    QCOMPARE(child<QLineEdit>("crcEdit")->text(), x25(QByteArray(kLargest, '\0')));
+    QCOMPARE(child<QProgressBar>("progressBar")->maximum(), kLargest);
+    QVERIFY(m_dialog->engine()->uploadActive());
+    QVERIFY(!child<QPushButton>("sendButton")->isEnabled());
 }
 
 void TestCChangeFWDlg::escapeDoesNotCloseTheDialog()

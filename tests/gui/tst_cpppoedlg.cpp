@@ -1,5 +1,6 @@
 // The account dialog and the account fields of the record, through the settings editor, offscreen
 // against a simulated device on the loopback profile (device port 52407, this program's own).
+#include "DialogScript.h"
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
@@ -33,40 +34,32 @@ struct Entry
     bool ok = true;
 };
 
+QLineEdit* edit(CPppoeDlg* dialog, const char* name)
+{
+    return dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
+}
+
 /** Plays one Entry per showing of the account dialog and notes what each showing held (ID, password,
  *  retype) when it appeared. */
-class AccountScript
+class AccountScript final : public guitest::DialogScript<CPppoeDlg, Entry>
 {
 public:
-    explicit AccountScript(QList<Entry> entries) : m_entries(std::move(entries))
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { poll(); });
-        m_timer.start(10);
-    }
-    QList<QStringList> seen;
+    explicit AccountScript(QList<Entry> entries) : DialogScript(std::move(entries), &held, &play) {}
 
 private:
-    void poll()
+    static QStringList held(CPppoeDlg* dialog)
     {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* dialog = qobject_cast<CPppoeDlg*>(w);
-            if (!dialog || !dialog->isVisible() || seen.size() >= m_entries.size())
-                continue;
-            const auto edit = [dialog](const char* name) {
-                return dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
-            };
-            seen << QStringList{edit("userNameEdit")->text(), edit("accountPasswordEdit")->text(),
-                                edit("retypeEdit")->text()};
-            const Entry entry = m_entries.at(seen.size() - 1);
-            edit("userNameEdit")->setText(entry.id);
-            edit("accountPasswordEdit")->setText(entry.password);
-            edit("retypeEdit")->setText(entry.retype);
-            QTest::mouseClick(dialog->findChild<QPushButton*>(entry.ok ? u"okButton"_s : u"cancelButton"_s),
-                              Qt::LeftButton);
-        }
+        return {edit(dialog, "userNameEdit")->text(), edit(dialog, "accountPasswordEdit")->text(),
+                edit(dialog, "retypeEdit")->text()};
     }
-    QList<Entry> m_entries;
-    QTimer m_timer;
+    static void play(CPppoeDlg* dialog, const Entry& entry)
+    {
+        edit(dialog, "userNameEdit")->setText(entry.id);
+        edit(dialog, "accountPasswordEdit")->setText(entry.password);
+        edit(dialog, "retypeEdit")->setText(entry.retype);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(entry.ok ? u"okButton"_s : u"cancelButton"_s),
+                          Qt::LeftButton);
+    }
 };
 } // namespace
 
