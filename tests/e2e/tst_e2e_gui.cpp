@@ -6,7 +6,7 @@
 #include "GuiTestSupport.h"
 #include "NetnsFixture.h"
 
-#include "app/CMsgDlg.h"
+#include "gui/CMsgDlg.h"
 #include "app/CQorvDlg.h"
 
 #include <QLineEdit>

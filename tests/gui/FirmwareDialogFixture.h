@@ -9,7 +9,7 @@
 #include "GuiTestSupport.h"
 #include "SimFirmware.h"
 
-#include "app/CMsgDlg.h"
+#include "gui/CMsgDlg.h"
 #include "app/CQorvApp.h"
 #include "app/CQorvDlg.h"
 #include "firmware/CChangeFWDlg.h"

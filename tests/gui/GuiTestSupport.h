@@ -3,13 +3,13 @@
 // Fixtures shared by the GUI tests: the services a dialog is given, with test doubles where the real
 // ones would block or touch the machine (message boxes, adapters, firewall tools, the user's profile).
 
-#include "app/AdapterSource.h"
-#include "app/AppContext.h"
-#include "app/FileService.h"
-#include "app/FirewallLauncher.h"
-#include "app/MessageService.h"
+#include "net/AdapterSource.h"
+#include "gui/AppContext.h"
+#include "gui/FileService.h"
+#include "gui/FirewallLauncher.h"
+#include "gui/MessageService.h"
 #include "text/StringTable.h"
-#include "app/UserProfile.h"
+#include "gui/UserProfile.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 // The adapter binding dialog and the binding operations, over fixed adapters.
 #include "GuiTestSupport.h"
 
-#include "app/AdapterCatalog.h"
+#include "net/AdapterCatalog.h"
 #include "app/CBindDlg.h"
-#include "app/Ipv4.h"
+#include "protocol/Ipv4.h"
 
 #include <QCheckBox>
 #include <QListWidget>

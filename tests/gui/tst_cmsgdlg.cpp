@@ -1,6 +1,6 @@
 // The progress message window: centred over its owner by an integer formula, no close button,
 // two lines at most, empty after HideProgress.
-#include "app/CMsgDlg.h"
+#include "gui/CMsgDlg.h"
 
 #include <QLabel>
 #include <QtTest>

@@ -5,7 +5,7 @@
 #include "DeviceLogic.h"
 #include "SimExchange.h"
 #include "TesselSim.h"
-#include "app/CMsgDlg.h"
+#include "gui/CMsgDlg.h"
 #include "config/CPwdDlg.h"
 #include "config/CQorv400Dlg.h"
 

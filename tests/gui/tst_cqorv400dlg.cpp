@@ -4,8 +4,8 @@
 
 #include "DeviceLogic.h"
 #include "TesselSim.h"
-#include "app/CMsgDlg.h"
-#include "app/Ipv4AddressEdit.h"
+#include "gui/CMsgDlg.h"
+#include "gui/Ipv4AddressEdit.h"
 #include "config/CPppoeDlg.h"
 #include "config/CQorv400Dlg.h"
 #include "status/CStatDlg.h"

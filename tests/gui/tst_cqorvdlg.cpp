@@ -5,9 +5,9 @@
 #include "DatagramFlood.h"
 #include "TesselSim.h"
 #include "app/CBindDlg.h"
-#include "app/CMsgDlg.h"
+#include "gui/CMsgDlg.h"
 #include "app/CQorvDlg.h"
-#include "app/Ipv4.h"
+#include "protocol/Ipv4.h"
 
 #include <QAccessible>
 #include <QAction>

@@ -1,7 +1,7 @@
 // The installed icon (packaging/com.varkonsystems.CormapMP.svg, rendered to PNG at build time) and the
 // icon the program draws for its windows (programIcon) are one picture: the menu and the window show the
 // same tile, box, light and serial lines.
-#include "app/AppIcon.h"
+#include "gui/AppIcon.h"
 
 #include <QImage>
 #include <QTest>
