@@ -50,6 +50,7 @@ private:
     {
         SimDevice device;
         std::uint32_t uptimeBase = 0;
+        std::array<std::uint32_t, 8> counterStart{}; // serial counters when the device started
         QUdpSocket* home = nullptr;
         std::map<std::uint32_t, QUdpSocket*> aliases;
         ReplyMemory memory;
@@ -68,7 +69,9 @@ private:
                QUdpSocket* via);
     QUdpSocket* replySocket(const Slot& slot) const;
     void send(QUdpSocket* via, const QByteArray& reply, const Sender& to);
-    std::uint32_t uptime(const Slot& slot) const;
+    /** Milliseconds since the device last started (the simulator's start, or its last restart). */
+    qint64 sinceStart(const Slot& slot) const;
+    void refreshStatus(Slot& slot);
     void applyStoredRecord(Slot& slot);
     void saveState();
 
