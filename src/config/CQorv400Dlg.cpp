@@ -4,12 +4,12 @@
 #include "config/CPppoeDlg.h"
 #include "config/CPwdDlg.h"
 #include "config/EditorMapping.h"
-#include "net/AdapterCatalog.h"
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"
-#include "protocol/Ipv4.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "gui/MessageService.h"
+#include "net/AdapterCatalog.h"
+#include "protocol/Ipv4.h"
 #include "status/CStatDlg.h"
 #include "text/StringTable.h"
 
@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 constexpr int kStrEveryAdapter = 976;
@@ -106,6 +107,7 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     buildEditorControls(m_controls, this, context.strings);
     m_account = new CPppoeDlg(context.strings, context.messages, this);
     m_status = new CStatDlg(context, this);
+    m_status->setStatusSource(this);
     m_envManager = new CEnvManager(context.files, this);
     connect(m_envManager, &CEnvManager::outcome, this, &CQorv400Dlg::onFileOutcome);
     m_timer.setObjectName(QStringLiteral("timer1"));
@@ -366,7 +368,7 @@ bool CQorv400Dlg::openEndpoint()
     const bool opened = m_mode != kModeLocal         ? m_endpoint.OpenRemote(m_remoteAddress)
                         : m_binding.isEveryAdapter() ? m_endpoint.OpenEveryAdapter()
                                                      : m_endpoint.OpenLocal(m_binding.address);
-    if (!opened)
+    if (!opened && !m_readingReply) // a live reading counts as unanswered instead
         m_context.messages.error(this, kCannotOpenSocket, text(StringTable::kProgramTitle));
     return opened;
 }
@@ -409,10 +411,12 @@ void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvReco
         secondLine = QStringLiteral("IP address ") + ipv4::dotted(m_remoteAddress);
         m_endpoint.SendUnicast(m_remoteAddress);
     }
-    m_messageWindow->ShowProgress();
-    m_messageWindow->SetProgressText(text(textId) + QStringLiteral("\r\n") + secondLine);
     m_tickCount = 0;
     m_timer.start(periodMs);
+    if (m_readingReply)
+        return; // a live reading: the status dialog stays in front and usable
+    m_messageWindow->ShowProgress();
+    m_messageWindow->SetProgressText(text(textId) + QStringLiteral("\r\n") + secondLine);
     setEnabled(false);
 }
 
@@ -428,8 +432,34 @@ void CQorv400Dlg::onTick()
     complete(m_endpoint.command());
 }
 
+bool CQorv400Dlg::requestStatusReading(Reply reply)
+{
+    if (requestInFlight() || !m_endpoint.hasTable())
+        return false;
+    m_readingReply = std::move(reply);
+    startRequest(frame::kStatus);
+    if (!requestInFlight() && m_readingReply) // the endpoint could not be opened: no answer
+        std::exchange(m_readingReply, {})(false, {});
+    return true;
+}
+
+void CQorv400Dlg::cancelStatusReading()
+{
+    if (!m_readingReply)
+        return;
+    m_readingReply = {};
+    m_timer.stop();
+    m_endpoint.Close();
+}
+
 void CQorv400Dlg::complete(int command)
 {
+    if (m_readingReply) {
+        // A live reading: only the status dialog hears of it.
+        const bool answered = m_endpoint.answered() != 0;
+        std::exchange(m_readingReply, {})(answered, m_endpoint.statusData());
+        return;
+    }
     const QString title = text(StringTable::kProgramTitle);
     m_confirmedPassword.clear();
     const int result = m_endpoint.replyResult();
