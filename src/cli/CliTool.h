@@ -67,6 +67,10 @@ private:
         int jobs = 1;                                       // firmware --jobs
         bool allAdapters = false;                           // broadcasts from every adapter
         bool csv = false;                                   // search --csv
+        bool watch = false;                                 // status --watch and its options
+        std::optional<QString> interval;
+        std::optional<QString> count;
+        std::optional<QString> openMetrics;
     };
 
     int search(const Request& request);

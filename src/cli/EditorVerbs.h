@@ -29,6 +29,11 @@ struct VerbRequest
     bool all = false;         // import --all: every device a search finds
     bool yes = false;         // act on more than one device without asking
     bool allAdapters = false; // --all-adapters: broadcasts leave from every adapter
+    // status --watch and its options as typed (absent: not given); StatusWatch reads them.
+    bool watch = false;
+    std::optional<QString> interval = std::nullopt;
+    std::optional<QString> count = std::nullopt;
+    std::optional<QString> openMetrics = std::nullopt;
 };
 
 /** `status MAC|ADDR`: reads the device's record, asks for its status (command 5) and prints the decoded
