@@ -337,7 +337,13 @@ void SimEngine::send(QUdpSocket* via, const QByteArray& reply, const Sender& to)
 qint64 SimEngine::sinceStart(const Slot& slot) const
 {
     const qint64 restartMs = slot.device.traffic.restartEveryMs;
-    return restartMs > 0 ? m_clock.elapsed() % restartMs : m_clock.elapsed();
+    const qint64 ms = m_clock.elapsed() - slot.startedAtMs;
+    return restartMs > 0 ? ms % restartMs : ms;
+}
+
+void SimEngine::restartDevice(int index)
+{
+    m_slots.at(static_cast<std::size_t>(index))->startedAtMs = m_clock.elapsed();
 }
 
 void SimEngine::refreshStatus(Slot& slot)

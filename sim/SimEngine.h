@@ -35,6 +35,7 @@ public:
     void stop();
     bool isRunning() const { return m_run != nullptr; }
     void setFaults(const SimFaults& faults);
+    void restartDevice(int index);
     int deviceCount() const { return static_cast<int>(m_slots.size()); }
     SimDevice& device(int index) { return m_slots.at(static_cast<std::size_t>(index))->device; }
     const NetworkProfile& profile() const { return m_profile; }
@@ -51,6 +52,7 @@ private:
         SimDevice device;
         std::uint32_t uptimeBase = 0;
         std::array<std::uint32_t, 8> counterStart{}; // serial counters when the device started
+        qint64 startedAtMs = 0;                       // on the engine's clock
         QUdpSocket* home = nullptr;
         std::map<std::uint32_t, QUdpSocket*> aliases;
         ReplyMemory memory;

@@ -87,6 +87,10 @@ public:
     void stop();
     bool isRunning() const;
 
+    /** The device starts again now, as after a power cut: its uptime and its rated serial counters begin
+     *  anew from their starting values. */
+    void restartDevice(int index);
+
     /** Applies from the next request on; the drop decisions start afresh from faults.seed. */
     void setFaults(const SimFaults& faults);
     int deviceCount() const;

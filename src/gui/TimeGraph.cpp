@@ -56,9 +56,9 @@ void TimeGraph::addPoint(int series, qint64 atMs, std::optional<double> value)
     update();
 }
 
-void TimeGraph::addMark(qint64 atMs, const QColor& color, const QString& label)
+void TimeGraph::addMark(qint64 atMs, const QColor& color, const QString& label, Qt::PenStyle style)
 {
-    m_marks.push_back(Mark{atMs, color, label});
+    m_marks.push_back(Mark{atMs, color, label, style});
     update();
 }
 
@@ -144,14 +144,18 @@ QStringList TimeGraph::valueLabels() const
     QStringList labels;
     for (const double tick : axis.ticks)
         labels << (axis.label ? axis.label(tick, locale()) : locale().toString(tick));
-    return labels;
+    return labels; // every tick's, also those drawn without their label where ticks stand close
 }
 
 qint64 TimeGraph::timeStepMs() const
 {
+    // The smallest round step whose labels fit side by side under the plot, and not too many of them.
     const qint64 span = m_nowMs - startMs();
+    const double width = plotRect().width();
     for (const qint64 step : kTimeSteps) {
-        if (span / step <= kMostTimeTicks)
+        const qint64 count = span / step + 1;
+        const int label = fontMetrics().horizontalAdvance(clockText(locale(), m_nowMs, step < 60000)) + 4 * kPad;
+        if (count <= kMostTimeTicks + 1 && count * label <= width)
             return step;
     }
     return kTimeSteps.back();
@@ -210,7 +214,9 @@ int TimeGraph::labelRoom() const
     int widest = 0;
     for (const QString& label : valueLabels())
         widest = std::max(widest, fontMetrics().horizontalAdvance(label));
-    return std::max(widest + 2 * kPad, m_minimumLabelRoom);
+    // Also half a time label, as the first one stands centred under the plot's left edge.
+    const int halfTime = fontMetrics().horizontalAdvance(clockText(locale(), m_nowMs, true)) / 2 + kPad;
+    return std::max({widest + 2 * kPad, halfTime, m_minimumLabelRoom});
 }
 
 void TimeGraph::setMinimumLabelRoom(int pixels)
@@ -223,7 +229,7 @@ QRectF TimeGraph::plotRect() const
 {
     const QFontMetrics fm = fontMetrics();
     const int top = fm.height() / 2 + kPad;
-    const int right = fm.horizontalAdvance(timeLabel(m_nowMs)) / 2 + kPad;
+    const int right = fm.horizontalAdvance(clockText(locale(), m_nowMs, true)) / 2 + kPad;
     const int bottom = fm.height() + 2 * kPad;
     const int left = labelRoom();
     return QRectF(left, top, std::max(1, width() - left - right), std::max(1, height() - top - bottom));
@@ -241,12 +247,12 @@ QPointF TimeGraph::position(qint64 atMs, double value) const
 
 QSize TimeGraph::sizeHint() const
 {
-    return QSize(fontMetrics().averageCharWidth() * 48, fontMetrics().height() * 7);
+    return QSize(fontMetrics().averageCharWidth() * 76, fontMetrics().height() * 7);
 }
 
 QSize TimeGraph::minimumSizeHint() const
 {
-    return QSize(fontMetrics().averageCharWidth() * 30, fontMetrics().height() * 5);
+    return QSize(fontMetrics().averageCharWidth() * 36, fontMetrics().height() * 5);
 }
 
 void TimeGraph::paintEvent(QPaintEvent*)
@@ -273,10 +279,16 @@ void TimeGraph::drawGrid(QPainter& p, const ValueAxis& axis) const
     const QFontMetrics fm = fontMetrics();
     const QColor grid = palette().color(QPalette::Midlight);
     const QColor text = palette().color(QPalette::WindowText);
-    for (const double tick : axis.ticks) {
+    // Where the ticks stand closer than a line of text, only every so many carries its label.
+    const double spacing = axis.ticks.size() > 1 ? plot.height() / double(axis.ticks.size() - 1) : plot.height();
+    const auto every = static_cast<std::size_t>(std::max(1.0, std::ceil(fm.height() * 1.1 / spacing)));
+    for (std::size_t i = 0; i < axis.ticks.size(); ++i) {
+        const double tick = axis.ticks[i];
         const double y = plot.bottom() - tick / axis.top * plot.height();
         p.setPen(grid);
         p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+        if (i % every != 0)
+            continue;
         p.setPen(text);
         const QString label = axis.label ? axis.label(tick, locale()) : locale().toString(tick);
         p.drawText(QRectF(0, y - fm.height() / 2.0, plot.left() - kPad, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
@@ -322,12 +334,24 @@ void TimeGraph::drawMarks(QPainter& p) const
     QFont small = font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     p.setFont(small);
+    const QFontMetricsF fm(small);
+    double labelsEnd = plot.left(); // a label never covers the one before it
+    p.setRenderHint(QPainter::Antialiasing, false); // crisp lines, whole pixels
     for (const Mark& m : m_marks) {
-        const double x = position(m.atMs, 0).x();
-        p.setPen(QPen(m.color, 1.5, Qt::DashLine));
+        const double x = std::round(position(m.atMs, 0).x());
+        p.setPen(QPen(m.color, 2, m.style, Qt::FlatCap));
         p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        // The label right of its line, or left of it near the right edge; left out where there is no room.
+        const double width = fm.horizontalAdvance(m.label);
+        double left = x + 3;
+        if (left + width > plot.right())
+            left = x - 3 - width;
+        if (left < labelsEnd || left < plot.left())
+            continue;
         p.setPen(m.color);
-        p.drawText(QPointF(x + 3, plot.top() + QFontMetrics(small).ascent() + 1), m.label);
+        p.drawText(QPointF(left, plot.top() + fm.ascent() + 1), m.label);
+        labelsEnd = left + width + 4;
     }
+    p.setRenderHint(QPainter::Antialiasing, true);
     p.setFont(font());
 }

@@ -39,8 +39,9 @@ public:
     int addSeries(const QString& name, const QColor& color);
     /** Adds a point to `series` at `atMs`; no value breaks the line there. */
     void addPoint(int series, qint64 atMs, std::optional<double> value);
-    /** Adds a vertical mark at `atMs`, a dashed line in `color` with `label` at its top. */
-    void addMark(qint64 atMs, const QColor& color, const QString& label);
+    /** Adds a vertical mark at `atMs`: a line in `color` and `style` with `label` at its top (where it
+     *  fits without covering the label before it). */
+    void addMark(qint64 atMs, const QColor& color, const QString& label, Qt::PenStyle style = Qt::DashLine);
     /** Drops every point and mark. */
     void clear();
 
@@ -65,15 +66,19 @@ public:
     /** The labels drawn along each axis, bottom to top and left to right. */
     QStringList valueLabels() const;
     QStringList timeLabels() const;
+    /** The times of the time axis' ticks, left to right: round clock times as far apart as their labels
+     *  need to stand side by side. */
+    std::vector<qint64> timeTicks() const;
     /** The value of `series` at its last point, if it has one there. */
     std::optional<double> lastValue(int series) const;
 
-    /** A vertical mark: a dashed line in its colour with its label at the top. */
+    /** A vertical mark: a line in its colour and style with its label at the top. */
     struct Mark
     {
         qint64 atMs;
         QColor color;
         QString label;
+        Qt::PenStyle style;
     };
     const std::vector<Mark>& marks() const { return m_marks; }
 
@@ -102,7 +107,6 @@ private:
     void dropOld();
     double largestShown() const;
     qint64 timeStepMs() const;
-    std::vector<qint64> timeTicks() const;
     QString timeLabel(qint64 atMs) const;
     void drawGrid(QPainter& p, const ValueAxis& axis) const;
     void drawSeries(QPainter& p, const Series& series) const;

@@ -39,10 +39,11 @@ QString portName(int port)
     return QStringLiteral("COM%1").arg(port + 1);
 }
 
-/** A coloured swatch and a text, as the legend and the figures show them. */
-QString swatch(const QColor& color, const QString& text)
+/** A coloured swatch (a square, or a line for the marks) and a text, as the legend and the figures show them. */
+QString swatch(const QColor& color, const QString& text, const char* glyph = "&#9632;")
 {
-    return QStringLiteral("<span style=\"color:%1\">&#9632;</span>&nbsp;%2").arg(color.name(), text.toHtmlEscaped());
+    return QStringLiteral("<span style=\"color:%1\">%2</span>&nbsp;%3")
+        .arg(color.name(), QLatin1String(glyph), text.toHtmlEscaped());
 }
 } // namespace
 
@@ -115,8 +116,8 @@ QWidget* LiveTrafficPanel::buildLegend()
     legend->setObjectName(QStringLiteral("liveLegendLabel"));
     legend->setTextFormat(Qt::RichText);
     legend->setText(QStringList{swatch(rxColor(), QStringLiteral("RX")), swatch(txColor(), QStringLiteral("TX")),
-                                swatch(restartColor(), m_strings.text(kStrRestart)),
-                                swatch(noAnswerColor(), m_strings.text(kStrNoAnswer))}
+                                swatch(restartColor(), m_strings.text(kStrRestart), "<b>&#9550;</b>"),
+                                swatch(noAnswerColor(), m_strings.text(kStrNoAnswer), "<b>&#9482;</b>")}
                         .join(QStringLiteral("&nbsp;&nbsp;&nbsp;")));
     legend->setAccessibleName(
         QStringLiteral("RX, TX, %1, %2").arg(m_strings.text(kStrRestart), m_strings.text(kStrNoAnswer)));
@@ -142,9 +143,9 @@ void LiveTrafficPanel::addReading(const status::Reading& reading, qint64 wallMs)
         TimeGraph* graph = m_graphs[static_cast<std::size_t>(port)];
         graph->setNow(wallMs);
         if (rates.mark == status::Mark::Restart)
-            graph->addMark(wallMs, restartColor(), m_strings.text(kStrRestart));
+            graph->addMark(wallMs, restartColor(), m_strings.text(kStrRestart), restartStyle());
         else if (rates.mark == status::Mark::NoAnswer)
-            graph->addMark(wallMs, noAnswerColor(), m_strings.text(kStrNoAnswer));
+            graph->addMark(wallMs, noAnswerColor(), m_strings.text(kStrNoAnswer), noAnswerStyle());
         graph->addPoint(0, wallMs, rates.rx[static_cast<std::size_t>(port)]);
         graph->addPoint(1, wallMs, rates.tx[static_cast<std::size_t>(port)]);
     }

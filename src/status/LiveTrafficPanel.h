@@ -41,6 +41,9 @@ public:
     static QColor txColor();
     static QColor restartColor();
     static QColor noAnswerColor();
+    /** The marks differ in their lines too, not in colour alone. */
+    static Qt::PenStyle restartStyle() { return Qt::DashLine; }
+    static Qt::PenStyle noAnswerStyle() { return Qt::DotLine; }
 
 private:
     void buildRow(int port);

@@ -98,6 +98,8 @@ private slots:
     void labelsFollowTheLocale_data();
     void labelsFollowTheLocale();
     void timeAxisGrowsWithThePointsUpToItsLongestSpan();
+    void timeLabelsNeverOverlap_data();
+    void timeLabelsNeverOverlap();
 };
 
 void TestTimeGraph::lineRunsFromItsFirstToItsLastPoint()
@@ -197,6 +199,7 @@ void TestTimeGraph::labelsFollowTheLocale()
     QFETCH(QString, lastTime);
     Fixture f;
     f.graph.setLocale(locale);
+    f.graph.resize(900, 220); // room for a label every 10 s
     const qint64 now = twoPastTwo();
     f.graph.addPoint(f.series, now - 60000, 1400.0);
     f.graph.addPoint(f.series, now, 100.0);
@@ -229,6 +232,40 @@ void TestTimeGraph::timeAxisGrowsWithThePointsUpToItsLongestSpan()
     f.graph.clear();
     QVERIFY(!f.graph.lastValue(f.series));
     QCOMPARE(f.graph.startMs(), now + 400000 - 60000);
+}
+
+void TestTimeGraph::timeLabelsNeverOverlap_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("spanS");
+    for (const int width : {260, 480, 900}) {
+        for (const int span : {60, 300}) {
+            QTest::addRow("%d px, %d s", width, span) << width << span;
+        }
+    }
+}
+
+void TestTimeGraph::timeLabelsNeverOverlap()
+{
+    QFETCH(int, width);
+    QFETCH(int, spanS);
+    Fixture f;
+    f.graph.resize(width, 220);
+    const qint64 now = twoPastTwo();
+    f.graph.addPoint(f.series, now - spanS * 1000, 1.0);
+    f.graph.addPoint(f.series, now, 1.0);
+    const std::vector<qint64> ticks = f.graph.timeTicks();
+    const QStringList labels = f.graph.timeLabels();
+    QCOMPARE(labels.size(), int(ticks.size()));
+    QVERIFY2(!ticks.empty() && (width < 400 || ticks.size() >= 3), qPrintable(labels.join(u", "_s)));
+    double lastRight = -1e9;
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        const double x = f.graph.position(ticks[i], 0).x();
+        const double half = f.graph.fontMetrics().horizontalAdvance(labels[int(i)]) / 2.0;
+        QVERIFY2(x - half > lastRight, qPrintable(labels.join(u", "_s)));
+        QVERIFY2(x - half >= 0 && x + half <= width, qPrintable(labels.join(u", "_s)));
+        lastRight = x + half;
+    }
 }
 
 QTEST_MAIN(TestTimeGraph)
