@@ -167,6 +167,13 @@ QString textLine(const Watched& device, const status::Reading& reading, const st
     return line;
 }
 
+/** The local time with its offset from UTC ("2026-05-04T14:03:12.345+02:00"), as a log reader wants it. */
+QString isoNow()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
 QJsonValue jsonNumber(const std::optional<double>& value)
 {
     return value ? QJsonValue(*value) : QJsonValue();
@@ -174,7 +181,7 @@ QJsonValue jsonNumber(const std::optional<double>& value)
 
 QJsonObject jsonLine(const Watched& device, int round, const status::Reading& reading, const status::Rates& rates)
 {
-    QJsonObject json{{QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs)},
+    QJsonObject json{{QStringLiteral("time"), isoNow()},
                      {QStringLiteral("device"), device.name},
                      {QStringLiteral("reading"), round},
                      {QStringLiteral("answered"), reading.answered}};

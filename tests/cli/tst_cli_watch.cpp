@@ -7,6 +7,7 @@
 #include "StatusItems.h"
 #include "TesselSim.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -153,6 +154,9 @@ void TestCliWatch::jsonLinesCarryTheSetRates()
     for (int i = 0; i < 3; ++i) {
         const QJsonObject& line = lines[i];
         QCOMPARE(line.value(u"reading"_s).toInt(), i + 1);
+        const QDateTime time = QDateTime::fromString(line.value(u"time"_s).toString(), Qt::ISODateWithMs);
+        QVERIFY2(time.isValid() && qAbs(time.secsTo(QDateTime::currentDateTime())) < 30, qPrintable(run.out));
+        QVERIFY(time.timeSpec() != Qt::LocalTime); // the offset is written out ("Z" for UTC)
         QCOMPARE(line.value(u"device"_s).toString(), u"127.0.0.2"_s);
         QCOMPARE(line.value(u"mac"_s).toString(), u"02:7e:55:00:00:01"_s);
         QVERIFY(line.value(u"answered"_s).toBool());
