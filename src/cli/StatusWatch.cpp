@@ -252,6 +252,32 @@ bool writeMetrics(const QString& path, const std::vector<Watched>& devices, QStr
     return false;
 }
 
+/** One device's part of the summary: a text line, and its JSON object. */
+QString deviceSummary(const Watched& d, QJsonObject& json)
+{
+    QJsonArray averages;
+    QString ports;
+    for (std::size_t p = 0; p < kPorts; ++p) {
+        const std::optional<double> rx = average(d.rxBytes[p], d.rxSeconds[p]);
+        const std::optional<double> tx = average(d.txBytes[p], d.txSeconds[p]);
+        if (!rx && !tx)
+            continue;
+        ports += QStringLiteral("  COM%1 RX %2 TX %3").arg(p + 1).arg(rateOrDash(rx), rateOrDash(tx));
+        averages.append(QJsonObject{{QStringLiteral("port"), QStringLiteral("COM%1").arg(p + 1)},
+                                    {QStringLiteral("rx"), jsonNumber(rx)},
+                                    {QStringLiteral("tx"), jsonNumber(tx)}});
+    }
+    json = QJsonObject{{QStringLiteral("device"), d.name},
+                       {QStringLiteral("answered"), d.answered},
+                       {QStringLiteral("unanswered"), d.unanswered},
+                       {QStringLiteral("restarts"), d.restarts},
+                       {QStringLiteral("average"), averages}};
+    QString line = programText(kStrDeviceSummary).arg(d.name).arg(d.answered).arg(d.unanswered).arg(d.restarts);
+    if (!ports.isEmpty())
+        line += QStringLiteral("  ") + programText(kStrAverage) + ports.mid(1);
+    return line;
+}
+
 void printSummary(const std::vector<Watched>& devices, int rounds, bool json, QTextStream& out)
 {
     int answered = 0;
@@ -262,29 +288,11 @@ void printSummary(const std::vector<Watched>& devices, int rounds, bool json, QT
         answered += d.answered;
         unanswered += d.unanswered;
         restarts += d.restarts;
-        QJsonArray averages;
-        QString ports;
-        for (std::size_t p = 0; p < kPorts; ++p) {
-            const std::optional<double> rx = average(d.rxBytes[p], d.rxSeconds[p]);
-            const std::optional<double> tx = average(d.txBytes[p], d.txSeconds[p]);
-            if (!rx && !tx)
-                continue;
-            ports += QStringLiteral("  COM%1 RX %2 TX %3").arg(p + 1).arg(rateOrDash(rx), rateOrDash(tx));
-            averages.append(QJsonObject{{QStringLiteral("port"), QStringLiteral("COM%1").arg(p + 1)},
-                                        {QStringLiteral("rx"), jsonNumber(rx)},
-                                        {QStringLiteral("tx"), jsonNumber(tx)}});
-        }
-        if (!json) {
-            out << programText(kStrDeviceSummary).arg(d.name).arg(d.answered).arg(d.unanswered).arg(d.restarts);
-            if (!ports.isEmpty())
-                out << QStringLiteral("  ") << programText(kStrAverage) << ports.mid(1);
-            out << '\n';
-        }
-        perDevice.append(QJsonObject{{QStringLiteral("device"), d.name},
-                                     {QStringLiteral("answered"), d.answered},
-                                     {QStringLiteral("unanswered"), d.unanswered},
-                                     {QStringLiteral("restarts"), d.restarts},
-                                     {QStringLiteral("average"), averages}});
+        QJsonObject object;
+        const QString line = deviceSummary(d, object);
+        perDevice.append(object);
+        if (!json)
+            out << line << '\n';
     }
     if (json) {
         const QJsonObject summary{{QStringLiteral("readings"), rounds},
@@ -348,27 +356,23 @@ std::optional<WatchSettings> watchSettings(const VerbRequest& request, QString& 
     return settings;
 }
 
-int statusWatch(const VerbRequest& request, QTextStream& out, QTextStream& err)
+namespace {
+/** The devices under watch and what a round of readings needs. */
+struct Watch
 {
-    if (request.ipOption)
-        return printUsageError(err, QStringLiteral("status: name the devices as arguments, not with --ip"));
-    QString error;
-    const std::optional<WatchSettings> settings = watchSettings(request, error);
-    std::optional<std::vector<Watched>> devices = settings ? watchedDevices(request, error) : std::nullopt;
-    if (!devices)
-        return printUsageError(err, error);
-    const StopSignals stop;
+    const VerbRequest& request;
+    QTextStream& out;
+    QTextStream& err;
+    std::vector<Watched> devices;
+    CNetEnv env;
     QElapsedTimer clock;
-    clock.start();
-    CNetEnv env(request.profile);
-    bool metricsWritten = true;
     bool openErrorShown = false;
-    QString metricsError;
-    int round = 0;
-    while (!stop.stopped() && (settings->count == 0 || round < settings->count)) {
-        ++round;
-        const qint64 roundStart = clock.elapsed();
-        for (Watched& device : *devices) {
+
+    /** Reads each device once, in the order named, and prints a line for each; stops between devices
+     *  when a stop signal came. */
+    void readRound(int round, const StopSignals& stop)
+    {
+        for (Watched& device : devices) {
             if (stop.stopped())
                 break; // the reading under way has ended: the summary follows
             Outcome outcome = Outcome::Answered;
@@ -386,15 +390,37 @@ int statusWatch(const VerbRequest& request, QTextStream& out, QTextStream& err)
                 out << textLine(device, reading, rates) << '\n';
             out.flush();
         }
+    }
+};
+} // namespace
+
+int statusWatch(const VerbRequest& request, QTextStream& out, QTextStream& err)
+{
+    if (request.ipOption)
+        return printUsageError(err, QStringLiteral("status: name the devices as arguments, not with --ip"));
+    QString error;
+    const std::optional<WatchSettings> settings = watchSettings(request, error);
+    std::optional<std::vector<Watched>> devices = settings ? watchedDevices(request, error) : std::nullopt;
+    if (!devices)
+        return printUsageError(err, error);
+    Watch watch{request, out, err, std::move(*devices), CNetEnv(request.profile), {}};
+    const StopSignals stop;
+    watch.clock.start();
+    bool metricsWritten = true;
+    QString metricsError;
+    int round = 0;
+    while (!stop.stopped() && (settings->count == 0 || round < settings->count)) {
+        const qint64 roundStart = watch.clock.elapsed();
+        watch.readRound(++round, stop);
         if (!settings->metricsPath.isEmpty())
-            metricsWritten = writeMetrics(settings->metricsPath, *devices, metricsError, err);
+            metricsWritten = writeMetrics(settings->metricsPath, watch.devices, metricsError, err);
         if (settings->count != 0 && round >= settings->count)
             break;
-        waitUntilOrStopped(clock, roundStart + settings->intervalMs, stop);
+        waitUntilOrStopped(watch.clock, roundStart + settings->intervalMs, stop);
     }
-    printSummary(*devices, round, request.json, out);
+    printSummary(watch.devices, round, request.json, out);
     const bool allAnswered =
-        std::all_of(devices->begin(), devices->end(), [](const Watched& d) { return d.lastAnswered; });
+        std::all_of(watch.devices.begin(), watch.devices.end(), [](const Watched& d) { return d.lastAnswered; });
     return allAnswered && metricsWritten ? 0 : 1;
 }
 } // namespace cli
