@@ -379,8 +379,9 @@ void CQorv400Dlg::startRequest(int command)
         return;
     if (!openEndpoint())
         return;
-    // Read and Status go out whatever the form holds; a Write is sent only when the form checks out.
-    if (!validateForm() && command == frame::kWrite) {
+    // Read and Status go out whatever the form holds; a Write is sent only when the form checks out. A
+    // live reading for the status dialog leaves the form alone (no message about it every few seconds).
+    if (!m_readingReply && !validateForm() && command == frame::kWrite) {
         m_endpoint.Close();
         return;
     }
