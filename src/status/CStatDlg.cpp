@@ -277,7 +277,7 @@ void CStatDlg::startLive(bool freshData)
 {
     stopLive();
     m_livePanel->show();
-    m_livePanel->begin();
+    m_livePanel->startOver();
     if (!freshData) {
         askForReading();
         return;

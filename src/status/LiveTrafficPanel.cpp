@@ -84,7 +84,7 @@ LiveTrafficPanel::LiveTrafficPanel(const StringTable& strings, QWidget* parent) 
     m_state = new QLabel(this);
     m_state->setObjectName(QStringLiteral("liveStateLabel"));
     layout->addWidget(m_state);
-    begin();
+    startOver();
 }
 
 void LiveTrafficPanel::buildRow(int port)
@@ -124,7 +124,7 @@ QWidget* LiveTrafficPanel::buildLegend()
     return legend;
 }
 
-void LiveTrafficPanel::begin()
+void LiveTrafficPanel::startOver()
 {
     m_tracker.reset();
     for (TimeGraph* graph : m_graphs) {

@@ -27,7 +27,7 @@ public:
     LiveTrafficPanel(const StringTable& strings, QWidget* parent = nullptr);
 
     /** Starts a new run of readings: empty graphs, no figures, no rates until the second reading. */
-    void begin();
+    void startOver();
     /** Takes one reading (its time on a monotonic clock) that arrived at `wallMs` (ms since the epoch). */
     void addReading(const status::Reading& reading, qint64 wallMs);
 
