@@ -31,6 +31,12 @@ Verbs:
                       unicast
   status MAC|ADDR     print the device's status report: version, uptime, addresses, serial
                       counters and the device's text with its LAN statistics
+  status MAC|ADDR... --watch [--interval S] [--count N] [--openmetrics FILE]
+                      read the devices' status again every S seconds (default 2) and print
+                      one line per reading and device with each port's receive (RX) and
+                      transmit (TX) rate; a summary at the end, after N readings or at
+                      Ctrl+C. --openmetrics writes the latest figures to FILE in the
+                      OpenMetrics text format after each round, replacing it whole
   write MAC|ADDR... field=value...
                       read the device's settings, change the fields named as read --json
                       names them (ipAddress=10.1.0.7 com1.baudRate=115200 comment=Lab), print
@@ -88,6 +94,12 @@ Options:
                       23, with --loopback 51069 and 51023)
   --shell, --direct   firmware: through the device's shell, or directly by TFTP
   --jobs N            firmware: upload to at most N devices at a time (1 to 4, default 1)
+  --watch             status: read again and again (see above); --json prints one JSON
+                      object a line
+  --interval S        status --watch: seconds between readings, 1 to 3600 (default 2)
+  --count N           status --watch: stop after N readings
+  --openmetrics FILE  status --watch: keep the latest figures in FILE (for node_exporter's
+                      textfile collector or any scraper)
   -h, --help          show this text
   --version           show the version
 
@@ -116,6 +128,10 @@ enum class Option
     Jobs,
     AllAdapters,
     Csv,
+    Watch,
+    Interval,
+    Count,
+    OpenMetrics,
 };
 
 QCommandLineOption option(Option which)
@@ -157,6 +173,14 @@ QCommandLineOption option(Option which)
         return QCommandLineOption(QStringLiteral("all-adapters"));
     case Option::Csv:
         return QCommandLineOption(QStringLiteral("csv"));
+    case Option::Watch:
+        return QCommandLineOption(QStringLiteral("watch"));
+    case Option::Interval:
+        return QCommandLineOption(QStringLiteral("interval"), {}, QStringLiteral("S"));
+    case Option::Count:
+        return QCommandLineOption(QStringLiteral("count"), {}, QStringLiteral("N"));
+    case Option::OpenMetrics:
+        return QCommandLineOption(QStringLiteral("openmetrics"), {}, QStringLiteral("FILE"));
     }
     return QCommandLineOption(QString());
 }
@@ -228,9 +252,11 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const Option o :
-         {Option::Help, Option::Json, Option::Loopback, Option::Bind, Option::Ip, Option::DevicePort, Option::TftpPort,
-          Option::ShellPort, Option::DryRun, Option::PasswordStdin, Option::Clear, Option::All, Option::Yes,
-          Option::Shell, Option::Direct, Option::Jobs, Option::AllAdapters, Option::Csv})
+         {Option::Help,       Option::Json,        Option::Loopback,  Option::Bind,   Option::Ip,
+          Option::DevicePort, Option::TftpPort,    Option::ShellPort, Option::DryRun, Option::PasswordStdin,
+          Option::Clear,      Option::All,         Option::Yes,       Option::Shell,  Option::Direct,
+          Option::Jobs,       Option::AllAdapters, Option::Csv,       Option::Watch,  Option::Interval,
+          Option::Count,      Option::OpenMetrics})
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -279,8 +305,16 @@ std::optional<QString> CliTool::readOptions(const QCommandLineParser& parser, cl
                                       {Option::All, &cli::VerbRequest::all},
                                       {Option::Yes, &cli::VerbRequest::yes},
                                       {Option::AllAdapters, &cli::VerbRequest::allAdapters},
-                                      {Option::Csv, &cli::VerbRequest::csv}})
+                                      {Option::Csv, &cli::VerbRequest::csv},
+                                      {Option::Watch, &cli::VerbRequest::watch}})
         request.*flag = parser.isSet(name(which));
+    // status --watch takes its numbers as typed; StatusWatch checks them.
+    for (const auto& [which, value] : {std::pair{Option::Interval, &cli::VerbRequest::interval},
+                                       {Option::Count, &cli::VerbRequest::count},
+                                       {Option::OpenMetrics, &cli::VerbRequest::openMetrics}}) {
+        if (parser.isSet(name(which)))
+            request.*value = parser.value(name(which));
+    }
     if (request.allAdapters && request.bindAddress)
         return QStringLiteral("--all-adapters and --bind exclude each other: broadcasts leave from every adapter or "
                               "from the one address");

@@ -2,6 +2,7 @@
 #include "CliArguments.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
+#include "StatusWatch.h"
 #include "Verbs.h"
 #include "net/CNetEnv.h"
 #include "status/StatusReport.h"
@@ -80,6 +81,10 @@ QJsonObject reportJson(const status::StatusFields& fields, const QString& text, 
 
 int statusVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)
 {
+    if (request.watch)
+        return statusWatch(request, out, err);
+    if (request.interval || request.count || request.openMetrics)
+        return printUsageError(err, QStringLiteral("status: --interval, --count and --openmetrics go with --watch"));
     if (request.ipAddress)
         return printUsageError(err, QStringLiteral("status: name the device as an argument, not with --ip"));
     if (request.dryRun || request.passwordStdin)

@@ -34,11 +34,16 @@ struct VerbRequest
     QStringList operands;                   // after the verb
     bool dryRun = false;
     bool passwordStdin = false;
-    bool clear = false;                       // passwd --clear
-    bool all = false;                         // every device a search finds
-    bool yes = false;                         // act on more than one device without asking
-    bool allAdapters = false;                 // --all-adapters: broadcasts leave from every adapter
-    bool csv = false;                         // search --csv
+    bool clear = false;       // passwd --clear
+    bool all = false;         // every device a search finds
+    bool yes = false;         // act on more than one device without asking
+    bool allAdapters = false; // --all-adapters: broadcasts leave from every adapter
+    bool csv = false;         // search --csv
+    // status --watch and its options as typed (absent: not given); StatusWatch reads them.
+    bool watch = false;
+    std::optional<QString> interval = std::nullopt;
+    std::optional<QString> count = std::nullopt;
+    std::optional<QString> openMetrics = std::nullopt;
     FirmwareWay way = FirmwareWay::ByProduct; // firmware --shell / --direct
     int jobs = 1;                             // firmware --jobs
     bool terminal = false;                    // the output is a terminal: progress redrawn in place

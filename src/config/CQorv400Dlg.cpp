@@ -102,6 +102,7 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     buildEditorControls(m_controls, this, context.strings);
     m_account = new CPppoeDlg(context.strings, context.messages, this);
     m_status = new CStatDlg(context, this);
+    m_status->setStatusSource(this);
     m_envManager = new CEnvManager(context.files, this);
     connect(m_envManager, &CEnvManager::outcome, this, &CQorv400Dlg::onFileOutcome);
     m_timer.setObjectName(QStringLiteral("timer1"));
@@ -355,7 +356,7 @@ bool CQorv400Dlg::openEndpoint()
     const bool opened = m_mode != kModeLocal         ? m_endpoint.OpenRemote(m_remoteAddress)
                         : m_binding.isEveryAdapter() ? m_endpoint.OpenEveryAdapter()
                                                      : m_endpoint.OpenLocal(m_binding.address);
-    if (!opened)
+    if (!opened && !m_readingReply) // a live reading counts as unanswered instead
         m_context.messages.error(this, fixed_text::cannotOpenSocket(), text(StringTable::kProgramTitle));
     return opened;
 }
@@ -366,8 +367,9 @@ void CQorv400Dlg::startRequest(int command)
         return;
     if (!openEndpoint())
         return;
-    // Read and Status go out whatever the form holds; a Write is sent only when the form checks out.
-    if (!validateForm() && command == frame::kWrite) {
+    // Read and Status go out whatever the form holds; a Write is sent only when the form checks out. A
+    // live reading for the status dialog leaves the form alone (no message about it every few seconds).
+    if (!m_readingReply && !validateForm() && command == frame::kWrite) {
         m_endpoint.Close();
         return;
     }
@@ -399,10 +401,12 @@ void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvReco
         secondLine = QStringLiteral("IP address ") + ipv4::dotted(m_remoteAddress);
         m_endpoint.SendUnicast(m_remoteAddress);
     }
-    m_messageWindow->ShowProgress();
-    m_messageWindow->SetProgressText(text(textId) + QStringLiteral("\r\n") + secondLine);
     m_tickCount = 0;
     m_timer.start(periodMs);
+    if (m_readingReply)
+        return; // a live reading: the status dialog stays in front and usable
+    m_messageWindow->ShowProgress();
+    m_messageWindow->SetProgressText(text(textId) + QStringLiteral("\r\n") + secondLine);
     setEnabled(false);
 }
 
@@ -421,8 +425,34 @@ void CQorv400Dlg::onTick()
         complete(m_endpoint.command());
 }
 
+bool CQorv400Dlg::requestStatusReading(Reply reply)
+{
+    if (requestInFlight() || !m_endpoint.hasTable())
+        return false;
+    m_readingReply = std::move(reply);
+    startRequest(frame::kStatus);
+    if (!requestInFlight() && m_readingReply) // the endpoint could not be opened: no answer
+        std::exchange(m_readingReply, {})(false, {});
+    return true;
+}
+
+void CQorv400Dlg::cancelStatusReading()
+{
+    if (!m_readingReply)
+        return;
+    m_readingReply = {};
+    m_timer.stop();
+    m_endpoint.Close();
+}
+
 void CQorv400Dlg::complete(int command)
 {
+    if (m_readingReply) {
+        // A live reading: only the status dialog hears of it.
+        const bool answered = m_endpoint.answered() != 0;
+        std::exchange(m_readingReply, {})(answered, m_endpoint.statusData());
+        return;
+    }
     const QString title = text(StringTable::kProgramTitle);
     m_confirmedPassword.clear();
     const int result = m_endpoint.replyResult();

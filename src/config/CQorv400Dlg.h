@@ -4,6 +4,7 @@
 #include "gui/AppContext.h"
 #include "net/CNetEnv.h"
 #include "record/FormValidation.h"
+#include "status/StatusSource.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -20,9 +21,10 @@ class CStatDlg;
  * consistent with each other, checks the user's changes and talks to the device through an endpoint of
  * its own: Read (command 2), Write (command 3), Status (command 5) and the password change (command 4).
  * Every record it sends starts from the record it showed last, so bytes it does not show return to the
- * device unchanged.
+ * device unchanged. While its status dialog shows live traffic, it sends the same status request again
+ * for each reading, quietly: no progress window, no message, the form left as it is.
  */
-class CQorv400Dlg final : public QDialog
+class CQorv400Dlg final : public QDialog, public StatusSource
 {
     Q_OBJECT
 
@@ -58,6 +60,9 @@ public:
 
     /** Exit, Escape and the close box ask "Are you sure to exit the program?" first. */
     void reject() override;
+
+    bool requestStatusReading(Reply reply) override;
+    void cancelStatusReading() override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -114,4 +119,6 @@ private:
     CEnvManager* m_envManager = nullptr;
     QTimer m_timer;
     int m_tickCount = 0;
+    /** Set while a live reading for the status dialog is under way: its answer goes there alone. */
+    Reply m_readingReply;
 };

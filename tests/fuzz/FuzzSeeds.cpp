@@ -138,6 +138,9 @@ int main(int argc, char** argv)
          raw(device.record) + "# a status file\nversion 3 2 B 50\nuptime 360000\nmac\nip 10.1.0.9\nmask\n"
                               "gateway\ncom1.rx 4096\ncom4.tx 0x10\nlan.crc 7\ntext \"LAN\\r\\n\\x41\"\n"
                               "separator\nitem 200 0a0b0c\nraw 0201\nlive off\n");
+    seed("fuzz_statusscript", "traffic",
+         raw(device.record) + "com1.rx 4294960000\nrate com1.rx 3000\nrate com2.tx 0 8000 every 2.5\n"
+                              "restart every 60\n");
     seed("fuzz_tftp", "write-request", tftp::writeRequest("tessel.bin"));
     seed("fuzz_tftp", "ack", tftp::ackPacket(1));
     seed("fuzz_tftp", "error", tftp::errorPacket(0, "flash busy"));
