@@ -19,28 +19,43 @@ namespace {
 constexpr qint64 kChunk = 64 * 1024;
 
 #ifdef Q_OS_UNIX
+/** What one read of a chunk came to. */
+enum class Chunk
+{
+    More,  // bytes came: read on
+    Retry, // interrupted, or a non-blocking stream with nothing there yet
+    End,   // the end of the input, an error (result.error) or past the limit (result.tooLarge)
+};
+
+/** Reads the next chunk into `result`, never more than one byte past `limit`. */
+Chunk readChunk(int fd, qint64 limit, Result& result)
+{
+    const qint64 before = result.bytes.size();
+    const qint64 want = std::min(kChunk, limit + 1 - before);
+    result.bytes.resize(before + want);
+    const ssize_t n = ::read(fd, result.bytes.data() + before, static_cast<std::size_t>(want));
+    result.bytes.resize(before + std::max<ssize_t>(n, 0));
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return Chunk::Retry;
+    if (n < 0) {
+        result.error = errno;
+        return Chunk::End;
+    }
+    // The end: of the file, or of a stream whose writer has closed (a hang-up with nothing left to read).
+    if (n == 0)
+        return Chunk::End;
+    if (result.bytes.size() > limit) {
+        result.tooLarge = true;
+        return Chunk::End;
+    }
+    return Chunk::More;
+}
+
 /** Reads a regular file to its end, stopping one byte past `limit`. */
 void readRegular(int fd, qint64 limit, Result& result)
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    for (;;) {
-        const qint64 before = result.bytes.size();
-        const qint64 want = std::min(kChunk, limit + 1 - before);
-        result.bytes.resize(before + want);
-        const ssize_t n = ::read(fd, result.bytes.data() + before, static_cast<std::size_t>(want));
-        result.bytes.resize(before + std::max<ssize_t>(n, 0));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            result.error = errno;
-            return;
-        }
-        if (n == 0)
-            return;
-        if (result.bytes.size() > limit) {
-            result.tooLarge = true;
-            return;
-        }
+    while (readChunk(fd, limit, result) != Chunk::End) {
     }
 }
 
@@ -61,24 +76,8 @@ void readStream(int fd, qint64 limit, int idleMs, Result& result)
             result.stalled = true;
             return;
         }
-        const qint64 before = result.bytes.size();
-        const qint64 want = std::min(kChunk, limit + 1 - before);
-        result.bytes.resize(before + want);
-        const ssize_t n = ::read(fd, result.bytes.data() + before, static_cast<std::size_t>(want));
-        result.bytes.resize(before + std::max<ssize_t>(n, 0));
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n < 0) {
-            result.error = errno;
+        if (readChunk(fd, limit, result) == Chunk::End)
             return;
-        }
-        // The end: the writer has closed (a hang-up with nothing left to read).
-        if (n == 0)
-            return;
-        if (result.bytes.size() > limit) {
-            result.tooLarge = true;
-            return;
-        }
     }
 }
 #endif
