@@ -16,6 +16,8 @@ if [[ ${1:-} == --test ]]; then
         librsvg2-bin scdoc dpkg-dev desktop-file-utils appstream lintian bash-completion
         # The metrics file of status --watch, read by a parser no one here wrote.
         python3-prometheus-client
+        # The Ansible collection in ansible/, built, installed and played against simulated devices.
+        ansible-core
         # The fuzz harnesses: clang with libFuzzer and the sanitizers' runtime.
         clang libclang-rt-14-dev
     )

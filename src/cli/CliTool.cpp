@@ -76,6 +76,13 @@ Verbs:
   firmware FILE MAC|ADDR... | firmware FILE --all
                       upload to several devices (more than one needs --yes), at most
                       --jobs at a time; one line per device, then a summary
+  apply FILE          bring each device the JSON file FILE names (by MAC or address) into
+                      the state it declares: {"defaults": {FIELD: VALUE...}, "devices":
+                      {MAC|ADDR: {FIELD: VALUE...}...}}, the fields named as read --json
+                      names them. Each device is read and written, as write does, only
+                      when a field differs; one line per device (unchanged, changed with
+                      each field's old -> new, or failed and why), then a summary. Exit
+                      status 1 when a device failed, 2 for a bad file (naming the line)
 
 Options:
   --json              print one JSON document instead of text (search: an array of
@@ -86,9 +93,9 @@ Options:
                       devices on every LAN this machine is on; with --loopback the
                       loopback adapter alone
   --csv               search: print the list as CSV
-  --dry-run           write: print the changes and send nothing
-  --password-stdin    write, passwd, import: read the device password from the first line of
-                      standard input (passwd: the new one from the second)
+  --dry-run           write, apply: print the changes and send nothing
+  --password-stdin    write, passwd, import, apply: read the device password from the
+                      first line of standard input (passwd: the new one from the second)
   --clear             passwd: remove the password
   --all               write, passwd, import, firmware: every device a search finds
   --yes               write, passwd, import, firmware: act on more than one device
@@ -238,6 +245,7 @@ int CliTool::run(const QStringList& args)
         {"search", cli::searchVerb}, {"read", cli::readVerb},     {"status", cli::statusVerb},
         {"write", cli::writeVerb},   {"passwd", cli::passwdVerb}, {"export", cli::exportVerb},
         {"import", cli::importVerb}, {"show", cli::showVerb},     {"firmware", cli::firmwareVerb},
+        {"apply", cli::applyVerb},
     };
     QCommandLineParser parser;
     int status = kExitOk;
@@ -257,7 +265,7 @@ int CliTool::run(const QStringList& args)
         return kExitOk;
     }
     return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search, read, status, write, passwd, "
-                                     "export, import, show and firmware)")
+                                     "export, import, show, firmware and apply)")
                           .arg(verb));
 }
 
@@ -283,8 +291,8 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
         return std::nullopt;
     }
     if (parser.positionalArguments().isEmpty()) {
-        usageError(QStringLiteral("name a verb (search, read, status, write, passwd, export, import, show or "
-                                  "firmware)"));
+        usageError(QStringLiteral("name a verb (search, read, status, write, passwd, export, import, show, "
+                                  "firmware or apply)"));
         return std::nullopt;
     }
     cli::VerbRequest request;

@@ -96,4 +96,11 @@ int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Con
 /** `firmware FILE MAC|ADDR… | --all`: uploads FILE by TFTP, directly or through the device's shell, to
  *  one device (with progress) or to several (at most --jobs at a time, one line each and a summary). */
 int firmwareVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `apply FILE`: brings each device the file names into the state it declares (the defaults and the
+ *  device's own fields): reads the device, compares, and writes through the path of `write` only when a
+ *  field differs (--dry-run: writes nothing). One line per device (unchanged, changed with each field's
+ *  old -> new, failed and why) and a summary, or one JSON document. Exit status 0 when every device
+ *  holds the declared state, 1 when any failed, 2 for a bad file (naming its line and field). */
+int applyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
 } // namespace cli

@@ -1,4 +1,5 @@
 // cormapmp-cli write: changes settings of a device the way the settings editor writes them.
+#include "WriteVerb.h"
 #include "CliArguments.h"
 #include "CliConsole.h"
 #include "DeviceTargets.h"
@@ -102,17 +103,8 @@ void printChanges(QTextStream& out, const Plan& plan)
 
 QJsonObject planJson(const Plan& plan)
 {
-    QJsonArray changes;
-    for (const record_fields::Difference& d : plan.changes) {
-        // Named fields carry their values as read --json shows them; other bytes their hex.
-        const std::optional<record_fields::FieldRef> ref = record_fields::resolve(d.field);
-        changes.append(QJsonObject{
-            {QStringLiteral("field"), d.field},
-            {QStringLiteral("old"), ref ? record_fields::jsonValue(*ref, plan.before) : QJsonValue(d.before)},
-            {QStringLiteral("new"), ref ? record_fields::jsonValue(*ref, plan.after) : QJsonValue(d.after)}});
-    }
     return {{QStringLiteral("mac"), QString::fromStdString(plan.before.macText())},
-            {QStringLiteral("changes"), changes}};
+            {QStringLiteral("changes"), changesJson(plan.changes, plan.before, plan.after)}};
 }
 
 /** Why the form would refuse `typed` as the password of a write of `after`, or nothing. */
@@ -244,31 +236,9 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     return reportResult(env, outcome, request.json, plan, out, err);
 }
 
+/** writeOneOfMany once the device has been read into `env`; `report` is filled as the write goes on. */
 bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const QList<Change>& changes,
-                     Console& console, std::optional<QString>& password, QString& outcome);
-
-/** The write of one of several devices: read, change, write; the outcome for its result line and
- *  whether the device took it. The device password is asked once, when the first device needs it. A
- *  device already served under another name is not written again. */
-DeviceResult writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes,
-                            Console& console, std::optional<QString>& password, ServedDevices& served, QString& outcome)
-{
-    CNetEnv env(request.profile);
-    if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
-        outcome = failureLine(read, env.openError());
-        return DeviceResult::Failed;
-    }
-    if (const std::optional<QString> again = served.servedBefore(env.record(0), targetText(target))) {
-        outcome = *again;
-        return DeviceResult::AlreadyServed;
-    }
-    return writeReadDevice(request, target, env, changes, console, password, outcome) ? DeviceResult::Done
-                                                                                      : DeviceResult::Failed;
-}
-
-/** writeOneOfMany once the device has been read into `env`. */
-bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const QList<Change>& changes,
-                     Console& console, std::optional<QString>& password, QString& outcome)
+                     Console& console, std::optional<QString>& password, QString& outcome, DeviceWrite& report)
 {
     const EnvRecord before = env.record(0);
     EnvRecord after = before;
@@ -276,6 +246,11 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& 
         outcome = *refused;
         return false;
     }
+    report.before = before;
+    report.after = after;
+    report.made = true;
+    if (report.skipUnchanged && record_fields::differences(before, after).isEmpty())
+        return true;
     if (request.dryRun) {
         outcome = programText(kStrDryRunMany).arg(record_fields::differences(before, after).size());
         return true;
@@ -301,10 +276,13 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& 
         outcome = notWrittenText(check, targetText(target), locked);
         return false;
     }
+    report.before = base; // made again on new settings, the changes are those from the new settings
+    report.after = after;
     if (const Outcome written = writeSettings(env, target, after, typed.toLatin1()); written != Outcome::Answered) {
         outcome = failureLine(written, env.openError());
         return false;
     }
+    report.sent = true;
     const int result = env.replyResult();
     outcome = result == frame::kResultOk              ? programText(kStrWrittenShort)
               : result == frame::kResultWrongPassword ? passwordMismatchText()
@@ -312,6 +290,40 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& 
     return result == frame::kResultOk;
 }
 } // namespace
+
+QJsonArray changesJson(const QList<record_fields::Difference>& differences, const EnvRecord& before,
+                       const EnvRecord& after)
+{
+    QJsonArray changes;
+    for (const record_fields::Difference& d : differences) {
+        // Named fields carry their values as read --json shows them; other bytes their hex.
+        const std::optional<record_fields::FieldRef> ref = record_fields::resolve(d.field);
+        changes.append(
+            QJsonObject{{QStringLiteral("field"), d.field},
+                        {QStringLiteral("old"), ref ? record_fields::jsonValue(*ref, before) : QJsonValue(d.before)},
+                        {QStringLiteral("new"), ref ? record_fields::jsonValue(*ref, after) : QJsonValue(d.after)}});
+    }
+    return changes;
+}
+
+DeviceResult writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes,
+                            Console& console, std::optional<QString>& password, ServedDevices& served, QString& outcome,
+                            DeviceWrite* report)
+{
+    CNetEnv env(request.profile);
+    if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
+        outcome = failureLine(read, env.openError());
+        return DeviceResult::Failed;
+    }
+    if (const std::optional<QString> again = served.servedBefore(env.record(0), targetText(target))) {
+        outcome = *again;
+        return DeviceResult::AlreadyServed;
+    }
+    DeviceWrite unused;
+    return writeReadDevice(request, target, env, changes, console, password, outcome, report ? *report : unused)
+               ? DeviceResult::Done
+               : DeviceResult::Failed;
+}
 
 int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console)
 {

@@ -1,0 +1,223 @@
+// cormapmp-cli apply: brings devices into the state a file declares, writing only what differs.
+#include "CliMessages.h"
+#include "DesiredState.h"
+#include "DeviceTargets.h"
+#include "Verbs.h"
+#include "WriteVerb.h"
+#include "files/BoundedRead.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace cli {
+namespace {
+constexpr int kStrUnchanged = 1700;
+constexpr int kStrChanged = 1701;
+constexpr int kStrWouldChange = 1702;
+constexpr int kStrFailed = 1703;
+constexpr int kStrSummary = 1704;
+constexpr int kStrDryRunSummary = 1705;
+constexpr int kStrStalled = 1101;
+constexpr int kExitFailed = 1;
+constexpr int kExitBadInput = 2;
+constexpr qint64 kFileLimit = 1024 * 1024; // far more than a desired state of 256 devices takes
+constexpr int kFieldWidth = 22;
+
+/** How one device of the file ended. */
+enum class State
+{
+    Unchanged,
+    Changed, // or with --dry-run: would change
+    Failed,
+    SameDevice, // named before under another name
+};
+
+struct DeviceOutcome
+{
+    State state = State::Failed;
+    QString line; // the outcome on the device's result line
+    QList<record_fields::Difference> changes;
+    DeviceWrite report;
+};
+
+/** The text of the file, or nothing (the message printed, `status` set). */
+std::optional<QByteArray> readDesiredFile(const QString& path, QTextStream& err, int& status)
+{
+    const bounded_read::Result read = bounded_read::read(path, kFileLimit);
+    status = kExitBadInput;
+    if (read.stalled) {
+        err << programText(kStrStalled).arg(path).arg(bounded_read::kStreamIdleMs / 1000) << Qt::endl;
+        status = kExitFailed;
+        return std::nullopt;
+    }
+    if (read.error != 0) {
+        err << fileProblem(path, read.error) << Qt::endl;
+        return std::nullopt;
+    }
+    if (read.tooLarge) {
+        printUsageError(
+            err, QStringLiteral("apply: %1: longer than %2 bytes; not a desired state").arg(path).arg(kFileLimit));
+        return std::nullopt;
+    }
+    status = 0;
+    return read.bytes;
+}
+
+/** The desired state the request's file declares, or nothing (the message printed, `status` set). */
+std::optional<DesiredState> desiredState(const VerbRequest& request, QTextStream& err, int& status)
+{
+    status = kExitBadInput;
+    if (request.operands.size() != 1) {
+        printUsageError(err, QStringLiteral("apply: name one file of desired state (apply FILE)"));
+        return std::nullopt;
+    }
+    if (request.all || request.ipAddress) {
+        printUsageError(err, QStringLiteral("apply: the file names the devices; --all and --ip do not apply"));
+        return std::nullopt;
+    }
+    const QString path = request.operands.constFirst();
+    const std::optional<QByteArray> text = readDesiredFile(path, err, status);
+    if (!text)
+        return std::nullopt;
+    QString error;
+    std::optional<DesiredState> state = parseDesiredState(*text, error);
+    if (!state) {
+        status = printUsageError(err, QStringLiteral("apply: %1: %2").arg(path, error));
+        return std::nullopt;
+    }
+    status = 0;
+    return state;
+}
+
+QString changeLines(const QList<record_fields::Difference>& changes)
+{
+    QString lines;
+    for (const record_fields::Difference& d : changes)
+        lines += QStringLiteral("\n  ") + d.field.leftJustified(kFieldWidth) + QLatin1Char(' ') + d.before +
+                 QStringLiteral(" -> ") + d.after;
+    return lines;
+}
+
+/** Brings one device into its declared state through the write path of `write`. */
+DeviceOutcome applyTo(const VerbRequest& request, const Target& target, const DesiredDevice& desired, Console& console,
+                      std::optional<QString>& password, ServedDevices& served)
+{
+    DeviceOutcome o;
+    o.report.skipUnchanged = true;
+    QString outcome;
+    const DeviceResult result =
+        writeOneOfMany(request, target, desired.fields, console, password, served, outcome, &o.report);
+    if (o.report.made)
+        o.changes = record_fields::differences(o.report.before, o.report.after);
+    if (result == DeviceResult::AlreadyServed) {
+        o.state = State::SameDevice;
+        o.line = outcome;
+    } else if (result == DeviceResult::Failed) {
+        o.line = programText(kStrFailed).arg(outcome);
+    } else if (o.changes.isEmpty()) {
+        o.state = State::Unchanged;
+        o.line = programText(kStrUnchanged);
+    } else {
+        o.state = State::Changed;
+        o.line = programText(request.dryRun ? kStrWouldChange : kStrChanged) + changeLines(o.changes);
+    }
+    return o;
+}
+
+QString stateName(State state, bool dryRun)
+{
+    switch (state) {
+    case State::Unchanged:
+        return QStringLiteral("unchanged");
+    case State::Changed:
+        return dryRun ? QStringLiteral("wouldChange") : QStringLiteral("changed");
+    case State::SameDevice:
+        return QStringLiteral("sameDevice");
+    case State::Failed:
+        break;
+    }
+    return QStringLiteral("failed");
+}
+
+QJsonObject deviceJson(const DesiredDevice& desired, const DeviceOutcome& o, bool dryRun)
+{
+    QJsonObject device{{QStringLiteral("device"), desired.name},
+                       {QStringLiteral("result"), stateName(o.state, dryRun)},
+                       {QStringLiteral("written"), o.report.sent}};
+    if (o.report.made)
+        device.insert(QStringLiteral("mac"), QString::fromStdString(o.report.before.macText()));
+    if (o.state == State::Changed || o.state == State::Unchanged)
+        device.insert(QStringLiteral("changes"), changesJson(o.changes, o.report.before, o.report.after));
+    if (o.state == State::Failed || o.state == State::SameDevice)
+        device.insert(QStringLiteral("message"), o.line);
+    return device;
+}
+
+int countOf(const QList<DeviceOutcome>& outcomes, State state)
+{
+    return static_cast<int>(std::count_if(outcomes.cbegin(), outcomes.cend(),
+                                          [state](const DeviceOutcome& o) { return o.state == state; }));
+}
+
+void printSummary(const DesiredState& state, const QList<DeviceOutcome>& outcomes, const VerbRequest& request,
+                  QTextStream& out)
+{
+    const int changed = countOf(outcomes, State::Changed);
+    const int unchanged = countOf(outcomes, State::Unchanged);
+    const int failed = countOf(outcomes, State::Failed);
+    if (request.json) {
+        QJsonArray devices;
+        for (qsizetype i = 0; i < outcomes.size(); ++i)
+            devices.append(deviceJson(state.devices.at(i), outcomes.at(i), request.dryRun));
+        const QJsonObject doc{{QStringLiteral("devices"), devices},
+                              {QStringLiteral("dryRun"), request.dryRun},
+                              {QStringLiteral("changed"), changed},
+                              {QStringLiteral("unchanged"), unchanged},
+                              {QStringLiteral("failed"), failed}};
+        out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
+    } else if (request.dryRun) {
+        out << programText(kStrDryRunSummary).arg(changed).arg(unchanged).arg(failed) << '\n';
+    } else {
+        out << programText(kStrSummary).arg(changed + unchanged).arg(changed).arg(unchanged).arg(failed) << '\n';
+    }
+    out.flush();
+}
+} // namespace
+
+int applyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console)
+{
+    int status = 0;
+    const std::optional<DesiredState> state = desiredState(request, err, status);
+    if (!state)
+        return status;
+    QStringList names;
+    for (const DesiredDevice& device : state->devices)
+        names << device.name;
+    const std::optional<QList<Target>> targets = deviceTargets(request, names, QStringLiteral("apply"), err, status);
+    if (!targets)
+        return status;
+    // One slot per device of the file, found by its name, whatever order the devices are served in.
+    QList<DeviceOutcome> outcomes(state->devices.size());
+    std::optional<QString> password;
+    ServedDevices served;
+    QString unused;
+    QTextStream discard(&unused);
+    status = serveEach(request.json ? discard : out, *targets, 0, [&](const Target& target, QString& outcome) {
+        const auto at = std::find_if(state->devices.cbegin(), state->devices.cend(), [&](const DesiredDevice& d) {
+            return d.device.mac == target.mac && d.device.address == target.address;
+        });
+        DeviceOutcome& o = outcomes[at - state->devices.cbegin()];
+        o = applyTo(request, target, *at, console, password, served);
+        outcome = o.line;
+        return o.state == State::Failed       ? DeviceResult::Failed
+               : o.state == State::SameDevice ? DeviceResult::AlreadyServed
+                                              : DeviceResult::Done;
+    });
+    printSummary(*state, outcomes, request, out);
+    return status;
+}
+} // namespace cli
