@@ -3,6 +3,7 @@
 #include "CliArguments.h"
 #include "CliMessages.h"
 #include "FirmwareMany.h"
+#include "HistoryKeeper.h"
 #include "protocol/Ipv4.h"
 
 #include <QCommandLineParser>
@@ -71,6 +72,19 @@ Verbs:
   firmware FILE MAC|ADDR... | firmware FILE --all
                       upload to several devices (more than one needs --yes), at most
                       --jobs at a time; one line per device, then a summary
+  history MAC|ADDR    list what writes replaced on the device, newest last: entry number,
+                      time, program and verb, the settings changed. Before every write,
+                      import and restore the device's settings are kept in the user's data
+                      folder (VarkonSystems/CormapMP/history, one folder per MAC; the last
+                      100 entries per device)
+  diff A B            print each setting that differs between A and B, each a device (MAC
+                      or address), a settings file, or a history entry (MAC@NUMBER,
+                      MAC@latest): "com1.baudRate: 9600 -> 115200". Exit status 0 when they
+                      are equal, 1 when they differ, 2 when one cannot be had
+  restore MAC|ADDR [NUMBER|latest]
+                      write the settings a history entry kept (default the latest) back to
+                      the device, as write does (--dry-run, the device password); the
+                      device's MAC stays, an entry of another device is refused
 
 Options:
   --json              print one JSON document instead of text (search: an array of
@@ -81,7 +95,7 @@ Options:
                       devices on every LAN this machine is on; with --loopback the
                       loopback adapter alone
   --csv               search: print the list as CSV
-  --dry-run           write: print the changes and send nothing
+  --dry-run           write, restore: print the changes and send nothing
   --password-stdin    write, passwd, import: read the device password from the first line of
                       standard input (passwd: the new one from the second)
   --clear             passwd: remove the password
@@ -224,9 +238,10 @@ QString CliTool::helpText()
 int CliTool::run(const QStringList& args)
 {
     static const std::pair<const char*, cli::Verb> verbs[] = {
-        {"search", cli::searchVerb}, {"read", cli::readVerb},     {"status", cli::statusVerb},
-        {"write", cli::writeVerb},   {"passwd", cli::passwdVerb}, {"export", cli::exportVerb},
-        {"import", cli::importVerb}, {"show", cli::showVerb},     {"firmware", cli::firmwareVerb},
+        {"search", cli::searchVerb},   {"read", cli::readVerb},     {"status", cli::statusVerb},
+        {"write", cli::writeVerb},     {"passwd", cli::passwdVerb}, {"export", cli::exportVerb},
+        {"import", cli::importVerb},   {"show", cli::showVerb},     {"firmware", cli::firmwareVerb},
+        {"history", cli::historyVerb}, {"diff", cli::diffVerb},     {"restore", cli::restoreVerb},
     };
     QCommandLineParser parser;
     int status = kExitOk;
@@ -244,7 +259,7 @@ int CliTool::run(const QStringList& args)
         return kExitOk;
     }
     return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search, read, status, write, passwd, "
-                                     "export, import, show and firmware)")
+                                     "export, import, show, firmware, history, diff and restore)")
                           .arg(verb));
 }
 
@@ -270,13 +285,14 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
         return std::nullopt;
     }
     if (parser.positionalArguments().isEmpty()) {
-        usageError(QStringLiteral("name a verb (search, read, status, write, passwd, export, import, show or "
-                                  "firmware)"));
+        usageError(QStringLiteral("name a verb (search, read, status, write, passwd, export, import, show, "
+                                  "firmware, history, diff or restore)"));
         return std::nullopt;
     }
     cli::VerbRequest request;
     request.profile = m_profile;
     request.terminal = m_terminal;
+    request.history = std::make_shared<cli::HistoryKeeper>(m_err, kProgram);
     if (const std::optional<QString> error = readOptions(parser, request)) {
         if (!error->isEmpty())
             usageError(*error);

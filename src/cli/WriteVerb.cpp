@@ -3,6 +3,7 @@
 #include "CliConsole.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
+#include "HistoryKeeper.h"
 #include "RecordEdit.h"
 #include "Verbs.h"
 #include "WriteGuard.h"
@@ -240,7 +241,9 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
         if (!request.json)
             out << remadeText(check, plan.deviceText) << Qt::endl;
     }
+    const int kept = keepBeforeWrite(request, QStringLiteral("write"), env.record(0), plan.after);
     const Outcome outcome = writeSettings(env, target, plan.after, *password);
+    settleAfterWrite(request, env, outcome, plan.before, kept);
     return reportResult(env, outcome, request.json, plan, out, err);
 }
 
@@ -301,7 +304,10 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& 
         outcome = notWrittenText(check, targetText(target), locked);
         return false;
     }
-    if (const Outcome written = writeSettings(env, target, after, typed.toLatin1()); written != Outcome::Answered) {
+    const int kept = keepBeforeWrite(request, QStringLiteral("write"), env.record(0), after);
+    const Outcome written = writeSettings(env, target, after, typed.toLatin1());
+    settleAfterWrite(request, env, written, base, kept);
+    if (written != Outcome::Answered) {
         outcome = failureLine(written, env.openError());
         return false;
     }

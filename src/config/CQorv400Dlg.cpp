@@ -87,7 +87,7 @@ int passwordRefusal(const QString& newPassword, const QString& retype)
 CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& binding, const EnvRecord& record, int mode,
                          std::uint32_t remoteAddress, QWidget* parent)
     : QDialog(parent), m_context(context), m_binding(binding), m_mode(mode), m_remoteAddress(remoteAddress),
-      m_endpoint(context.network)
+      m_endpoint(context.network), m_history(context.historyFolder)
 {
     setObjectName(QStringLiteral("settingsEditor"));
     setWindowIcon(programIcon());
@@ -475,6 +475,8 @@ void CQorv400Dlg::complete(int command)
         m_confirmedPassword = m_controls.password->text();
         m_status->exec();
     }
+    if (command == frame::kWrite)
+        settleHistory(m_endpoint.answered(), result);
     if (command == frame::kChangePassword)
         completePasswordChange(accepted);
     // Only a Read (the user asked for the device's values) and a Write the device took (it now holds
