@@ -155,6 +155,7 @@ void CQorv400Dlg::connectControls()
     connect(c.exitButton, &QPushButton::clicked, this, &CQorv400Dlg::reject);
     connect(c.exportButton, &QPushButton::clicked, this, &CQorv400Dlg::onExport);
     connect(c.importButton, &QPushButton::clicked, m_envManager, &CEnvManager::LoadEnvFile);
+    connect(c.historyButton, &QPushButton::clicked, this, &CQorv400Dlg::onHistory);
     const auto update = [this] {
         if (!m_loading)
             UpdateControlStates();

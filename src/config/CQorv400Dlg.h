@@ -85,6 +85,7 @@ private:
     void sendFrame(int command, int periodMs, int textId, const EnvRecord& body, const QByteArray& extra = {});
     void onPasswordButton();
     void onExport();
+    void onHistory();
     void onFileOutcome(int code, int detail);
     void completeImport();
     void onTick();

@@ -3,6 +3,8 @@
 // meanwhile, the editor names the fields and asks before writing over them.
 #include "CQorv400Dlg.h"
 
+#include "CHistoryDlg.h"
+
 #include "gui/MessageService.h"
 #include "net/ReplyWaits.h"
 #include "record/RecordFields.h"
@@ -72,4 +74,18 @@ void CQorv400Dlg::settleHistory(bool answered, int result)
     if (answered && result != 0 && m_historyEntry > 0)
         m_history.discard(m_shown.mac(), m_historyEntry);
     m_historyEntry = 0;
+}
+
+void CQorv400Dlg::onHistory()
+{
+    CHistoryDlg history(m_context.strings, m_history, m_shown.mac(), this);
+    if (history.exec() != QDialog::Accepted || !history.chosen())
+        return;
+    // As loading a settings file: the kept settings go into the form, the device's identity stays, and
+    // nothing is sent until the user writes.
+    EnvRecord record = history.chosen()->before;
+    record.setMac(m_shown.mac());
+    m_endpoint.record(0) = record;
+    ShowRecord(record);
+    UpdateControlStates();
 }
