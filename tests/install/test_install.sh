@@ -198,8 +198,8 @@ completion=$(
         complete_line cormapmp-cli status --interval 5 127.0.0.2 --wa
     ' bash "$root/usr/share/bash-completion/completions/cormapmp-cli"
 )
-expected_completion=$(printf '%s\n' "search read status write passwd export import show firmware help" status --json read \
-    --watch)
+expected_completion=$(printf '%s\n' "search read status write passwd export import show firmware history diff restore help" \
+    status --json "read restore" --watch)
 [[ $completion == "$expected_completion" ]] && pass "bash completion" ||
     fail "bash completion gave [$completion], expected [$expected_completion]"
 
