@@ -1,6 +1,8 @@
 # add_unit_test(NAME SOURCES src... LIBS lib... [LABELS label...] [TIMEOUT seconds])
 # One QTest program per unit under test, run offscreen with a UTF-8 locale. Run as root, each test runs in a
 # network namespace of its own (cmake/run-isolated.sh); the end-to-end tests (label e2e) make their own.
+# Each test has a user data folder of its own (XDG_DATA_HOME), so the settings history its writes keep
+# never lands in the history of the user running the tests.
 set(CORMAP_RUN_ISOLATED ${CMAKE_CURRENT_LIST_DIR}/run-isolated.sh)
 function(add_unit_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -15,7 +17,7 @@ function(add_unit_test name)
         set(ARG_TIMEOUT 300)
     endif()
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;LANG=C.UTF-8"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;LANG=C.UTF-8;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-data/${name}"
         TIMEOUT ${ARG_TIMEOUT}
         LABELS "${ARG_LABELS}")
 endfunction()

@@ -3,6 +3,7 @@
 #include "CliArguments.h"
 #include "CliMessages.h"
 #include "FirmwareMany.h"
+#include "HistoryKeeper.h"
 #include "net/CNetEnv.h"
 #include "protocol/Ipv4.h"
 
@@ -76,6 +77,19 @@ Verbs:
   firmware FILE MAC|ADDR... | firmware FILE --all
                       upload to several devices (more than one needs --yes), at most
                       --jobs at a time; one line per device, then a summary
+  history MAC|ADDR    list what writes replaced on the device, newest last: entry number,
+                      time, program and verb, the settings changed. Before every write,
+                      import and restore the device's settings are kept in the user's data
+                      folder (VarkonSystems/CormapMP/history, one folder per MAC; the last
+                      100 entries per device)
+  diff A B            print each setting that differs between A and B, each a device (MAC
+                      or address), a settings file, or a history entry (MAC@NUMBER,
+                      MAC@latest): "com1.baudRate: 9600 -> 115200". Exit status 0 when they
+                      are equal, 1 when they differ, 2 when one cannot be had
+  restore MAC|ADDR [NUMBER|latest]
+                      write the settings a history entry kept (default the latest) back to
+                      the device, as write does (--dry-run, the device password); the
+                      device's MAC stays, an entry of another device is refused
   apply FILE          bring each device the JSON file FILE names (by MAC or address) into
                       the state it declares: {"defaults": {FIELD: VALUE...}, "devices":
                       {MAC|ADDR: {FIELD: VALUE...}...}}, the fields named as read --json
@@ -93,9 +107,9 @@ Options:
                       devices on every LAN this machine is on; with --loopback the
                       loopback adapter alone
   --csv               search: print the list as CSV
-  --dry-run           write, apply: print the changes and send nothing
-  --password-stdin    write, passwd, import, apply: read the device password from the
-                      first line of standard input (passwd: the new one from the second)
+  --dry-run           write, restore, apply: print the changes and send nothing
+  --password-stdin    write, passwd, import, restore, apply: read the device password from
+                      the first line of standard input (passwd: the new one from the second)
   --clear             passwd: remove the password
   --all               write, passwd, import, firmware: every device a search finds
   --yes               write, passwd, import, firmware: act on more than one device
@@ -242,10 +256,10 @@ QString CliTool::helpText()
 int CliTool::run(const QStringList& args)
 {
     static const std::pair<const char*, cli::Verb> verbs[] = {
-        {"search", cli::searchVerb}, {"read", cli::readVerb},     {"status", cli::statusVerb},
-        {"write", cli::writeVerb},   {"passwd", cli::passwdVerb}, {"export", cli::exportVerb},
-        {"import", cli::importVerb}, {"show", cli::showVerb},     {"firmware", cli::firmwareVerb},
-        {"apply", cli::applyVerb},
+        {"search", cli::searchVerb},   {"read", cli::readVerb},     {"status", cli::statusVerb},
+        {"write", cli::writeVerb},     {"passwd", cli::passwdVerb}, {"export", cli::exportVerb},
+        {"import", cli::importVerb},   {"show", cli::showVerb},     {"firmware", cli::firmwareVerb},
+        {"history", cli::historyVerb}, {"diff", cli::diffVerb},     {"restore", cli::restoreVerb},
     };
     QCommandLineParser parser;
     int status = kExitOk;
@@ -265,7 +279,7 @@ int CliTool::run(const QStringList& args)
         return kExitOk;
     }
     return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search, read, status, write, passwd, "
-                                     "export, import, show, firmware and apply)")
+                                     "export, import, show, firmware, history, diff, restore and apply)")
                           .arg(verb));
 }
 
@@ -292,17 +306,19 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
     }
     if (parser.positionalArguments().isEmpty()) {
         usageError(QStringLiteral("name a verb (search, read, status, write, passwd, export, import, show, "
-                                  "firmware or apply)"));
+                                  "firmware, history, diff, restore or apply)"));
         return std::nullopt;
     }
     cli::VerbRequest request;
     request.profile = m_profile;
     request.terminal = m_terminal;
+    request.history = std::make_shared<cli::HistoryKeeper>(m_err, kProgram);
     if (const std::optional<QString> error = readOptions(parser, request)) {
         if (!error->isEmpty())
             usageError(*error);
         return std::nullopt;
     }
+    request.verb = parser.positionalArguments().first();
     request.operands = parser.positionalArguments().mid(1);
     status = kExitOk;
     return request;

@@ -4,8 +4,10 @@
 #include "DeviceRequests.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
+#include "HistoryKeeper.h"
 #include "RecordEdit.h"
 #include "RecordFormat.h"
+#include "SettingsFileLoad.h"
 #include "Verbs.h"
 #include "WriteGuard.h"
 #include "config/SettingsFile.h"
@@ -30,11 +32,11 @@ constexpr int kStrSummary = 974;
 constexpr int kStrStalled = 1101;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
+} // namespace
 
 /** Reads and checks a settings file; the record (at least 512 bytes) or nothing, with the message
  *  printed and the exit status in `status`: a file that cannot be read is bad input, as a damaged one. */
-std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& status,
-                                  settings_file::Trailer* trailer = nullptr)
+std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& status, settings_file::Trailer* trailer)
 {
     // Read once, as a stream if it is one (a pipe, a FIFO), never waiting forever for it. A path that
     // cannot be read (a folder included) is bad input; a stream that stays silent delivered nothing.
@@ -76,6 +78,8 @@ std::optional<Target> targetOf(const QString& name, const VerbRequest& request, 
     }
     return targetFor(device, request);
 }
+
+namespace {
 
 bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const EnvRecord& imported,
                           Console& console, std::optional<QString>& password, QString& line);
@@ -142,7 +146,9 @@ bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNet
         line = name + QStringLiteral(": ") + notWrittenText(check, name, locked);
         return false;
     }
+    const int kept = keepBeforeWrite(request, QStringLiteral("import"), env.record(0), merged);
     const Outcome written = writeSettings(env, target, merged, typed.toLatin1());
+    settleAfterWrite(request, env, written, before, kept);
     if (written != Outcome::Answered) {
         line = name + QStringLiteral(": ") + failureLine(written, env.openError());
         return false;

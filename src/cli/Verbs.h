@@ -9,12 +9,14 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 class QTextStream;
 
 namespace cli {
 class Console;
+class HistoryKeeper;
 
 /** How the firmware goes to the device. */
 enum class FirmwareWay
@@ -31,6 +33,7 @@ struct VerbRequest
     bool json = false;
     std::optional<std::uint32_t> bindAddress;
     std::optional<std::uint32_t> ipAddress; // search --ip (refused by the other verbs)
+    QString verb;                           // as typed: the history names the verb that wrote
     QStringList operands;                   // after the verb
     bool dryRun = false;
     bool passwordStdin = false;
@@ -50,6 +53,7 @@ struct VerbRequest
     FirmwareWay way = FirmwareWay::ByProduct; // firmware --shell / --direct
     int jobs = 1;                             // firmware --jobs
     bool terminal = false;                    // the output is a terminal: progress redrawn in place
+    std::shared_ptr<HistoryKeeper> history;   // keeps what writes replace (none: nothing kept)
 };
 
 /** One verb: its exit status (0 success, 1 the device did not answer or refused, 2 bad input). */
@@ -96,6 +100,20 @@ int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Con
 /** `firmware FILE MAC|ADDR… | --all`: uploads FILE by TFTP, directly or through the device's shell, to
  *  one device (with progress) or to several (at most --jobs at a time, one line each and a summary). */
 int firmwareVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+/** `history MAC|ADDR`: the entries the settings history keeps of the device: number, time, program and
+ *  verb, the settings changed. A device named by its MAC is not asked; one named by its address is read
+ *  for its MAC. */
+int historyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `diff A B`, each a device (MAC or address), a settings file or a history entry (MAC@N, MAC@latest):
+ *  one line per setting that differs ("com1.baudRate: 9600 -> 115200"), or JSON. Exit status 0 equal,
+ *  1 different, 2 bad input or a record that could not be had. */
+int diffVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `restore MAC|ADDR [ENTRY]`: writes the record a history entry kept (default the latest) back to its
+ *  device as `write` writes, --dry-run included; the device's MAC never comes from the entry, and an
+ *  entry of another device is refused (exit 2). */
+int restoreVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
 
 /** `apply FILE`: brings each device the file names into the state it declares (the defaults and the
  *  device's own fields): reads the device, compares, and writes through the path of `write` only when a

@@ -4,6 +4,7 @@
 #include "CliConsole.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
+#include "HistoryKeeper.h"
 #include "RecordEdit.h"
 #include "Verbs.h"
 #include "WriteGuard.h"
@@ -232,7 +233,9 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
         if (!request.json)
             out << remadeText(check, plan.deviceText) << Qt::endl;
     }
+    const int kept = keepBeforeWrite(request, QStringLiteral("write"), env.record(0), plan.after);
     const Outcome outcome = writeSettings(env, target, plan.after, *password);
+    settleAfterWrite(request, env, outcome, plan.before, kept);
     return reportResult(env, outcome, request.json, plan, out, err);
 }
 
@@ -278,7 +281,12 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& 
     }
     report.before = base; // made again on new settings, the changes are those from the new settings
     report.after = after;
-    if (const Outcome written = writeSettings(env, target, after, typed.toLatin1()); written != Outcome::Answered) {
+    // apply writes through here too, and its entries say so.
+    const QString verb = request.verb == QLatin1String("apply") ? request.verb : QStringLiteral("write");
+    const int kept = keepBeforeWrite(request, verb, env.record(0), after);
+    const Outcome written = writeSettings(env, target, after, typed.toLatin1());
+    settleAfterWrite(request, env, written, base, kept);
+    if (written != Outcome::Answered) {
         outcome = failureLine(written, env.openError());
         return false;
     }

@@ -87,7 +87,7 @@ int passwordRefusal(const QString& newPassword, const QString& retype)
 CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& binding, const EnvRecord& record, int mode,
                          std::uint32_t remoteAddress, QWidget* parent)
     : QDialog(parent), m_context(context), m_binding(binding), m_mode(mode), m_remoteAddress(remoteAddress),
-      m_endpoint(context.network)
+      m_endpoint(context.network), m_history(context.historyFolder)
 {
     setObjectName(QStringLiteral("settingsEditor"));
     setWindowIcon(programIcon());
@@ -157,6 +157,7 @@ void CQorv400Dlg::connectControls()
     connect(c.exitButton, &QPushButton::clicked, this, &CQorv400Dlg::reject);
     connect(c.exportButton, &QPushButton::clicked, this, &CQorv400Dlg::onExport);
     connect(c.importButton, &QPushButton::clicked, m_envManager, &CEnvManager::LoadEnvFile);
+    connect(c.historyButton, &QPushButton::clicked, this, &CQorv400Dlg::onHistory);
     const auto update = [this] {
         if (!m_loading)
             UpdateControlStates();
@@ -490,6 +491,8 @@ void CQorv400Dlg::complete(int command)
         m_confirmedPassword = m_controls.password->text();
         m_status->exec();
     }
+    if (command == frame::kWrite)
+        settleHistory(m_endpoint.answered(), result);
     if (command == frame::kChangePassword)
         completePasswordChange(accepted);
     // Only a Read (the user asked for the device's values) and a Write the device took (it now holds

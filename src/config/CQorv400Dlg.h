@@ -2,6 +2,7 @@
 
 #include "config/EditorControls.h"
 #include "gui/AppContext.h"
+#include "history/SettingsHistory.h"
 #include "net/CNetEnv.h"
 #include "record/FormValidation.h"
 #include "status/StatusSource.h"
@@ -84,6 +85,7 @@ private:
     void sendFrame(int command, int periodMs, int textId, const EnvRecord& body, const QByteArray& extra = {});
     void onPasswordButton();
     void onExport();
+    void onHistory();
     void onFileOutcome(int code, int detail);
     void completeImport();
     void onTick();
@@ -95,6 +97,8 @@ private:
     void startWriteCheck(const EnvRecord& body);
     void completeWriteCheck();
     void sendWrite();
+    void keepHistory(const EnvRecord& before, const EnvRecord& after);
+    void settleHistory(bool answered, int result);
     void completePasswordChange(bool accepted);
     void reloadFromTable();
     QString text(int id) const;
@@ -122,6 +126,10 @@ private:
     CEnvManager* m_envManager = nullptr;
     QTimer m_timer;
     int m_tickCount = 0;
+    /** What the editor's writes replaced; the entry of the write under way (0: none). */
+    settings_history::Store m_history;
+    int m_historyEntry = 0;
+    bool m_historyNoted = false;
     /** Set while a live reading for the status dialog is under way: its answer goes there alone. */
     Reply m_readingReply;
 };

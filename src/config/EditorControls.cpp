@@ -31,6 +31,7 @@ constexpr int kStrOption = 1002;
 constexpr int kStrTcpIp = 1012;
 constexpr int kStrSerialPort = 1013;
 constexpr int kStrWrite = 1026;
+constexpr int kStrHistory = 1610;
 constexpr int kStrPppoeId = 1027;
 constexpr int kStrSetPassword = 1029;
 
@@ -201,10 +202,11 @@ QHBoxLayout* buttonRow(EditorControls& c, QWidget* w, const StringTable& s)
     c.statusButton = button(w, QStringLiteral("statusButton"), s.text(kStrStatus));
     c.exportButton = button(w, QStringLiteral("exportButton"), kExportCaption);
     c.importButton = button(w, QStringLiteral("importButton"), kImportCaption);
+    c.historyButton = button(w, QStringLiteral("historyButton"), s.text(kStrHistory));
     c.exitButton = button(w, QStringLiteral("exitButton"), s.text(kStrExit));
     auto* row = new QHBoxLayout;
     for (QPushButton* b : {c.readButton, c.writeButton, c.accountButton, c.passwordButton, c.statusButton,
-                           c.exportButton, c.importButton})
+                           c.exportButton, c.importButton, c.historyButton})
         row->addWidget(b);
     row->addStretch(1);
     row->addWidget(c.exitButton);

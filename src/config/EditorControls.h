@@ -58,6 +58,7 @@ struct EditorControls
     QPushButton* statusButton = nullptr;
     QPushButton* exportButton = nullptr;
     QPushButton* importButton = nullptr;
+    QPushButton* historyButton = nullptr;
     QPushButton* exitButton = nullptr;
 };
 

@@ -3,6 +3,8 @@
 // meanwhile, the editor names the fields and asks before writing over them.
 #include "CQorv400Dlg.h"
 
+#include "CHistoryDlg.h"
+
 #include "gui/MessageService.h"
 #include "net/ReplyWaits.h"
 #include "record/RecordFields.h"
@@ -13,6 +15,7 @@ constexpr int kStrNoResponse = 166;
 constexpr int kStrWriting = 167;
 constexpr int kStrReading = 170;
 constexpr int kStrChangedMeanwhile = 1107;
+constexpr int kStrHistoryNotKept = 1600;
 } // namespace
 
 void CQorv400Dlg::startWriteCheck(const EnvRecord& body)
@@ -44,5 +47,45 @@ void CQorv400Dlg::sendWrite()
     EnvRecord body = BuildRecord();
     if (IsPasswordSet(body.passwordField()))
         HashPassword(body.passwordField());
+    // The record the device holds now (just read) is kept before the write replaces it.
+    keepHistory(m_endpoint.record(0), body);
     sendFrame(frame::kWrite, reply_wait::kWriteTickMs, kStrWriting, body);
+}
+
+void CQorv400Dlg::keepHistory(const EnvRecord& before, const EnvRecord& after)
+{
+    settings_history::Entry entry;
+    entry.time = QDateTime::currentDateTimeUtc();
+    entry.program = QStringLiteral("cormapmp");
+    entry.verb = QStringLiteral("write");
+    entry.before = before;
+    entry.after = after;
+    const settings_history::Kept kept = m_history.keep(entry);
+    m_historyEntry = kept.number;
+    // Said once per editor; the write the user asked for goes on.
+    if (!kept.ok() && !std::exchange(m_historyNoted, true))
+        m_context.messages.information(this, text(kStrHistoryNotKept).arg(kept.error),
+                                       text(StringTable::kProgramTitle));
+}
+
+void CQorv400Dlg::settleHistory(bool answered, int result)
+{
+    // A write the device answered with a refusal changed nothing; one without an answer may have landed.
+    if (answered && result != 0 && m_historyEntry > 0)
+        m_history.discard(m_shown.mac(), m_historyEntry);
+    m_historyEntry = 0;
+}
+
+void CQorv400Dlg::onHistory()
+{
+    CHistoryDlg history(m_context.strings, m_history, m_shown.mac(), this);
+    if (history.exec() != QDialog::Accepted || !history.chosen())
+        return;
+    // As loading a settings file: the kept settings go into the form, the device's identity stays, and
+    // nothing is sent until the user writes.
+    EnvRecord record = history.chosen()->before;
+    record.setMac(m_shown.mac());
+    m_endpoint.record(0) = record;
+    ShowRecord(record);
+    UpdateControlStates();
 }

@@ -114,7 +114,7 @@ void ignoreFileSizeSignal()
 }
 } // namespace
 
-Outcome save(const QString& path, QByteArrayView bytes)
+Outcome save(const QString& path, QByteArrayView bytes, int newFileMode)
 {
     ignoreFileSizeSignal();
     QByteArray target = QFile::encodeName(path);
@@ -127,7 +127,8 @@ Outcome save(const QString& path, QByteArrayView bytes)
         target = QFile::encodeName(QFileInfo(path).canonicalFilePath());
     QByteArray temporary;
     int fd = -1;
-    if (const int error = createBeside(target, exists ? (old.st_mode & 07777) : 0666, temporary, fd))
+    if (const int error =
+            createBeside(target, exists ? (old.st_mode & 07777) : static_cast<mode_t>(newFileMode), temporary, fd))
         return {error};
     int error = fill(fd, bytes, exists ? &old : nullptr);
     if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
@@ -140,7 +141,7 @@ Outcome save(const QString& path, QByteArrayView bytes)
     return {};
 }
 #else
-Outcome save(const QString& path, QByteArrayView bytes)
+Outcome save(const QString& path, QByteArrayView bytes, int)
 {
     // Elsewhere QSaveFile replaces the file; each step is checked, and the result read back.
     QSaveFile file(path);

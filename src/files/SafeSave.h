@@ -23,7 +23,8 @@ struct Outcome
  * stays as it was and no temporary file is left. A symbolic link is followed (the file it names is
  * replaced, the link stays); a replaced file keeps its permissions. Something that is not a regular file
  * (a device, a pipe) is written in place, each write checked; a pipe nobody reads fails at once rather
- * than waiting. A file-size limit makes the write fail (EFBIG) instead of ending the program.
+ * than waiting. A file-size limit makes the write fail (EFBIG) instead of ending the program. A new file
+ * gets `newFileMode` (the umask applies): 0600 keeps it private to the user from its first byte.
  */
-Outcome save(const QString& path, QByteArrayView bytes);
+Outcome save(const QString& path, QByteArrayView bytes, int newFileMode = 0666);
 } // namespace safe_save

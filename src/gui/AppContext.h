@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/SettingsHistory.h"
 #include "protocol/NetworkProfile.h"
 
 #include <QString>
@@ -29,6 +30,8 @@ struct AppContext
     NetworkProfile network;
     /** The primary language of the system; 0x12 is Korean. */
     std::uint8_t language = 0;
+    /** Where the settings editor keeps what its writes replace. */
+    QString historyFolder = settings_history::defaultFolder();
 };
 
 /** The adapter binding the application object holds: empty name and 0 when unbound. The

@@ -201,8 +201,8 @@ completion=$(
         cd "$(mktemp -d)" && touch state.json settings.kvx && complete_line cormapmp-cli apply s
     ' bash "$root/usr/share/bash-completion/completions/cormapmp-cli"
 )
-expected_completion=$(printf '%s\n' "search read status write passwd export import show firmware apply help" status --json read \
-    --watch --wait state.json)
+expected_completion=$(printf '%s\n' "search read status write passwd export import show firmware history diff restore apply help" \
+    status --json "read restore" --watch --wait state.json)
 [[ $completion == "$expected_completion" ]] && pass "bash completion" ||
     fail "bash completion gave [$completion], expected [$expected_completion]"
 

@@ -3,22 +3,23 @@
 
 #include "SimFirmware.h"
 #include "TesselSim.h"
-#include "net/AdapterSource.h"
-#include "gui/AppContext.h"
 #include "app/CAgreementDlg.h"
 #include "app/CBindDlg.h"
-#include "gui/CMsgDlg.h"
 #include "app/CQorvDlg.h"
+#include "config/CHistoryDlg.h"
+#include "config/CPppoeDlg.h"
+#include "config/CQorv400Dlg.h"
+#include "firmware/CChangeFWDlg.h"
+#include "firmware/TftpPacket.h"
+#include "gui/AppContext.h"
+#include "gui/CMsgDlg.h"
 #include "gui/FileService.h"
 #include "gui/FirewallLauncher.h"
 #include "gui/MessageService.h"
 #include "gui/UserProfile.h"
-#include "config/CPppoeDlg.h"
-#include "config/CQorv400Dlg.h"
+#include "net/AdapterSource.h"
 #include "status/CStatDlg.h"
 #include "status/LiveTrafficPanel.h"
-#include "firmware/CChangeFWDlg.h"
-#include "firmware/TftpPacket.h"
 #include "text/StringTable.h"
 
 #include <QApplication>
@@ -32,8 +33,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
-#include <QProcess>
 #include <QNetworkDatagram>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -42,6 +43,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
+#include <QTreeWidget>
 #include <QUdpSocket>
 
 #include <algorithm>
@@ -127,6 +129,7 @@ public:
         return QString::fromLatin1(what) + u'-' + QString::fromLatin1(m_language.suffix);
     }
     QString text(int id) const { return m_strings.text(id); }
+    const StringTable& strings() const { return m_strings; }
     UserProfile& profile() { return m_profile; }
 
 private:
@@ -349,6 +352,35 @@ void shootEditor(Gallery& gallery, Scene& scene, const EnvRecord& record)
     gallery.shoot(&editor.accountDialog(), scene.name("account"));
     editor.accountDialog().hide();
 }
+
+/** The settings history of a device after three writes, the oldest chosen. */
+void shootHistory(Gallery& gallery, Scene& scene, const EnvRecord& record, const QString& folder)
+{
+    settings_history::Store store(folder);
+    settings_history::Entry entry;
+    entry.before = record;
+    entry.after = record;
+    const QDateTime start(QDate(2026, 3, 2), QTime(9, 14, 5));
+    const auto keep = [&](const char* program, const char* verb, int minutes, auto change) {
+        entry.before = entry.after;
+        change(entry.after);
+        entry.time = start.addSecs(minutes * 60);
+        entry.program = QString::fromLatin1(program);
+        entry.verb = QString::fromLatin1(verb);
+        store.keep(entry);
+    };
+    keep("cormapmp", "write", 0, [](EnvRecord& r) { r.setComment("Line 3 scanner"); });
+    keep("cormapmp-cli", "write", 42, [](EnvRecord& r) {
+        EnvPortBlock port = r.port(0);
+        port.setBaudRate(115200);
+        r.setPort(0, port);
+    });
+    keep("cormapmp-cli", "import", 95, [](EnvRecord& r) { r.setGateway(r.gateway() + 1); });
+    CHistoryDlg dialog(scene.strings(), store, record.mac());
+    auto* list = dialog.findChild<QTreeWidget*>(QStringLiteral("entriesList"));
+    list->setCurrentItem(list->topLevelItem(1));
+    gallery.shoot(&dialog, scene.name("history"));
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -405,6 +437,8 @@ int main(int argc, char* argv[])
         shootBinding(gallery, scene);
         shootSearchWindow(gallery, scene);
         shootEditor(gallery, scene, sim.device(0).record);
+        shootHistory(gallery, scene, sim.device(0).record,
+                     profileDir.filePath(QStringLiteral("history-") + QString::fromLatin1(language.suffix)));
         shootStatus(gallery, scene, sim.device(0));
         shootLiveStatus(gallery, scene, sim);
         shootFirmware(gallery, scene, imagePath);

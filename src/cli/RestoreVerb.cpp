@@ -1,0 +1,194 @@
+// cormapmp-cli restore: writes a record the settings history kept back to its device, with the checks,
+// password handling and output of write.
+#include "CliConsole.h"
+#include "DeviceTargets.h"
+#include "HistoryKeeper.h"
+#include "HistoryVerbs.h"
+#include "RecordEdit.h"
+#include "SettingsFileLoad.h"
+#include "Verbs.h"
+#include "WriteGuard.h"
+#include "net/CNetEnv.h"
+#include "protocol/Codec.h"
+#include "protocol/Ipv4.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+namespace cli {
+namespace {
+constexpr int kStrWritten = 940;
+constexpr int kStrDryRun = 941;
+constexpr int kStrPasswordPrompt = 942;
+constexpr int kStrChangesTo = 943;
+constexpr int kStrNothingChanges = 944;
+constexpr int kStrOtherDevice = 1605;
+constexpr int kFieldWidth = 22;
+constexpr int kExitFailed = 1;
+constexpr int kExitBadInput = 2;
+
+/** The entry a restore names: of the device itself ("3", "latest") or with a MAC ("02:…@3"). */
+struct EntryName
+{
+    std::optional<Mac> mac;
+    QString number = QStringLiteral("latest");
+    QString text; // as typed
+};
+
+std::optional<EntryName> entryName(const VerbRequest& request, QTextStream& err)
+{
+    EntryName name;
+    if (request.operands.size() < 2)
+        return name;
+    name.text = request.operands.at(1);
+    name.number = name.text;
+    if (const qsizetype at = name.text.indexOf(u'@'); at >= 0) {
+        name.mac = parseMac(name.text.left(at));
+        name.number = name.text.mid(at + 1);
+        if (!name.mac) {
+            printUsageError(err, QStringLiteral("restore: \"%1\" names no history entry: write NUMBER, latest or "
+                                                "MAC@NUMBER")
+                                     .arg(name.text));
+            return std::nullopt;
+        }
+    }
+    return name;
+}
+
+/** Refuses an entry of another device: identity bytes never come from an entry. */
+bool refuseOtherDevice(const EntryName& name, const Mac& device, QTextStream& err)
+{
+    if (!name.mac || *name.mac == device)
+        return false;
+    printUsageError(err, QStringLiteral("restore: ") + programText(kStrOtherDevice).arg(name.text, macText(device)));
+    return true;
+}
+
+/** The record a restore writes: the kept settings, the device's own MAC. */
+EnvRecord restored(const settings_history::Entry& entry, const EnvRecord& device)
+{
+    EnvRecord record = entry.before;
+    record.setMac(device.mac());
+    return record;
+}
+
+QJsonObject planJson(const EnvRecord& before, const EnvRecord& after, int number, bool sent)
+{
+    QJsonArray changes;
+    for (const record_fields::Difference& d : settingsDifferences(before, after, false)) {
+        const std::optional<record_fields::FieldRef> ref = record_fields::resolve(d.field);
+        changes.append(
+            QJsonObject{{QStringLiteral("field"), d.field},
+                        {QStringLiteral("old"), ref ? record_fields::jsonValue(*ref, before) : QJsonValue(d.before)},
+                        {QStringLiteral("new"), ref ? record_fields::jsonValue(*ref, after) : QJsonValue(d.after)}});
+    }
+    return {{QStringLiteral("mac"), QString::fromStdString(before.macText())},
+            {QStringLiteral("entry"), number},
+            {QStringLiteral("changes"), changes},
+            {QStringLiteral("sent"), sent}};
+}
+
+void printChanges(QTextStream& out, const QString& device, const EnvRecord& before, const EnvRecord& after)
+{
+    out << programText(kStrChangesTo).arg(device) << '\n';
+    const QList<record_fields::Difference> changes = settingsDifferences(before, after, false);
+    if (changes.isEmpty())
+        out << "  " << programText(kStrNothingChanges) << '\n';
+    for (const record_fields::Difference& d : changes)
+        out << "  " << d.field.leftJustified(kFieldWidth) << ' ' << d.before << " -> " << d.after << '\n';
+    out.flush();
+}
+
+/** The device's answer as write reports it; the exit status. */
+int report(const CNetEnv& env, Outcome outcome, QTextStream& out, QTextStream& err, bool json)
+{
+    if (outcome != Outcome::Answered)
+        return printFailure(err, outcome, env.openError());
+    if (env.replyResult() == frame::kResultOk) {
+        if (!json)
+            out << programText(kStrWritten) << Qt::endl;
+        return 0;
+    }
+    err << (env.replyResult() == frame::kResultWrongPassword ? passwordMismatchText() : unknownResponseText())
+        << Qt::endl;
+    return kExitFailed;
+}
+
+/** The write of the restored record, once the device has been read into `env` and the entry found. */
+int writeBack(const VerbRequest& request, const Target& target, CNetEnv& env, const settings_history::Entry& entry,
+              QTextStream& out, QTextStream& err, Console& console)
+{
+    EnvRecord before = env.record(0);
+    EnvRecord after = restored(entry, before);
+    const QString device = targetText(target);
+    if (!request.json)
+        printChanges(out, device, before, after);
+    if (request.dryRun) {
+        if (request.json)
+            out << QJsonDocument(planJson(before, after, entry.number, false)).toJson(QJsonDocument::Indented);
+        else
+            out << programText(kStrDryRun) << '\n';
+        out.flush();
+        return 0;
+    }
+    QString typed;
+    if (before.hasPassword())
+        typed = devicePassword(console, request.passwordStdin,
+                               programText(kStrPasswordPrompt).arg(device) + QStringLiteral(": "));
+    if (const std::optional<form::Problem> problem = form::validate(formValues(after, typed)))
+        return printUsageError(err, QStringLiteral("restore: ") + problem->describe());
+    DeviceLock lock(before.mac());
+    const bool locked = lock.acquire();
+    WriteCheck check;
+    const MakeChanges again = [&entry](EnvRecord& record) {
+        record = restored(entry, record);
+        return std::optional<QString>();
+    };
+    if (locked)
+        check = checkBeforeWrite(env, target, before, after, again, record_fields::changedSettings(before, after));
+    if (!locked || !check.mayWrite()) {
+        err << notWrittenText(check, device, locked) << Qt::endl;
+        return kExitFailed;
+    }
+    const int kept = keepBeforeWrite(request, QStringLiteral("restore"), env.record(0), after);
+    const Outcome outcome = writeSettings(env, target, after, typed.toLatin1());
+    settleAfterWrite(request, env, outcome, before, kept);
+    if (request.json) {
+        QJsonObject doc = planJson(before, after, entry.number, true);
+        doc.insert(QStringLiteral("result"),
+                   outcome == Outcome::Answered ? QJsonValue(int{env.replyResult()}) : QJsonValue());
+        out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
+        out.flush();
+    }
+    return report(env, outcome, out, err, request.json);
+}
+} // namespace
+
+int restoreVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console)
+{
+    if (request.operands.isEmpty() || request.operands.size() > 2 || request.ipAddress || request.all)
+        return printUsageError(err, QStringLiteral("restore: name one device (MAC or IPv4 address) and, if not the "
+                                                   "latest, the history entry to write back"));
+    const std::optional<Target> target = targetOf(request.operands.at(0), request, QStringLiteral("restore"), err);
+    if (!target)
+        return kExitBadInput;
+    const std::optional<EntryName> name = entryName(request, err);
+    if (!name)
+        return kExitBadInput;
+    // A device named by its MAC is refused another device's entry before anything is sent.
+    if (target->mac && refuseOtherDevice(*name, *target->mac, err))
+        return kExitBadInput;
+    CNetEnv env(request.profile);
+    if (const Outcome read = readTarget(env, *target); read != Outcome::Answered)
+        return printFailure(err, read, env.openError());
+    const Mac mac = env.record(0).mac();
+    if (refuseOtherDevice(*name, mac, err))
+        return kExitBadInput;
+    const std::optional<settings_history::Entry> entry = findEntry(historyStore(request), mac, name->number, err);
+    if (!entry)
+        return kExitBadInput;
+    return writeBack(request, *target, env, *entry, out, err, console);
+}
+} // namespace cli

@@ -1,0 +1,218 @@
+// The settings editor's history: its Write keeps the device's record first, History… lists what was kept
+// and loads a chosen entry into the form without sending anything. Driven offscreen against a simulated
+// device on the loopback profile (device port 53621, this program's own).
+#include "GuiTestSupport.h"
+
+#include "TesselSim.h"
+#include "config/CHistoryDlg.h"
+#include "config/CQorv400Dlg.h"
+#include "protocol/Codec.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTreeWidget>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr std::uint32_t kDeviceAddress = 0x7F000002; // 127.0.0.2
+
+NetworkProfile testProfile()
+{
+    NetworkProfile profile = NetworkProfile::loopbackProfile();
+    profile.devicePort = 53621;
+    return profile;
+}
+
+QByteArray rawOf(const EnvRecord& record)
+{
+    return QByteArray(reinterpret_cast<const char*>(record.data()), EnvRecord::kSize);
+}
+
+int writesHandled(const QSignalSpy& handled)
+{
+    int copies = 0;
+    for (const QList<QVariant>& h : handled)
+        copies += h.at(1).toInt() == frame::kWrite ? 1 : 0;
+    return copies / 2;
+}
+
+/** What the history dialog shows: its title, each row's cells, the changes view, whether Load is on. */
+QStringList shownIn(CHistoryDlg* dialog)
+{
+    QStringList seen{dialog->windowTitle()};
+    auto* list = dialog->findChild<QTreeWidget*>(u"entriesList"_s);
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QStringList cells;
+        for (int c = 0; c < list->columnCount(); ++c)
+            cells << list->topLevelItem(i)->text(c);
+        seen << cells.join(u" | "_s);
+    }
+    seen << dialog->findChild<QPlainTextEdit*>(u"changesView"_s)->toPlainText();
+    seen << (dialog->findChild<QPushButton*>(u"loadButton"_s)->isEnabled() ? u"load on"_s : u"load off"_s);
+    return seen;
+}
+} // namespace
+
+class TestHistoryDlg : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void editorWriteKeepsOneEntryOfTheRecordBefore();
+    void historyListsTheWritesAndLoadsOneIntoTheFormSendingNothing();
+    void historyOfADeviceNeverWrittenSaysSo();
+    void anUnwritableHistoryFolderDoesNotStopTheWriteAndIsSaidOnce();
+
+private:
+    void openEditor(const QString& historyFolder);
+    void write(const QString& comment);
+
+    QTemporaryDir m_profileDir;
+    QTemporaryDir m_dir;
+    std::unique_ptr<guitest::Services> m_services;
+    std::unique_ptr<TesselSim> m_sim;
+    std::unique_ptr<CQorv400Dlg> m_editor;
+};
+
+void TestHistoryDlg::initTestCase()
+{
+    guitest::isolateProfile(m_profileDir);
+}
+
+void TestHistoryDlg::init()
+{
+    QVERIFY(m_dir.isValid());
+    m_services = std::make_unique<guitest::Services>(UiLanguage::English, primary_language::kEnglish, testProfile());
+    m_sim = std::make_unique<TesselSim>(testProfile());
+    m_sim->addDevice(TesselSim::makeDevice(0, kDeviceAddress));
+    QString error;
+    QVERIFY2(m_sim->start(&error), qPrintable(error));
+}
+
+void TestHistoryDlg::cleanup()
+{
+    m_editor.reset();
+    m_sim.reset();
+    m_services.reset();
+    QDir(m_dir.filePath(u"history"_s)).removeRecursively();
+}
+
+void TestHistoryDlg::openEditor(const QString& historyFolder)
+{
+    AppContext context = m_services->context();
+    context.historyFolder = historyFolder;
+    m_editor = std::make_unique<CQorv400Dlg>(context, AdapterBinding{}, m_sim->device(0).record,
+                                             CQorv400Dlg::kModeRemote, kDeviceAddress);
+    m_editor->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_editor.get()));
+    m_services->messages.clearShown();
+}
+
+void TestHistoryDlg::write(const QString& comment)
+{
+    m_editor->controls().comment->setText(comment);
+    QTest::mouseClick(m_editor->controls().writeButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_editor->requestInFlight(), 8000);
+}
+
+void TestHistoryDlg::editorWriteKeepsOneEntryOfTheRecordBefore()
+{
+    const QString folder = m_dir.filePath(u"history"_s);
+    openEditor(folder);
+    const QByteArray before = rawOf(m_sim->device(0).record);
+    write(u"after the write"_s);
+    QCOMPARE(m_sim->device(0).record.comment(), std::string("after the write"));
+    const QList<settings_history::Entry> entries =
+        settings_history::Store(folder).entries(m_sim->device(0).record.mac());
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(rawOf(entries.constFirst().before), before);
+    QCOMPARE(entries.constFirst().after.comment(), std::string("after the write"));
+    QCOMPARE(entries.constFirst().program, u"cormapmp"_s);
+    QCOMPARE(entries.constFirst().verb, u"write"_s);
+    QCOMPARE(entries.constFirst().changed(), QStringList{u"comment"_s});
+}
+
+void TestHistoryDlg::historyListsTheWritesAndLoadsOneIntoTheFormSendingNothing()
+{
+    const QString folder = m_dir.filePath(u"history"_s);
+    const std::string original = m_sim->device(0).record.comment();
+    openEditor(folder);
+    write(u"first"_s);
+    m_editor->controls().ports[0].baudRate->setCurrentIndex(
+        m_editor->controls().ports[0].baudRate->findText(u"115200"_s));
+    write(u"second"_s);
+    QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
+    QStringList seen;
+    // Choose the older entry (the second row: newest first) and load it.
+    auto act = guitest::whenShown<CHistoryDlg>([&](CHistoryDlg* dialog) {
+        auto* list = dialog->findChild<QTreeWidget*>(u"entriesList"_s);
+        list->setCurrentItem(list->topLevelItem(1));
+        seen = shownIn(dialog);
+        dialog->resize(760, 420);
+        QVERIFY(dialog->grab().save(m_dir.filePath(u"history-dialog.png"_s)));
+        QTest::mouseClick(dialog->findChild<QPushButton*>(u"loadButton"_s), Qt::LeftButton);
+    });
+    QTest::mouseClick(m_editor->controls().historyButton, Qt::LeftButton);
+    QCOMPARE(seen.size(), 5);
+    QCOMPARE(seen.at(0), u"Settings history of 02:7e:55:00:00:01"_s);
+    QVERIFY2(seen.at(1).startsWith(u"2 | "_s) && seen.at(1).endsWith(u" | cormapmp write | comment, com1.baudRate"_s),
+             qPrintable(seen.at(1)));
+    QVERIFY2(seen.at(2).startsWith(u"1 | "_s) && seen.at(2).endsWith(u" | cormapmp write | comment"_s),
+             qPrintable(seen.at(2)));
+    QCOMPARE(seen.at(3), u"comment: \"%1\" -> \"first\""_s.arg(QString::fromStdString(original)));
+    QCOMPARE(seen.at(4), u"load on"_s);
+    // The form holds the settings from before the first write; the device still has the second.
+    QCOMPARE(m_editor->controls().comment->text(), QString::fromStdString(original));
+    QVERIFY(m_editor->controls().ports[0].baudRate->currentText() != u"115200"_s);
+    QCOMPARE(writesHandled(handled), 0);
+    QCOMPARE(m_sim->device(0).record.comment(), std::string("second"));
+    // Written, the device is back where it was, and that write is kept too.
+    const QByteArray firstBefore =
+        rawOf(settings_history::Store(folder).entry(m_sim->device(0).record.mac(), 1)->before);
+    QTest::mouseClick(m_editor->controls().writeButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_editor->requestInFlight(), 8000);
+    QCOMPARE(rawOf(m_sim->device(0).record), firstBefore);
+    QCOMPARE(settings_history::Store(folder).entries(m_sim->device(0).record.mac()).size(), 3);
+}
+
+void TestHistoryDlg::historyOfADeviceNeverWrittenSaysSo()
+{
+    openEditor(m_dir.filePath(u"history"_s));
+    QStringList seen;
+    auto act = guitest::whenShown<CHistoryDlg>([&](CHistoryDlg* dialog) {
+        seen = shownIn(dialog);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(u"closeButton"_s), Qt::LeftButton);
+    });
+    const QString comment = m_editor->controls().comment->text();
+    QTest::mouseClick(m_editor->controls().historyButton, Qt::LeftButton);
+    QCOMPARE(seen, (QStringList{u"Settings history of 02:7e:55:00:00:01"_s,
+                                u"No write to this Tessel has been kept yet."_s, u"load off"_s}));
+    QCOMPARE(m_editor->controls().comment->text(), comment);
+}
+
+void TestHistoryDlg::anUnwritableHistoryFolderDoesNotStopTheWriteAndIsSaidOnce()
+{
+    QFile blocker(m_dir.filePath(u"blocker"_s));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    openEditor(blocker.fileName() + u"/history"_s);
+    write(u"one"_s);
+    write(u"two"_s);
+    QCOMPARE(m_sim->device(0).record.comment(), std::string("two"));
+    int notes = 0;
+    for (const ShownMessage& m : m_services->messages.shown())
+        notes += m.text.startsWith(u"The settings history could not keep what this write replaces ("_s) ? 1 : 0;
+    QCOMPARE(notes, 1);
+}
+
+QTEST_MAIN(TestHistoryDlg)
+#include "tst_historydlg.moc"
