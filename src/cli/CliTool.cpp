@@ -260,6 +260,7 @@ int CliTool::run(const QStringList& args)
         {"write", cli::writeVerb},     {"passwd", cli::passwdVerb}, {"export", cli::exportVerb},
         {"import", cli::importVerb},   {"show", cli::showVerb},     {"firmware", cli::firmwareVerb},
         {"history", cli::historyVerb}, {"diff", cli::diffVerb},     {"restore", cli::restoreVerb},
+        {"apply", cli::applyVerb},
     };
     QCommandLineParser parser;
     int status = kExitOk;
