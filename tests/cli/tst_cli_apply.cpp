@@ -4,6 +4,7 @@
 // device's manual gives them, not through the record's accessors.
 #include "CliTestSupport.h"
 #include "TesselSim.h"
+#include "history/SettingsHistory.h"
 #include "protocol/Codec.h"
 
 #include <QJsonArray>
@@ -91,6 +92,7 @@ void TestCliApply::init()
 {
     QVERIFY(m_dir.isValid());
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(u"data"_s))); // a history of its own per case
     m_sim = std::make_unique<TesselSim>(testProfile());
     m_sim->addDevices(3, kFirstAddress);
     QString problem;
@@ -152,12 +154,20 @@ void TestCliApply::firstRunChangesExactlyTheDeclaredFieldsAndTheSecondNothing()
     QVERIFY(first.out.contains(u"127.0.16.3: changed:\n  comment                \"Tessel sim 2\" -> \"Line 2\"\n2 "_s));
     QVERIFY(!first.out.contains(u"com2.baudRate          9600 -> 9600"_s));
     QVERIFY(first.out.endsWith(u"2 Tessel(s) in the declared state (2 changed, 0 unchanged), 0 failed.\n"_s));
+    // The history keeps what apply replaced, under apply's name, once per device written.
+    const settings_history::Store history;
+    const QList<settings_history::Entry> kept = history.entries({0x02, 0x7e, 0x55, 0x00, 0x00, 0x01});
+    QCOMPARE(kept.size(), 1);
+    QCOMPARE(kept.constFirst().verb, u"apply"_s);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(kept.constFirst().before.data()), 512).toHex(), before1.toHex());
+    QVERIFY(history.entries({0x02, 0x7e, 0x55, 0x00, 0x00, 0x03}).isEmpty());
 
     handled.clear();
     const clitest::CliRun second = apply({u"--json"_s});
     QVERIFY2(second.status == 0, qPrintable(second.out + second.err));
     QCOMPARE(requestsOf(handled, frame::kWrite), 0);
     QCOMPARE(requestsOf(handled, frame::kRead), 2);
+    QCOMPARE(history.entries({0x02, 0x7e, 0x55, 0x00, 0x00, 0x01}).size(), 1); // nothing written, nothing kept
     const QJsonObject doc = clitest::jsonObject(second.out);
     QCOMPARE(doc.value(u"unchanged"_s).toInt(), 2);
     QCOMPARE(doc.value(u"changed"_s).toInt(), 0);
