@@ -28,10 +28,6 @@ constexpr int kStrSummary = 974;
 constexpr int kStrConfirmMany = 975;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
-// The settings-file messages are Korean in every language, as the editor shows them.
-const QString kFileDamaged = QStringLiteral("파일이 손상되었습니다.");
-const QString kNotSettingsFile = QStringLiteral("CormapMP용 환경변수가 아닙니다.");
-const QString kOtherProduct = QStringLiteral("제품(Tessel) 아이디가 일치하지 않습니다.");
 
 QString systemError(int number)
 {
@@ -53,11 +49,11 @@ std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& st
         settings_file::decode(file.read(settings_file::kMaxRecordLength + settings_file::kOverhead + 1));
     status = kExitBadInput;
     if (decoded.outcome == settings_file::kNotSettingsFile) {
-        err << kNotSettingsFile << Qt::endl;
+        err << programText(settings_file::kStrNotSettingsFile) << Qt::endl;
         return std::nullopt;
     }
     if (decoded.outcome != settings_file::kRead || decoded.record.size() < static_cast<qsizetype>(EnvRecord::kSize)) {
-        err << kFileDamaged << Qt::endl;
+        err << programText(settings_file::kStrDamaged) << Qt::endl;
         return std::nullopt;
     }
     if (trailer)
@@ -125,7 +121,7 @@ bool importInto(const VerbRequest& request, const Target& target, const EnvRecor
     }
     EnvRecord merged = env.record(0);
     if (imported.productCode() != merged.productCode()) {
-        line = name + QStringLiteral(": ") + kOtherProduct;
+        line = name + QStringLiteral(": ") + programText(settings_file::kStrOtherProduct);
         return false;
     }
     mergeImportedRecord(merged, imported);

@@ -49,10 +49,6 @@ constexpr int kPasswordMin = 4;
 constexpr int kStrEapolId = 1028;
 
 const QString kCannotOpenSocket = QStringLiteral("SOCK_DGRAM: can't open socket");
-// The settings-file messages are Korean in every language.
-const QString kFileDamaged = QStringLiteral("파일이 손상되었습니다.");
-const QString kNotSettingsFile = QStringLiteral("CormapMP용 환경변수가 아닙니다.");
-const QString kOtherProduct = QStringLiteral("제품(Tessel) 아이디가 일치하지 않습니다.");
 
 // List positions of the Network and Option groups.
 constexpr int kUse = 1;
@@ -106,7 +102,7 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     buildEditorControls(m_controls, this, context.strings);
     m_account = new CPppoeDlg(context.strings, context.messages, this);
     m_status = new CStatDlg(context, this);
-    m_envManager = new CEnvManager(context.files, this);
+    m_envManager = new CEnvManager(context.files, context.strings, this);
     connect(m_envManager, &CEnvManager::outcome, this, &CQorv400Dlg::onFileOutcome);
     m_timer.setObjectName(QStringLiteral("timer1"));
     connect(&m_timer, &QTimer::timeout, this, &CQorv400Dlg::onTick);
@@ -526,10 +522,10 @@ void CQorv400Dlg::onFileOutcome(int code, int detail)
         break;
     case settings_file::kDamaged:
     case settings_file::kDamagedTooShort:
-        m_context.messages.error(this, kFileDamaged, title);
+        m_context.messages.error(this, text(settings_file::kStrDamaged), title);
         break;
     case settings_file::kNotSettingsFile:
-        m_context.messages.error(this, kNotSettingsFile, title);
+        m_context.messages.error(this, text(settings_file::kStrNotSettingsFile), title);
         break;
     default:
         break;
@@ -540,12 +536,12 @@ void CQorv400Dlg::completeImport()
 {
     const QString title = text(StringTable::kProgramTitle);
     if (m_envManager->recordLength() < static_cast<int>(EnvRecord::kSize)) {
-        m_context.messages.error(this, kFileDamaged, title);
+        m_context.messages.error(this, text(settings_file::kStrDamaged), title);
         return;
     }
     const EnvRecord imported(reinterpret_cast<const std::uint8_t*>(m_envManager->record().constData()));
     if (imported.productCode() != m_shown.productCode()) {
-        m_context.messages.error(this, kOtherProduct, title);
+        m_context.messages.error(this, text(settings_file::kStrOtherProduct), title);
         return;
     }
     // Only the settings come from the file: the device's identity, accounts and password stay.

@@ -1,5 +1,6 @@
 #include "EditorControls.h"
 
+#include "config/SettingsFile.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "text/StringTable.h"
 
@@ -57,10 +58,6 @@ constexpr int kStrDisableMd5[] = {1033, 1035};
 constexpr int kStrModes[] = {1036, 1037, 1038, 1039};
 constexpr int kStrParities[] = {1040, 1041, 1042};
 constexpr int kStrFlowControls[] = {1040, 1043, 1044};
-
-// The two settings-file buttons carry fixed Korean captions in every language.
-const QString kExportCaption = QStringLiteral("설정 값 내보내기");
-const QString kImportCaption = QStringLiteral("설정 값 불러오기");
 
 const char* const kRates[] = {"600",   "1200",  "2400",  "4800",   "9600",  "14400",
                               "19200", "38400", "57600", "115200", "230400"};
@@ -222,8 +219,8 @@ QHBoxLayout* buttonRow(EditorControls& c, QWidget* w, const StringTable& s)
     c.accountButton = button(w, QStringLiteral("accountButton"), s.text(kStrPppoeId));
     c.passwordButton = button(w, QStringLiteral("passwordButton"), s.text(kStrSetPassword));
     c.statusButton = button(w, QStringLiteral("statusButton"), s.text(kStrStatus));
-    c.exportButton = button(w, QStringLiteral("exportButton"), kExportCaption);
-    c.importButton = button(w, QStringLiteral("importButton"), kImportCaption);
+    c.exportButton = button(w, QStringLiteral("exportButton"), s.text(settings_file::kStrExport));
+    c.importButton = button(w, QStringLiteral("importButton"), s.text(settings_file::kStrImport));
     c.exitButton = button(w, QStringLiteral("exitButton"), s.text(kStrExit));
     auto* row = new QHBoxLayout;
     for (QPushButton* b : {c.readButton, c.writeButton, c.accountButton, c.passwordButton, c.statusButton,
