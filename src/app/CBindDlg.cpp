@@ -2,8 +2,8 @@
 
 #include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
-#include "protocol/Ipv4.h"
 #include "gui/MessageService.h"
+#include "protocol/Ipv4.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>
@@ -54,8 +54,8 @@ void CBindDlg::buildControls()
     m_adapterList->setObjectName(QStringLiteral("adapterList"));
     m_addressList = new QListWidget(this);
     m_addressList->setObjectName(QStringLiteral("addressList"));
-    m_everyAdapterCheck =
-        new QCheckBox(accessibility::withKey(strings, strings.text(kStrEveryAdapterChoice), kKeyEveryAdapter), this);
+    m_everyAdapterCheck = new QCheckBox(this);
+    accessibility::setCaption(m_everyAdapterCheck, strings, strings.text(kStrEveryAdapterChoice), kKeyEveryAdapter);
     m_everyAdapterCheck->setObjectName(QStringLiteral("everyAdapterCheckBox"));
     auto* adapterLabel = new QLabel(kNetworkAdapter, this);
     adapterLabel->setBuddy(m_adapterList);

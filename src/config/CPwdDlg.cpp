@@ -1,8 +1,8 @@
 #include "CPwdDlg.h"
 
 #include "gui/Accessibility.h"
-#include "gui/DialogButtons.h"
 #include "gui/AppIcon.h"
+#include "gui/DialogButtons.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>
@@ -36,7 +36,8 @@ CPwdDlg::CPwdDlg(const StringTable& strings, QWidget* parent) : QDialog(parent)
     m_currentEdit = maskedField(this, "currentPasswordEdit");
     m_newEdit = maskedField(this, "newPasswordEdit");
     m_retypeEdit = maskedField(this, "retypeEdit");
-    m_clearCheck = new QCheckBox(accessibility::withKey(strings, strings.text(kStrClear), kKeyClear), this);
+    m_clearCheck = new QCheckBox(this);
+    accessibility::setCaption(m_clearCheck, strings, strings.text(kStrClear), kKeyClear);
     m_clearCheck->setObjectName(QStringLiteral("clearCheck"));
     connect(m_clearCheck, &QCheckBox::toggled, this, &CPwdDlg::onClearToggled);
     QDialogButtonBox* buttons = okCancelButtons(this, strings);

@@ -54,7 +54,12 @@ QString withKey(const StringTable& strings, const QString& text, int keyId)
 
 void setCaption(QAbstractButton* button, const StringTable& strings, const QString& text, int keyId)
 {
-    button->setText(withKey(strings, text, keyId));
+    const QString caption = withKey(strings, text, keyId);
+    button->setText(caption);
+    // A key in parentheses ("읽기(R)") is the caption's mark, not its words: a screen reader says the
+    // words and announces the key apart, as it does for an underlined letter.
+    const bool keyApart = access_key::shown(caption) != text;
+    button->setAccessibleName(keyApart ? text : QString());
 }
 
 void setCaption(QAction* action, const StringTable& strings, const QString& text, int keyId)

@@ -26,7 +26,8 @@ QString portFieldName(const StringTable& strings, int port, const QString& colum
 
 /** `text` with the access key of string `keyId` marked ("&Read", "읽기(&R)"). */
 QString withKey(const StringTable& strings, const QString& text, int keyId);
-/** Sets a button's (or check box's) caption: `text` with the access key of string `keyId`. */
+/** Sets a button's (or check box's) caption: `text` with the access key of string `keyId`; a key shown in
+ *  parentheses stays out of the name a screen reader says. Captions of buttons go through here only. */
 void setCaption(QAbstractButton* button, const StringTable& strings, const QString& text, int keyId);
 /** Sets a menu entry's text: `text` with the access key of string `keyId`. */
 void setCaption(QAction* action, const StringTable& strings, const QString& text, int keyId);

@@ -1,7 +1,10 @@
 #include "AccessibleList.h"
 
+#include "text/AccessKey.h"
+
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QLabel>
 
 namespace {
 QAccessibleInterface* listFactory(const QString& className, QObject* object)
@@ -25,6 +28,18 @@ void AccessibleList::install()
     Q_UNUSED(installed);
 }
 
+QString AccessibleList::labelText() const
+{
+    const QWidget* parent = widget()->parentWidget();
+    if (!parent)
+        return {};
+    for (const QLabel* label : parent->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        if (label->buddy() == widget())
+            return access_key::shown(label->text());
+    }
+    return {};
+}
+
 QComboBox* AccessibleList::list() const
 {
     return static_cast<QComboBox*>(widget());
@@ -34,10 +49,13 @@ QString AccessibleList::text(QAccessible::Text t) const
 {
     switch (t) {
     case QAccessible::Name: {
-        // The name the dialog gave, else a label's (as for any field); a list nobody named is known by
-        // its entry, as before.
-        const QString name = QAccessibleWidget::text(t);
-        return name.isEmpty() ? list()->currentText() : name;
+        // The name the dialog gave, else its label's; a list nobody named is known by its entry, as Qt has
+        // it (never by the title of the group around it, which names no list).
+        if (!widget()->accessibleName().isEmpty())
+            return widget()->accessibleName();
+        if (const QString label = labelText(); !label.isEmpty())
+            return label;
+        return list()->currentText();
     }
     case QAccessible::Value:
         return list()->currentText();

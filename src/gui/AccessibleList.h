@@ -27,4 +27,6 @@ public:
 
 private:
     QComboBox* list() const;
+    /** The text of the label that hands the focus to this list, if one does. */
+    QString labelText() const;
 };

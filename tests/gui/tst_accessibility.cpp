@@ -11,6 +11,7 @@
 #include "config/CPppoeDlg.h"
 #include "config/CPwdDlg.h"
 #include "firmware/CChangeFWDlg.h"
+#include "gui/AccessibleList.h"
 #include "gui/CMsgDlg.h"
 #include "status/CStatDlg.h"
 #include "text/AccessKey.h"
@@ -205,6 +206,7 @@ private slots:
     void namesThePortFieldsOfTheStatusReportByPortAndColumn();
     void namesTheFirmwareFieldsWithoutTheLabelsColon();
     void keepsAListsEntryAsItsValueAndMarksItInThePopup();
+    void namesAListWithoutANameByItsLabelElseByItsEntry();
     void pressesAButtonByItsKeyInKoreanAndChinese_data();
     void pressesAButtonByItsKeyInKoreanAndChinese();
 
@@ -346,6 +348,23 @@ void TestAccessibility::keepsAListsEntryAsItsValueAndMarksItInThePopup()
     QCOMPARE(list->view()->selectionModel()->selectedIndexes().value(0).row(), 0);
 }
 
+void TestAccessibility::namesAListWithoutANameByItsLabelElseByItsEntry()
+{
+    AccessibleList::install();
+    QWidget window;
+    auto* group = new QGroupBox(u"TCP/IP"_s, &window);
+    auto* labelled = new QComboBox(group);
+    labelled->addItems({u"19200"_s, u"9600"_s});
+    auto* label = new QLabel(u"&Baudrate"_s, group);
+    label->setBuddy(labelled);
+    auto* bare = new QComboBox(group);
+    bare->addItems({u"None"_s, u"Odd"_s});
+    QCOMPARE(accessible(labelled, QAccessible::Name), u"Baudrate"_s);
+    QCOMPARE(accessible(labelled, QAccessible::Value), u"19200"_s);
+    // Never the group's title: a list nobody named is known by its entry, as before.
+    QCOMPARE(accessible(bare, QAccessible::Name), u"None"_s);
+}
+
 void TestAccessibility::pressesAButtonByItsKeyInKoreanAndChinese_data()
 {
     QTest::addColumn<int>("language");
@@ -363,6 +382,8 @@ void TestAccessibility::pressesAButtonByItsKeyInKoreanAndChinese()
     CPwdDlg dialog(services.strings);
     auto* clear = dialog.findChild<QCheckBox*>(u"clearCheck"_s);
     QCOMPARE(clear->text(), caption);
+    // A screen reader says the words; the key is announced apart.
+    QCOMPARE(accessible(clear, QAccessible::Name), services.strings.text(1052));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
     QTest::keyClick(&dialog, Qt::Key_L, Qt::AltModifier);
