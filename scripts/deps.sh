@@ -14,6 +14,8 @@ if [[ ${1:-} == --test ]]; then
         # Installing and packaging: icons rendered from SVG, manual pages from scdoc, the Debian package
         # (dpkg-shlibdeps) and the checks of what is installed (desktop entry, metainfo, lintian, completion).
         librsvg2-bin scdoc dpkg-dev desktop-file-utils appstream lintian bash-completion
+        # The metrics file of status --watch, read by a parser no one here wrote.
+        python3-prometheus-client
         # The fuzz harnesses: clang with libFuzzer and the sanitizers' runtime.
         clang libclang-rt-14-dev
     )

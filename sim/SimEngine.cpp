@@ -62,6 +62,7 @@ void SimEngine::addDevice(const SimDevice& device)
     if (slot->device.address == 0)
         slot->device.address = device.record.ipAddress();
     slot->uptimeBase = sim::readU32Item(device.statusItems, sim::kStatusUptime).value_or(0);
+    slot->counterStart = sim::serialCounters(device.statusItems);
     applyStoredRecord(*slot);
     m_slots.push_back(std::move(slot));
     if (m_run) {
@@ -171,7 +172,8 @@ bool SimEngine::openHome(int index, QString* error)
 QUdpSocket* SimEngine::openSocket(std::uint32_t address, int bufferBytes, QString* error)
 {
     auto* socket = new QUdpSocket(m_run);
-    // The loopback profile shares the device port with the program's remote-mode socket on this machine.
+    // On the loopback profile the device port is shared with other simulators and test peers on this
+    // machine (the program itself never binds it).
     const PortSharing sharing = m_profile.loopback ? PortSharing::Shared : PortSharing::Exclusive;
     const QString problem = bindUdp(*socket, QHostAddress(address), m_profile.devicePort, sharing);
     if (!problem.isEmpty()) {
@@ -297,10 +299,8 @@ void SimEngine::serve(int index, const frame::Frame& request, const QByteArray& 
         emit m_owner.requestHandled(index, command);
         return;
     }
-    if (command == frame::kStatus && device.liveStatus) {
-        sim::refreshStatusItems(device.statusItems, device.record, uptime(slot));
-        sim::advanceSerialCounters(device.statusItems);
-    }
+    if (command == frame::kStatus && device.liveStatus)
+        refreshStatus(slot);
     const sim::Answer answer = sim::answerRequest(device, request, m_faults);
     slot.memory.remember(key, answer.reply, now);
     send(via, answer.reply, from);
@@ -335,9 +335,30 @@ void SimEngine::send(QUdpSocket* via, const QByteArray& reply, const Sender& to)
     });
 }
 
-std::uint32_t SimEngine::uptime(const Slot& slot) const
+qint64 SimEngine::sinceStart(const Slot& slot) const
 {
-    return slot.uptimeBase + static_cast<std::uint32_t>(m_clock.elapsed() / 10);
+    const qint64 restartMs = slot.device.traffic.restartEveryMs;
+    const qint64 ms = m_clock.elapsed() - slot.startedAtMs;
+    return restartMs > 0 ? ms % restartMs : ms;
+}
+
+void SimEngine::restartDevice(int index)
+{
+    m_slots.at(static_cast<std::size_t>(index))->startedAtMs = m_clock.elapsed();
+}
+
+void SimEngine::refreshStatus(Slot& slot)
+{
+    SimDevice& device = slot.device;
+    // One look at the device's clock, in its uptime's hundredths, for the uptime and the counters alike.
+    const qint64 hundredths = sinceStart(slot) / 10;
+    const qint64 ms = hundredths * 10;
+    sim::refreshStatusItems(device.statusItems, device.record,
+                            slot.uptimeBase + static_cast<std::uint32_t>(hundredths));
+    if (device.traffic.rates.empty())
+        sim::advanceSerialCounters(device.statusItems);
+    else
+        sim::applyTraffic(device.statusItems, device.traffic, slot.counterStart, ms);
 }
 
 bool SimEngine::setStateFile(const QString& path, QString* error)

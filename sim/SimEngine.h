@@ -35,6 +35,7 @@ public:
     void stop();
     bool isRunning() const { return m_run != nullptr; }
     void setFaults(const SimFaults& faults);
+    void restartDevice(int index);
     int deviceCount() const { return static_cast<int>(m_slots.size()); }
     SimDevice& device(int index) { return m_slots.at(static_cast<std::size_t>(index))->device; }
     const NetworkProfile& profile() const { return m_profile; }
@@ -50,6 +51,8 @@ private:
     {
         SimDevice device;
         std::uint32_t uptimeBase = 0;
+        std::array<std::uint32_t, 8> counterStart{}; // serial counters when the device started
+        qint64 startedAtMs = 0;                       // on the engine's clock
         QUdpSocket* home = nullptr;
         std::map<std::uint32_t, QUdpSocket*> aliases;
         ReplyMemory memory;
@@ -68,7 +71,9 @@ private:
                QUdpSocket* via);
     QUdpSocket* replySocket(const Slot& slot) const;
     void send(QUdpSocket* via, const QByteArray& reply, const Sender& to);
-    std::uint32_t uptime(const Slot& slot) const;
+    /** Milliseconds since the device last started (the simulator's start, or its last restart). */
+    qint64 sinceStart(const Slot& slot) const;
+    void refreshStatus(Slot& slot);
     void applyStoredRecord(Slot& slot);
     void saveState();
 

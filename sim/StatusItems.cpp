@@ -2,6 +2,7 @@
 
 #include "protocol/Codec.h"
 
+#include <algorithm>
 #include <array>
 
 namespace sim {
@@ -159,5 +160,45 @@ bool addToCounter(QByteArray& items, std::uint8_t type, std::uint32_t delta)
 {
     const std::optional<std::uint32_t> value = readU32Item(items, type);
     return value && writeU32Item(items, type, *value + delta);
+}
+
+std::uint64_t bytesAfter(const CounterRate& rate, qint64 elapsedMs)
+{
+    if (rate.bytesPerSecond.empty() || elapsedMs <= 0 || rate.everyMs <= 0)
+        return 0;
+    // In byte-milliseconds: whole rounds of the steps, then the steps of the round under way.
+    const auto every = static_cast<std::uint64_t>(rate.everyMs);
+    const auto elapsed = static_cast<std::uint64_t>(elapsedMs);
+    const std::uint64_t roundMs = every * rate.bytesPerSecond.size();
+    std::uint64_t perRound = 0;
+    for (const std::uint32_t step : rate.bytesPerSecond)
+        perRound += step * every;
+    std::uint64_t total = elapsed / roundMs * perRound;
+    std::uint64_t rest = elapsed % roundMs;
+    for (std::size_t i = 0; rest > 0; ++i) {
+        const std::uint64_t ms = std::min(rest, every);
+        total += rate.bytesPerSecond[i] * ms;
+        rest -= ms;
+    }
+    return total / 1000;
+}
+
+std::array<std::uint32_t, 8> serialCounters(const QByteArray& items)
+{
+    std::array<std::uint32_t, 8> values{};
+    for (std::uint8_t i = 0; i < values.size(); ++i)
+        values[i] = readU32Item(items, static_cast<std::uint8_t>(kStatusComRx + i)).value_or(0);
+    return values;
+}
+
+void applyTraffic(QByteArray& items, const SerialTraffic& traffic, const std::array<std::uint32_t, 8>& start,
+                  qint64 elapsedMs)
+{
+    for (const CounterRate& rate : traffic.rates) {
+        const std::size_t index = static_cast<std::size_t>(rate.type - kStatusComRx);
+        if (index >= start.size())
+            continue;
+        writeU32Item(items, rate.type, static_cast<std::uint32_t>(start[index] + bytesAfter(rate, elapsedMs)));
+    }
 }
 } // namespace sim

@@ -9,8 +9,10 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace sim {
 enum StatusType : std::uint8_t
@@ -55,4 +57,33 @@ void refreshStatusItems(QByteArray& items, const EnvRecord& record, std::uint32_
 void advanceSerialCounters(QByteArray& items);
 /** Adds `delta` to a u32 counter item (LAN packets); false when there is none. */
 bool addToCounter(QByteArray& items, std::uint8_t type, std::uint32_t delta);
+
+/** A serial counter that grows by a set number of bytes a second: one rate, or several held in turn for
+ *  `everyMs` each, over and over (a square wave, a staircase), so a graph of it has a known shape. */
+struct CounterRate
+{
+    std::uint8_t type = kStatusComRx; // kStatusComRx..kStatusComTx + 3
+    std::vector<std::uint32_t> bytesPerSecond;
+    qint64 everyMs = 10000;
+};
+
+/** The bytes a counter with `rate` has grown by `elapsedMs` after it started counting. */
+std::uint64_t bytesAfter(const CounterRate& rate, qint64 elapsedMs);
+
+/** The serial traffic of a device whose counters follow set rates, and how often it restarts. */
+struct SerialTraffic
+{
+    std::vector<CounterRate> rates; // empty: the counters grow by a few hundred bytes a look
+    qint64 restartEveryMs = 0;      // > 0: the device starts again this often (uptime and rated counters anew)
+
+    bool empty() const { return rates.empty() && restartEveryMs == 0; }
+};
+
+/** The eight serial counters' values in `items` (COM1..COM4 RX, then TX), 0 for an absent one. */
+std::array<std::uint32_t, 8> serialCounters(const QByteArray& items);
+
+/** Sets each counter with a rate to its value at the start (`start`, as serialCounters gives) plus the
+ *  bytes it has grown by `elapsedMs` after the device started, wrapping at 2^32 as a device's does. */
+void applyTraffic(QByteArray& items, const SerialTraffic& traffic, const std::array<std::uint32_t, 8>& start,
+                  qint64 elapsedMs);
 } // namespace sim

@@ -129,6 +129,64 @@ std::optional<ScriptLine> parseVersion(const QByteArray& rest, QString& why)
     return ScriptLine{ScriptLine::Item, kStatusVersion, QByteArray(reinterpret_cast<const char*>(v.data()), 4)};
 }
 
+constexpr qint64 kLongestStepMs = 86400000; // a day
+constexpr qint64 kShortestStepMs = 100;
+
+/** Seconds as milliseconds, from 0.1 s to a day; nothing for anything else. */
+std::optional<qint64> secondsText(const QByteArray& text)
+{
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    const auto ms = static_cast<qint64>(seconds * 1000.0 + 0.5);
+    if (!ok || !(seconds > 0) || ms < kShortestStepMs || ms > kLongestStepMs)
+        return std::nullopt;
+    return ms;
+}
+
+/** "rate COUNTER B/S [B/S...] [every SECONDS]" for the serial counters com1.rx .. com4.tx. */
+bool parseRate(const QByteArray& rest, SerialTraffic& traffic, QString& why)
+{
+    why = QStringLiteral("rate needs a serial counter (com1.rx .. com4.tx), bytes a second (0 to 4294967295) and, "
+                         "for several, \"every\" and 0.1 to 86400 seconds");
+    const QList<QByteArray> words = rest.simplified().split(' ');
+    const auto c = counters().find(words.value(0));
+    if (c == counters().end() || c->second.type < kStatusComRx || c->second.type >= kStatusComTx + 4)
+        return false;
+    CounterRate rate;
+    rate.type = c->second.type;
+    qsizetype i = 1;
+    for (; i < words.size() && words[i] != "every"; ++i) {
+        const std::optional<quint64> bytes = number(words[i], 0xFFFFFFFFull);
+        if (!bytes)
+            return false;
+        rate.bytesPerSecond.push_back(static_cast<std::uint32_t>(*bytes));
+    }
+    if (rate.bytesPerSecond.empty())
+        return false;
+    if (i < words.size()) { // "every SECONDS", the last two words
+        const std::optional<qint64> every = i + 2 == words.size() ? secondsText(words[i + 1]) : std::nullopt;
+        if (!every)
+            return false;
+        rate.everyMs = *every;
+    }
+    why.clear();
+    traffic.rates.push_back(rate);
+    return true;
+}
+
+/** "restart every SECONDS". */
+bool parseRestart(const QByteArray& rest, SerialTraffic& traffic, QString& why)
+{
+    const QList<QByteArray> words = rest.simplified().split(' ');
+    const std::optional<qint64> every = words.size() == 2 && words[0] == "every" ? secondsText(words[1]) : std::nullopt;
+    if (!every) {
+        why = QStringLiteral("restart needs \"every\" and 0.1 to 86400 seconds");
+        return false;
+    }
+    traffic.restartEveryMs = *every;
+    return true;
+}
+
 /** One line, without its comment; `why` says what is wrong when nothing comes back. */
 std::optional<ScriptLine> parseLine(const QByteArray& key, const QByteArray& rest, StatusScript& script, QString& why)
 {
@@ -180,6 +238,10 @@ std::optional<ScriptLine> parseLine(const QByteArray& key, const QByteArray& res
     if (key == "live" && (rest == "on" || rest == "off")) {
         script.live = rest == "on";
         return ScriptLine{ScriptLine::Raw, 0, {}};
+    }
+    if (key == "rate" || key == "restart") {
+        const bool ok = key == "rate" ? parseRate(rest, script.traffic, why) : parseRestart(rest, script.traffic, why);
+        return ok ? std::optional(ScriptLine{ScriptLine::Raw, 0, {}}) : std::nullopt;
     }
     why = QStringLiteral("\"%1\" is not a status item").arg(QString::fromLatin1(key + ' ' + rest).trimmed());
     return std::nullopt;
@@ -254,6 +316,10 @@ QByteArray statusItemsFor(const StatusScript& script, const EnvRecord& record)
             }
             break;
         }
+    }
+    for (const CounterRate& rate : script.traffic.rates) {
+        if (findItemValue(items, rate.type, 4) < 0)
+            appendU32Item(items, rate.type, 0);
     }
     return items;
 }

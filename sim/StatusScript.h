@@ -15,7 +15,12 @@
 //   item 200 0a0b0c           any type, with these value bytes (hex)
 //   raw 0201                  bytes as they are, lengths included (hostile data)
 //   live off                  send the items verbatim (default on: uptime, identity and counters move)
+//   rate com1.rx 1000         com1.rx grows by 1000 bytes a second (from its value above, 0 without one)
+//   rate com2.tx 0 4000 every 5   rates held in turn for 5 s each, over and over: a known shape
+//                             (once a rate is set, counters without one stay still)
+//   restart every 60          the device starts again every 60 s: uptime and rated counters anew
 
+#include "StatusItems.h"
 #include "record/EnvRecord.h"
 
 #include <QByteArray>
@@ -43,6 +48,7 @@ struct StatusScript
 {
     std::vector<ScriptLine> lines;
     bool live = true;
+    SerialTraffic traffic; // set rates and restarts of a live report
 };
 
 /** Reads a status file's text; nothing, with the line number and what is wrong in `error`, when a line
@@ -52,6 +58,7 @@ std::optional<StatusScript> parseStatusScript(const QByteArray& text, QString* e
 /** Reads the file at `path` (see parseStatusScript). */
 std::optional<StatusScript> loadStatusScript(const QString& path, QString* error);
 
-/** The items of `script` for the device with `record`. */
+/** The items of `script` for the device with `record`; a counter with a rate but no line of its own is
+ *  added at the end, starting from 0. */
 QByteArray statusItemsFor(const StatusScript& script, const EnvRecord& record);
 } // namespace sim

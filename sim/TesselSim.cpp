@@ -121,6 +121,11 @@ bool TesselSim::isRunning() const
     return m_engine->isRunning();
 }
 
+void TesselSim::restartDevice(int index)
+{
+    m_engine->restartDevice(index);
+}
+
 void TesselSim::setFaults(const SimFaults& faults)
 {
     m_engine->setFaults(faults);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "StatusItems.h"
 #include "protocol/NetworkProfile.h"
 #include "record/EnvRecord.h"
 
@@ -37,6 +38,9 @@ struct SimDevice
     /** True: before each status reply the simulator refreshes the uptime (it keeps growing), the MAC and
      *  address items from the record and the LAN packet counters. False: the items go out verbatim. */
     bool liveStatus = true;
+    /** With live status: serial counters that follow set rates, and restarts (uptime and those counters
+     *  start again); without rates each look adds a few hundred bytes to every counter. */
+    sim::SerialTraffic traffic;
 
     /** Sets the device password from the typed text (at most 8 bytes; empty removes it): the record's
      *  password field receives its hash. */
@@ -82,6 +86,10 @@ public:
     /** Closes every socket; replies still waiting for their delay are not sent. */
     void stop();
     bool isRunning() const;
+
+    /** The device starts again now, as after a power cut: its uptime and its rated serial counters begin
+     *  anew from their starting values. */
+    void restartDevice(int index);
 
     /** Applies from the next request on; the drop decisions start afresh from faults.seed. */
     void setFaults(const SimFaults& faults);

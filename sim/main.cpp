@@ -69,6 +69,7 @@ bool setUp(TesselSim& sim, const SimOptions& options)
         if (script) {
             device.statusItems = sim::statusItemsFor(*script, device.record);
             device.liveStatus = script->live;
+            device.traffic = script->traffic;
         }
         sim.addDevice(device);
     }

@@ -1,16 +1,18 @@
 #include "CQorvDlg.h"
 
-#include "net/AdapterCatalog.h"
-#include "gui/AppIcon.h"
 #include "app/CBindDlg.h"
-#include "gui/CMsgDlg.h"
-#include "gui/FirewallLauncher.h"
-#include "protocol/Ipv4.h"
-#include "gui/Ipv4AddressEdit.h"
-#include "gui/MessageService.h"
 #include "app/SearchListFile.h"
 #include "gui/Accessibility.h"
+#include "gui/AppIcon.h"
+#include "gui/CMsgDlg.h"
+#include "gui/FirewallLauncher.h"
+#include "gui/Ipv4AddressEdit.h"
+#include "gui/MessageService.h"
 #include "gui/UserProfile.h"
+#include "net/AdapterCatalog.h"
+#include "net/ReplyWaits.h"
+#include "protocol/Ipv4.h"
+#include "text/FixedTexts.h"
 #include "text/StringTable.h"
 
 #include <QAction>
@@ -62,8 +64,6 @@ constexpr int kKeySaveList = 1508;
 // Fixed English texts, the same in every language.
 const QString kSorting = QStringLiteral("Sorting.....");
 const QString kFoundLine = QStringLiteral("\r\n%1 Tessel(s) found");
-const QString kCannotOpenSocket = QStringLiteral("SOCK_DGRAM: can't open socket");
-const QString kNoTable = QStringLiteral("Empty environment pool: out of memory");
 
 template <typename W> W* control(W* widget, const char* objectName, int id)
 {
@@ -90,6 +90,7 @@ CQorvDlg::CQorvDlg(const AppContext& context, AdapterBinding& binding, SearchHoo
         };
     }
     m_timer.setObjectName(QStringLiteral("timer1"));
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CQorvDlg::onTick);
     buildControls();
     initialise();
@@ -246,7 +247,7 @@ void CQorvDlg::initialise()
     m_readButton->setEnabled(false);
     if (!m_endpoint.hasTable()) {
         // Without a table nothing can be found: the window offers Exit and the menu only.
-        m_context.messages.error(this, kNoTable, fixedMessageCaption());
+        m_context.messages.error(this, fixed_text::noDeviceTable(), fixedMessageCaption());
         for (QWidget* w : std::initializer_list<QWidget*>{m_searchButton, m_macRadio, m_ipRadio, m_ipAddressEdit})
             w->setEnabled(false);
         return;
@@ -333,7 +334,7 @@ bool CQorvDlg::openEndpointFailed(bool opened)
 {
     // The program's message, then what was bound and the system's reason on a line of its own.
     if (!opened)
-        m_context.messages.error(this, kCannotOpenSocket + QStringLiteral("\r\n") + m_endpoint.openError(),
+        m_context.messages.error(this, fixed_text::cannotOpenSocket() + QStringLiteral("\r\n") + m_endpoint.openError(),
                                  fixedMessageCaption());
     return !opened;
 }
@@ -366,7 +367,7 @@ void CQorvDlg::onSearch()
         m_remoteAddress = typed;
         m_endpoint.SendUnicast(typed);
     }
-    startWait(kSearchTickMs, text(kStrSearching));
+    startWait(reply_wait::kSearchTickMs, text(kStrSearching));
 }
 
 void CQorvDlg::onRead()
@@ -395,7 +396,7 @@ void CQorvDlg::onRead()
         secondLine = QStringLiteral("IP address ") + ipv4::dotted(m_remoteAddress);
         m_endpoint.SendUnicast(m_remoteAddress);
     }
-    startWait(kReadTickMs, text(kStrReading) + QStringLiteral("\r\n") + secondLine);
+    startWait(reply_wait::kReadTickMs, text(kStrReading) + QStringLiteral("\r\n") + secondLine);
 }
 
 void CQorvDlg::startWait(int periodMs, const QString& message)
@@ -410,7 +411,7 @@ void CQorvDlg::startWait(int periodMs, const QString& message)
 void CQorvDlg::onTick()
 {
     ++m_tickCount;
-    if (m_tickCount >= kWaitTicks || m_endpoint.answered()) {
+    if (m_tickCount >= reply_wait::kTicks || m_endpoint.answered()) {
         m_timer.stop();
         setEnabled(true);
         m_messageWindow->HideProgress();

@@ -58,9 +58,6 @@ public:
 
     static constexpr int kModeMac = 0;
     static constexpr int kModeIp = 1;
-    static constexpr int kSearchTickMs = 300;
-    static constexpr int kReadTickMs = 200;
-    static constexpr int kWaitTicks = 10;
 
     /** `binding` is the application's adapter binding; the window loads it from the profile. */
     CQorvDlg(const AppContext& context, AdapterBinding& binding, SearchHooks hooks = {}, QWidget* parent = nullptr);
@@ -69,6 +66,8 @@ public:
     int mode() const { return m_mode; }
     std::uint32_t remoteAddress() const { return m_remoteAddress; }
     bool requestInFlight() const { return m_timer.isActive(); }
+    /** Timer 1, which polls the endpoint during a request. */
+    const QTimer& requestTimer() const { return m_timer; }
     CNetEnv& endpoint() { return m_endpoint; }
     CMsgDlg& messageWindow() { return *m_messageWindow; }
     QAction* bindingAction() const { return m_bindingAction; }

@@ -1,5 +1,6 @@
 #include "SearchListFile.h"
 
+#include "files/SafeSave.h"
 #include "gui/FileService.h"
 #include "gui/MessageService.h"
 #include "net/CNetEnv.h"
@@ -7,7 +8,6 @@
 #include "text/StringTable.h"
 
 #include <QDir>
-#include <QSaveFile>
 
 namespace {
 constexpr int kStrSaveList = 978;
@@ -26,11 +26,12 @@ QString saveSearchList(QWidget* owner, const AppContext& context, const CNetEnv&
     if (path.isEmpty())
         return {};
     const QByteArray bytes = search_list::byteOrderMark() + search_list::csv(endpoint);
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    // Only a complete list replaces a file that is there: on a full disk the old file stays as it was.
+    const safe_save::Outcome saved = safe_save::save(path, bytes);
+    if (saved.saved())
         return path;
     context.messages.error(owner,
-                           context.strings.text(kStrCannotSave).arg(QDir::toNativeSeparators(path), file.errorString()),
+                           context.strings.text(kStrCannotSave).arg(QDir::toNativeSeparators(path), saved.errorText()),
                            context.strings.text(StringTable::kProgramTitle));
     return {};
 }

@@ -1,28 +1,16 @@
 #include "CliTool.h"
 
 #include "CliArguments.h"
-#include "DeviceRequests.h"
-#include "EditorVerbs.h"
+#include "CliMessages.h"
 #include "FirmwareMany.h"
-#include "RecordFormat.h"
-#include "net/CNetEnv.h"
-#include "net/SearchList.h"
-#include "text/StringTable.h"
+#include "protocol/Ipv4.h"
 
 #include <QCommandLineParser>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QLocale>
 #include <QRegularExpression>
 #include <QTextStream>
 
 namespace {
 const QString kProgram = QStringLiteral("cormapmp-cli");
-
-// The program's own messages: string 166 for a missing answer, fixed English texts for the endpoint.
-constexpr int kStrNoResponse = 166;
-const QString kCannotOpen = QStringLiteral("SOCK_DGRAM: can't open socket");
-const QString kNoTable = QStringLiteral("Empty environment pool: out of memory");
 
 const QString kHelp = QStringLiteral(R"(Usage: cormapmp-cli VERB [options]
 
@@ -43,6 +31,12 @@ Verbs:
                       unicast
   status MAC|ADDR     print the device's status report: version, uptime, addresses, serial
                       counters and the device's text with its LAN statistics
+  status MAC|ADDR... --watch [--interval S] [--count N] [--openmetrics FILE]
+                      read the devices' status again every S seconds (default 2) and print
+                      one line per reading and device with each port's receive (RX) and
+                      transmit (TX) rate; a summary at the end, after N readings or at
+                      Ctrl+C. --openmetrics writes the latest figures to FILE in the
+                      OpenMetrics text format after each round, replacing it whole
   write MAC|ADDR... field=value...
                       read the device's settings, change the fields named as read --json
                       names them (ipAddress=10.1.0.7 com1.baudRate=115200 comment=Lab), print
@@ -100,6 +94,12 @@ Options:
                       23, with --loopback 51069 and 51023)
   --shell, --direct   firmware: through the device's shell, or directly by TFTP
   --jobs N            firmware: upload to at most N devices at a time (1 to 4, default 1)
+  --watch             status: read again and again (see above); --json prints one JSON
+                      object a line
+  --interval S        status --watch: seconds between readings, 1 to 3600 (default 2)
+  --count N           status --watch: stop after N readings
+  --openmetrics FILE  status --watch: keep the latest figures in FILE (for node_exporter's
+                      textfile collector or any scraper)
   -h, --help          show this text
   --version           show the version
 
@@ -128,6 +128,10 @@ enum class Option
     Jobs,
     AllAdapters,
     Csv,
+    Watch,
+    Interval,
+    Count,
+    OpenMetrics,
 };
 
 QCommandLineOption option(Option which)
@@ -169,6 +173,14 @@ QCommandLineOption option(Option which)
         return QCommandLineOption(QStringLiteral("all-adapters"));
     case Option::Csv:
         return QCommandLineOption(QStringLiteral("csv"));
+    case Option::Watch:
+        return QCommandLineOption(QStringLiteral("watch"));
+    case Option::Interval:
+        return QCommandLineOption(QStringLiteral("interval"), {}, QStringLiteral("S"));
+    case Option::Count:
+        return QCommandLineOption(QStringLiteral("count"), {}, QStringLiteral("N"));
+    case Option::OpenMetrics:
+        return QCommandLineOption(QStringLiteral("openmetrics"), {}, QStringLiteral("FILE"));
     }
     return QCommandLineOption(QString());
 }
@@ -211,34 +223,21 @@ QString CliTool::helpText()
 
 int CliTool::run(const QStringList& args)
 {
+    static const std::pair<const char*, cli::Verb> verbs[] = {
+        {"search", cli::searchVerb}, {"read", cli::readVerb},     {"status", cli::statusVerb},
+        {"write", cli::writeVerb},   {"passwd", cli::passwdVerb}, {"export", cli::exportVerb},
+        {"import", cli::importVerb}, {"show", cli::showVerb},     {"firmware", cli::firmwareVerb},
+    };
     QCommandLineParser parser;
     int status = kExitOk;
-    const std::optional<Request> request = parse(parser, args, status);
+    const std::optional<cli::VerbRequest> request = parse(parser, args, status);
     if (!request)
         return status;
     const QString verb = parser.positionalArguments().constFirst();
-    if (verb == QLatin1String("search"))
-        return search(*request);
-    if (verb == QLatin1String("read"))
-        return read(*request);
-    cli::VerbRequest r{request->profile,  request->json,   request->bindAddress,   request->ipAddress.has_value(),
-                       request->operands, request->dryRun, request->passwordStdin, request->clear,
-                       request->all,      request->yes};
-    r.allAdapters = request->allAdapters;
-    if (verb == QLatin1String("status"))
-        return cli::statusVerb(r, m_out, m_err);
-    if (verb == QLatin1String("write"))
-        return cli::writeVerb(r, m_out, m_err, *m_console);
-    if (verb == QLatin1String("passwd"))
-        return cli::passwdVerb(r, m_out, m_err, *m_console);
-    if (verb == QLatin1String("export"))
-        return cli::exportVerb(r, m_out, m_err);
-    if (verb == QLatin1String("import"))
-        return cli::importVerb(r, m_out, m_err, *m_console);
-    if (verb == QLatin1String("show"))
-        return cli::showVerb(r, m_out, m_err);
-    if (verb == QLatin1String("firmware"))
-        return firmware(*request, r);
+    for (const auto& [name, function] : verbs) {
+        if (verb == QLatin1String(name))
+            return function(*request, m_out, m_err, *m_console);
+    }
     if (verb == QLatin1String("help")) {
         m_out << kHelp;
         m_out.flush();
@@ -249,13 +248,15 @@ int CliTool::run(const QStringList& args)
                           .arg(verb));
 }
 
-std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const QStringList& args, int& status)
+std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const QStringList& args, int& status)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const Option o :
-         {Option::Help, Option::Json, Option::Loopback, Option::Bind, Option::Ip, Option::DevicePort, Option::TftpPort,
-          Option::ShellPort, Option::DryRun, Option::PasswordStdin, Option::Clear, Option::All, Option::Yes,
-          Option::Shell, Option::Direct, Option::Jobs, Option::AllAdapters, Option::Csv})
+         {Option::Help,       Option::Json,        Option::Loopback,  Option::Bind,   Option::Ip,
+          Option::DevicePort, Option::TftpPort,    Option::ShellPort, Option::DryRun, Option::PasswordStdin,
+          Option::Clear,      Option::All,         Option::Yes,       Option::Shell,  Option::Direct,
+          Option::Jobs,       Option::AllAdapters, Option::Csv,       Option::Watch,  Option::Interval,
+          Option::Count,      Option::OpenMetrics})
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -273,53 +274,69 @@ std::optional<CliTool::Request> CliTool::parse(QCommandLineParser& parser, const
                                   "firmware)"));
         return std::nullopt;
     }
-    Request request;
+    cli::VerbRequest request;
     request.profile = m_profile;
-    QStringList profileArgs = profileArguments(parser);
-    if (const std::optional<QString> error = NetworkProfile::fromArguments(profileArgs, request.profile)) {
-        usageError(*error);
+    request.terminal = m_terminal;
+    if (const std::optional<QString> error = readOptions(parser, request)) {
+        if (!error->isEmpty())
+            usageError(*error);
         return std::nullopt;
     }
+    request.operands = parser.positionalArguments().mid(1);
+    status = kExitOk;
+    return request;
+}
+
+std::optional<QString> CliTool::readOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
+{
+    QStringList profileArgs = profileArguments(parser);
+    if (const std::optional<QString> error = NetworkProfile::fromArguments(profileArgs, request.profile))
+        return error;
     bool ok = true;
     request.bindAddress = addressOption(parser, name(Option::Bind), true, ok);
     if (ok)
         request.ipAddress = addressOption(parser, name(Option::Ip), false, ok);
     if (!ok)
-        return std::nullopt;
-    request.json = parser.isSet(name(Option::Json));
-    request.dryRun = parser.isSet(name(Option::DryRun));
-    request.passwordStdin = parser.isSet(name(Option::PasswordStdin));
-    request.clear = parser.isSet(name(Option::Clear));
-    request.all = parser.isSet(name(Option::All));
-    request.yes = parser.isSet(name(Option::Yes));
-    if (parser.isSet(name(Option::Shell)) && parser.isSet(name(Option::Direct))) {
-        usageError(QStringLiteral("--shell and --direct exclude each other"));
-        return std::nullopt;
+        return QString(); // already said
+    for (const auto& [which, flag] : {std::pair{Option::Json, &cli::VerbRequest::json},
+                                      {Option::DryRun, &cli::VerbRequest::dryRun},
+                                      {Option::PasswordStdin, &cli::VerbRequest::passwordStdin},
+                                      {Option::Clear, &cli::VerbRequest::clear},
+                                      {Option::All, &cli::VerbRequest::all},
+                                      {Option::Yes, &cli::VerbRequest::yes},
+                                      {Option::AllAdapters, &cli::VerbRequest::allAdapters},
+                                      {Option::Csv, &cli::VerbRequest::csv},
+                                      {Option::Watch, &cli::VerbRequest::watch}})
+        request.*flag = parser.isSet(name(which));
+    // status --watch takes its numbers as typed; StatusWatch checks them.
+    for (const auto& [which, value] : {std::pair{Option::Interval, &cli::VerbRequest::interval},
+                                       {Option::Count, &cli::VerbRequest::count},
+                                       {Option::OpenMetrics, &cli::VerbRequest::openMetrics}}) {
+        if (parser.isSet(name(which)))
+            request.*value = parser.value(name(which));
     }
+    if (request.allAdapters && request.bindAddress)
+        return QStringLiteral("--all-adapters and --bind exclude each other: broadcasts leave from every adapter or "
+                              "from the one address");
+    return firmwareOptions(parser, request);
+}
+
+std::optional<QString> CliTool::firmwareOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
+{
+    if (parser.isSet(name(Option::Shell)) && parser.isSet(name(Option::Direct)))
+        return QStringLiteral("--shell and --direct exclude each other");
     if (parser.isSet(name(Option::Jobs))) {
         static const QRegularExpression digits(QStringLiteral("\\A[1-9][0-9]{0,2}\\z"));
         const QString jobs = parser.value(name(Option::Jobs));
-        if (!digits.match(jobs).hasMatch() || jobs.toInt() > cli::kMaxFirmwareJobs) {
-            usageError(
-                QStringLiteral("--jobs: \"%1\" is not a number from 1 to %2").arg(jobs).arg(cli::kMaxFirmwareJobs));
-            return std::nullopt;
-        }
+        if (!digits.match(jobs).hasMatch() || jobs.toInt() > cli::kMaxFirmwareJobs)
+            return QStringLiteral("--jobs: \"%1\" is not a number from 1 to %2").arg(jobs).arg(cli::kMaxFirmwareJobs);
         request.jobs = jobs.toInt();
     }
     if (parser.isSet(name(Option::Shell)))
         request.way = cli::FirmwareWay::Shell;
     else if (parser.isSet(name(Option::Direct)))
         request.way = cli::FirmwareWay::Direct;
-    request.allAdapters = parser.isSet(name(Option::AllAdapters));
-    request.csv = parser.isSet(name(Option::Csv));
-    if (request.allAdapters && request.bindAddress) {
-        usageError(QStringLiteral("--all-adapters and --bind exclude each other: broadcasts leave from every "
-                                  "adapter or from the one address"));
-        return std::nullopt;
-    }
-    request.operands = parser.positionalArguments().mid(1);
-    status = kExitOk;
-    return request;
+    return std::nullopt;
 }
 
 std::optional<std::uint32_t> CliTool::addressOption(const QCommandLineParser& parser, const QString& option, bool bind,
@@ -328,16 +345,14 @@ std::optional<std::uint32_t> CliTool::addressOption(const QCommandLineParser& pa
     if (!parser.isSet(option))
         return std::nullopt;
     const QString text = parser.value(option);
-    const std::optional<std::uint32_t> address = cli::parseIpv4(text);
+    const std::optional<std::uint32_t> address = ipv4::parse(text);
     if (!address) {
         ok = false;
-        usageError(QStringLiteral("--%1: \"%2\" is not an IPv4 address (four numbers 0-255 without leading zeros, "
-                                  "like 10.1.0.1)")
-                       .arg(option, text));
+        usageError(QStringLiteral("--%1: ").arg(option) + cli::notAnAddressText(text));
         return std::nullopt;
     }
     // A bind address of 0.0.0.0 means "any local address"; a device address must name one device.
-    if (bind ? (*address != 0 && !cli::isUnicastTarget(*address)) : !cli::isUnicastTarget(*address)) {
+    if (bind ? (*address != 0 && !ipv4::isUnicastDeviceAddress(*address)) : !ipv4::isUnicastDeviceAddress(*address)) {
         ok = false;
         usageError(QStringLiteral("--%1: %2 is not a unicast address (0.x.x.x, multicast and broadcast addresses "
                                   "name no single %3)")
@@ -347,105 +362,7 @@ std::optional<std::uint32_t> CliTool::addressOption(const QCommandLineParser& pa
     return address;
 }
 
-int CliTool::search(const Request& request)
-{
-    if (!request.operands.isEmpty())
-        return usageError(QStringLiteral("search: unexpected argument \"%1\"").arg(request.operands.constFirst()));
-    if (request.ipAddress && (request.bindAddress || request.allAdapters))
-        return usageError(QStringLiteral("search: --bind and --all-adapters apply to broadcasts only, not to a "
-                                         "search with --ip"));
-    if (request.json && request.csv)
-        return usageError(QStringLiteral("search: --json and --csv exclude each other"));
-    CNetEnv env(request.profile);
-    const cli::Outcome outcome = request.ipAddress
-                                     ? cli::searchByIp(env, *request.ipAddress)
-                                     : cli::searchByMac(env, request.bindAddress.value_or(0), request.allAdapters);
-    if (outcome != cli::Outcome::Answered)
-        return failure(outcome, env.openError());
-    if (env.count() > 1)
-        env.sortByMac();
-    if (request.csv) {
-        m_out << QString::fromUtf8(search_list::csv(env));
-        m_out.flush();
-        return kExitOk;
-    }
-    printSearch(env, request.ipAddress.has_value(), request.json);
-    return kExitOk;
-}
-
-void CliTool::printSearch(const CNetEnv& env, bool byAddress, bool json)
-{
-    if (json) {
-        QJsonArray devices;
-        for (int i = 0; i < env.count(); ++i)
-            devices.append(cli::summaryJson(env.record(i)));
-        m_out << cli::jsonText(QJsonDocument(devices));
-    } else {
-        for (int i = 0; i < env.count(); ++i) {
-            const EnvRecord& r = env.record(i);
-            const QString first =
-                byAddress ? cli::dottedAddress(r.sourceAddress()) : QString::fromStdString(r.macText());
-            m_out << cli::summaryLine(first, r) << '\n';
-        }
-    }
-    m_out.flush();
-}
-
-int CliTool::read(const Request& request)
-{
-    if (request.ipAddress)
-        return usageError(QStringLiteral("read: name the device as an argument, not with --ip"));
-    if (request.operands.isEmpty())
-        return usageError(QStringLiteral("read: name the device by its MAC (02:11:22:0a:bc:de) or IPv4 address"));
-    if (request.operands.size() > 1)
-        return usageError(QStringLiteral("read: unexpected argument \"%1\"").arg(request.operands.at(1)));
-    const cli::DeviceName device = cli::parseDeviceName(request.operands.constFirst());
-    if (!device.error.isEmpty())
-        return usageError(QStringLiteral("read: ") + device.error);
-    if (!device.mac && (request.bindAddress || request.allAdapters))
-        return usageError(
-            QStringLiteral("read: --bind and --all-adapters apply to broadcasts only, not to a read by IP address"));
-    CNetEnv env(request.profile);
-    const cli::Outcome outcome =
-        device.mac ? cli::readByMac(env, request.bindAddress.value_or(0), *device.mac, request.allAdapters)
-                   : cli::readByIp(env, device.address);
-    if (outcome != cli::Outcome::Answered)
-        return failure(outcome, env.openError());
-    // The table was empty before the request, so the answer is record 0 (with its sourceAddress set).
-    if (request.json)
-        m_out << cli::jsonText(QJsonDocument(cli::recordJson(env.record(0))));
-    else
-        m_out << cli::recordText(env.record(0));
-    m_out.flush();
-    return kExitOk;
-}
-
 int CliTool::usageError(const QString& message)
 {
-    m_err << kProgram << ": " << message << '\n' << "Try '" << kProgram << " --help'." << Qt::endl;
-    return kExitUsage;
-}
-
-int CliTool::failure(cli::Outcome outcome, const QString& openError)
-{
-    switch (outcome) {
-    case cli::Outcome::NoAnswer: {
-        QString text = StringTable(StringTable::languageFor(QLocale::system())).text(kStrNoResponse);
-        m_err << text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")) << Qt::endl;
-        break;
-    }
-    case cli::Outcome::CannotOpen:
-        // The program's message, then what was bound and the system's reason.
-        m_err << kCannotOpen << '\n';
-        if (!openError.isEmpty())
-            m_err << openError << '\n';
-        m_err.flush();
-        break;
-    case cli::Outcome::NoTable:
-        m_err << kNoTable << Qt::endl;
-        break;
-    case cli::Outcome::Answered:
-        return kExitOk;
-    }
-    return kExitFailed;
+    return cli::printUsageError(m_err, message);
 }

@@ -1,9 +1,7 @@
 #pragma once
 
 #include "CliConsole.h"
-#include "DeviceRequests.h"
-#include "EditorVerbs.h"
-#include "FirmwareUpload.h"
+#include "Verbs.h"
 #include "protocol/NetworkProfile.h"
 
 #include <QStringList>
@@ -12,7 +10,6 @@
 #include <memory>
 #include <optional>
 
-class CNetEnv;
 class QCommandLineParser;
 class QTextStream;
 
@@ -50,38 +47,13 @@ public:
     void setTerminal(bool terminal) { m_terminal = terminal; }
 
 private:
-    /** What the options of one command line say; the device named by a read comes separately. */
-    struct Request
-    {
-        NetworkProfile profile;
-        bool json = false;
-        std::optional<std::uint32_t> bindAddress;
-        std::optional<std::uint32_t> ipAddress; // search --ip
-        QStringList operands;                   // after the verb
-        bool dryRun = false;
-        bool passwordStdin = false;
-        bool clear = false;
-        bool all = false;
-        bool yes = false;
-        cli::FirmwareWay way = cli::FirmwareWay::ByProduct; // firmware --shell / --direct
-        int jobs = 1;                                       // firmware --jobs
-        bool allAdapters = false;                           // broadcasts from every adapter
-        bool csv = false;                                   // search --csv
-    };
-
-    int search(const Request& request);
-    int read(const Request& request);
-    int firmware(const Request& request, const cli::VerbRequest& verbRequest);
-    /** Reads the device with `mac` for its address and product code; an exit status. */
-    int findByMac(const Request& request, const cli::Mac& mac, std::uint32_t& address, int& productCode);
-    std::optional<Request> parse(QCommandLineParser& parser, const QStringList& args, int& status);
+    std::optional<cli::VerbRequest> parse(QCommandLineParser& parser, const QStringList& args, int& status);
+    /** Reads the options into `request`; why they cannot be taken (empty when already said), or nothing. */
+    std::optional<QString> readOptions(const QCommandLineParser& parser, cli::VerbRequest& request);
+    std::optional<QString> firmwareOptions(const QCommandLineParser& parser, cli::VerbRequest& request);
     std::optional<std::uint32_t> addressOption(const QCommandLineParser& parser, const QString& name, bool bind,
                                                bool& ok);
-    void printSearch(const CNetEnv& env, bool byAddress, bool json);
     int usageError(const QString& message);
-    /** Prints the program's message for a request that got no answer (for an endpoint that could not be
-     *  opened, `openError` follows on a line of its own), and gives the exit status. */
-    int failure(cli::Outcome outcome, const QString& openError = {});
 
     QTextStream& m_out;
     QTextStream& m_err;

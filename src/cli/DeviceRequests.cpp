@@ -127,13 +127,13 @@ Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter)
     if (const auto failure = open(env, Mode::Broadcast, bindAddress, frame::kSearch, everyAdapter))
         return *failure;
     env.SendBroadcast();
-    waitForAnswer(env, kSearchTickMs);
+    waitForAnswer(env, reply_wait::kSearchTickMs);
     return judgeByCount(env);
 }
 
 Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress)
 {
-    return unicastRead(env, deviceAddress, kSearchTickMs);
+    return unicastRead(env, deviceAddress, reply_wait::kSearchTickMs);
 }
 
 Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac, bool everyAdapter)
@@ -142,12 +142,12 @@ Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac, bool 
         return *failure;
     std::copy(mac.begin(), mac.end(), env.requestBody());
     env.SendBroadcast();
-    waitForAnswer(env, kReadTickMs);
+    waitForAnswer(env, reply_wait::kReadTickMs);
     return judgeByAnswered(env);
 }
 
 Outcome readByIp(CNetEnv& env, std::uint32_t deviceAddress)
 {
-    return unicastRead(env, deviceAddress, kReadTickMs);
+    return unicastRead(env, deviceAddress, reply_wait::kReadTickMs);
 }
 } // namespace cli

@@ -2,9 +2,10 @@
 
 // The request pattern of the search window and the settings editor, for the command-line tool: open the
 // endpoint, fill the request, send it twice, poll the endpoint from a timer until it answers or the
-// wait runs out, close. The waits are the program's (Overview, "Wait" table).
+// wait runs out, close. The waits are the program's (net/ReplyWaits.h).
 
 #include "CliArguments.h"
+#include "net/ReplyWaits.h"
 
 #include <cstdint>
 #include <functional>
@@ -13,16 +14,12 @@ class CNetEnv;
 class EnvRecord;
 
 namespace cli {
-constexpr int kSearchTickMs = 300; // search by MAC or IP: 10 ticks, 3 s
-constexpr int kReadTickMs = 200;   // read: 10 ticks, 2 s
-constexpr int kWaitTicks = 10;
-
 enum class Outcome
 {
     Answered,   // at least one record is in the endpoint's table
-    NoAnswer,   // the wait ran out: string 166
-    CannotOpen, // the endpoint could not be opened: "SOCK_DGRAM: can't open socket"
-    NoTable,    // the endpoint has no device table: "Empty environment pool: out of memory"
+    NoAnswer,   // the wait ran out
+    CannotOpen, // the endpoint could not be opened (CNetEnv::openError says why)
+    NoTable,    // the endpoint has no device table
 };
 
 /** Opens the endpoint for broadcast requests: from every adapter (CNetEnv::OpenEveryAdapter), or from
@@ -58,8 +55,8 @@ int keepAnswersFrom(CNetEnv& env, std::uint32_t asked);
 
 /** Polls the endpoint every `periodMs` from a timer in a local event loop, as the program's windows do:
  *  ends at the first tick at which answered is set, or at the `ticks`-th tick. Closes the endpoint. */
-void waitForAnswer(CNetEnv& env, int periodMs, int ticks = kWaitTicks);
+void waitForAnswer(CNetEnv& env, int periodMs, int ticks = reply_wait::kTicks);
 
 /** As waitForAnswer, but the wait ends at the first tick at which `answered` holds. */
-void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks = kWaitTicks);
+void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks = reply_wait::kTicks);
 } // namespace cli

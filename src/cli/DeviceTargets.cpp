@@ -1,6 +1,7 @@
 #include "DeviceTargets.h"
 
 #include "net/CNetEnv.h"
+#include "protocol/Ipv4.h"
 
 #include <QTextStream>
 
@@ -8,8 +9,8 @@
 
 namespace cli {
 namespace {
-constexpr int kStrNoResponse = 166;
 constexpr int kStrConfirmMany = 975;
+constexpr int kStrSameDevice = 1103;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 
@@ -18,7 +19,7 @@ std::optional<QList<Target>> everyDeviceFound(const VerbRequest& request, QTextS
     CNetEnv env(request.profile);
     if (const Outcome found = searchByMac(env, request.bindAddress.value_or(0), request.allAdapters);
         found != Outcome::Answered) {
-        status = printFailure(err, found);
+        status = printFailure(err, found, env.openError());
         return std::nullopt;
     }
     env.sortByMac();
@@ -83,7 +84,7 @@ bool confirmedForMany(const VerbRequest& request, qsizetype count, QTextStream& 
 
 QString targetText(const Target& target)
 {
-    return target.mac ? macText(*target.mac) : dottedAddress(target.address);
+    return target.mac ? macText(*target.mac) : ipv4::dotted(target.address);
 }
 
 QString resultLine(const Target& target, const QString& outcome)
@@ -91,9 +92,34 @@ QString resultLine(const Target& target, const QString& outcome)
     return targetText(target) + QStringLiteral(": ") + outcome;
 }
 
-QString noResponseLine()
+std::optional<QString> ServedDevices::servedBefore(const EnvRecord& record, const QString& name)
 {
-    return programText(kStrNoResponse).section(u'\n', 0, 0);
+    const auto [at, added] = m_names.try_emplace(record.mac(), name);
+    if (added)
+        return std::nullopt;
+    return sameDeviceText(at->second);
+}
+
+QString ServedDevices::sameDeviceText(const QString& earlier)
+{
+    return programText(kStrSameDevice).arg(earlier);
+}
+
+int serveEach(QTextStream& out, const QList<Target>& targets, int summaryId,
+              const std::function<DeviceResult(const Target&, QString& outcome)>& serve)
+{
+    int failed = 0;
+    int again = 0;
+    for (const Target& target : targets) {
+        QString outcome;
+        const DeviceResult result = serve(target, outcome);
+        failed += result == DeviceResult::Failed ? 1 : 0;
+        again += result == DeviceResult::AlreadyServed ? 1 : 0;
+        out << resultLine(target, outcome) << Qt::endl;
+    }
+    if (summaryId == 0)
+        return failed ? kExitFailed : 0;
+    return finishMany(out, summaryId, targets.size() - again, failed);
 }
 
 int finishMany(QTextStream& out, int summaryId, qsizetype total, int failed)

@@ -4,12 +4,14 @@
 // device a search finds; and the one line per device and the summary such a verb prints.
 
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
+#include "Verbs.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <map>
 #include <optional>
 
 class QTextStream;
@@ -34,10 +36,36 @@ QString targetText(const Target& target);
 /** The result line of one device: "02:11:22:0a:bc:de: written". */
 QString resultLine(const Target& target, const QString& outcome);
 
-/** The first line of the program's message for a missing answer (string 166). */
-QString noResponseLine();
+/** How one device of several ended. */
+enum class DeviceResult
+{
+    Done,
+    Failed,
+    AlreadyServed, // named a second time (by another name, or the same): served once only
+};
+
+/** The devices a verb has served so far, by their MAC: once names are resolved to devices (by reading
+ *  them), a device named twice (an address and its MAC, or one name twice) is served once. */
+class ServedDevices
+{
+public:
+    /** Nothing when `record`'s device is new (from now on it counts as served under `name`); else the
+     *  line's outcome for a name of a device already served. */
+    std::optional<QString> servedBefore(const EnvRecord& record, const QString& name);
+    /** The outcome for a name whose device was served under `earlier`. */
+    static QString sameDeviceText(const QString& earlier);
+
+private:
+    std::map<Mac, QString> m_names;
+};
 
 /** Prints the summary "%1 … written, %2 failed" (string `summaryId`) when there was more than one
  *  device; the exit status: 0 when none failed, else 1. */
 int finishMany(QTextStream& out, int summaryId, qsizetype total, int failed);
+
+/** Runs `serve` for each target, printing its result line; then the summary `summaryId` (none for 0)
+ *  over the distinct devices (a name served before counts neither as done nor as failed). The exit
+ *  status as finishMany. */
+int serveEach(QTextStream& out, const QList<Target>& targets, int summaryId,
+              const std::function<DeviceResult(const Target&, QString& outcome)>& serve);
 } // namespace cli

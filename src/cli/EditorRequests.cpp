@@ -2,16 +2,11 @@
 
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
-#include "text/StringTable.h"
-
-#include <QLocale>
-#include <QTextStream>
 
 #include <algorithm>
 
 namespace cli {
 namespace {
-constexpr int kStrNoResponse = 166;
 // The editor's table holds two records; it is cleared before each request, so the answer is record 0.
 constexpr int kEditorTableLimit = 2;
 
@@ -40,6 +35,16 @@ void send(CNetEnv& env, const Target& target)
         env.SendUnicast(target.address);
 }
 
+/** An 8-byte password field as a request carries it: the text, zero-filled, hashed when not empty. */
+void fillPasswordField(std::uint8_t* field, const QString& password)
+{
+    std::fill_n(field, frame::kPasswordSize, std::uint8_t{0});
+    const QByteArray bytes = password.toLatin1().left(static_cast<qsizetype>(frame::kPasswordSize));
+    std::copy(bytes.begin(), bytes.end(), field);
+    if (IsPasswordSet(field))
+        HashPassword(field);
+}
+
 Outcome judge(const CNetEnv& env)
 {
     return env.answered() ? Outcome::Answered : Outcome::NoAnswer;
@@ -63,7 +68,7 @@ Outcome writeSettings(CNetEnv& env, const Target& target, const EnvRecord& recor
         HashPassword(body.passwordField());
     std::copy(body.raw().begin(), body.raw().end(), env.requestBody());
     send(env, target);
-    waitForAnswer(env, kWriteTickMs);
+    waitForAnswer(env, reply_wait::kWriteTickMs);
     return judge(env);
 }
 
@@ -76,37 +81,23 @@ Outcome requestStatus(CNetEnv& env, const Target& target, const EnvRecord& recor
     body.setTypedPassword({});
     std::copy(body.raw().begin(), body.raw().end(), env.requestBody());
     send(env, target);
-    waitForAnswer(env, kStatusTickMs);
+    waitForAnswer(env, reply_wait::kStatusTickMs);
     return judge(env);
 }
 
-QString programText(int id)
+Outcome changePassword(CNetEnv& env, const Target& target, const EnvRecord& record, const QString& current,
+                       const QString& next)
 {
-    QString text = StringTable(StringTable::languageFor(QLocale::system())).text(id);
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
-int printFailure(QTextStream& err, Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::NoAnswer:
-        err << programText(kStrNoResponse) << Qt::endl;
-        break;
-    case Outcome::CannotOpen:
-        err << QStringLiteral("SOCK_DGRAM: can't open socket") << Qt::endl;
-        break;
-    case Outcome::NoTable:
-        err << QStringLiteral("Empty environment pool: out of memory") << Qt::endl;
-        break;
-    case Outcome::Answered:
-        return 0;
-    }
-    return 1;
-}
-
-int printUsageError(QTextStream& err, const QString& message)
-{
-    err << "cormapmp-cli: " << message << '\n' << "Try 'cormapmp-cli --help'." << Qt::endl;
-    return 2;
+    Outcome failure = Outcome::NoAnswer;
+    if (!open(env, target, frame::kChangePassword, failure))
+        return failure;
+    EnvRecord body = record;
+    std::fill_n(body.passwordField(), EnvRecord::kPasswordFieldSize, std::uint8_t{0});
+    fillPasswordField(body.passwordField(), current);
+    std::copy(body.raw().begin(), body.raw().end(), env.requestBody());
+    fillPasswordField(env.requestBody() + frame::kBodyOffNewPassword, next);
+    send(env, target);
+    waitForAnswer(env, reply_wait::kPasswordTickMs);
+    return judge(env);
 }
 } // namespace cli

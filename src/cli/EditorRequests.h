@@ -4,6 +4,7 @@
 // with the editor's waits, and the program's messages for their outcomes.
 
 #include "CliArguments.h"
+#include "CliMessages.h"
 #include "DeviceRequests.h"
 #include "record/EnvRecord.h"
 
@@ -17,9 +18,6 @@ class CNetEnv;
 class QTextStream;
 
 namespace cli {
-constexpr int kWriteTickMs = 100;  // write: 10 ticks, 1 s
-constexpr int kStatusTickMs = 200; // status: 10 ticks, 2 s
-
 /** One device as the command line names it: by MAC (broadcast from `bindAddress`, 0 for any, or from
  *  every adapter) or by its IPv4 address (unicast). */
 struct Target
@@ -42,23 +40,9 @@ Outcome writeSettings(CNetEnv& env, const Target& target, const EnvRecord& recor
  *  10 ticks of 200 ms at most; on Answered the endpoint's status data holds the device's items. */
 Outcome requestStatus(CNetEnv& env, const Target& target, const EnvRecord& record);
 
-/** Prints the program's message for an outcome other than Answered on `err` and returns exit status 1. */
-int printFailure(QTextStream& err, Outcome outcome);
-
-/** Prints "cormapmp-cli: message" and the hint to --help on `err`; returns exit status 2. */
-int printUsageError(QTextStream& err, const QString& message);
-
-/** A string of the table in the user's language, with "\r\n" as "\n". */
-QString programText(int id);
-
-/** The program's messages for a write or password change the device refused (result 2) or answered
- *  with another result, as the settings editor shows them. */
-inline QString passwordMismatchText()
-{
-    return programText(961);
-}
-inline QString unknownResponseText()
-{
-    return programText(962);
-}
+/** Asks the device to change its password (command 4) with `record` as the body: the current password in
+ *  its password field, the new one in the 8 bytes after the record, each hashed when not empty. Waits 10
+ *  ticks of 200 ms at most; on Answered the device's result is the reply's result byte. */
+Outcome changePassword(CNetEnv& env, const Target& target, const EnvRecord& record, const QString& current,
+                       const QString& next);
 } // namespace cli

@@ -4,19 +4,21 @@
 #include "DeviceRequests.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
 #include "RecordEdit.h"
 #include "RecordFormat.h"
+#include "Verbs.h"
+#include "WriteGuard.h"
 #include "config/SettingsFile.h"
+#include "files/BoundedRead.h"
+#include "files/SafeSave.h"
 #include "net/CNetEnv.h"
+#include "text/FixedTexts.h"
 
-#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QTextStream>
 
-#include <cerrno>
 #include <cstring>
 
 namespace cli {
@@ -25,28 +27,31 @@ constexpr int kStrPasswordPrompt = 942;
 constexpr int kStrSaved = 972;
 constexpr int kStrImported = 973;
 constexpr int kStrSummary = 974;
-constexpr int kStrConfirmMany = 975;
+constexpr int kStrStalled = 1101;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 
-QString systemError(int number)
-{
-    return QStringLiteral("[%1] %2").arg(number).arg(QString::fromLocal8Bit(std::strerror(number)).remove(u'\n'));
-}
-
 /** Reads and checks a settings file; the record (at least 512 bytes) or nothing, with the message
- *  printed and the exit status in `status`. */
+ *  printed and the exit status in `status`: a file that cannot be read is bad input, as a damaged one. */
 std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& status,
                                   settings_file::Trailer* trailer = nullptr)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        err << systemError(errno) << Qt::endl;
+    // Read once, as a stream if it is one (a pipe, a FIFO), never waiting forever for it. A path that
+    // cannot be read (a folder included) is bad input; a stream that stays silent delivered nothing.
+    const bounded_read::Result read = settings_file::readFile(path);
+    if (read.stalled) {
+        err << programText(kStrStalled).arg(path).arg(bounded_read::kStreamIdleMs / 1000) << Qt::endl;
         status = kExitFailed;
         return std::nullopt;
     }
+    if (read.error != 0) {
+        err << fileProblem(path, read.error) << Qt::endl;
+        status = kExitBadInput;
+        return std::nullopt;
+    }
+    // Longer than any settings file: damaged, as a file one byte too long is.
     const settings_file::Decoded decoded =
-        settings_file::decode(file.read(settings_file::kMaxRecordLength + settings_file::kOverhead + 1));
+        read.tooLarge ? settings_file::Decoded{settings_file::kDamaged, {}, {}} : settings_file::decode(read.bytes);
     status = kExitBadInput;
     if (decoded.outcome == settings_file::kNotSettingsFile) {
         err << programText(settings_file::kStrNotSettingsFile) << Qt::endl;
@@ -72,59 +77,48 @@ std::optional<Target> targetOf(const QString& name, const VerbRequest& request, 
     return targetFor(device, request);
 }
 
-/** The devices an import goes to: those named, or every device a search finds with --all. */
-std::optional<QList<Target>> importTargets(const VerbRequest& request, QTextStream& err)
+bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const EnvRecord& imported,
+                          Console& console, std::optional<QString>& password, QString& line);
+
+/** The file's settings merged onto a device's record as the editor's import does; why not, or nothing. */
+std::optional<QString> importOnto(EnvRecord& record, const EnvRecord& imported)
 {
-    QList<Target> targets;
-    if (request.all) {
-        if (request.operands.size() != 1) {
-            printUsageError(err, QStringLiteral("import: with --all name only the file"));
-            return std::nullopt;
-        }
-        CNetEnv env(request.profile);
-        if (const Outcome found = searchByMac(env, request.bindAddress.value_or(0), request.allAdapters);
-            found != Outcome::Answered) {
-            printFailure(err, found);
-            return std::nullopt;
-        }
-        env.sortByMac();
-        for (int i = 0; i < env.count(); ++i) {
-            Mac mac{};
-            std::copy_n(env.record(i).data(), mac.size(), mac.begin());
-            targets << Target{mac, 0, request.bindAddress.value_or(0), request.allAdapters};
-        }
-        return targets;
-    }
-    if (request.operands.size() < 2) {
-        printUsageError(err, QStringLiteral("import: name the file and at least one device (or --all)"));
-        return std::nullopt;
-    }
-    for (const QString& name : request.operands.mid(1)) {
-        const std::optional<Target> target = targetOf(name, request, QStringLiteral("import"), err);
-        if (!target)
-            return std::nullopt;
-        targets << *target;
-    }
-    return targets;
+    if (imported.productCode() != record.productCode())
+        return programText(settings_file::kStrOtherProduct);
+    mergeImportedRecord(record, imported);
+    return std::nullopt;
 }
 
 /** Applies the file's settings to one device as the editor's import and Write do; the line to print
  *  (MAC or address, then the outcome) and whether it worked. */
-bool importInto(const VerbRequest& request, const Target& target, const EnvRecord& imported, Console& console,
-                std::optional<QString>& password, QString& line)
+DeviceResult importInto(const VerbRequest& request, const Target& target, const EnvRecord& imported, Console& console,
+                        std::optional<QString>& password, ServedDevices& served, QString& line)
 {
-    const QString name = target.mac ? macText(*target.mac) : dottedAddress(target.address);
+    const QString name = targetText(target);
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
-        line = name + QStringLiteral(": ") + programText(166).section(u'\n', 0, 0);
+        line = name + QStringLiteral(": ") + failureLine(read, env.openError());
+        return DeviceResult::Failed;
+    }
+    if (const std::optional<QString> again = served.servedBefore(env.record(0), name)) {
+        line = resultLine(target, *again);
+        return DeviceResult::AlreadyServed;
+    }
+    return importIntoReadDevice(request, target, env, imported, console, password, line) ? DeviceResult::Done
+                                                                                         : DeviceResult::Failed;
+}
+
+/** importInto once the device has been read into `env`. */
+bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const EnvRecord& imported,
+                          Console& console, std::optional<QString>& password, QString& line)
+{
+    const QString name = targetText(target);
+    EnvRecord before = env.record(0);
+    EnvRecord merged = before;
+    if (const std::optional<QString> refused = importOnto(merged, imported)) {
+        line = name + QStringLiteral(": ") + *refused;
         return false;
     }
-    EnvRecord merged = env.record(0);
-    if (imported.productCode() != merged.productCode()) {
-        line = name + QStringLiteral(": ") + programText(settings_file::kStrOtherProduct);
-        return false;
-    }
-    mergeImportedRecord(merged, imported);
     QString typed;
     if (merged.hasPassword()) {
         if (!password)
@@ -136,9 +130,21 @@ bool importInto(const VerbRequest& request, const Target& target, const EnvRecor
         line = name + QStringLiteral(": ") + problem->describe();
         return false;
     }
+    // Under this machine's lock of the device, the device is read again before the whole record goes out.
+    DeviceLock lock(before.mac());
+    const bool locked = lock.acquire();
+    WriteCheck check;
+    if (locked)
+        check = checkBeforeWrite(
+            env, target, before, merged, [&imported](EnvRecord& record) { return importOnto(record, imported); },
+            importedFields(before));
+    if (!locked || !check.mayWrite()) {
+        line = name + QStringLiteral(": ") + notWrittenText(check, name, locked);
+        return false;
+    }
     const Outcome written = writeSettings(env, target, merged, typed.toLatin1());
     if (written != Outcome::Answered) {
-        line = name + QStringLiteral(": ") + programText(166).section(u'\n', 0, 0);
+        line = name + QStringLiteral(": ") + failureLine(written, env.openError());
         return false;
     }
     const int result = env.replyResult();
@@ -150,16 +156,19 @@ bool importInto(const VerbRequest& request, const Target& target, const EnvRecor
 }
 } // namespace
 
-int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
+int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)
 {
-    if (request.operands.size() != 2 || request.ipOption)
+    if (request.operands.size() != 2 || request.ipAddress)
         return printUsageError(err, QStringLiteral("export: name the device (MAC or IPv4 address) and the file"));
     const std::optional<Target> target = targetOf(request.operands.at(0), request, QStringLiteral("export"), err);
     if (!target)
         return kExitBadInput;
+    // A folder can never take the file: said before the device is asked.
+    if (QFileInfo(request.operands.at(1)).isDir())
+        return printUsageError(err, QStringLiteral("export: ") + fileProblem(request.operands.at(1), 0));
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, *target); read != Outcome::Answered)
-        return printFailure(err, read);
+        return printFailure(err, read, env.openError());
     // As the editor saves a record just read: its Password box is empty then.
     EnvRecord record = env.record(0);
     record.setTypedPassword({});
@@ -167,9 +176,9 @@ int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
     const QByteArray bytes =
         settings_file::encode(QByteArrayView(reinterpret_cast<const char*>(record.data()), EnvRecord::kSize),
                               settings_file::Product::of(record), QDateTime::currentDateTime());
-    QSaveFile file(request.operands.at(1));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        err << systemError(errno) << Qt::endl;
+    // Only a complete file replaces the old one: on a full disk or past a size limit the old file stays.
+    if (const safe_save::Outcome saved = safe_save::save(request.operands.at(1), bytes); !saved.saved()) {
+        err << request.operands.at(1) << ": " << saved.errorText() << Qt::endl;
         return kExitFailed;
     }
     out << programText(kStrSaved).arg(QString::fromStdString(env.record(0).macText()), request.operands.at(1))
@@ -179,33 +188,35 @@ int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
 
 int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console)
 {
-    if (request.operands.isEmpty() || request.ipOption)
+    if (request.operands.isEmpty() || request.ipAddress)
         return printUsageError(err, QStringLiteral("import: name the file and the devices (or --all)"));
     int status = 0;
     const std::optional<EnvRecord> imported = loadFile(request.operands.constFirst(), err, status);
     if (!imported)
         return status;
-    const std::optional<QList<Target>> targets = importTargets(request, err);
+    if (!request.all && request.operands.size() < 2)
+        return printUsageError(err, QStringLiteral("import: name the file and at least one device (or --all)"));
+    const std::optional<QList<Target>> targets =
+        deviceTargets(request, request.operands.mid(1), QStringLiteral("import"), err, status);
     if (!targets)
-        return request.all ? kExitFailed : kExitBadInput;
-    if (targets->size() > 1 && !request.yes) {
-        err << programText(kStrConfirmMany).arg(targets->size()) << Qt::endl;
+        return status;
+    if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
-    }
     std::optional<QString> password;
+    ServedDevices served;
     int failed = 0;
+    int again = 0;
     for (const Target& target : *targets) {
         QString line;
-        if (!importInto(request, target, *imported, console, password, line))
-            ++failed;
+        const DeviceResult result = importInto(request, target, *imported, console, password, served, line);
+        failed += result == DeviceResult::Failed ? 1 : 0;
+        again += result == DeviceResult::AlreadyServed ? 1 : 0;
         out << line << Qt::endl;
     }
-    if (targets->size() > 1)
-        out << programText(kStrSummary).arg(targets->size() - failed).arg(failed) << Qt::endl;
-    return failed ? kExitFailed : 0;
+    return finishMany(out, kStrSummary, targets->size() - again, failed);
 }
 
-int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
+int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)
 {
     if (request.operands.size() != 1)
         return printUsageError(err, QStringLiteral("show: name one settings file"));

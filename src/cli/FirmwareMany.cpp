@@ -5,6 +5,7 @@
 #include "firmware/CQuickBurnWnd.h"
 #include "firmware/PleaseWaitWindow.h"
 #include "net/CNetEnv.h"
+#include "protocol/Ipv4.h"
 #include "text/StringTable.h"
 
 #include <QEventLoop>
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -35,6 +37,7 @@ struct Upload
     FirmwareJob job;
     QString outcome; // the line's text once the device is done (or could not be found)
     bool failed = false;
+    bool repeated = false; // the device of an earlier name: not uploaded to again
     bool started = false;
     bool done = false;
     std::unique_ptr<CQuickBurnWnd> engine;
@@ -46,15 +49,15 @@ bool locate(const VerbRequest& request, Upload& upload, FirmwareWay way)
     int productCode = -1;
     if (upload.target.mac) {
         CNetEnv env(request.profile);
-        if (readTarget(env, upload.target) != Outcome::Answered) {
-            upload.outcome = noResponseLine();
+        if (const Outcome read = readTarget(env, upload.target); read != Outcome::Answered) {
+            upload.outcome = failureLine(read, env.openError());
             return false;
         }
         upload.job.target = env.record(0).ipAddress();
         productCode = env.record(0).productCode();
-        if (!isUnicastTarget(upload.job.target)) {
+        if (!ipv4::isUnicastDeviceAddress(upload.job.target)) {
             upload.outcome = QStringLiteral("the device reports the address %1, which names no single device")
-                                 .arg(dottedAddress(upload.job.target));
+                                 .arg(ipv4::dotted(upload.job.target));
             return false;
         }
     } else {
@@ -62,6 +65,27 @@ bool locate(const VerbRequest& request, Upload& upload, FirmwareWay way)
     }
     upload.job.shell = usesShell(way, productCode);
     return true;
+}
+
+/** Once the names are resolved to the addresses the images go to, a device named twice (by its address
+ *  and its MAC, or one name twice) gets one upload: two at once to one device would run into each other.
+ *  Marks the later names and returns how many there were. */
+int markRepeatedDevices(std::vector<Upload>& uploads)
+{
+    std::map<std::uint32_t, QString> first;
+    int again = 0;
+    for (Upload& u : uploads) {
+        if (u.failed)
+            continue;
+        const auto [at, added] = first.try_emplace(u.job.target, targetText(u.target));
+        if (added)
+            continue;
+        u.repeated = true;
+        u.failed = true; // nothing is started for it
+        u.outcome = ServedDevices::sameDeviceText(at->second);
+        ++again;
+    }
+    return again;
 }
 
 /** Runs the uploads, at most `jobs` at a time, in one event loop until every one has ended. */
@@ -110,8 +134,8 @@ void runAll(const NetworkProfile& profile, std::vector<Upload>& uploads, int job
 }
 } // namespace
 
-int firmwareToMany(const VerbRequest& request, FirmwareWay way, int jobs, const QByteArray& image,
-                   const QString& fileName, QTextStream& out, QTextStream& err)
+int firmwareToMany(const VerbRequest& request, const QByteArray& image, const QString& fileName, QTextStream& out,
+                   QTextStream& err)
 {
     int status = 0;
     const std::optional<QList<Target>> targets =
@@ -125,16 +149,17 @@ int firmwareToMany(const VerbRequest& request, FirmwareWay way, int jobs, const 
         Upload u;
         u.target = target;
         u.job = FirmwareJob{image, fileName, 0, false};
-        u.failed = !locate(request, u, way);
+        u.failed = !locate(request, u, request.way);
         uploads.push_back(std::move(u));
     }
-    runAll(request.profile, uploads, std::clamp(jobs, 1, kMaxFirmwareJobs));
+    const int again = markRepeatedDevices(uploads);
+    runAll(request.profile, uploads, std::clamp(request.jobs, 1, kMaxFirmwareJobs));
     int failed = 0;
     for (const Upload& u : uploads) {
-        failed += u.failed ? 1 : 0;
+        failed += u.failed && !u.repeated ? 1 : 0;
         out << resultLine(u.target, u.outcome) << '\n';
     }
     out.flush();
-    return finishMany(out, kStrSummary, static_cast<qsizetype>(uploads.size()), failed);
+    return finishMany(out, kStrSummary, static_cast<qsizetype>(uploads.size()) - again, failed);
 }
 } // namespace cli

@@ -3,6 +3,7 @@
 // The firmware verb of the command-line tool: uploads a file to one device with the program's transfer
 // engine, directly or through the device's shell, showing progress on the output stream.
 
+#include "Verbs.h"
 #include "protocol/NetworkProfile.h"
 
 #include <QByteArray>
@@ -15,14 +16,6 @@ class QTextStream;
 class StringTable;
 
 namespace cli {
-/** How the firmware goes to the device. */
-enum class FirmwareWay
-{
-    ByProduct, // the shell for product code 10 (known after a read by MAC), else directly
-    Shell,
-    Direct,
-};
-
 /** One upload: the image, the name sent to the device, where it goes and how. */
 struct FirmwareJob
 {

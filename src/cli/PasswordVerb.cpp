@@ -3,9 +3,11 @@
 #include "CliConsole.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
+#include "Verbs.h"
+#include "WriteGuard.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
+#include "record/FormValidation.h"
 
 #include <QTextStream>
 
@@ -25,9 +27,6 @@ constexpr int kStrSummary = 983;
 constexpr int kStrChangedShort = 984;
 constexpr int kStrRemovedShort = 985;
 constexpr int kExitBadInput = 2;
-constexpr int kPasswordMin = 4;
-constexpr int kPasswordMax = 8;
-constexpr int kPasswordTickMs = 200;
 constexpr int kExitFailed = 1;
 constexpr char kNewPasswordVariable[] = "CORMAPMP_NEW_PASSWORD";
 
@@ -63,49 +62,13 @@ std::optional<QString> refusal(const QString& password, bool isNew)
 {
     if (isNew && password.isEmpty())
         return programText(kStrPasswordEmpty);
-    if (isNew && password.size() < kPasswordMin)
+    if (isNew && password.size() < record_fields::field(record_fields::Id::Password).min)
         return programText(kStrPasswordShort);
-    if (password.size() > kPasswordMax)
-        return QStringLiteral("passwd: a password has at most 8 characters");
-    for (const QChar c : password) {
-        if (c.unicode() == 0 || c.unicode() > 0xFF)
-            return QStringLiteral("passwd: the password holds a character a device cannot store");
-    }
+    // The device password's own rule (its width, characters a record holds), as the editor checks it.
+    const record_fields::FieldRef field{&record_fields::field(record_fields::Id::Password), -1};
+    if (const std::optional<form::Problem> problem = form::checkTyped(field, password))
+        return QStringLiteral("passwd: ") + problem->describe();
     return std::nullopt;
-}
-
-/** An 8-byte password field as the request carries it: the text, zero-filled, hashed when not empty. */
-void fillPasswordField(std::uint8_t* field, const QString& password)
-{
-    std::fill_n(field, frame::kPasswordSize, std::uint8_t{0});
-    const QByteArray bytes = password.toLatin1();
-    std::copy(bytes.begin(), bytes.end(), field);
-    if (IsPasswordSet(field))
-        HashPassword(field);
-}
-
-Outcome changePassword(CNetEnv& env, const Target& target, const EnvRecord& record, const QString& current,
-                       const QString& next)
-{
-    if (!env.hasTable())
-        return Outcome::NoTable;
-    if (!(target.mac ? openBroadcast(env, target.bindAddress, target.everyAdapter) : env.OpenRemote(target.address)))
-        return Outcome::CannotOpen;
-    env.requestFrame().fill(0);
-    env.setCount(0);
-    env.setLimit(2);
-    env.setCommand(frame::kChangePassword);
-    EnvRecord body = record;
-    std::fill_n(body.passwordField(), EnvRecord::kPasswordFieldSize, std::uint8_t{0});
-    fillPasswordField(body.passwordField(), current);
-    std::copy(body.raw().begin(), body.raw().end(), env.requestBody());
-    fillPasswordField(env.requestBody() + frame::kBodyOffNewPassword, next);
-    if (target.mac)
-        env.SendBroadcast();
-    else
-        env.SendUnicast(target.address);
-    waitForAnswer(env, kPasswordTickMs);
-    return env.answered() ? Outcome::Answered : Outcome::NoAnswer;
 }
 
 /** The new password (none with --clear), checked before anything is sent; nothing (message printed)
@@ -124,27 +87,35 @@ std::optional<QString> checkedNewPassword(const VerbRequest& request, Console& c
     return typed;
 }
 
-/** The password change of one device named alone, with the program's full messages. */
+/** The password change of one device named alone, with the program's full messages. Both passwords
+ *  are had and checked before anything is sent. */
 int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out, QTextStream& err, Console& console)
 {
-    CNetEnv env(request.profile);
-    if (const Outcome read = readTarget(env, target); read != Outcome::Answered)
-        return printFailure(err, read);
-    const EnvRecord record = env.record(0);
-    const QString name = QString::fromStdString(record.macText());
-    const QString current = devicePassword(console, request.passwordStdin,
-                                           programText(kStrPasswordPrompt).arg(name) + QStringLiteral(": "));
+    const QString current = devicePassword(
+        console, request.passwordStdin, programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "));
     if (const std::optional<QString> refused = refusal(current, false))
         return printUsageError(err, *refused);
     const std::optional<QString> next = checkedNewPassword(request, console, err);
     if (!next)
         return kExitBadInput;
+    CNetEnv env(request.profile);
+    if (const Outcome read = readTarget(env, target); read != Outcome::Answered)
+        return printFailure(err, read, env.openError());
+    const EnvRecord record = env.record(0);
+    // This machine's runs take turns on the device: a password change in the middle of another run's
+    // write would make that write's password wrong.
+    DeviceLock lock(record.mac());
+    if (!lock.acquire()) {
+        err << notWrittenText({}, QString::fromStdString(record.macText()), false) << Qt::endl;
+        return kExitFailed;
+    }
     const Outcome outcome = changePassword(env, target, record, current, *next);
     if (outcome != Outcome::Answered)
-        return printFailure(err, outcome);
+        return printFailure(err, outcome, env.openError());
     switch (env.replyResult()) {
     case frame::kResultOk:
-        out << programText(request.clear ? kStrRemoved : kStrChanged).arg(name) << Qt::endl;
+        out << programText(request.clear ? kStrRemoved : kStrChanged).arg(QString::fromStdString(record.macText()))
+            << Qt::endl;
         return 0;
     case frame::kResultWrongPassword:
         err << passwordMismatchText() << Qt::endl;
@@ -157,30 +128,40 @@ int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out
 
 /** The password change of one of several devices; the outcome for its result line and whether the
  *  device took it. */
-bool passwdOneOfMany(const VerbRequest& request, const Target& target, const QString& current, const QString& next,
-                     QString& outcome)
+DeviceResult passwdOneOfMany(const VerbRequest& request, const Target& target, const QString& current,
+                             const QString& next, ServedDevices& served, QString& outcome)
 {
     CNetEnv env(request.profile);
-    if (readTarget(env, target) != Outcome::Answered) {
-        outcome = noResponseLine();
-        return false;
+    if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
+        outcome = failureLine(read, env.openError());
+        return DeviceResult::Failed;
     }
     const EnvRecord record = env.record(0);
-    if (changePassword(env, target, record, current, next) != Outcome::Answered) {
-        outcome = noResponseLine();
-        return false;
+    // A device named twice is changed once: a second change would be judged against the new password.
+    if (const std::optional<QString> again = served.servedBefore(record, targetText(target))) {
+        outcome = *again;
+        return DeviceResult::AlreadyServed;
+    }
+    DeviceLock lock(record.mac());
+    if (!lock.acquire()) {
+        outcome = notWrittenText({}, targetText(target), false);
+        return DeviceResult::Failed;
+    }
+    if (const Outcome changed = changePassword(env, target, record, current, next); changed != Outcome::Answered) {
+        outcome = failureLine(changed, env.openError());
+        return DeviceResult::Failed;
     }
     const int result = env.replyResult();
     outcome = result == frame::kResultOk              ? programText(request.clear ? kStrRemovedShort : kStrChangedShort)
               : result == frame::kResultWrongPassword ? passwordMismatchText()
                                                       : unknownResponseText();
-    return result == frame::kResultOk;
+    return result == frame::kResultOk ? DeviceResult::Done : DeviceResult::Failed;
 }
 } // namespace
 
 int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console)
 {
-    if (request.ipOption)
+    if (request.ipAddress)
         return printUsageError(err, QStringLiteral("passwd: name the devices by their MAC or IPv4 address, not "
                                                    "with --ip"));
     int status = 0;
@@ -201,13 +182,9 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     const std::optional<QString> next = checkedNewPassword(request, console, err);
     if (!next)
         return kExitBadInput;
-    int failed = 0;
-    for (const Target& target : *targets) {
-        QString outcome;
-        if (!passwdOneOfMany(request, target, current, *next, outcome))
-            ++failed;
-        out << resultLine(target, outcome) << Qt::endl;
-    }
-    return finishMany(out, kStrSummary, targets->size(), failed);
+    ServedDevices served;
+    return serveEach(out, *targets, kStrSummary, [&](const Target& target, QString& outcome) {
+        return passwdOneOfMany(request, target, current, *next, served, outcome);
+    });
 }
 } // namespace cli

@@ -1,250 +1,91 @@
 #include "RecordFormat.h"
 
-#include "CliArguments.h"
+#include "protocol/Ipv4.h"
+#include "record/RecordFields.h"
 
 #include <QJsonArray>
-#include <QList>
-#include <QStringList>
-
-#include <algorithm>
-#include <array>
 
 namespace cli {
-// Ranges the record layout marks as not interpreted, including bytes 2-3 of each port block.
-const std::array<ByteSpan, 10> kUninterpretedSpans = {{
-    {6, 11},
-    {14, 15},
-    {120, 151},
-    {156, 315},
-    {318, 319},
-    {342, 343},
-    {366, 367},
-    {390, 391},
-    {412, 507},
-    {508, 511},
-}};
-
 namespace {
-// The comment field, uninterpreted on a device that does not keep a comment.
-constexpr ByteSpan kCommentSpan = {EnvRecord::kOffComment, EnvRecord::kOffComment + EnvRecord::kCommentSize - 1};
+using record_fields::Field;
+using record_fields::FieldRef;
+using record_fields::Id;
+
 constexpr int kLabelWidth = 24;
 constexpr int kHexBytesPerLine = 32;
 
-/** One field: its accessor name, its JSON value and its readable text; indent applies to text only. */
-struct Field
+/** The fields `read` shows for `record` (per port or not), in the catalogue's order. */
+QList<const Field*> shownFields(const EnvRecord& record, bool perPort)
 {
-    QString name;
-    QJsonValue json;
-    QString text;
-    int indent = 0;
-};
-using Fields = QList<Field>;
-
-const std::array<const char*, 3> kIpv4Types = {"static", "DHCP", "PPPoE"};
-const std::array<const char*, 2> kEapolModes = {"Disable", "MD5"};
-const std::array<const char*, 4> kParities = {"None", "Odd", "Even", "Even"};                 // code 2 reads as Even
-const std::array<const char*, 4> kFlowControls = {"None", "RTS/CTS", "Xon/Xoff", "Xon/Xoff"}; // 2 like 3
-const std::array<const char*, 4> kModes = {"T2S", "ATC", "COD", "U2S"};
-const std::array<const char*, 4> kModeMeanings = {"TCP server", "AT command", "TCP client", "UDP"};
-
-template <std::size_t N> QJsonValue nameOrCode(const std::array<const char*, N>& names, unsigned code)
-{
-    if (code < N)
-        return QString::fromLatin1(names[code]);
-    return static_cast<int>(code); // a code the program does not name is shown as it is
-}
-
-/** C0 controls, DEL and the C1 controls (device bytes 0x80..0x9F): none of them may reach a terminal. */
-bool isControl(QChar c)
-{
-    const char16_t u = c.unicode();
-    return u < 0x20 || (u >= 0x7F && u <= 0x9F);
-}
-
-QString deviceText(const std::string& bytes)
-{
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-/** A device text in quotes, its control characters escaped, so empty and padded texts show. */
-QString quoted(const QString& text)
-{
-    QString out = QStringLiteral("\"");
-    for (const QChar c : text) {
-        if (isControl(c))
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
-            out += QLatin1Char('\\') + c;
-        else
-            out += c;
+    QList<const Field*> fields;
+    for (const Field& f : record_fields::all()) {
+        // A device without the comment capability keeps no comment: its bytes are shown as uninterpreted.
+        if (f.perPort == perPort && f.shown() && (f.id != Id::Comment || record.commentSupported()))
+            fields << &f;
     }
-    return out + QLatin1Char('"');
-}
-
-QString hex(unsigned value, int digits)
-{
-    return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0'));
-}
-
-QString yesNo(bool on)
-{
-    return on ? QStringLiteral("yes") : QStringLiteral("no");
-}
-
-Field bitField(const char* name, bool on)
-{
-    return {QString::fromLatin1(name), on, yesNo(on), 1};
-}
-
-Field addressField(const char* name, std::uint32_t address, int indent = 0)
-{
-    const QString dotted = dottedAddress(address);
-    return {QString::fromLatin1(name), dotted, dotted, indent};
-}
-
-Field textField(const char* name, const std::string& bytes)
-{
-    const QString text = deviceText(bytes);
-    return {QString::fromLatin1(name), text, quoted(text)};
-}
-
-Field numberField(const char* name, double value, const QString& text, int indent = 0)
-{
-    return {QString::fromLatin1(name), value, text, indent};
-}
-
-Field codeField(const char* name, const QJsonValue& value, int indent)
-{
-    return {QString::fromLatin1(name), value,
-            value.isString() ? value.toString() : QStringLiteral("code %1").arg(value.toInt()), indent};
-}
-
-Fields flagFields(const EnvRecord& r)
-{
-    return {
-        numberField("flags", r.flags(), hex(r.flags(), 8)),
-        bitField("multiIp", r.multiIp()),
-        codeField("ipv4Type", nameOrCode(kIpv4Types, static_cast<unsigned>(r.ipv4Type())), 1),
-        bitField("arp", r.arp()),
-        bitField("telnet", r.telnet()),
-        codeField("eapol", nameOrCode(kEapolModes, static_cast<unsigned>(r.eapol())), 1),
-        bitField("ssl", r.ssl()),
-        bitField("commentSupported", r.commentSupported()),
-        bitField("remoteSearchSupported", r.remoteSearchSupported()),
-        bitField("remoteSearch", r.remoteSearch()),
-    };
-}
-
-Fields recordFields(const EnvRecord& r)
-{
-    const QString mac = deviceText(r.macText());
-    Fields fields = {
-        {QStringLiteral("mac"), mac, mac},
-        numberField("productId", r.productId(), hex(r.productId(), 2)),
-        numberField("productCode", r.productCode(), QString::number(r.productCode())),
-        numberField("productInfo", r.productInfo(),
-                    QStringLiteral("%1 (%2, %3)")
-                        .arg(hex(r.productInfo(), 2))
-                        .arg(r.productInfo() >> 4)
-                        .arg(r.productInfo() & 0x0F)),
-    };
-    fields << flagFields(r);
-    fields << addressField("ipAddress", r.ipAddress()) << addressField("subnetMask", r.subnetMask())
-           << addressField("gateway", r.gateway());
-    fields << textField("accountId", r.accountId()) << textField("accountPassword", r.accountPassword());
-    fields << Field{QStringLiteral("passwordSet"), r.hasPassword(), yesNo(r.hasPassword())};
-    // A device without the comment capability keeps no comment: its bytes are shown as uninterpreted.
-    if (r.commentSupported())
-        fields << textField("comment", r.comment());
-    fields << addressField("sourceAddress", r.sourceAddress());
     return fields;
 }
 
-QString serialFormatText(const EnvPortBlock& p)
+QString value(Id id, int port, const EnvRecord& r)
 {
-    const int dataBits = p.dataBits() + 5;
-    const int stopBits = p.stopBits() + 1;
+    return record_fields::valueText(FieldRef{&record_fields::field(id), port}, r);
+}
+
+/** The readable text of a field: its value as `write` shows it, with the parts of a byte spelt out. */
+QString readableText(const FieldRef& ref, const EnvRecord& r)
+{
+    const QString text = record_fields::valueText(ref, r);
+    if (ref.field->id == Id::ProductInfo)
+        return QStringLiteral("%1 (%2, %3)").arg(text).arg(r.productInfo() >> 4).arg(r.productInfo() & 0x0F);
+    if (ref.field->id != Id::SerialFormat)
+        return text;
+    const QString stopBits = value(Id::StopBits, ref.port, r);
     return QStringLiteral("%1: %2 data bits, %3 stop bit%4, parity %5, flow control %6")
-        .arg(hex(p.serialFormat(), 2))
-        .arg(dataBits)
-        .arg(stopBits)
-        .arg(stopBits == 1 ? QString() : QStringLiteral("s"))
-        .arg(QString::fromLatin1(kParities[static_cast<std::size_t>(p.parity())]),
-             QString::fromLatin1(kFlowControls[static_cast<std::size_t>(p.flowControl())]));
+        .arg(text, value(Id::DataBits, ref.port, r), stopBits,
+             stopBits == QLatin1String("1") ? QString() : QStringLiteral("s"), value(Id::Parity, ref.port, r),
+             value(Id::FlowControl, ref.port, r));
 }
 
-QString modeText(unsigned mode)
-{
-    if (mode < kModes.size())
-        return QStringLiteral("%1 (%2)").arg(QString::fromLatin1(kModes[mode]),
-                                             QString::fromLatin1(kModeMeanings[mode]));
-    return QStringLiteral("code %1").arg(mode);
-}
-
-Fields portFields(const EnvPortBlock& p)
-{
-    const auto number = [](const char* name, unsigned value) {
-        return numberField(name, value, QString::number(value), 1);
-    };
-    return {
-        numberField("serialFormat", p.serialFormat(), serialFormatText(p), 1),
-        number("dataBits", static_cast<unsigned>(p.dataBits() + 5)),
-        number("stopBits", static_cast<unsigned>(p.stopBits() + 1)),
-        codeField("parity", QString::fromLatin1(kParities[static_cast<std::size_t>(p.parity())]), 1),
-        codeField("flowControl", QString::fromLatin1(kFlowControls[static_cast<std::size_t>(p.flowControl())]), 1),
-        {QStringLiteral("mode"), nameOrCode(kModes, p.mode()), modeText(p.mode()), 1},
-        addressField("localIp", p.localIp(), 1),
-        addressField("peerIp", p.peerIp(), 1),
-        number("localPort", p.localPort()),
-        number("peerPort", p.peerPort()),
-        number("baudRate", p.baudRate()),
-        number("timeout", p.timeout()),
-        number("waterMark", p.waterMark()),
-    };
-}
-
-QJsonObject toJson(const Fields& fields)
+QJsonObject fieldsJson(const EnvRecord& r, int port)
 {
     QJsonObject object;
-    for (const Field& f : fields)
-        object.insert(f.name, f.json);
+    for (const Field* f : shownFields(r, port >= 0))
+        object.insert(QLatin1String(f->name), record_fields::jsonValue(FieldRef{f, port}, r));
     return object;
 }
 
-void appendText(QString& out, const Fields& fields, int extraIndent)
+void appendText(QString& out, const EnvRecord& r, int port)
 {
-    for (const Field& f : fields) {
-        const QString label = QString(2 * (f.indent + extraIndent), QLatin1Char(' ')) + f.name;
-        out += label.leftJustified(kLabelWidth - 1) + QLatin1Char(' ') + f.text + QLatin1Char('\n');
+    for (const Field* f : shownFields(r, port >= 0)) {
+        // The option word's bits and a port's fields are indented.
+        const int indent = port >= 0 || f->partOf == Id::Flags ? 1 : 0;
+        const QString label = QString(2 * indent, QLatin1Char(' ')) + QLatin1String(f->name);
+        out += label.leftJustified(kLabelWidth - 1) + QLatin1Char(' ') + readableText(FieldRef{f, port}, r) +
+               QLatin1Char('\n');
     }
 }
 
-QString spanKey(const ByteSpan& span)
+QString spanKey(const record_fields::ByteSpan& span)
 {
     return QStringLiteral("%1-%2").arg(span.first).arg(span.last);
 }
 
-QByteArray spanBytes(const EnvRecord& r, const ByteSpan& span)
+QByteArray spanBytes(const EnvRecord& r, const record_fields::ByteSpan& span)
 {
     return QByteArray(reinterpret_cast<const char*>(r.data() + span.first),
                       static_cast<qsizetype>(span.last - span.first + 1));
-}
-
-QString portName(int index)
-{
-    return QStringLiteral("COM%1").arg(index + 1);
 }
 } // namespace
 
 QJsonObject recordJson(const EnvRecord& record)
 {
-    QJsonObject object = toJson(recordFields(record));
+    QJsonObject object = fieldsJson(record, -1);
     QJsonArray ports;
     for (int i = 0; i < EnvRecord::kPortCount; ++i)
-        ports.append(toJson(portFields(record.port(i))));
+        ports.append(fieldsJson(record, i));
     object.insert(QStringLiteral("ports"), ports);
     QJsonObject uninterpreted;
-    for (const ByteSpan& span : uninterpretedSpans(record))
+    for (const record_fields::ByteSpan& span : record_fields::uninterpretedSpans(record))
         uninterpreted.insert(spanKey(span), QString::fromLatin1(spanBytes(record, span).toHex()));
     object.insert(QStringLiteral("uninterpreted"), uninterpreted);
     return object;
@@ -253,13 +94,13 @@ QJsonObject recordJson(const EnvRecord& record)
 QString recordText(const EnvRecord& record)
 {
     QString out;
-    appendText(out, recordFields(record), 0);
+    appendText(out, record, -1);
     for (int i = 0; i < EnvRecord::kPortCount; ++i) {
-        out += QStringLiteral("ports[%1] (%2)\n").arg(i).arg(portName(i));
-        appendText(out, portFields(record.port(i)), 0);
+        out += QStringLiteral("ports[%1] (COM%2)\n").arg(i).arg(i + 1);
+        appendText(out, record, i);
     }
     out += QStringLiteral("uninterpreted\n");
-    for (const ByteSpan& span : uninterpretedSpans(record)) {
+    for (const record_fields::ByteSpan& span : record_fields::uninterpretedSpans(record)) {
         const QByteArray bytes = spanBytes(record, span);
         for (qsizetype at = 0; at < bytes.size(); at += kHexBytesPerLine) {
             const QString label = at == 0 ? QStringLiteral("  ") + spanKey(span) : QString();
@@ -272,37 +113,23 @@ QString recordText(const EnvRecord& record)
 
 QJsonObject summaryJson(const EnvRecord& record)
 {
-    QJsonObject device = {
-        {QStringLiteral("mac"), deviceText(record.macText())},
-        {QStringLiteral("ipAddress"), dottedAddress(record.ipAddress())},
-        {QStringLiteral("productId"), record.productId()},
-        {QStringLiteral("productCode"), record.productCode()},
-        {QStringLiteral("sourceAddress"), dottedAddress(record.sourceAddress())},
-    };
+    QJsonObject device;
+    for (const Id id : {Id::Mac, Id::IpAddress, Id::ProductId, Id::ProductCode, Id::SourceAddress})
+        device.insert(QLatin1String(record_fields::field(id).name),
+                      record_fields::jsonValue(FieldRef{&record_fields::field(id), -1}, record));
     if (record.commentSupported())
-        device.insert(QStringLiteral("comment"), deviceText(record.comment()));
+        device.insert(QStringLiteral("comment"), QString::fromLatin1(record.comment()));
     return device;
 }
 
 QString summaryLine(const QString& first, const EnvRecord& record)
 {
     const QString line = QStringLiteral("%1  %2  product %3")
-                             .arg(first.leftJustified(17), dottedAddress(record.ipAddress()).leftJustified(15),
+                             .arg(first.leftJustified(17), ipv4::dotted(record.ipAddress()).leftJustified(15),
                                   QString::number(record.productCode()).leftJustified(2));
     if (!record.commentSupported())
         return line.trimmed();
-    return line + QStringLiteral("  ") + quoted(deviceText(record.comment()));
-}
-
-QList<ByteSpan> uninterpretedSpans(const EnvRecord& record)
-{
-    QList<ByteSpan> spans(kUninterpretedSpans.begin(), kUninterpretedSpans.end());
-    if (!record.commentSupported()) {
-        const auto after =
-            std::find_if(spans.begin(), spans.end(), [](const ByteSpan& s) { return s.first > kCommentSpan.first; });
-        spans.insert(after, kCommentSpan);
-    }
-    return spans;
+    return line + QStringLiteral("  ") + value(Id::Comment, -1, record);
 }
 
 QString jsonText(const QJsonDocument& document)

@@ -1,7 +1,9 @@
 // cormapmp-cli status: a device's status report, decoded as the status dialog shows it.
 #include "CliArguments.h"
+#include "DeviceTargets.h"
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
+#include "StatusWatch.h"
+#include "Verbs.h"
 #include "net/CNetEnv.h"
 #include "status/StatusReport.h"
 
@@ -77,9 +79,13 @@ QJsonObject reportJson(const status::StatusFields& fields, const QString& text, 
 }
 } // namespace
 
-int statusVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
+int statusVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)
 {
-    if (request.ipOption)
+    if (request.watch)
+        return statusWatch(request, out, err);
+    if (request.interval || request.count || request.openMetrics)
+        return printUsageError(err, QStringLiteral("status: --interval, --count and --openmetrics go with --watch"));
+    if (request.ipAddress)
         return printUsageError(err, QStringLiteral("status: name the device as an argument, not with --ip"));
     if (request.dryRun || request.passwordStdin)
         return printUsageError(err, QStringLiteral("status: --dry-run and --password-stdin apply to write only"));
@@ -92,16 +98,16 @@ int statusVerb(const VerbRequest& request, QTextStream& out, QTextStream& err)
     const DeviceName device = parseDeviceName(request.operands.constFirst());
     if (!device.error.isEmpty())
         return printUsageError(err, QStringLiteral("status: ") + device.error);
-    if (!device.mac && request.bindAddress)
-        return printUsageError(err, QStringLiteral("status: --bind applies to broadcasts only, not to a device "
-                                                   "named by its IP address"));
-    const Target target{device.mac, device.address, request.bindAddress.value_or(0)};
+    if (!device.mac && (request.bindAddress || request.allAdapters))
+        return printUsageError(err, QStringLiteral("status: --bind and --all-adapters apply to broadcasts only, not "
+                                                   "to a device named by its IP address"));
+    const Target target = targetFor(device, request);
     CNetEnv env(request.profile);
     Outcome outcome = readTarget(env, target);
     if (outcome == Outcome::Answered)
         outcome = requestStatus(env, target, env.record(0));
     if (outcome != Outcome::Answered)
-        return printFailure(err, outcome);
+        return printFailure(err, outcome, env.openError());
     status::StatusFields fields;
     const QString text = status::decode(env.statusData(), fields);
     if (request.json)

@@ -3,10 +3,12 @@
 #include "CliConsole.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
-#include "EditorVerbs.h"
 #include "RecordEdit.h"
+#include "Verbs.h"
+#include "WriteGuard.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
+#include "protocol/Ipv4.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -35,7 +37,7 @@ struct Plan
     QString deviceText; // the MAC (and address) for the messages
     EnvRecord before;
     EnvRecord after;
-    QList<FieldDifference> changes;
+    QList<record_fields::Difference> changes;
 };
 
 /** True for an operand that names a device rather than a change: a MAC or an address, no "=". */
@@ -50,7 +52,7 @@ bool looksLikeDevice(const QString& operand)
  *  checked here; a usage error's text in `error`. */
 bool parseOperands(const VerbRequest& request, QStringList& names, QList<Change>& changes, QString& error)
 {
-    if (request.ipOption) {
+    if (request.ipAddress) {
         error = QStringLiteral("write: name the device as an argument, not with --ip");
         return false;
     }
@@ -85,7 +87,7 @@ bool parseOperands(const VerbRequest& request, QStringList& names, QList<Change>
 QString describeDevice(const Target& target, const EnvRecord& record)
 {
     const QString mac = QString::fromStdString(record.macText());
-    return target.mac ? mac : QStringLiteral("%1 (%2)").arg(mac, dottedAddress(target.address));
+    return target.mac ? mac : QStringLiteral("%1 (%2)").arg(mac, ipv4::dotted(target.address));
 }
 
 void printChanges(QTextStream& out, const Plan& plan)
@@ -93,19 +95,22 @@ void printChanges(QTextStream& out, const Plan& plan)
     out << programText(kStrChangesTo).arg(plan.deviceText) << '\n';
     if (plan.changes.isEmpty())
         out << "  " << programText(kStrNothingChanges) << '\n';
-    for (const FieldDifference& d : plan.changes) {
-        out << "  " << d.field.leftJustified(kFieldWidth) << ' ' << valueText(d.field, d.before) << " -> "
-            << valueText(d.field, d.after) << '\n';
-    }
+    for (const record_fields::Difference& d : plan.changes)
+        out << "  " << d.field.leftJustified(kFieldWidth) << ' ' << d.before << " -> " << d.after << '\n';
     out.flush();
 }
 
 QJsonObject planJson(const Plan& plan)
 {
     QJsonArray changes;
-    for (const FieldDifference& d : plan.changes)
+    for (const record_fields::Difference& d : plan.changes) {
+        // Named fields carry their values as read --json shows them; other bytes their hex.
+        const std::optional<record_fields::FieldRef> ref = record_fields::resolve(d.field);
         changes.append(QJsonObject{
-            {QStringLiteral("field"), d.field}, {QStringLiteral("old"), d.before}, {QStringLiteral("new"), d.after}});
+            {QStringLiteral("field"), d.field},
+            {QStringLiteral("old"), ref ? record_fields::jsonValue(*ref, plan.before) : QJsonValue(d.before)},
+            {QStringLiteral("new"), ref ? record_fields::jsonValue(*ref, plan.after) : QJsonValue(d.after)}});
+    }
     return {{QStringLiteral("mac"), QString::fromStdString(plan.before.macText())},
             {QStringLiteral("changes"), changes}};
 }
@@ -115,10 +120,6 @@ std::optional<QString> passwordRefusal(const EnvRecord& after, const QString& ty
 {
     if (const std::optional<form::Problem> problem = form::validate(formValues(after, typed)))
         return problem->describe();
-    for (const QChar c : typed) {
-        if (c.unicode() == 0 || c.unicode() > 0xFF)
-            return QStringLiteral("password: holds a character a device cannot store");
-    }
     return std::nullopt;
 }
 
@@ -150,7 +151,7 @@ int reportResult(const CNetEnv& env, Outcome outcome, bool json, const Plan& pla
         out.flush();
     }
     if (outcome != Outcome::Answered)
-        return printFailure(err, outcome);
+        return printFailure(err, outcome, env.openError());
     switch (env.replyResult()) {
     case frame::kResultOk:
         if (!json)
@@ -165,19 +166,51 @@ int reportResult(const CNetEnv& env, Outcome outcome, bool json, const Plan& pla
     }
 }
 
+/** The changes as made on a record of the device's settings. */
+MakeChanges changesOf(const QList<Change>& changes)
+{
+    return [&changes](EnvRecord& record) { return applyChanges(record, changes); };
+}
+
+/** The fields the changes name: they set them whatever the device holds. */
+QStringList namedFields(const QList<Change>& changes)
+{
+    QStringList names;
+    for (const Change& change : changes)
+        names << change.field;
+    return names;
+}
+
+/** Nothing was written: the device changed meanwhile, or did not answer the check, or another run held
+ *  it too long. Exit status 1. */
+int refuseWrite(const Plan& plan, const WriteCheck& check, bool locked, bool json, QTextStream& out, QTextStream& err)
+{
+    if (json) {
+        QJsonObject doc = planJson(plan);
+        doc.insert(QStringLiteral("sent"), false);
+        doc.insert(QStringLiteral("changedMeanwhile"), QJsonArray::fromStringList(check.changed));
+        out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
+        out.flush();
+    }
+    if (locked && check.result == WriteCheck::NoAnswer)
+        return printFailure(err, Outcome::NoAnswer, {});
+    err << notWrittenText(check, plan.deviceText, locked) << Qt::endl;
+    return kExitFailed;
+}
+
 /** The write of one device named alone: the changes (old -> new) printed, then the device's result. */
 int writeOne(const VerbRequest& request, const Target& target, const QList<Change>& changes, QTextStream& out,
              QTextStream& err, Console& console)
 {
     CNetEnv env(request.profile);
     if (const Outcome outcome = readTarget(env, target); outcome != Outcome::Answered)
-        return printFailure(err, outcome);
+        return printFailure(err, outcome, env.openError());
     Plan plan{target, describeDevice(target, env.record(0)), env.record(0), env.record(0), {}};
     if (const std::optional<QString> refused = applyChanges(plan.after, changes)) {
         err << "cormapmp-cli: write: " << *refused << Qt::endl;
         return kExitBadInput;
     }
-    plan.changes = differences(plan.before, plan.after);
+    plan.changes = record_fields::differences(plan.before, plan.after);
     if (!request.json)
         printChanges(out, plan);
     if (request.dryRun) {
@@ -194,20 +227,49 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     const std::optional<QByteArray> password = writePassword(request, plan, console, err);
     if (!password)
         return kExitBadInput;
+    // Under this machine's lock of the device, the device is read again before the whole record goes out.
+    DeviceLock lock(plan.before.mac());
+    const bool locked = lock.acquire();
+    WriteCheck check;
+    if (locked)
+        check = checkBeforeWrite(env, target, plan.before, plan.after, changesOf(changes), namedFields(changes));
+    if (!locked || !check.mayWrite())
+        return refuseWrite(plan, check, locked, request.json, out, err);
+    if (check.result == WriteCheck::Remade) {
+        plan.changes = record_fields::differences(plan.before, plan.after);
+        if (!request.json)
+            out << remadeText(check, plan.deviceText) << Qt::endl;
+    }
     const Outcome outcome = writeSettings(env, target, plan.after, *password);
     return reportResult(env, outcome, request.json, plan, out, err);
 }
 
+bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const QList<Change>& changes,
+                     Console& console, std::optional<QString>& password, QString& outcome);
+
 /** The write of one of several devices: read, change, write; the outcome for its result line and
- *  whether the device took it. The device password is asked once, when the first device needs it. */
-bool writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes, Console& console,
-                    std::optional<QString>& password, QString& outcome)
+ *  whether the device took it. The device password is asked once, when the first device needs it. A
+ *  device already served under another name is not written again. */
+DeviceResult writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes,
+                            Console& console, std::optional<QString>& password, ServedDevices& served, QString& outcome)
 {
     CNetEnv env(request.profile);
-    if (readTarget(env, target) != Outcome::Answered) {
-        outcome = noResponseLine();
-        return false;
+    if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
+        outcome = failureLine(read, env.openError());
+        return DeviceResult::Failed;
     }
+    if (const std::optional<QString> again = served.servedBefore(env.record(0), targetText(target))) {
+        outcome = *again;
+        return DeviceResult::AlreadyServed;
+    }
+    return writeReadDevice(request, target, env, changes, console, password, outcome) ? DeviceResult::Done
+                                                                                      : DeviceResult::Failed;
+}
+
+/** writeOneOfMany once the device has been read into `env`. */
+bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const QList<Change>& changes,
+                     Console& console, std::optional<QString>& password, QString& outcome)
+{
     const EnvRecord before = env.record(0);
     EnvRecord after = before;
     if (const std::optional<QString> refused = applyChanges(after, changes)) {
@@ -215,7 +277,7 @@ bool writeOneOfMany(const VerbRequest& request, const Target& target, const QLis
         return false;
     }
     if (request.dryRun) {
-        outcome = programText(kStrDryRunMany).arg(differences(before, after).size());
+        outcome = programText(kStrDryRunMany).arg(record_fields::differences(before, after).size());
         return true;
     }
     QString typed;
@@ -229,8 +291,18 @@ bool writeOneOfMany(const VerbRequest& request, const Target& target, const QLis
         outcome = *refused;
         return false;
     }
-    if (writeSettings(env, target, after, typed.toLatin1()) != Outcome::Answered) {
-        outcome = noResponseLine();
+    DeviceLock lock(before.mac());
+    const bool locked = lock.acquire();
+    EnvRecord base = before;
+    WriteCheck check;
+    if (locked)
+        check = checkBeforeWrite(env, target, base, after, changesOf(changes), namedFields(changes));
+    if (!locked || !check.mayWrite()) {
+        outcome = notWrittenText(check, targetText(target), locked);
+        return false;
+    }
+    if (const Outcome written = writeSettings(env, target, after, typed.toLatin1()); written != Outcome::Answered) {
+        outcome = failureLine(written, env.openError());
         return false;
     }
     const int result = env.replyResult();
@@ -260,14 +332,10 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
     if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
     std::optional<QString> password;
-    int failed = 0;
-    for (const Target& target : *targets) {
-        QString outcome;
-        if (!writeOneOfMany(request, target, changes, console, password, outcome))
-            ++failed;
-        out << resultLine(target, outcome) << Qt::endl;
-    }
+    ServedDevices served;
     // A dry run wrote nothing, so it has no "written" summary: its lines say what would change.
-    return request.dryRun ? (failed ? kExitFailed : 0) : finishMany(out, kStrSummary, targets->size(), failed);
+    return serveEach(out, *targets, request.dryRun ? 0 : kStrSummary, [&](const Target& target, QString& outcome) {
+        return writeOneOfMany(request, target, changes, console, password, served, outcome);
+    });
 }
 } // namespace cli

@@ -1,19 +1,16 @@
 #include "CEnvManager.h"
 
+#include "files/SafeSave.h"
 #include "gui/FileService.h"
 #include "text/StringTable.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QWidget>
-
-#include <cerrno>
 
 namespace {
 const QString kFilter = QStringLiteral("*.kvx");
 const QString kSuffix = QStringLiteral("kvx");
-constexpr qint64 kLongestFileRead = settings_file::kMaxRecordLength + settings_file::kOverhead + 1;
 
 QString& pathMemory()
 {
@@ -51,21 +48,13 @@ void CEnvManager::SaveEnvFile(const QByteArray& record, const settings_file::Pro
     if (QFileInfo(path).suffix().isEmpty())
         path += u'.' + kSuffix;
     pathMemory() = path;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        emit outcome(settings_file::kCannotOpen, errno);
-        return;
-    }
     m_record = record;
-    const QByteArray bytes = settings_file::encode(record, product, savedAt);
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const int error = errno;
-        file.close();
-        file.remove(); // a half-written file is not left behind as a settings file
-        emit outcome(settings_file::kCannotOpen, error);
+    // Only a complete file replaces one that is there: on a full disk the old file stays as it was.
+    const safe_save::Outcome saved = safe_save::save(path, settings_file::encode(record, product, savedAt));
+    if (!saved.saved()) {
+        emit outcome(settings_file::kCannotOpen, saved.error);
         return;
     }
-    file.close();
     emit outcome(settings_file::kWritten, 0);
 }
 
@@ -76,17 +65,16 @@ void CEnvManager::LoadEnvFile()
     if (path.isEmpty())
         return;
     pathMemory() = path;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        emit outcome(settings_file::kCannotOpen, errno);
+    m_record.clear();
+    // Read once, as a stream if it is one (a pipe, a FIFO), never waiting forever for it.
+    const bounded_read::Result read = settings_file::readFile(path);
+    if (read.error != 0 || read.stalled) {
+        emit outcome(read.error != 0 ? settings_file::kCannotOpen : settings_file::kStalled, read.error);
         return;
     }
-    m_record.clear();
-    // A settings file is never longer than its longest record and the 40 bytes around it; reading one
-    // byte more is enough to tell a longer file from a good one.
-    const QByteArray bytes = file.read(kLongestFileRead);
-    file.close();
-    const settings_file::Decoded decoded = settings_file::decode(bytes);
+    // Longer than any settings file: damaged, as a file one byte too long is.
+    const settings_file::Decoded decoded =
+        read.tooLarge ? settings_file::Decoded{settings_file::kDamaged, {}, {}} : settings_file::decode(read.bytes);
     m_trailer = decoded.trailer;
     if (decoded.outcome == settings_file::kRead)
         m_record = decoded.record;

@@ -1,8 +1,9 @@
 #include "CPppoeDlg.h"
 
-#include "gui/DialogButtons.h"
 #include "gui/AppIcon.h"
+#include "gui/DialogButtons.h"
 #include "gui/MessageService.h"
+#include "record/RecordFields.h"
 #include "text/StringTable.h"
 
 #include <QDialogButtonBox>
@@ -15,6 +16,7 @@ constexpr int kStrAccount = 1045;
 constexpr int kStrId = 1046;
 constexpr int kStrRetype = 1047;
 constexpr int kStrMismatch = 1049;
+constexpr int kStrUnstorable = 1150;
 
 QLineEdit* field(QWidget* parent, const char* name, int maxLength, bool masked)
 {
@@ -80,8 +82,29 @@ void CPppoeDlg::runAccountFlow()
             return;
         }
         storeValues();
+        if (refuseUnstorable())
+            continue;
         if (m_retype == m_password)
             return;
         m_messages.error(this, m_strings.text(kStrMismatch), m_strings.text(StringTable::kProgramTitle));
     }
+}
+
+bool CPppoeDlg::refuseUnstorable()
+{
+    const struct
+    {
+        QLineEdit* edit;
+        int caption;
+    } fields[] = {{m_userNameEdit, kStrId}, {m_passwordEdit, kStrPassword}};
+    for (const auto& f : fields) {
+        const QString bad = record_fields::unstorableCharacters(f.edit->text());
+        if (bad.isEmpty())
+            continue;
+        m_messages.show(this, m_strings.text(kStrUnstorable).arg(m_strings.text(f.caption), bad),
+                        m_strings.text(StringTable::kProgramTitle), QMessageBox::Warning);
+        f.edit->setFocus(Qt::OtherFocusReason);
+        return true;
+    }
+    return false;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "record/EnvRecord.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -17,13 +19,14 @@ class CPppoeDlg final : public QDialog
     Q_OBJECT
 
 public:
-    static constexpr int kIdMax = 32;
-    static constexpr int kPasswordMax = 8;
+    static constexpr int kIdMax = static_cast<int>(EnvRecord::kAccountIdSize);
+    static constexpr int kPasswordMax = static_cast<int>(EnvRecord::kAccountPasswordMax);
 
     CPppoeDlg(const StringTable& strings, MessageService& messages, QWidget* parent = nullptr);
 
-    /** The account flow: shows the dialog until OK with a matching retype, or Cancel. Cancel leaves the
-     *  values as they were before the flow, so a refused OK never reaches the device. */
+    /** The account flow: shows the dialog until OK with texts a record can hold (Latin-1) and a matching
+     *  retype, or Cancel. Cancel leaves the values as they were before the flow, so a refused OK never
+     *  reaches the device. */
     void runAccountFlow();
 
     QString userName() const { return m_userName; }
@@ -35,6 +38,9 @@ public:
 private:
     void showValues();
     void storeValues();
+    /** Says which characters of the ID or the password a record cannot hold and puts the focus there;
+     *  false when both can be stored. */
+    bool refuseUnstorable();
 
     const StringTable& m_strings;
     MessageService& m_messages;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "record/EnvRecord.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -17,7 +19,7 @@ class CPwdDlg final : public QDialog
     Q_OBJECT
 
 public:
-    static constexpr int kPasswordMax = 8;
+    static constexpr int kPasswordMax = static_cast<int>(EnvRecord::kPasswordMax);
 
     explicit CPwdDlg(const StringTable& strings, QWidget* parent = nullptr);
 

@@ -4,17 +4,20 @@
 #include "config/CPppoeDlg.h"
 #include "config/CPwdDlg.h"
 #include "config/EditorMapping.h"
-#include "net/AdapterCatalog.h"
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"
-#include "protocol/Ipv4.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "gui/MessageService.h"
+#include "net/AdapterCatalog.h"
+#include "net/ReplyWaits.h"
+#include "protocol/Ipv4.h"
 #include "status/CStatDlg.h"
+#include "text/FixedTexts.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -22,6 +25,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 constexpr int kStrEveryAdapter = 976;
@@ -45,30 +49,26 @@ constexpr int kStrPasswordCheck = 1049;
 constexpr int kStrClearQuestion = 1053;
 constexpr int kStrPasswordEmpty = 1054;
 constexpr int kStrPasswordShort = 1055;
-constexpr int kPasswordMin = 4;
 constexpr int kStrEapolId = 1028;
+constexpr int kStrUnstorable = 1150;
+constexpr int kStrStalled = 1101;
 
-const QString kCannotOpenSocket = QStringLiteral("SOCK_DGRAM: can't open socket");
+using record_fields::FieldRef;
+using record_fields::Id;
 
 // List positions of the Network and Option groups.
 constexpr int kUse = 1;
 constexpr int kMd5 = 1;
 constexpr int kStatic = EnvRecord::kStatic;
-constexpr int kDhcp = EnvRecord::kDhcp;
 constexpr int kPppoe = EnvRecord::kPppoe;
 
-// Which network fields of a port its communication mode uses: local port, peer address, peer port,
-// timeout, event byte (the local address follows Multi IP).
-struct ModeFields
+// A port's controls whose enabled state follows the catalogue's rule for their field.
+constexpr Id kPortFields[] = {Id::LocalIp, Id::LocalPort, Id::PeerIp, Id::PeerPort, Id::Timeout, Id::WaterMark};
+
+FieldRef ref(Id id, int port = -1)
 {
-    bool localPort, peerIp, peerPort, timeout, eventByte;
-};
-constexpr ModeFields kModeFields[] = {
-    {true, false, false, true, false},  // T2S - TCP server
-    {false, false, false, true, false}, // ATC - AT command
-    {false, true, true, true, true},    // COD - TCP client
-    {true, true, true, true, true},     // U2S - UDP
-};
+    return FieldRef{&record_fields::field(id), port};
+}
 
 /** The message a new password and its retype are refused with, in the order they are checked; 0 when
  *  they are accepted. */
@@ -78,7 +78,7 @@ int passwordRefusal(const QString& newPassword, const QString& retype)
         return kStrPasswordCheck;
     if (newPassword.isEmpty())
         return kStrPasswordEmpty;
-    if (newPassword.size() < kPasswordMin)
+    if (newPassword.size() < record_fields::field(record_fields::Id::Password).min)
         return kStrPasswordShort;
     return 0;
 }
@@ -102,11 +102,14 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     buildEditorControls(m_controls, this, context.strings);
     m_account = new CPppoeDlg(context.strings, context.messages, this);
     m_status = new CStatDlg(context, this);
+    m_status->setStatusSource(this);
     m_envManager = new CEnvManager(context.files, context.strings, this);
     connect(m_envManager, &CEnvManager::outcome, this, &CQorv400Dlg::onFileOutcome);
     m_timer.setObjectName(QStringLiteral("timer1"));
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CQorv400Dlg::onTick);
     connectControls();
+    m_readRecord = record;
     ShowRecord(record);
     UpdateControlStates();
     setTitle();
@@ -175,8 +178,6 @@ void CQorv400Dlg::ShowRecord(const EnvRecord& record)
 {
     m_loading = true;
     m_shown = record;
-    m_commentSupported = record.commentSupported();
-    m_remoteSearchSupported = record.remoteSearchSupported();
     editor::showRecord(m_controls, record);
     m_account->setAccount(editor::recordText(record.accountId()), editor::recordText(record.accountPassword()));
     m_controls.password->setText(m_confirmedPassword);
@@ -186,7 +187,7 @@ void CQorv400Dlg::ShowRecord(const EnvRecord& record)
 
 EnvRecord CQorv400Dlg::BuildRecord() const
 {
-    EnvRecord record = editor::buildRecord(m_controls, m_shown, m_commentSupported);
+    EnvRecord record = editor::buildRecord(m_controls, m_shown);
     record.setAccountId(editor::recordBytes(m_account->userName()));
     record.setAccountPassword(editor::recordBytes(m_account->password()));
     record.setTypedPassword(editor::recordBytes(m_controls.password->text()));
@@ -195,39 +196,40 @@ EnvRecord CQorv400Dlg::BuildRecord() const
 
 bool CQorv400Dlg::validateForm()
 {
-    const std::optional<form::Problem> problem = form::validate(editor::formValues(m_controls));
+    const std::optional<form::Problem> problem = form::validate(editor::formValues(m_controls, m_shown));
     if (!problem)
         return true;
-    QString message;
-    switch (problem->rule) {
-    case form::Rule::NotInteger:
-        message = text(kStrNotInteger);
-        break;
-    case form::Rule::OutOfRange:
-        message = text(kStrOutOfRange).arg(problem->min).arg(problem->max);
-        break;
-    case form::Rule::TooLong:
-        message = text(kStrTooLong).arg(problem->max);
-        break;
-    case form::Rule::NotAnAddress:
-        message = text(kStrNotAnAddress).arg(problem->text);
-        break;
-    case form::Rule::MultiIpNeedsStatic:
-        message = text(kStrMultiIpNeedsStatic);
-        break;
-    case form::Rule::Md5ExcludesPppoe:
-        message = text(kStrMd5ExcludesPppoe);
-        break;
-    }
     m_validating = true;
-    m_context.messages.show(this, message, text(StringTable::kProgramTitle), QMessageBox::Warning);
-    if (QWidget* control = editor::controlFor(m_controls, *problem)) {
+    m_context.messages.show(this, problemMessage(*problem), text(StringTable::kProgramTitle), QMessageBox::Warning);
+    if (QWidget* control = editor::controlFor(m_controls, problem->field, problem->port)) {
         control->setFocus(Qt::OtherFocusReason);
         if (auto* edit = qobject_cast<QLineEdit*>(control))
             edit->selectAll();
     }
     m_validating = false;
     return false;
+}
+
+QString CQorv400Dlg::problemMessage(const form::Problem& problem) const
+{
+    switch (problem.rule) {
+    case form::Rule::NotInteger:
+        return text(kStrNotInteger);
+    case form::Rule::OutOfRange:
+        return text(kStrOutOfRange).arg(problem.min).arg(problem.max);
+    case form::Rule::TooLong:
+        return text(kStrTooLong).arg(problem.max);
+    case form::Rule::Unstorable:
+        return text(kStrUnstorable).arg(text(problem.ref().field->captionId), problem.unstorable());
+    case form::Rule::NotAnAddress:
+    case form::Rule::NotAnEntry:
+        return text(kStrNotAnAddress).arg(problem.text);
+    case form::Rule::MultiIpNeedsStatic:
+        return text(kStrMultiIpNeedsStatic);
+    case form::Rule::Md5ExcludesPppoe:
+        return text(kStrMd5ExcludesPppoe);
+    }
+    return {};
 }
 
 void CQorv400Dlg::onMultiIpChanged()
@@ -248,14 +250,14 @@ void CQorv400Dlg::UpdateControlStates()
     m_loading = true;
     int type = c.ipv4Type->currentIndex();
     updateNetworkLists(type);
-    const int eapol = c.eapol->currentIndex();
+    const record_fields::Situation now = editor::situation(c, m_shown);
     c.password->setEnabled(!m_noPassword);
-    c.accountButton->setText(text(eapol == kMd5 ? kStrEapolId : kStrPppoeId));
-    c.accountButton->setEnabled(type == kPppoe || eapol == kMd5);
+    c.accountButton->setText(text(now.eapol == kMd5 ? kStrEapolId : kStrPppoeId));
+    c.accountButton->setEnabled(record_fields::inUse(ref(Id::AccountId), now));
     updateAddressFields(type);
-    updatePortRows(c.multiIp->currentIndex() == kUse);
-    c.comment->setEnabled(m_commentSupported);
-    c.remoteSearch->setEnabled(m_remoteSearchSupported);
+    updatePortRows(now);
+    c.comment->setEnabled(record_fields::inUse(ref(Id::Comment), now));
+    c.remoteSearch->setEnabled(record_fields::inUse(ref(Id::RemoteSearch), now));
     m_loading = false;
 }
 
@@ -265,15 +267,14 @@ void CQorv400Dlg::updateNetworkLists(int& type)
     if (c.multiIp->currentIndex() == kUse) {
         c.ipv4Type->setCurrentIndex(kStatic);
         c.ipv4Type->setEnabled(false);
-        c.eapol->setEnabled(false);
     } else {
-        c.eapol->setEnabled(true);
         const int eapol = c.eapol->currentIndex();
         if (eapol == 0)
             c.ipv4Type->setEnabled(true);
         else if (eapol == kMd5 && c.ipv4Type->currentIndex() == kPppoe)
             c.ipv4Type->setCurrentIndex(kStatic);
     }
+    c.eapol->setEnabled(record_fields::inUse(ref(Id::Eapol), editor::situation(c, m_shown)));
     type = c.ipv4Type->currentIndex();
 }
 
@@ -293,7 +294,7 @@ void CQorv400Dlg::updateAddressFields(int type)
             // An address left at 0.0.0.0 comes back from the device's record.
             if (f.field->addressOrZero() == 0u)
                 f.field->setAddress(f.fromTable);
-        } else if (type == kDhcp || type == kPppoe) {
+        } else if (type == EnvRecord::kDhcp || type == kPppoe) {
             f.field->setEnabled(false);
             f.field->clear();
         } else {
@@ -302,18 +303,11 @@ void CQorv400Dlg::updateAddressFields(int type)
     }
 }
 
-void CQorv400Dlg::updatePortRows(bool multiIp)
+void CQorv400Dlg::updatePortRows(const record_fields::Situation& now)
 {
-    for (PortControls& port : m_controls.ports) {
-        const int mode = port.mode->currentIndex();
-        const bool known = mode >= 0 && mode < static_cast<int>(std::size(kModeFields));
-        const ModeFields fields = known ? kModeFields[mode] : ModeFields{};
-        port.localIp->setEnabled(known && multiIp);
-        port.localPort->setEnabled(fields.localPort);
-        port.peerIp->setEnabled(fields.peerIp);
-        port.peerPort->setEnabled(fields.peerPort);
-        port.timeout->setEnabled(fields.timeout);
-        port.eventByte->setEnabled(fields.eventByte);
+    for (int p = 0; p < EditorControls::kPortCount; ++p) {
+        for (const Id id : kPortFields)
+            editor::controlFor(m_controls, id, p)->setEnabled(record_fields::inUse(ref(id, p), now));
     }
 }
 
@@ -362,8 +356,8 @@ bool CQorv400Dlg::openEndpoint()
     const bool opened = m_mode != kModeLocal         ? m_endpoint.OpenRemote(m_remoteAddress)
                         : m_binding.isEveryAdapter() ? m_endpoint.OpenEveryAdapter()
                                                      : m_endpoint.OpenLocal(m_binding.address);
-    if (!opened)
-        m_context.messages.error(this, kCannotOpenSocket, text(StringTable::kProgramTitle));
+    if (!opened && !m_readingReply) // a live reading counts as unanswered instead
+        m_context.messages.error(this, fixed_text::cannotOpenSocket(), text(StringTable::kProgramTitle));
     return opened;
 }
 
@@ -373,20 +367,22 @@ void CQorv400Dlg::startRequest(int command)
         return;
     if (!openEndpoint())
         return;
-    // Read and Status go out whatever the form holds; a Write is sent only when the form checks out.
-    if (!validateForm() && command == frame::kWrite) {
+    // Read and Status go out whatever the form holds; a Write is sent only when the form checks out. A
+    // live reading for the status dialog leaves the form alone (no message about it every few seconds).
+    if (!m_readingReply && !validateForm() && command == frame::kWrite) {
         m_endpoint.Close();
         return;
     }
     EnvRecord body = BuildRecord();
-    if (command == frame::kWrite && IsPasswordSet(body.passwordField()))
-        HashPassword(body.passwordField());
+    if (command == frame::kWrite) {
+        // The device is read again first: a Write sends the whole record (EditorWriteCheck.cpp).
+        startWriteCheck(body);
+        return;
+    }
     if (command == frame::kRead)
-        sendFrame(command, kReadTickMs, kStrReading, body);
-    else if (command == frame::kWrite)
-        sendFrame(command, kWriteTickMs, kStrWriting, body);
+        sendFrame(command, reply_wait::kReadTickMs, kStrReading, body);
     else
-        sendFrame(command, kStatusTickMs, kStrReadingStatus, body);
+        sendFrame(command, reply_wait::kStatusTickMs, kStrReadingStatus, body);
 }
 
 void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvRecord& body, const QByteArray& extra)
@@ -405,30 +401,62 @@ void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvReco
         secondLine = QStringLiteral("IP address ") + ipv4::dotted(m_remoteAddress);
         m_endpoint.SendUnicast(m_remoteAddress);
     }
-    m_messageWindow->ShowProgress();
-    m_messageWindow->SetProgressText(text(textId) + QStringLiteral("\r\n") + secondLine);
     m_tickCount = 0;
     m_timer.start(periodMs);
+    if (m_readingReply)
+        return; // a live reading: the status dialog stays in front and usable
+    m_messageWindow->ShowProgress();
+    m_messageWindow->SetProgressText(text(textId) + QStringLiteral("\r\n") + secondLine);
     setEnabled(false);
 }
 
 void CQorv400Dlg::onTick()
 {
     ++m_tickCount;
-    if (m_tickCount < kWaitTicks && !m_endpoint.answered())
+    if (m_tickCount < reply_wait::kTicks && !m_endpoint.answered())
         return;
     m_timer.stop();
     setEnabled(true);
     m_messageWindow->HideProgress();
     m_endpoint.Close();
-    complete(m_endpoint.command());
+    if (std::exchange(m_checkingBeforeWrite, false))
+        completeWriteCheck();
+    else
+        complete(m_endpoint.command());
+}
+
+bool CQorv400Dlg::requestStatusReading(Reply reply)
+{
+    if (requestInFlight() || !m_endpoint.hasTable())
+        return false;
+    m_readingReply = std::move(reply);
+    startRequest(frame::kStatus);
+    if (!requestInFlight() && m_readingReply) // the endpoint could not be opened: no answer
+        std::exchange(m_readingReply, {})(false, {});
+    return true;
+}
+
+void CQorv400Dlg::cancelStatusReading()
+{
+    if (!m_readingReply)
+        return;
+    m_readingReply = {};
+    m_timer.stop();
+    m_endpoint.Close();
 }
 
 void CQorv400Dlg::complete(int command)
 {
+    if (m_readingReply) {
+        // A live reading: only the status dialog hears of it.
+        const bool answered = m_endpoint.answered() != 0;
+        std::exchange(m_readingReply, {})(answered, m_endpoint.statusData());
+        return;
+    }
     const QString title = text(StringTable::kProgramTitle);
     m_confirmedPassword.clear();
     const int result = m_endpoint.replyResult();
+    const bool accepted = m_endpoint.answered() && result == 0;
     if (!m_endpoint.answered()) {
         m_context.messages.error(this, text(kStrNoResponse), title);
     } else if (command == frame::kWrite || command == frame::kChangePassword) {
@@ -447,13 +475,33 @@ void CQorv400Dlg::complete(int command)
         m_confirmedPassword = m_controls.password->text();
         m_status->exec();
     }
-    reloadFromTable();
+    if (command == frame::kChangePassword)
+        completePasswordChange(accepted);
+    // Only a Read (the user asked for the device's values) and a Write the device took (it now holds
+    // what was sent) bring the device's record into the form; after any other request every field stays
+    // as the user left it.
+    if (command == frame::kRead || (command == frame::kWrite && accepted))
+        reloadFromTable();
+}
+
+void CQorv400Dlg::completePasswordChange(bool accepted)
+{
+    // The Password box holds the new password since the request went out: it stays after a change the
+    // device took, and the device now has a password exactly when the new one is not empty. Otherwise
+    // the box goes back to what the user had in it.
+    if (accepted) {
+        m_noPassword = m_controls.password->text().isEmpty();
+        m_controls.password->setEnabled(!m_noPassword);
+    } else {
+        m_controls.password->setText(m_passwordBeforeChange);
+    }
 }
 
 void CQorv400Dlg::reloadFromTable()
 {
     if (m_endpoint.count() == 0)
         return;
+    m_readRecord = m_endpoint.record(0);
     ShowRecord(m_endpoint.record(0));
     UpdateControlStates();
 }
@@ -494,7 +542,8 @@ void CQorv400Dlg::onPasswordButton()
     if (IsPasswordSet(newField))
         HashPassword(newField);
     m_confirmedPassword = m_controls.password->text();
-    sendFrame(frame::kChangePassword, kPasswordTickMs, kStrChangingPassword, body, newPassword);
+    m_passwordBeforeChange = m_controls.password->text();
+    sendFrame(frame::kChangePassword, reply_wait::kPasswordTickMs, kStrChangingPassword, body, newPassword);
     m_controls.password->setText(dialog.newPassword());
 }
 
@@ -526,6 +575,13 @@ void CQorv400Dlg::onFileOutcome(int code, int detail)
         break;
     case settings_file::kNotSettingsFile:
         m_context.messages.error(this, text(settings_file::kStrNotSettingsFile), title);
+        break;
+    case settings_file::kStalled:
+        m_context.messages.error(this,
+                                 text(kStrStalled)
+                                     .arg(QDir::toNativeSeparators(CEnvManager::rememberedPath()))
+                                     .arg(bounded_read::kStreamIdleMs / 1000),
+                                 title);
         break;
     default:
         break;

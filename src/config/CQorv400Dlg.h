@@ -3,6 +3,8 @@
 #include "config/EditorControls.h"
 #include "gui/AppContext.h"
 #include "net/CNetEnv.h"
+#include "record/FormValidation.h"
+#include "status/StatusSource.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -19,9 +21,10 @@ class CStatDlg;
  * consistent with each other, checks the user's changes and talks to the device through an endpoint of
  * its own: Read (command 2), Write (command 3), Status (command 5) and the password change (command 4).
  * Every record it sends starts from the record it showed last, so bytes it does not show return to the
- * device unchanged.
+ * device unchanged. While its status dialog shows live traffic, it sends the same status request again
+ * for each reading, quietly: no progress window, no message, the form left as it is.
  */
-class CQorv400Dlg final : public QDialog
+class CQorv400Dlg final : public QDialog, public StatusSource
 {
     Q_OBJECT
 
@@ -30,11 +33,6 @@ public:
     static constexpr int kModeLocal = 0;
     static constexpr int kModeRemote = 1;
     static constexpr int kTableLimit = 2;
-    static constexpr int kWaitTicks = 10;
-    static constexpr int kReadTickMs = 200;
-    static constexpr int kWriteTickMs = 100;
-    static constexpr int kStatusTickMs = 200;
-    static constexpr int kPasswordTickMs = 200;
 
     /** `record` goes into record 0 of the editor's table and is shown; `remoteAddress` (host order) is
      *  used in remote mode; `binding` is the application's adapter binding. */
@@ -63,6 +61,9 @@ public:
     /** Exit, Escape and the close box ask "Are you sure to exit the program?" first. */
     void reject() override;
 
+    bool requestStatusReading(Reply reply) override;
+    void cancelStatusReading() override;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -71,10 +72,11 @@ private:
     void connectControls();
     void setTitle();
     bool validateForm();
+    QString problemMessage(const form::Problem& problem) const;
     void onMultiIpChanged();
     void updateNetworkLists(int& type);
     void updateAddressFields(int type);
-    void updatePortRows(bool multiIp);
+    void updatePortRows(const record_fields::Situation& now);
     void onCommentLeft();
 
     bool openEndpoint();
@@ -86,6 +88,11 @@ private:
     void completeImport();
     void onTick();
     void complete(int command);
+    /** A Write starts with a read of the device (EditorWriteCheck.cpp). */
+    void startWriteCheck(const EnvRecord& body);
+    void completeWriteCheck();
+    void sendWrite();
+    void completePasswordChange(bool accepted);
     void reloadFromTable();
     QString text(int id) const;
 
@@ -93,12 +100,16 @@ private:
     AdapterBinding m_binding;
     EditorControls m_controls;
     EnvRecord m_shown;
+    /** The device's record as the form was last loaded from it (opening, Read, a Write it took): what a
+     *  Write compares the device with before it goes out. An import does not change it. */
+    EnvRecord m_readRecord;
+    bool m_checkingBeforeWrite = false;
     int m_mode;
     std::uint32_t m_remoteAddress;
     QString m_confirmedPassword;
+    /** What the Password box held when the last password change went out. */
+    QString m_passwordBeforeChange;
     bool m_noPassword = false;
-    bool m_commentSupported = false;
-    bool m_remoteSearchSupported = false;
     bool m_loading = false;
     bool m_validating = false;
     CNetEnv m_endpoint;
@@ -108,4 +119,6 @@ private:
     CEnvManager* m_envManager = nullptr;
     QTimer m_timer;
     int m_tickCount = 0;
+    /** Set while a live reading for the status dialog is under way: its answer goes there alone. */
+    Reply m_readingReply;
 };

@@ -2,6 +2,7 @@
 
 #include "config/SettingsFile.h"
 #include "gui/Ipv4AddressEdit.h"
+#include "record/RecordFields.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>
@@ -18,49 +19,21 @@
 #include <algorithm>
 
 namespace {
-// Captions and list entries of the editor (string numbers).
+using record_fields::Id;
+
+// Captions of the groups and buttons (string numbers); the fields' own captions and list entries come
+// from the catalogue of fields.
 constexpr int kStrMacAddress = 105;
 constexpr int kStrRead = 108;
 constexpr int kStrExit = 111;
 constexpr int kStrStatus = 112;
-constexpr int kStrLocalIpAddress = 117;
 constexpr int kStrNetwork = 1001;
 constexpr int kStrOption = 1002;
-constexpr int kStrSubnetMask = 1003;
-constexpr int kStrGateway = 1004;
-constexpr int kStrMultiIp = 1005;
-constexpr int kStrEapol = 1006;
-constexpr int kStrPassword = 1007;
-constexpr int kStrArp = 1008;
-constexpr int kStrRemoteSearch = 1009;
-constexpr int kStrTelnet = 1010;
-constexpr int kStrSsl = 1011;
 constexpr int kStrTcpIp = 1012;
 constexpr int kStrSerialPort = 1013;
-constexpr int kStrMode = 1014;
-constexpr int kStrLocalPort = 1015;
-constexpr int kStrPeerAddress = 1016;
-constexpr int kStrPeerPort = 1017;
-constexpr int kStrTimeout = 1018;
-constexpr int kStrBaudrate = 1019;
-constexpr int kStrParity = 1020;
-constexpr int kStrDataBit = 1021;
-constexpr int kStrStopBit = 1022;
-constexpr int kStrFlowControl = 1023;
-constexpr int kStrEventByte = 1024;
-constexpr int kStrComment = 1025;
 constexpr int kStrWrite = 1026;
 constexpr int kStrPppoeId = 1027;
 constexpr int kStrSetPassword = 1029;
-constexpr int kStrIpv4Types[] = {1030, 1031, 1032};
-constexpr int kStrDisableUse[] = {1033, 1034};
-constexpr int kStrDisableMd5[] = {1033, 1035};
-constexpr int kStrModes[] = {1036, 1037, 1038, 1039};
-constexpr int kStrParities[] = {1040, 1041, 1042};
-constexpr int kStrFlowControls[] = {1040, 1043, 1044};
-
-const char* const kRates[] = {"600",   "1200",  "2400",  "4800",   "9600",  "14400",
-                              "19200", "38400", "57600", "115200", "230400"};
 
 template <typename W> W* named(W* widget, const QString& name)
 {
@@ -86,12 +59,19 @@ QComboBox* list(QWidget* parent, const QString& name, const QStringList& entries
     return box;
 }
 
-template <std::size_t N> QStringList texts(const StringTable& strings, const int (&ids)[N])
+/** A field's list entries in the table's language (an entry without a text of its own shows its name). */
+QStringList entries(const StringTable& strings, Id id)
 {
     QStringList out;
-    for (int id : ids)
-        out << strings.text(id);
+    for (const record_fields::Entry& e : record_fields::field(id).entries)
+        out << (e.stringId ? strings.text(e.stringId) : QString::fromLatin1(e.names[0]));
     return out;
+}
+
+/** A field's caption in the table's language. */
+QString caption(const StringTable& strings, Id id)
+{
+    return strings.text(record_fields::field(id).captionId);
 }
 
 QLineEdit* numberField(QWidget* parent, const QString& name)
@@ -106,36 +86,36 @@ QGroupBox* networkGroup(EditorControls& c, QWidget* w, const StringTable& s)
     auto* group = named(new QGroupBox(s.text(kStrNetwork), w), QStringLiteral("networkGroup"));
     c.mac = named(new QLineEdit(group), QStringLiteral("macEdit"));
     c.mac->setReadOnly(true);
-    c.ipv4Type = list(group, QStringLiteral("ipv4TypeCombo"), texts(s, kStrIpv4Types));
+    c.ipv4Type = list(group, QStringLiteral("ipv4TypeCombo"), entries(s, Id::Ipv4Type));
     c.ipAddress = named(new Ipv4AddressEdit(group), QStringLiteral("ipAddressEdit"));
     c.subnetMask = named(new Ipv4AddressEdit(group), QStringLiteral("subnetMaskEdit"));
     c.gateway = named(new Ipv4AddressEdit(group), QStringLiteral("gatewayEdit"));
     auto* form = new QFormLayout(group);
     form->addRow(s.text(kStrMacAddress), c.mac);
     form->addRow(c.ipv4Type);
-    form->addRow(s.text(kStrLocalIpAddress), c.ipAddress);
-    form->addRow(s.text(kStrSubnetMask), c.subnetMask);
-    form->addRow(s.text(kStrGateway), c.gateway);
+    form->addRow(caption(s, Id::IpAddress), c.ipAddress);
+    form->addRow(caption(s, Id::SubnetMask), c.subnetMask);
+    form->addRow(caption(s, Id::Gateway), c.gateway);
     return group;
 }
 
 QGroupBox* optionGroup(EditorControls& c, QWidget* w, const StringTable& s)
 {
     auto* group = named(new QGroupBox(s.text(kStrOption), w), QStringLiteral("optionGroup"));
-    c.multiIp = list(group, QStringLiteral("multiIpCombo"), texts(s, kStrDisableUse));
-    c.eapol = list(group, QStringLiteral("eapolCombo"), texts(s, kStrDisableMd5));
+    c.multiIp = list(group, QStringLiteral("multiIpCombo"), entries(s, Id::MultiIp));
+    c.eapol = list(group, QStringLiteral("eapolCombo"), entries(s, Id::Eapol));
     c.password = named(new QLineEdit(group), QStringLiteral("passwordEdit"));
     c.password->setEchoMode(QLineEdit::Password);
-    c.password->setMaxLength(8);
-    c.arp = named(new QCheckBox(s.text(kStrArp), group), QStringLiteral("arpCheck"));
-    c.remoteSearch = named(new QCheckBox(s.text(kStrRemoteSearch), group), QStringLiteral("remoteSearchCheck"));
-    c.telnet = named(new QCheckBox(s.text(kStrTelnet), group), QStringLiteral("telnetCheck"));
-    c.ssl = named(new QCheckBox(s.text(kStrSsl), group), QStringLiteral("sslCheck"));
+    c.password->setMaxLength(record_fields::field(Id::Password).max);
+    c.arp = named(new QCheckBox(caption(s, Id::Arp), group), QStringLiteral("arpCheck"));
+    c.remoteSearch = named(new QCheckBox(caption(s, Id::RemoteSearch), group), QStringLiteral("remoteSearchCheck"));
+    c.telnet = named(new QCheckBox(caption(s, Id::Telnet), group), QStringLiteral("telnetCheck"));
+    c.ssl = named(new QCheckBox(caption(s, Id::Ssl), group), QStringLiteral("sslCheck"));
     c.ssl->setEnabled(false);
     auto* form = new QFormLayout(group);
-    form->addRow(s.text(kStrMultiIp), c.multiIp);
-    form->addRow(s.text(kStrEapol), c.eapol);
-    form->addRow(s.text(kStrPassword), c.password);
+    form->addRow(caption(s, Id::MultiIp), c.multiIp);
+    form->addRow(caption(s, Id::Eapol), c.eapol);
+    form->addRow(caption(s, Id::Password), c.password);
     auto* checks = new QGridLayout;
     checks->addWidget(c.arp, 0, 0, 1, 2);
     checks->addWidget(c.remoteSearch, 1, 0);
@@ -145,13 +125,13 @@ QGroupBox* optionGroup(EditorControls& c, QWidget* w, const StringTable& s)
     return group;
 }
 
-QGridLayout* portGrid(QGroupBox* group, const StringTable& s, std::initializer_list<int> heads)
+QGridLayout* portGrid(QGroupBox* group, const StringTable& s, std::initializer_list<Id> heads)
 {
     auto* grid = new QGridLayout(group);
     grid->addWidget(new QLabel(s.text(kStrSerialPort), group), 0, 0);
     int column = 1;
-    for (int id : heads)
-        grid->addWidget(new QLabel(s.text(id), group), 0, column++);
+    for (Id id : heads)
+        grid->addWidget(new QLabel(caption(s, id), group), 0, column++);
     for (int port = 0; port < EditorControls::kPortCount; ++port)
         grid->addWidget(new QLabel(QStringLiteral("COM%1").arg(port + 1), group), port + 1, 0);
     return grid;
@@ -161,10 +141,10 @@ QGroupBox* tcpIpGroup(EditorControls& c, QWidget* w, const StringTable& s)
 {
     auto* group = named(new QGroupBox(s.text(kStrTcpIp), w), QStringLiteral("tcpIpGroup"));
     QGridLayout* grid =
-        portGrid(group, s, {kStrMode, kStrLocalIpAddress, kStrLocalPort, kStrPeerAddress, kStrPeerPort, kStrTimeout});
+        portGrid(group, s, {Id::Mode, Id::LocalIp, Id::LocalPort, Id::PeerIp, Id::PeerPort, Id::Timeout});
     for (int i = 0; i < EditorControls::kPortCount; ++i) {
         PortControls& p = c.ports[static_cast<std::size_t>(i)];
-        p.mode = list(group, portName("ModeCombo", i), texts(s, kStrModes));
+        p.mode = list(group, portName("ModeCombo", i), entries(s, Id::Mode));
         p.localIp = named(new Ipv4AddressEdit(group), portName("LocalIpEdit", i));
         p.localPort = numberField(group, portName("LocalPortEdit", i));
         p.peerIp = named(new Ipv4AddressEdit(group), portName("PeerIpEdit", i));
@@ -182,18 +162,15 @@ QGroupBox* serialGroup(EditorControls& c, QWidget* w, const StringTable& s)
 {
     auto* group = named(new QGroupBox(s.text(kStrSerialPort), w), QStringLiteral("serialGroup"));
     QGridLayout* grid =
-        portGrid(group, s, {kStrBaudrate, kStrParity, kStrDataBit, kStrStopBit, kStrFlowControl, kStrEventByte});
-    QStringList rates;
-    for (const char* rate : kRates)
-        rates << QString::fromLatin1(rate);
+        portGrid(group, s, {Id::BaudRate, Id::Parity, Id::DataBits, Id::StopBits, Id::FlowControl, Id::WaterMark});
+    const QStringList rates = entries(s, Id::BaudRate);
     for (int i = 0; i < EditorControls::kPortCount; ++i) {
         PortControls& p = c.ports[static_cast<std::size_t>(i)];
         p.baudRate = list(group, portName("BaudRateCombo", i), rates);
-        p.parity = list(group, portName("ParityCombo", i), texts(s, kStrParities));
-        p.dataBits = list(group, portName("DataBitsCombo", i),
-                          {QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8")});
-        p.stopBits = list(group, portName("StopBitsCombo", i), {QStringLiteral("1"), QStringLiteral("2")});
-        p.flowControl = list(group, portName("FlowControlCombo", i), texts(s, kStrFlowControls));
+        p.parity = list(group, portName("ParityCombo", i), entries(s, Id::Parity));
+        p.dataBits = list(group, portName("DataBitsCombo", i), entries(s, Id::DataBits));
+        p.stopBits = list(group, portName("StopBitsCombo", i), entries(s, Id::StopBits));
+        p.flowControl = list(group, portName("FlowControlCombo", i), entries(s, Id::FlowControl));
         p.eventByte = numberField(group, portName("EventByteEdit", i));
         int column = 1;
         for (QWidget* field :
@@ -240,7 +217,7 @@ void buildEditorControls(EditorControls& c, QWidget* w, const StringTable& s)
 
     c.comment = named(new QLineEdit(w), QStringLiteral("commentEdit"));
     auto* commentRow = new QHBoxLayout;
-    commentRow->addWidget(new QLabel(s.text(kStrComment), w));
+    commentRow->addWidget(new QLabel(caption(s, Id::Comment), w));
     commentRow->addWidget(c.comment, 1);
 
     auto* layout = new QVBoxLayout(w);

@@ -8,156 +8,169 @@
 
 namespace editor {
 namespace {
-constexpr int kBaudRateRole = Qt::UserRole + 1;
-constexpr int kListedRates = 11;
+using record_fields::FieldRef;
+using record_fields::Id;
 
-// The option lists of the Network and Option groups and the record codes they stand for.
-struct ListField
+constexpr int kBaudRateRole = Qt::UserRole + 1;
+
+// Each control of the Network and Option groups and of a port row, paired with its field.
+struct ListControl
 {
     QComboBox* EditorControls::*control;
-    int (*read)(const EnvRecord&);
-    void (*write)(EnvRecord&, int);
+    Id field;
 };
-const ListField kListFields[] = {
-    {&EditorControls::multiIp, [](const EnvRecord& r) { return int(r.multiIp()); },
-     [](EnvRecord& r, int v) { r.setMultiIp(v & 1); }},
-    {&EditorControls::ipv4Type, [](const EnvRecord& r) { return r.ipv4Type(); },
-     [](EnvRecord& r, int v) { r.setIpv4Type(v); }},
-    {&EditorControls::eapol, [](const EnvRecord& r) { return r.eapol(); }, [](EnvRecord& r, int v) { r.setEapol(v); }},
+const ListControl kLists[] = {
+    {&EditorControls::multiIp, Id::MultiIp},
+    {&EditorControls::ipv4Type, Id::Ipv4Type},
+    {&EditorControls::eapol, Id::Eapol},
 };
 
-struct CheckField
+struct CheckControl
 {
     QCheckBox* EditorControls::*control;
-    bool (EnvRecord::*read)() const;
-    void (EnvRecord::*write)(bool); // nullptr: shown only
+    Id field;
 };
-const CheckField kCheckFields[] = {
-    {&EditorControls::arp, &EnvRecord::arp, &EnvRecord::setArp},
-    {&EditorControls::telnet, &EnvRecord::telnet, &EnvRecord::setTelnet},
-    {&EditorControls::remoteSearch, &EnvRecord::remoteSearch, &EnvRecord::setRemoteSearch},
-    {&EditorControls::ssl, &EnvRecord::ssl, nullptr},
+const CheckControl kChecks[] = {
+    {&EditorControls::arp, Id::Arp},
+    {&EditorControls::telnet, Id::Telnet},
+    {&EditorControls::remoteSearch, Id::RemoteSearch},
+    {&EditorControls::ssl, Id::Ssl}, // shown only
 };
 
-struct AddressField
+struct AddressControl
 {
     Ipv4AddressEdit* EditorControls::*control;
-    std::uint32_t (EnvRecord::*read)() const;
-    void (EnvRecord::*write)(std::uint32_t);
-    QString form::FormValues::*text;
+    Id field;
 };
-const AddressField kAddressFields[] = {
-    {&EditorControls::ipAddress, &EnvRecord::ipAddress, &EnvRecord::setIpAddress, &form::FormValues::ipAddress},
-    {&EditorControls::subnetMask, &EnvRecord::subnetMask, &EnvRecord::setSubnetMask, &form::FormValues::subnetMask},
-    {&EditorControls::gateway, &EnvRecord::gateway, &EnvRecord::setGateway, &form::FormValues::gateway},
+const AddressControl kAddresses[] = {
+    {&EditorControls::ipAddress, Id::IpAddress},
+    {&EditorControls::subnetMask, Id::SubnetMask},
+    {&EditorControls::gateway, Id::Gateway},
 };
 
-// The lists of a port row; a missing selection (-1) is written as all ones in the field's bits.
-struct PortListField
+struct PortListControl
 {
     QComboBox* PortControls::*control;
-    int (*read)(const EnvPortBlock&);
-    void (*write)(EnvPortBlock&, int);
+    Id field;
 };
-const PortListField kPortListFields[] = {
-    {&PortControls::mode, [](const EnvPortBlock& p) { return int(p.mode()); },
-     [](EnvPortBlock& p, int v) { p.setMode(static_cast<std::uint8_t>(v < 0 ? 255 : v)); }},
-    {&PortControls::dataBits, [](const EnvPortBlock& p) { return p.dataBits(); },
-     [](EnvPortBlock& p, int v) { p.setDataBits(v); }},
-    {&PortControls::stopBits, [](const EnvPortBlock& p) { return p.stopBits(); },
-     [](EnvPortBlock& p, int v) { p.setStopBits(v); }},
-    {&PortControls::parity, [](const EnvPortBlock& p) { return parityToPosition(p.parity()); },
-     [](EnvPortBlock& p, int v) { p.setParity(positionToParity(v)); }},
-    {&PortControls::flowControl, [](const EnvPortBlock& p) { return flowControlToPosition(p.flowControl()); },
-     [](EnvPortBlock& p, int v) { p.setFlowControl(positionToFlowControl(v)); }},
+// The rate list comes last: a rate it does not hold has an entry of its own.
+const PortListControl kPortLists[] = {
+    {&PortControls::mode, Id::Mode},
+    {&PortControls::dataBits, Id::DataBits},
+    {&PortControls::stopBits, Id::StopBits},
+    {&PortControls::parity, Id::Parity},
+    {&PortControls::flowControl, Id::FlowControl},
 };
 
-struct PortNumberField
+struct PortNumberControl
 {
     QLineEdit* PortControls::*control;
-    std::uint16_t (EnvPortBlock::*read)() const;
-    void (EnvPortBlock::*write)(std::uint16_t);
-    std::array<QString, form::kPortCount> form::FormValues::*text;
-    form::Field field;
+    Id field;
 };
-const PortNumberField kPortNumberFields[] = {
-    {&PortControls::localPort, &EnvPortBlock::localPort, &EnvPortBlock::setLocalPort, &form::FormValues::localPort,
-     form::Field::LocalPort},
-    {&PortControls::peerPort, &EnvPortBlock::peerPort, &EnvPortBlock::setPeerPort, &form::FormValues::peerPort,
-     form::Field::PeerPort},
-    {&PortControls::timeout, &EnvPortBlock::timeout, &EnvPortBlock::setTimeout, &form::FormValues::timeout,
-     form::Field::Timeout},
-    {&PortControls::eventByte, &EnvPortBlock::waterMark, &EnvPortBlock::setWaterMark, &form::FormValues::eventByte,
-     form::Field::EventByte},
+const PortNumberControl kPortNumbers[] = {
+    {&PortControls::localPort, Id::LocalPort},
+    {&PortControls::peerPort, Id::PeerPort},
+    {&PortControls::timeout, Id::Timeout},
+    {&PortControls::eventByte, Id::WaterMark},
 };
 
-struct PortAddressField
+struct PortAddressControl
 {
     Ipv4AddressEdit* PortControls::*control;
-    std::uint32_t (EnvPortBlock::*read)() const;
-    void (EnvPortBlock::*write)(std::uint32_t);
-    std::array<QString, form::kPortCount> form::FormValues::*text;
-    form::Field field;
+    Id field;
 };
-const PortAddressField kPortAddressFields[] = {
-    {&PortControls::localIp, &EnvPortBlock::localIp, &EnvPortBlock::setLocalIp, &form::FormValues::localIp,
-     form::Field::LocalIp},
-    {&PortControls::peerIp, &EnvPortBlock::peerIp, &EnvPortBlock::setPeerIp, &form::FormValues::peerIp,
-     form::Field::PeerIp},
+const PortAddressControl kPortAddresses[] = {
+    {&PortControls::localIp, Id::LocalIp},
+    {&PortControls::peerIp, Id::PeerIp},
 };
+
+FieldRef ref(Id id, int port = -1)
+{
+    return FieldRef{&record_fields::field(id), port};
+}
 
 void select(QComboBox* box, int position)
 {
     box->setCurrentIndex(position >= 0 && position < box->count() ? position : -1);
 }
 
+int listedRates()
+{
+    return static_cast<int>(record_fields::field(Id::BaudRate).entries.size());
+}
+
 void showRate(QComboBox* box, std::uint32_t rate)
 {
     // A rate outside the list gets an entry of its own, so the device's rate is shown and kept.
-    while (box->count() > kListedRates)
+    while (box->count() > listedRates())
         box->removeItem(box->count() - 1);
-    const int index = baudToIndex(rate);
-    if (indexToBaud(index) == rate) {
-        box->setCurrentIndex(index);
+    const int position = record_fields::positionOf(record_fields::field(Id::BaudRate), rate);
+    if (position >= 0) {
+        box->setCurrentIndex(position);
         return;
     }
     box->addItem(QString::number(rate));
-    box->setItemData(kListedRates, rate, kBaudRateRole);
-    box->setCurrentIndex(kListedRates);
+    box->setItemData(listedRates(), rate, kBaudRateRole);
+    box->setCurrentIndex(listedRates());
 }
 
 std::uint32_t selectedRate(const QComboBox* box)
 {
     const int index = box->currentIndex();
-    if (index >= kListedRates)
+    if (index >= listedRates())
         return box->itemData(index, kBaudRateRole).toUInt();
-    return indexToBaud(index);
+    return record_fields::indexToBaud(index);
 }
 
-void showPort(PortControls& c, const EnvPortBlock& p)
+void showPort(PortControls& c, const EnvRecord& r, int port)
 {
-    for (const PortListField& f : kPortListFields)
-        select(c.*f.control, f.read(p));
-    for (const PortAddressField& f : kPortAddressFields)
-        (c.*f.control)->setAddress((p.*f.read)());
-    for (const PortNumberField& f : kPortNumberFields)
-        (c.*f.control)->setText(QString::number((p.*f.read)()));
-    showRate(c.baudRate, p.baudRate());
+    for (const PortListControl& l : kPortLists)
+        select(c.*l.control, record_fields::positionOf(record_fields::field(l.field), value(ref(l.field, port), r)));
+    for (const PortAddressControl& a : kPortAddresses)
+        (c.*a.control)->setAddress(static_cast<std::uint32_t>(value(ref(a.field, port), r)));
+    for (const PortNumberControl& n : kPortNumbers)
+        (c.*n.control)->setText(QString::number(value(ref(n.field, port), r)));
+    showRate(c.baudRate, r.port(port).baudRate());
 }
 
-void buildPort(const PortControls& c, EnvPortBlock& p)
+/** Takes a port's lists (they decide which of its fields are in use). */
+void buildPortLists(const PortControls& c, EnvRecord& r, int port)
 {
-    for (const PortListField& f : kPortListFields)
-        f.write(p, (c.*f.control)->currentIndex());
-    for (const PortAddressField& f : kPortAddressFields) {
-        if (const std::optional<std::uint32_t> address = (c.*f.control)->addressOrZero())
-            (p.*f.write)(*address);
+    for (const PortListControl& l : kPortLists)
+        setValue(ref(l.field, port), r,
+                 record_fields::codeAt(record_fields::field(l.field), (c.*l.control)->currentIndex()));
+    setValue(ref(Id::BaudRate, port), r, selectedRate(c.baudRate));
+}
+
+/** Takes a port's addresses and numbers that are in use and can be read. */
+void buildPortFields(const PortControls& c, EnvRecord& r, int port, const record_fields::Situation& s)
+{
+    for (const PortAddressControl& a : kPortAddresses) {
+        const std::optional<std::uint32_t> address = (c.*a.control)->addressOrZero();
+        if (address && inUse(ref(a.field, port), s))
+            setValue(ref(a.field, port), r, *address);
     }
-    for (const PortNumberField& f : kPortNumberFields) {
-        if (const std::optional<qint64> value = form::readInteger((c.*f.control)->text()))
-            (p.*f.write)(static_cast<std::uint16_t>(*value & 0xFFFF));
+    for (const PortNumberControl& n : kPortNumbers) {
+        const std::optional<qint64> number = form::readInteger((c.*n.control)->text());
+        if (number && inUse(ref(n.field, port), s))
+            setValue(ref(n.field, port), r, *number & 0xFFFF);
     }
-    p.setBaudRate(selectedRate(c.baudRate));
+}
+
+/** Takes the lists and check boxes of the Network and Option groups that are in use. */
+void buildOptions(const EditorControls& c, EnvRecord& r, const EnvRecord& shown)
+{
+    for (const ListControl& l : kLists)
+        setValue(ref(l.field), r, record_fields::codeAt(record_fields::field(l.field), (c.*l.control)->currentIndex()));
+    const record_fields::Situation s = record_fields::Situation::of(r);
+    for (const ListControl& l : kLists) {
+        if (!inUse(ref(l.field), s))
+            setValue(ref(l.field), r, value(ref(l.field), shown));
+    }
+    for (const CheckControl& k : kChecks) {
+        if (inUse(ref(k.field), s))
+            setValue(ref(k.field), r, (c.*k.control)->isChecked() ? 1 : 0);
+    }
 }
 } // namespace
 
@@ -174,91 +187,106 @@ std::string recordBytes(const QString& text)
 void showRecord(EditorControls& c, const EnvRecord& r)
 {
     c.mac->setText(QString::fromStdString(r.macText()));
-    for (const ListField& f : kListFields)
-        select(c.*f.control, f.read(r));
-    for (const CheckField& f : kCheckFields)
-        (c.*f.control)->setChecked((r.*f.read)());
+    for (const ListControl& l : kLists)
+        select(c.*l.control, record_fields::positionOf(record_fields::field(l.field), value(ref(l.field), r)));
+    for (const CheckControl& k : kChecks)
+        (c.*k.control)->setChecked(value(ref(k.field), r) != 0);
     if (r.commentSupported())
         c.comment->setText(recordText(r.comment()));
-    for (const AddressField& f : kAddressFields)
-        (c.*f.control)->setAddress((r.*f.read)());
+    for (const AddressControl& a : kAddresses)
+        (c.*a.control)->setAddress(static_cast<std::uint32_t>(value(ref(a.field), r)));
     for (int i = 0; i < EditorControls::kPortCount; ++i)
-        showPort(c.ports[static_cast<std::size_t>(i)], r.port(i));
+        showPort(c.ports[static_cast<std::size_t>(i)], r, i);
 }
 
-EnvRecord buildRecord(const EditorControls& c, const EnvRecord& shown, bool commentSupported)
+EnvRecord buildRecord(const EditorControls& c, const EnvRecord& shown)
 {
     EnvRecord r = shown;
-    for (const ListField& f : kListFields)
-        f.write(r, (c.*f.control)->currentIndex());
-    for (const CheckField& f : kCheckFields) {
-        if (f.write)
-            (r.*f.write)((c.*f.control)->isChecked());
+    buildOptions(c, r, shown);
+    for (int i = 0; i < EditorControls::kPortCount; ++i)
+        buildPortLists(c.ports[static_cast<std::size_t>(i)], r, i);
+    const record_fields::Situation s = record_fields::Situation::of(r);
+    for (const AddressControl& a : kAddresses) {
+        const std::optional<std::uint32_t> address = (c.*a.control)->addressOrZero();
+        if (address && inUse(ref(a.field), s))
+            setValue(ref(a.field), r, *address);
     }
-    if (r.ipv4Type() == EnvRecord::kStatic) {
-        for (const AddressField& f : kAddressFields) {
-            if (const std::optional<std::uint32_t> address = (c.*f.control)->addressOrZero())
-                (r.*f.write)(*address);
-        }
-    }
-    if (commentSupported)
+    if (inUse(ref(Id::Comment), s))
         r.setComment(recordBytes(c.comment->text().left(static_cast<int>(EnvRecord::kCommentSize))));
-    for (int i = 0; i < EditorControls::kPortCount; ++i) {
-        EnvPortBlock block = r.port(i);
-        buildPort(c.ports[static_cast<std::size_t>(i)], block);
-        r.setPort(i, block);
-    }
+    for (int i = 0; i < EditorControls::kPortCount; ++i)
+        buildPortFields(c.ports[static_cast<std::size_t>(i)], r, i, s);
     return r;
 }
 
-form::FormValues formValues(const EditorControls& c)
+record_fields::Situation situation(const EditorControls& c, const EnvRecord& shown)
+{
+    record_fields::Situation s = record_fields::Situation::of(shown);
+    s.multiIp = record_fields::codeAt(record_fields::field(Id::MultiIp), c.multiIp->currentIndex()) == 1;
+    s.ipv4Type =
+        static_cast<int>(record_fields::codeAt(record_fields::field(Id::Ipv4Type), c.ipv4Type->currentIndex()));
+    s.eapol = static_cast<int>(record_fields::codeAt(record_fields::field(Id::Eapol), c.eapol->currentIndex()));
+    for (int i = 0; i < EditorControls::kPortCount; ++i)
+        s.modes[static_cast<std::size_t>(i)] = c.ports[static_cast<std::size_t>(i)].mode->currentIndex();
+    return s;
+}
+
+form::FormValues formValues(const EditorControls& c, const EnvRecord& shown)
 {
     form::FormValues v;
     v.password = c.password->text();
     v.comment = c.comment->text();
-    for (const AddressField& f : kAddressFields)
-        v.*f.text = (c.*f.control)->text();
-    v.checkNetworkAddresses = c.ipv4Type->currentIndex() == EnvRecord::kStatic;
+    v.ipAddress = c.ipAddress->text();
+    v.subnetMask = c.subnetMask->text();
+    v.gateway = c.gateway->text();
     for (int i = 0; i < EditorControls::kPortCount; ++i) {
         const PortControls& port = c.ports[static_cast<std::size_t>(i)];
-        for (const PortNumberField& f : kPortNumberFields)
-            (v.*f.text)[static_cast<std::size_t>(i)] = (port.*f.control)->text();
-        for (const PortAddressField& f : kPortAddressFields)
-            (v.*f.text)[static_cast<std::size_t>(i)] = (port.*f.control)->text();
+        const auto at = static_cast<std::size_t>(i);
+        v.localPort[at] = port.localPort->text();
+        v.peerPort[at] = port.peerPort->text();
+        v.timeout[at] = port.timeout->text();
+        v.eventByte[at] = port.eventByte->text();
+        v.localIp[at] = port.localIp->text();
+        v.peerIp[at] = port.peerIp->text();
     }
-    v.multiIp = c.multiIp->currentIndex();
-    v.ipv4Type = c.ipv4Type->currentIndex();
-    v.eapol = c.eapol->currentIndex();
+    v.situation = situation(c, shown);
     v.checkCombinations = false; // the enable rules correct them as they are chosen
     return v;
 }
 
-QWidget* controlFor(const EditorControls& c, const form::Problem& problem)
+QWidget* controlFor(const EditorControls& c, Id field, int port)
 {
-    const std::size_t port = problem.port >= 0 ? static_cast<std::size_t>(problem.port) : 0;
-    for (const PortNumberField& f : kPortNumberFields) {
-        if (f.field == problem.field)
-            return c.ports[port].*f.control;
+    const PortControls& row = c.ports[static_cast<std::size_t>(port < 0 ? 0 : port)];
+    for (const PortNumberControl& n : kPortNumbers) {
+        if (n.field == field)
+            return row.*n.control;
     }
-    for (const PortAddressField& f : kPortAddressFields) {
-        if (f.field == problem.field)
-            return c.ports[port].*f.control;
+    for (const PortAddressControl& a : kPortAddresses) {
+        if (a.field == field)
+            return row.*a.control;
     }
-    switch (problem.field) {
-    case form::Field::Password:
+    for (const PortListControl& l : kPortLists) {
+        if (l.field == field)
+            return row.*l.control;
+    }
+    for (const ListControl& l : kLists) {
+        if (l.field == field)
+            return c.*l.control;
+    }
+    for (const CheckControl& k : kChecks) {
+        if (k.field == field)
+            return c.*k.control;
+    }
+    for (const AddressControl& a : kAddresses) {
+        if (a.field == field)
+            return c.*a.control;
+    }
+    switch (field) {
+    case Id::BaudRate:
+        return row.baudRate;
+    case Id::Password:
         return c.password;
-    case form::Field::Comment:
+    case Id::Comment:
         return c.comment;
-    case form::Field::IpAddress:
-        return c.ipAddress;
-    case form::Field::SubnetMask:
-        return c.subnetMask;
-    case form::Field::Gateway:
-        return c.gateway;
-    case form::Field::Ipv4Type:
-        return c.ipv4Type;
-    case form::Field::Eapol:
-        return c.eapol;
     default:
         return nullptr;
     }

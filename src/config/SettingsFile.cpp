@@ -133,4 +133,8 @@ Decoded decode(QByteArrayView file)
     decoded.record = record.toByteArray();
     return decoded;
 }
+bounded_read::Result readFile(const QString& path)
+{
+    return bounded_read::read(path, kMaxRecordLength + kOverhead);
+}
 } // namespace settings_file

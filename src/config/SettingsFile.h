@@ -4,6 +4,7 @@
 // the product and the time of saving, with a CRC of its own. Integers are little-endian. Reading checks
 // the file in a fixed order and gives one outcome; a file that fails a check is never partly used.
 
+#include "files/BoundedRead.h"
 #include "record/EnvRecord.h"
 
 #include <QByteArray>
@@ -34,6 +35,7 @@ enum Outcome
     kDamagedTooShort = 5, // shorter than 4 bytes, N not positive (or above the longest record), or
                           // shorter than N + 6
     kNotSettingsFile = 6, // the marker is not "2"
+    kStalled = 7,         // a stream (a pipe, a FIFO) that delivered nothing for bounded_read::kStreamIdleMs
 };
 
 // The texts of settings files (string numbers): the export and import commands, which also title their
@@ -86,6 +88,10 @@ struct Decoded
     QByteArray record; // N bytes when the outcome is kRead
     Trailer trailer;
 };
+
+/** Reads the file at `path` (or the stream: a pipe, a FIFO) once, at most the longest settings file,
+ *  never waiting forever; what decode then checks. */
+bounded_read::Result readFile(const QString& path);
 
 /** Reads a settings file's bytes with the checks in order: at least 4 bytes; N > 0, N at most 65536 and
  *  the file at least N + 6 bytes; the record CRC and the exact length N + 40; then the marker. The

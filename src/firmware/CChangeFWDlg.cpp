@@ -8,8 +8,9 @@
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"
 #include "gui/FileService.h"
-#include "protocol/Ipv4.h"
+#include "gui/Ipv4AddressEdit.h"
 #include "gui/MessageService.h"
+#include "protocol/Ipv4.h"
 #include "text/StringTable.h"
 
 #include <QComboBox>
@@ -22,7 +23,6 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QScopeGuard>
 #include <QVBoxLayout>
 
@@ -42,10 +42,10 @@ constexpr int kStrCompleted = 163;
 constexpr int kStrProduct = 187;
 // Texts of this port.
 constexpr int kStrNotUnicast = 901;
+constexpr int kStrNotAnAddress = 906;
 constexpr int kStrProductDirect = 920;
 constexpr int kStrProductShell = 921;
 constexpr int kStrTypeTarget = 922;
-constexpr int kStrTooLarge = 923;
 constexpr int kStrProgressName = 1406; // what a screen reader calls the progress bar
 // Access keys of Firmware, Send and Close.
 constexpr int kKeyFirmware = 1510;
@@ -107,7 +107,7 @@ void CChangeFWDlg::buildControls()
     m_crcLabel = control(new QLabel(this), "crcLabel", kIdCrcLabel);
     m_crc = control(new QLineEdit(this), "crcEdit", kIdCrc);
     m_addressLabel = control(new QLabel(this), "addressLabel", kIdAddressLabel);
-    m_address = control(new QLineEdit(this), "addressEdit", kIdAddress);
+    m_address = control(new Ipv4AddressEdit(this), "addressEdit", kIdAddress);
     m_progress = control(new QProgressBar(this), "progressBar", kIdProgress);
     m_firmwareButton = control(new QPushButton(this), "firmwareButton", kIdFirmwareButton);
     m_sendButton = control(new QPushButton(this), "sendButton", kIdSendButton);
@@ -115,8 +115,6 @@ void CChangeFWDlg::buildControls()
 
     m_firmwareName->setReadOnly(true);
     m_crc->setReadOnly(true);
-    m_address->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("^[0-9.]*$")),
-                                                            m_address)); // digits and dots, as typed
     m_progress->setTextVisible(false);
     m_closeButton->setDefault(true);
     m_firmwareButton->setAutoDefault(false);
@@ -251,15 +249,20 @@ void CChangeFWDlg::onChooseFirmware()
 
 std::optional<std::uint32_t> CChangeFWDlg::typedTarget()
 {
-    const QString typed = m_address->text().trimmed();
-    const std::optional<std::uint32_t> address = ipv4::parse(typed);
-    // A blank field reads as 0.0.0.0: nothing is sent to it.
-    if (typed.isEmpty() || address == 0u) {
+    // Text that is no address is named as typed; a blank field reads as 0.0.0.0, to which nothing is
+    // sent, and any other address that names no single device gets the single-device message.
+    const QString typed = m_address->text();
+    const std::optional<std::uint32_t> address = m_address->addressOrZero();
+    if (!address) {
+        error(text(kStrNotAnAddress).arg(typed));
+        return std::nullopt;
+    }
+    if (*address == 0) {
         error(text(kStrTypeTarget));
         return std::nullopt;
     }
-    if (!address || !ipv4::isUnicastDeviceAddress(*address)) {
-        error(text(kStrNotUnicast).arg(typed));
+    if (!ipv4::isUnicastDeviceAddress(*address)) {
+        error(text(kStrNotUnicast).arg(ipv4::dotted(*address)));
         return std::nullopt;
     }
     return address;
@@ -269,13 +272,8 @@ bool CChangeFWDlg::loadFile()
 {
     m_image.clear();
     const FirmwareImage image = FirmwareImage::load(m_filePath);
-    if (image.errorCode != 0) {
-        error(systemErrorMessage(image.errorCode));
-        return false;
-    }
-    if (image.tooLarge) {
-        const QLocale locale = QLocale::system();
-        error(text(kStrTooLarge).arg(m_fileName, locale.toString(image.size), locale.toString(tftp::kMaxImageLength)));
+    if (!image.loaded()) {
+        error(image.problemText(m_context.strings, QLocale::system(), m_fileName));
         return false;
     }
     m_image = image.bytes;

@@ -11,6 +11,7 @@
 
 class CMsgDlg;
 class CQuickBurnWnd;
+class Ipv4AddressEdit;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -109,7 +110,7 @@ private:
     QLabel* m_crcLabel = nullptr;
     QLineEdit* m_crc = nullptr;
     QLabel* m_addressLabel = nullptr;
-    QLineEdit* m_address = nullptr;
+    Ipv4AddressEdit* m_address = nullptr;
     QProgressBar* m_progress = nullptr;
     QPushButton* m_firmwareButton = nullptr;
     QPushButton* m_sendButton = nullptr;

@@ -9,10 +9,7 @@
 #include <QTcpSocket>
 
 #include <algorithm>
-
-namespace {
-// The keywords of the device's shell, case-sensitive.
-} // namespace
+#include <cerrno>
 
 const QByteArray CQuickBurnWnd::kFlashCommand = QByteArray("\x70\x66\x0D\x79", 4);
 const QByteArray CQuickBurnWnd::kConfirm = QByteArray("\x79", 1);
@@ -26,15 +23,18 @@ CQuickBurnWnd::CQuickBurnWnd(const NetworkProfile& profile, PleaseWaitWindow* pl
     setObjectName(QStringLiteral("QuickBurn"));
     m_retransmit.setParent(this);
     m_watchdog.setParent(this);
+    // Both waits have a stated length: a coarse timer may fire 5 % early or late.
     m_retransmit.setObjectName(QStringLiteral("retransmitTimer"));
+    m_retransmit.setTimerType(Qt::PreciseTimer);
     m_retransmit.setInterval(kRetransmitMs);
     m_watchdog.setObjectName(QStringLiteral("shellWatchdog"));
+    m_watchdog.setTimerType(Qt::PreciseTimer);
     m_watchdog.setInterval(kWatchdogMs);
     m_watchdog.setSingleShot(true);
     connect(&m_datagram, &CQuickBurnSock::socketEvent, this, &CQuickBurnWnd::onSocketEvent);
     connect(&m_stream, &CQuickBurnSock::socketEvent, this, &CQuickBurnWnd::onSocketEvent);
     connect(&m_retransmit, &QTimer::timeout, this, &CQuickBurnWnd::onRetransmitTick);
-    connect(&m_watchdog, &QTimer::timeout, this, [this] { endTransfer(kNoResponse); });
+    connect(&m_watchdog, &QTimer::timeout, this, &CQuickBurnWnd::onWatchdog);
 }
 
 CQuickBurnWnd::~CQuickBurnWnd()
@@ -262,8 +262,10 @@ void CQuickBurnWnd::StartShellUpload(std::uint32_t target, const QString& fileNa
     m_flashTyped = false;
     store(target, fileName, image, length);
     m_shellConnected = false;
-    // No timer runs while the connection is being made.
+    // The watchdog bounds the connection attempt too: a device (or a firewall) that drops the attempt
+    // without a word would otherwise leave the user waiting for the system's TCP timeout, minutes long.
     m_stream.connectStream(QHostAddress(target), m_profile.shellPort);
+    startWatchdog();
 }
 
 void CQuickBurnWnd::onConnect(int errorCode)
@@ -275,8 +277,19 @@ void CQuickBurnWnd::onConnect(int errorCode)
         return;
     }
     // No shell: the direct upload, and the shell is not used again in this transfer.
+    m_watchdog.stop();
     m_stream.close();
     startUpload();
+}
+
+void CQuickBurnWnd::onWatchdog()
+{
+    // A connection attempt still unanswered is given up as a refused one would be.
+    if (m_stream.isOpen() && !m_shellConnected) {
+        onConnect(ETIMEDOUT);
+        return;
+    }
+    endTransfer(kNoResponse);
 }
 
 void CQuickBurnWnd::onShellData()

@@ -45,7 +45,7 @@ public:
 
     static constexpr int kRetransmitMs = 500; // periodic
     static constexpr int kMaxRetries = 10;    // ticks without an accepted acknowledgement
-    static constexpr int kWatchdogMs = 10000; // one-shot, restarted at every shell step
+    static constexpr int kWatchdogMs = 10000; // one-shot, restarted at every shell step; bounds the connection
     static constexpr int kShellReadSize = 2048;
     /** The shell text kept while no keyword comes: a chatty device cannot exhaust memory. */
     static constexpr int kShellTextCap = firmware::ShellScanner::kTextCap;
@@ -64,8 +64,8 @@ public:
     ~CQuickBurnWnd() override;
 
     /** The shell way: connects to the device's shell and runs the conversation; when the connection
-     *  cannot be made, uploads directly instead. Ignored while a transfer is under way. `target` is a
-     *  host-order address. */
+     *  cannot be made (refused, or not answered within the shell watchdog's time), uploads directly
+     *  instead. Ignored while a transfer is under way. `target` is a host-order address. */
     void StartShellUpload(std::uint32_t target, const QString& fileName, const std::uint8_t* image,
                           std::uint32_t length);
     /** The direct way: a TFTP upload. Ignored while an upload is active. */
@@ -107,6 +107,7 @@ private:
     void sendCurrent();
 
     void onConnect(int errorCode);
+    void onWatchdog();
     void onShellData();
     void applyShellStep(firmware::ShellStep step);
     void onShellClosed(int errorCode);

@@ -1,36 +1,21 @@
 #include "FirmwareImage.h"
 
 #include "TftpPacket.h"
+#include "files/BoundedRead.h"
 #include "protocol/Codec.h"
+#include "text/StringTable.h"
 
-#include <QFile>
+#include <QLocale>
 
-#include <cerrno>
 #include <cstring>
 #include <span>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
-/** Reads `size` bytes from `fd` into `out`; 0 or the errno of the failed read. A file that ends early
- *  was changed while it was read and counts as an I/O error. */
-int readAll(int fd, char* out, qint64 size)
-{
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, out + done, static_cast<std::size_t>(size - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return EIO;
-        done += n;
-    }
-    return 0;
-}
+constexpr int kStrTooLarge = 923;
+constexpr int kStrStreamTooLarge = 1100;
+constexpr int kStrStalled = 1101;
+constexpr int kStrEmptyStream = 1102;
+constexpr int kMsPerSecond = 1000;
 } // namespace
 
 QString FirmwareImage::crcText() const
@@ -40,39 +25,37 @@ QString FirmwareImage::crcText() const
     return QStringLiteral("%1").arg(crc, 4, 16, QLatin1Char('0')).toUpper();
 }
 
+QString FirmwareImage::problemText(const StringTable& strings, const QLocale& locale, const QString& fileName) const
+{
+    if (errorCode != 0)
+        return systemErrorMessage(errorCode);
+    if (tooLarge && stream)
+        return strings.text(kStrStreamTooLarge).arg(fileName, locale.toString(tftp::kMaxImageLength));
+    if (tooLarge)
+        return strings.text(kStrTooLarge).arg(fileName, locale.toString(size), locale.toString(tftp::kMaxImageLength));
+    if (stalled)
+        return strings.text(kStrStalled).arg(fileName).arg(bounded_read::kStreamIdleMs / kMsPerSecond);
+    if (emptyStream())
+        return strings.text(kStrEmptyStream).arg(fileName);
+    return {};
+}
+
 FirmwareImage FirmwareImage::load(const QString& path)
 {
+    const bounded_read::Result read = bounded_read::read(path, tftp::kMaxImageLength);
     FirmwareImage image;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        image.errorCode = errno;
-        return image;
-    }
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0) {
-        image.errorCode = errno;
-    } else if (S_ISDIR(info.st_mode)) {
-        image.errorCode = EISDIR;
-    } else if (info.st_size > static_cast<off_t>(tftp::kMaxImageLength)) {
-        image.tooLarge = true;
-        image.size = info.st_size;
-    } else {
-        image.size = info.st_size;
-        image.bytes.resize(image.size);
-        image.errorCode = readAll(fd, image.bytes.data(), image.size);
-        if (image.errorCode != 0)
-            image.bytes.clear();
-    }
-    ::close(fd);
+    image.bytes = read.bytes;
+    image.errorCode = read.error;
+    image.tooLarge = read.tooLarge;
+    image.stalled = read.stalled;
+    image.stream = read.stream;
+    image.size = read.size;
     return image;
 }
 
 QString systemErrorMessage(int errorCode)
 {
-    QString text = QString::fromLocal8Bit(std::strerror(errorCode));
-    if (text.isEmpty())
+    if (QString::fromLocal8Bit(std::strerror(errorCode)).isEmpty())
         return {};
-    text.remove(QLatin1Char('\r'));
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return QStringLiteral("[%1] %2").arg(errorCode).arg(text.trimmed());
+    return bounded_read::systemErrorText(errorCode);
 }

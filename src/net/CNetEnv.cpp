@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QMutex>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QRandomGenerator>
@@ -28,11 +29,48 @@ std::uint32_t randomWord()
     return QRandomGenerator::global()->bounded(kHighestRandomWord + 1);
 }
 
+std::uint64_t headerWords(const frame::Frame& f)
+{
+    return frame::readLe32(f.data() + frame::kOffRandom1) |
+           std::uint64_t{frame::readLe32(f.data() + frame::kOffRandom2)} << 32;
+}
+
 bool isMulticast(std::uint32_t address)
 {
     const std::uint32_t first = address >> 24;
     return first >= 224 && first <= 239;
 }
+
+/** The local ports the last unicast exchanges of this process ran on. A new exchange draws another, so
+ *  that a late answer to one of them, still on its way to its closed port, cannot reach the new one. */
+class RecentPorts
+{
+public:
+    bool contains(std::uint16_t port)
+    {
+        const QMutexLocker lock(&m_mutex);
+        return std::find(m_ports.begin(), m_ports.end(), port) != m_ports.end();
+    }
+    void add(std::uint16_t port)
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_ports[m_next] = port;
+        m_next = (m_next + 1) % m_ports.size();
+    }
+
+private:
+    QMutex m_mutex;
+    std::array<std::uint16_t, 16> m_ports{};
+    std::size_t m_next = 0;
+};
+
+RecentPorts& recentUnicastPorts()
+{
+    static RecentPorts ports;
+    return ports;
+}
+
+constexpr int kUnicastBindAttempts = 4;
 } // namespace
 
 CNetEnv::CNetEnv(const NetworkProfile& profile, QObject* parent)
@@ -50,14 +88,38 @@ void CNetEnv::ResetRecord(EnvRecord& record)
     record = EnvRecord::defaultRecord();
 }
 
+void CNetEnv::reset()
+{
+    Close();
+    m_request.fill(0);
+    m_reply.fill(0);
+    m_statusData.fill(0);
+    m_command = 0;
+    m_flags = 0;
+    m_answered = 0;
+    setCount(0);
+    m_limit = kTableSize;
+    m_targetAddress = 0;
+    m_openError.clear();
+    m_answerMac.reset();
+    m_requestWords.reset();
+    m_earlierCount = 0;
+    m_arrivalInterface = 0;
+}
+
 bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port)
+{
+    // On the loopback profile the broadcast socket may share its port with programs on this machine; on
+    // the real profile no socket of ours shares a port.
+    return openSocket(bindAddress, port, m_profile.loopback ? PortSharing::Shared : PortSharing::Exclusive);
+}
+
+bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port, PortSharing sharing)
 {
     Close();
     m_socket = new QUdpSocket(this);
     const QHostAddress address = bindAddress ? QHostAddress(bindAddress) : QHostAddress(QHostAddress::AnyIPv4);
-    // Only the loopback profile shares the device port (with the simulated devices on this machine); on
-    // the real profile a second program that wants the port gets the bind failure.
-    m_openError = bindUdp(*m_socket, address, port, m_profile.loopback ? PortSharing::Shared : PortSharing::Exclusive);
+    m_openError = bindUdp(*m_socket, address, port, sharing);
     if (!m_openError.isEmpty()) {
         Close();
         return false;
@@ -138,12 +200,44 @@ int CNetEnv::openSocketCount() const
 
 bool CNetEnv::OpenRemote(std::uint32_t deviceAddress)
 {
-    if (!openSocket(0, m_profile.devicePort))
+    if (!openUnicastSocket())
         return false;
     // Failures of these options are not fatal: the request may still reach the device.
     if (isMulticast(deviceAddress))
         m_socket->joinMulticastGroup(QHostAddress(deviceAddress));
     return true;
+}
+
+std::uint16_t CNetEnv::drawUnicastPort() const
+{
+    for (;;) {
+        const auto port = static_cast<std::uint16_t>(
+            QRandomGenerator::global()->bounded(kLowestRandomLocalPort, kHighestRandomLocalPort + 1));
+        if (port != m_profile.devicePort && !recentUnicastPorts().contains(port))
+            return port;
+    }
+}
+
+bool CNetEnv::openUnicastSocket()
+{
+    // Each unicast exchange runs on a fresh local port of its own, never on the device port, and shares
+    // it with nobody. Devices answer to the request's source address and port, so an answer that comes
+    // late (or the answer to the second copy of a request) goes to the closed port of the exchange it
+    // belongs to and can never be taken as the answer to a later request.
+    bool opened = openSocket(0, drawUnicastPort(), PortSharing::Exclusive);
+    // The random port is taken: the system chooses one, which must be neither the device port nor the
+    // port of a recent exchange.
+    for (int attempt = 0; !opened && attempt < kUnicastBindAttempts; ++attempt) {
+        opened = openSocket(0, 0, PortSharing::Exclusive);
+        if (opened && (localPort() == m_profile.devicePort || recentUnicastPorts().contains(localPort()))) {
+            Close();
+            opened = false;
+            m_openError = QStringLiteral("no local port apart from the device port and recent exchanges' ports");
+        }
+    }
+    if (opened)
+        recentUnicastPorts().add(localPort());
+    return opened;
 }
 
 void CNetEnv::Close()
@@ -172,17 +266,49 @@ std::uint16_t CNetEnv::localPort() const
 
 void CNetEnv::SendBroadcast()
 {
+    const auto [random1, random2] = beginRequest();
     frame::BuildRequest(m_request, static_cast<std::uint8_t>(frame::kFlagsBroadcastRequest | m_flags),
-                        static_cast<std::uint8_t>(m_command), randomWord(), randomWord());
+                        static_cast<std::uint8_t>(m_command), random1, random2);
     sendTwice(m_profile.broadcastAddress, m_profile.broadcastPort());
 }
 
 void CNetEnv::SendUnicast(std::uint32_t deviceAddress)
 {
+    const auto [random1, random2] = beginRequest();
     frame::BuildRequest(m_request, static_cast<std::uint8_t>(frame::kFlagsUnicastRequest | m_flags),
-                        static_cast<std::uint8_t>(m_command), randomWord(), randomWord());
+                        static_cast<std::uint8_t>(m_command), random1, random2);
     m_targetAddress = deviceAddress;
     sendTwice(deviceAddress, m_profile.devicePort);
+}
+
+std::pair<std::uint32_t, std::uint32_t> CNetEnv::beginRequest()
+{
+    if (m_requestWords) {
+        std::copy_backward(m_earlierWords.begin(), m_earlierWords.end() - 1, m_earlierWords.end());
+        m_earlierWords[0] = *m_requestWords;
+        m_earlierCount = std::min(m_earlierCount + 1, kEarlierRequests);
+    }
+    const std::uint64_t* earlier = m_earlierWords.data();
+    std::uint32_t random1 = 0;
+    std::uint32_t random2 = 0;
+    do {
+        random1 = randomWord();
+        random2 = randomWord();
+    } while (std::find(earlier, earlier + m_earlierCount, random1 | std::uint64_t{random2} << 32) !=
+             earlier + m_earlierCount);
+    m_requestWords = random1 | std::uint64_t{random2} << 32;
+    m_answered = 0;
+    m_answerMac.reset();
+    return {random1, random2};
+}
+
+bool CNetEnv::answersEarlierRequest(const frame::Frame& reply) const
+{
+    const std::uint64_t words = headerWords(reply);
+    if (words == m_requestWords)
+        return false;
+    const std::uint64_t* earlier = m_earlierWords.data();
+    return std::find(earlier, earlier + m_earlierCount, words) != earlier + m_earlierCount;
 }
 
 void CNetEnv::sendTwice(std::uint32_t address, std::uint16_t port)
@@ -293,7 +419,7 @@ void CNetEnv::receiveDatagram(const QByteArray& datagram, std::uint32_t sender)
         return;
     frame::Frame candidate;
     std::memcpy(candidate.data(), datagram.constData(), frame::kFrameSize);
-    if (!frame::AcceptReply(candidate))
+    if (!frame::AcceptReply(candidate) || answersEarlierRequest(candidate))
         return;
     const EnvRecord received(candidate.data() + frame::kOffBody);
     // After the answer, a reply from another device is a stray (e.g. meant for another program on a shared

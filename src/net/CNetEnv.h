@@ -3,6 +3,7 @@
 #include "net/LocalAdapters.h"
 #include "protocol/Codec.h"
 #include "protocol/NetworkProfile.h"
+#include "protocol/SocketOptions.h"
 #include "record/EnvRecord.h"
 
 #include <QObject>
@@ -14,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QUdpSocket;
 
@@ -33,12 +35,20 @@ class CNetEnv : public QObject
 public:
     static constexpr int kTableSize = 256;
     static constexpr int kPauseBetweenCopiesMs = 10;
+    /** How many requests sent before the one in progress are remembered, so that their late replies are
+     *  recognised as theirs. */
+    static constexpr int kEarlierRequests = 8;
 
     explicit CNetEnv(const NetworkProfile& profile = NetworkProfile::real(), QObject* parent = nullptr);
     ~CNetEnv() override;
 
     /** Clears a record to the default record. */
     static void ResetRecord(EnvRecord& record);
+
+    /** Returns the endpoint to its state after construction: closed, request and reply frames and status
+     *  data zero, no command, not answered, count 0, limit 256, no target, no request remembered. The
+     *  table's records keep their bytes (only the first count() are ever read). */
+    void reset();
 
     /** Opens a socket for broadcast requests, bound to `bindAddress` (0: any address) at a random local
      *  port. Clears command, flags and answered. False when the socket cannot be opened. */
@@ -54,21 +64,27 @@ public:
     /** How many sockets the endpoint has open: 1 after OpenLocal or OpenRemote, one per adapter after
      *  OpenEveryAdapter, 0 when closed. */
     int openSocketCount() const;
-    /** Opens a socket for unicast requests on the device port of any local address; joins the group of a
-     *  multicast device address. Clears command, flags and answered. */
+    /** Opens a socket for unicast requests on any local address, at a local port of this exchange's own:
+     *  a random one 1024-32767, or one the system chooses when that is taken; never the device port nor
+     *  the port of one of the process's recent unicast exchanges, and shared with no other socket. Joins
+     *  the group of a multicast device address. Clears command, flags and answered. */
     bool OpenRemote(std::uint32_t deviceAddress);
     /** Completes the request frame as a broadcast request and sends it twice, 10 ms apart, to the
-     *  profile's broadcast destination. */
+     *  profile's broadcast destination. Each request is a new one: answered is cleared, and its two
+     *  random header words differ from those of the requests remembered before it. */
     void SendBroadcast();
     /** Completes the request frame as a unicast request, remembers the target address and sends it
-     *  twice, 10 ms apart, to the device port of `deviceAddress`. */
+     *  twice, 10 ms apart, to the device port of `deviceAddress`. A new request, as SendBroadcast. */
     void SendUnicast(std::uint32_t deviceAddress);
     /** Reads and merges the datagrams waiting on the socket: a bounded number per notification, so that a
      *  flood of datagrams leaves the event loop (and the owner's wait timer) running; the rest raise the
      *  next notification. */
     void OnReceive();
     /** Checks and merges one datagram from `sender` (host order), as OnReceive does with each datagram it
-     *  reads: shorter than a frame or failing the checks, it changes nothing. */
+     *  reads: shorter than a frame or failing the checks, it changes nothing. Nor does a reply that
+     *  carries the random header words of one of the last kEarlierRequests requests instead of the
+     *  current one's: a device that echoes them (as the simulator does) marks a late reply to an earlier
+     *  request, which must never answer this one. */
     void receiveDatagram(const QByteArray& datagram, std::uint32_t sender);
     void Close();
     bool isOpen() const;
@@ -118,12 +134,21 @@ signals:
 
 private:
     bool openSocket(std::uint32_t bindAddress, std::uint16_t port);
+    bool openSocket(std::uint32_t bindAddress, std::uint16_t port, PortSharing sharing);
+    /** A random local port for a unicast exchange: not the device port, not a recent exchange's port. */
+    std::uint16_t drawUnicastPort() const;
+    bool openUnicastSocket();
     /** Binds a further broadcast socket of OpenEveryAdapter; the error text, or empty. */
     QString bindAdapterSocket(QUdpSocket& socket, std::uint32_t address);
     /** Reads and merges a bounded number of the datagrams waiting on one of the open sockets. */
     void drain(QUdpSocket* socket);
     bool isOpenSocket(const QUdpSocket* socket) const;
     QString interfaceName(int index);
+    /** Starts a new request: remembers the one in progress as an earlier one, clears answered and the
+     *  answer taken, and draws header words that no remembered request carries. */
+    std::pair<std::uint32_t, std::uint32_t> beginRequest();
+    /** A reply carrying the header words of an earlier request rather than the current one's. */
+    bool answersEarlierRequest(const frame::Frame& reply) const;
     void sendTwice(std::uint32_t address, std::uint16_t port);
     void pauseBetweenCopies();
     /** What became of an accepted reply: stored at index, a repeat of an answer already in the table, or
@@ -163,8 +188,13 @@ private:
     int m_limit = kTableSize;
     std::uint32_t m_targetAddress = 0;
     QString m_openError;
-    /** The header MAC of the answer taken for the request in progress; cleared by every open. */
+    /** The header MAC of the answer taken for the request in progress; cleared by every open and send. */
     std::optional<Mac> m_answerMac;
+    /** The two random header words of the request in progress (random 1 in the low half), and of the
+     *  requests sent before it, newest first. */
+    std::optional<std::uint64_t> m_requestWords;
+    std::array<std::uint64_t, kEarlierRequests> m_earlierWords{};
+    int m_earlierCount = 0;
     /** The interface the datagram being merged arrived on (0: unknown). */
     int m_arrivalInterface = 0;
     /** Where each MAC of the table was heard, for heardOn(); cleared when the table restarts. */

@@ -15,16 +15,24 @@ QString ipv4::dotted(std::uint32_t address)
 
 std::optional<std::uint32_t> ipv4::parse(const QString& text)
 {
-    const QStringList parts = text.trimmed().split(u'.');
+    // Blanks around the address are trimmed; a line break is not a blank here.
+    QStringView view(text);
+    while (!view.isEmpty() && (view.front() == u' ' || view.front() == u'\t'))
+        view = view.mid(1);
+    while (!view.isEmpty() && (view.back() == u' ' || view.back() == u'\t'))
+        view.chop(1);
+    const QList<QStringView> parts = view.split(u'.');
     if (parts.size() != 4)
         return std::nullopt;
     std::uint32_t address = 0;
-    for (const QString& part : parts) {
-        // Digits only: no sign, no spaces inside.
+    for (const QStringView part : parts) {
+        // One to three digits, no sign, no space inside, and no leading zero: "010" is 8 to some programs
+        // and 10 to others, so it is refused rather than guessed.
         const bool digits = std::all_of(part.begin(), part.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-        bool ok = false;
-        const uint octet = part.toUInt(&ok);
-        if (!digits || !ok || part.isEmpty() || part.size() > 3 || octet > 255)
+        if (!digits || part.isEmpty() || part.size() > 3 || (part.size() > 1 && part.front() == u'0'))
+            return std::nullopt;
+        const uint octet = part.toUInt();
+        if (octet > 255)
             return std::nullopt;
         address = (address << 8) | octet;
     }

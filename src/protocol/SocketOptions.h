@@ -15,7 +15,7 @@ constexpr int kReplyBufferBytes = 4 * 1024 * 1024;
 enum class PortSharing
 {
     Exclusive, // a second socket on the port gets the bind failure
-    Shared,    // the loopback profile: the program's socket and the simulated devices share the port
+    Shared,    // the loopback profile: simulated devices (and broadcast sockets) on one machine share a port
 };
 
 /**
@@ -26,8 +26,8 @@ enum class PortSharing
  */
 QString bindUdp(QUdpSocket& socket, const QHostAddress& address, std::uint16_t port, PortSharing sharing);
 
-/** Binds a UDP socket with SO_REUSEADDR, so the program's remote-mode socket and simulated devices on
- *  the same machine can share the device port. */
+/** Binds a UDP socket with SO_REUSEADDR, so that simulated devices and the test peers beside them on
+ *  one machine can share the device port. */
 bool bindShared(QUdpSocket& socket, const QHostAddress& address, std::uint16_t port);
 
 /** Asks for a receive buffer of `bytes`: beyond the system's cap when the process may (SO_RCVBUFFORCE),

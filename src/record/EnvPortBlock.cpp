@@ -11,16 +11,6 @@ using frame::writeBe32;
 using frame::writeLe16;
 using frame::writeLe32;
 
-namespace {
-constexpr std::array<std::uint32_t, 11> kBaudRates = {600,   1200,  2400,  4800,   9600,  14400,
-                                                      19200, 38400, 57600, 115200, 230400};
-// A rate at or below a bound maps to that bound's position; each bound lies one below the
-// midpoint of two neighbouring rates.
-constexpr std::array<std::uint32_t, 10> kBaudUpperBounds = {899,   1799,  3599,  7199,  11999,
-                                                            16799, 28799, 47999, 86399, 172799};
-constexpr std::uint32_t kFallbackBaud = 19200;
-} // namespace
-
 EnvPortBlock::EnvPortBlock(const std::uint8_t* raw)
 {
     std::copy(raw, raw + kSize, m_raw.begin());
@@ -104,38 +94,4 @@ std::uint16_t EnvPortBlock::waterMark() const
 void EnvPortBlock::setWaterMark(std::uint16_t v)
 {
     writeLe16(m_raw.data() + 22, v);
-}
-
-int baudToIndex(std::uint32_t rate)
-{
-    const auto it = std::lower_bound(kBaudUpperBounds.begin(), kBaudUpperBounds.end(), rate);
-    return static_cast<int>(it - kBaudUpperBounds.begin());
-}
-
-std::uint32_t indexToBaud(int index)
-{
-    if (index < 0 || index >= static_cast<int>(kBaudRates.size()))
-        return kFallbackBaud;
-    return kBaudRates[static_cast<std::size_t>(index)];
-}
-
-int parityToPosition(int code)
-{
-    return code >= 2 ? 2 : code;
-}
-
-int positionToParity(int position)
-{
-    return position == 0 || position == 1 ? position : 3;
-}
-
-int flowControlToPosition(int code)
-{
-    return code >= 2 ? 2 : code;
-}
-
-int positionToFlowControl(int position)
-{
-    // A missing selection (-1) is stored as the third mode's code, so a record with it keeps its code.
-    return position == 0 || position == 1 ? position : 3;
 }

@@ -67,14 +67,3 @@ private:
 
     std::array<std::uint8_t, kSize> m_raw{};
 };
-
-/** Position in the rate list 600 … 230400 (0..10) of the nearest listed rate. */
-int baudToIndex(std::uint32_t rate);
-/** Rate at a list position; any position outside 0..10 (no selection included) gives 19200. */
-std::uint32_t indexToBaud(int index);
-/** Parity and flow-control codes and their list positions: codes 2 and 3 read as position 2,
- *  position 2 is written as code 3. */
-int parityToPosition(int code);
-int positionToParity(int position);
-int flowControlToPosition(int code);
-int positionToFlowControl(int position);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EnvPortBlock.h"
+#include "protocol/Codec.h"
 
 #include <array>
 #include <cstdint>
@@ -33,7 +34,7 @@ public:
     static constexpr std::size_t kAccountPasswordMax = 8;
     static constexpr std::size_t kOffPassword = 76;
     static constexpr std::size_t kPasswordFieldSize = 12;
-    static constexpr std::size_t kPasswordMax = 8;
+    static constexpr std::size_t kPasswordMax = frame::kPasswordSize;
     static constexpr std::size_t kOffComment = 88;
     static constexpr std::size_t kCommentSize = 32;
     static constexpr std::size_t kOffSourceAddress = 152;

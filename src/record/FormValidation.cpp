@@ -1,81 +1,103 @@
 #include "FormValidation.h"
 
+#include "protocol/Ipv4.h"
+
 #include <QRegularExpression>
 
 namespace form {
 namespace {
-QString portPrefix(int port)
+using record_fields::FieldRef;
+using record_fields::Id;
+using record_fields::Kind;
+
+// The order of the checks: the record's own fields, and a port's numbers four at a time (COM1..COM4).
+constexpr Id kFirstChecks[] = {Id::Password, Id::PeerPort,  Id::Timeout,    Id::WaterMark, Id::LocalPort,
+                               Id::Comment,  Id::IpAddress, Id::SubnetMask, Id::Gateway};
+// Then each port's two addresses, port by port.
+constexpr Id kPortAddresses[] = {Id::LocalIp, Id::PeerIp};
+
+Problem problem(const FieldRef& ref, Rule rule, const QString& text, int min = 0, int max = 0)
 {
-    return QStringLiteral("com%1.").arg(port + 1);
+    return Problem{ref.field->id, ref.port, rule, min, max, text};
 }
 
-std::optional<Problem> checkNumber(const QString& text, Field field, int port, int min, int max)
+std::optional<Problem> checkNumber(const FieldRef& ref, const QString& text)
 {
     const std::optional<qint64> value = readInteger(text);
     if (!value)
-        return Problem{field, port, Rule::NotInteger, min, max, text};
-    if (*value < min || *value > max)
-        return Problem{field, port, Rule::OutOfRange, min, max, text};
+        return problem(ref, Rule::NotInteger, text, ref.field->min, ref.field->max);
+    if (*value < ref.field->min || *value > ref.field->max)
+        return problem(ref, Rule::OutOfRange, text, ref.field->min, ref.field->max);
     return std::nullopt;
 }
 
-std::optional<Problem> checkNumbers(const std::array<QString, kPortCount>& texts, Field field, int min, int max)
+std::optional<Problem> checkText(const FieldRef& ref, const QString& text)
 {
-    for (int port = 0; port < kPortCount; ++port) {
-        if (auto problem = checkNumber(texts[port], field, port, min, max))
-            return problem;
-    }
+    if (text.size() > ref.field->max)
+        return problem(ref, Rule::TooLong, text, 0, ref.field->max);
+    if (!record_fields::unstorableCharacters(text).isEmpty())
+        return problem(ref, Rule::Unstorable, text);
     return std::nullopt;
 }
 
-bool isAddressText(const QString& text)
+/** The field's check when it is in use and the form holds it. */
+std::optional<Problem> checkInUse(const FormValues& v, const FieldRef& ref)
 {
-    if (text.isEmpty())
-        return true; // a blank field stands for 0.0.0.0
-    static const QRegularExpression quad(QStringLiteral("\\A(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\z"));
-    const QRegularExpressionMatch match = quad.match(text);
-    if (!match.hasMatch())
-        return false;
-    for (int i = 1; i <= 4; ++i) {
-        if (match.capturedView(i).toUInt() > 255)
-            return false;
-    }
-    return true;
-}
-
-std::optional<Problem> checkAddress(const QString& text, Field field, int port = -1)
-{
-    if (isAddressText(text))
+    const QString* typed = v.typed(ref.field->id, ref.port);
+    if (!typed || !record_fields::inUse(ref, v.situation))
         return std::nullopt;
-    return Problem{field, port, Rule::NotAnAddress, 0, 0, text};
+    return checkTyped(ref, *typed);
 }
 
-std::optional<Problem> checkLength(const QString& text, Field field, int max)
+std::optional<Problem> checkFields(const FormValues& v)
 {
-    if (text.size() <= max)
-        return std::nullopt;
-    return Problem{field, -1, Rule::TooLong, 0, max, text};
-}
-
-std::optional<Problem> checkAddresses(const FormValues& v)
-{
-    if (v.checkNetworkAddresses) {
-        if (auto p = checkAddress(v.ipAddress, Field::IpAddress))
-            return p;
-        if (auto p = checkAddress(v.subnetMask, Field::SubnetMask))
-            return p;
-        if (auto p = checkAddress(v.gateway, Field::Gateway))
-            return p;
+    for (const Id id : kFirstChecks) {
+        const record_fields::Field& f = record_fields::field(id);
+        for (int port = f.perPort ? 0 : -1; port < (f.perPort ? kPortCount : 0); ++port) {
+            if (auto p = checkInUse(v, FieldRef{&f, port}))
+                return p;
+        }
     }
     for (int port = 0; port < kPortCount; ++port) {
-        if (auto p = checkAddress(v.localIp[port], Field::LocalIp, port))
-            return p;
-        if (auto p = checkAddress(v.peerIp[port], Field::PeerIp, port))
-            return p;
+        for (const Id id : kPortAddresses) {
+            if (auto p = checkInUse(v, FieldRef{&record_fields::field(id), port}))
+                return p;
+        }
     }
     return std::nullopt;
 }
 } // namespace
+
+const QString* FormValues::typed(Id field, int port) const
+{
+    const auto at = static_cast<std::size_t>(port < 0 ? 0 : port);
+    switch (field) {
+    case Id::Password:
+        return &password;
+    case Id::Comment:
+        return &comment;
+    case Id::IpAddress:
+        return &ipAddress;
+    case Id::SubnetMask:
+        return &subnetMask;
+    case Id::Gateway:
+        return &gateway;
+    case Id::PeerPort:
+        return &peerPort[at];
+    case Id::Timeout:
+        return &timeout[at];
+    case Id::WaterMark:
+        return &eventByte[at];
+    case Id::LocalPort:
+        return &localPort[at];
+    case Id::LocalIp:
+        return &localIp[at];
+    case Id::PeerIp:
+        return &peerIp[at];
+    default:
+        return nullptr;
+    }
+}
 
 std::optional<qint64> readInteger(const QString& text)
 {
@@ -85,64 +107,45 @@ std::optional<qint64> readInteger(const QString& text)
     return text.trimmed().toLongLong();
 }
 
+std::optional<Problem> checkTyped(const FieldRef& ref, const QString& text)
+{
+    switch (ref.field->kind) {
+    case Kind::Number:
+        return checkNumber(ref, text);
+    case Kind::Address:
+        // A blank field stands for 0.0.0.0.
+        if (text.isEmpty() || ipv4::parse(text))
+            return std::nullopt;
+        return problem(ref, Rule::NotAnAddress, text);
+    case Kind::Text:
+    case Kind::Password:
+        return checkText(ref, text);
+    case Kind::List:
+    case Kind::Flag:
+        if (record_fields::codeNamed(*ref.field, text))
+            return std::nullopt;
+        return problem(ref, Rule::NotAnEntry, text);
+    case Kind::Mac:
+    case Kind::Word:
+        break;
+    }
+    return std::nullopt;
+}
+
 std::optional<Problem> validate(const FormValues& v)
 {
-    if (auto p = checkLength(v.password, Field::Password, kPasswordMax))
-        return p;
-    if (auto p = checkNumbers(v.peerPort, Field::PeerPort, kPortMin, kPortMax))
-        return p;
-    if (auto p = checkNumbers(v.timeout, Field::Timeout, kTimeoutMin, kTimeoutMax))
-        return p;
-    if (auto p = checkNumbers(v.eventByte, Field::EventByte, kEventByteMin, kEventByteMax))
-        return p;
-    if (auto p = checkNumbers(v.localPort, Field::LocalPort, kPortMin, kPortMax))
-        return p;
-    if (auto p = checkLength(v.comment, Field::Comment, kCommentMax))
-        return p;
-    if (auto p = checkAddresses(v))
+    if (auto p = checkFields(v))
         return p;
     // The device runs one address per serial port only with a static main address, and an EAPoL
     // account (MD5) does not go with a PPPoE one.
     if (!v.checkCombinations)
         return std::nullopt;
-    if (v.multiIp == 1 && v.ipv4Type != 0)
-        return Problem{Field::Ipv4Type, -1, Rule::MultiIpNeedsStatic, 0, 0, {}};
-    if (v.eapol == 1 && v.ipv4Type == 2)
-        return Problem{Field::Eapol, -1, Rule::Md5ExcludesPppoe, 0, 0, {}};
+    const record_fields::Situation& s = v.situation;
+    if (s.multiIp && s.ipv4Type != EnvRecord::kStatic)
+        return Problem{Id::Ipv4Type, -1, Rule::MultiIpNeedsStatic, 0, 0, {}};
+    if (s.eapol == 1 && s.ipv4Type == EnvRecord::kPppoe)
+        return Problem{Id::Eapol, -1, Rule::Md5ExcludesPppoe, 0, 0, {}};
     return std::nullopt;
-}
-
-QString Problem::fieldName() const
-{
-    switch (field) {
-    case Field::Password:
-        return QStringLiteral("password");
-    case Field::Comment:
-        return QStringLiteral("comment");
-    case Field::IpAddress:
-        return QStringLiteral("ipAddress");
-    case Field::SubnetMask:
-        return QStringLiteral("subnetMask");
-    case Field::Gateway:
-        return QStringLiteral("gateway");
-    case Field::Ipv4Type:
-        return QStringLiteral("ipv4Type");
-    case Field::Eapol:
-        return QStringLiteral("eapol");
-    case Field::PeerPort:
-        return portPrefix(port) + QStringLiteral("peerPort");
-    case Field::Timeout:
-        return portPrefix(port) + QStringLiteral("timeout");
-    case Field::EventByte:
-        return portPrefix(port) + QStringLiteral("waterMark");
-    case Field::LocalPort:
-        return portPrefix(port) + QStringLiteral("localPort");
-    case Field::LocalIp:
-        return portPrefix(port) + QStringLiteral("localIp");
-    case Field::PeerIp:
-        return portPrefix(port) + QStringLiteral("peerIp");
-    }
-    return {};
 }
 
 QString Problem::describe() const
@@ -151,12 +154,18 @@ QString Problem::describe() const
     switch (rule) {
     case Rule::TooLong:
         return QStringLiteral("%1: at most %2 characters").arg(name).arg(max);
+    case Rule::Unstorable:
+        return QStringLiteral("%1: \"%2\" holds characters a device cannot store: %3 (its texts are Latin-1)")
+            .arg(name, text, unstorable());
     case Rule::NotInteger:
         return QStringLiteral("%1: \"%2\" is not an integer").arg(name, text);
     case Rule::OutOfRange:
         return QStringLiteral("%1: %2 is outside %3 to %4").arg(name, text.trimmed()).arg(min).arg(max);
     case Rule::NotAnAddress:
         return QStringLiteral("%1: \"%2\" is not a valid IPv4 address").arg(name, text);
+    case Rule::NotAnEntry:
+        return QStringLiteral("%1: \"%2\" is not one of %3")
+            .arg(name, text, record_fields::entryNames(*ref().field).join(QStringLiteral(", ")));
     case Rule::MultiIpNeedsStatic:
         return QStringLiteral("%1: Multi IP needs the static IPv4 type (ipv4Type=0)").arg(name);
     case Rule::Md5ExcludesPppoe:

@@ -2,8 +2,13 @@
 
 #include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
+#include "status/LiveTrafficPanel.h"
+#include "status/StatusSource.h"
 #include "text/StringTable.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -41,6 +47,8 @@ constexpr int kStrRx = 1403;
 constexpr int kStrTx = 1404;
 constexpr int kStrTextBoxName = 1405;
 constexpr int kKeyOk = 1515;
+constexpr int kKeyLive = 1545;
+constexpr int kKeyInterval = 1546;
 
 constexpr FieldControl kIdentityFields[] = {
     {Field::Version, CStatDlg::kIdVersion, "versionEdit", "Version", kStrVersion},
@@ -67,6 +75,11 @@ constexpr int kFieldChars = 26;   // wide enough for "Tessel/LAN Rev. 255.255A 2
 constexpr int kCounterChars = 12; // "4294967295"
 constexpr int kTextBoxColumns = 64;
 constexpr int kTextBoxLines = 12;
+constexpr int kStrLive = 1250;
+constexpr int kStrInterval = 1251;
+constexpr int kStrSeconds = 1252;
+constexpr int kStrLiveDescription = 1261;
+constexpr int kStrIntervalDescription = 1262;
 
 template <typename W> W* withId(W* widget, const char* objectName, int id)
 {
@@ -92,6 +105,10 @@ CStatDlg::CStatDlg(const AppContext& context, QWidget* parent) : QDialog(parent)
     buildControls();
     setWindowTitle(m_context.strings.text(kStrTitle));
     accessibility::setCaption(m_okButton, m_context.strings, m_context.strings.text(kStrOk), kKeyOk);
+    m_clock.start();
+    m_liveTimer.setObjectName(QStringLiteral("liveTimer"));
+    m_liveTimer.setSingleShot(true);
+    connect(&m_liveTimer, &QTimer::timeout, this, &CStatDlg::askForReading);
 }
 
 QLineEdit* CStatDlg::addField(Field field, int id, const char* objectName)
@@ -138,12 +155,20 @@ void CStatDlg::buildControls()
     groupLayout->addSpacing(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 2);
     groupLayout->addLayout(counters, 2);
 
+    // The report on the left, the live graphs (while "Live" is ticked) on its right, the buttons below.
+    auto* report = new QVBoxLayout;
+    report->addWidget(group);
+    m_livePanel = new LiveTrafficPanel(m_context.strings, this);
+    m_livePanel->hide();
+    auto* body = new QHBoxLayout;
+    body->addLayout(report);
+    body->addWidget(m_livePanel, 1);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(group);
-    buildTextBoxAndButton(layout);
+    layout->addLayout(body, 1);
+    buildTextBoxAndButton(report, layout);
 }
 
-void CStatDlg::buildTextBoxAndButton(QVBoxLayout* layout)
+void CStatDlg::buildTextBoxAndButton(QVBoxLayout* report, QVBoxLayout* layout)
 {
     m_textBox = withId(new QPlainTextEdit(this), "textBox", kIdTextBox);
     m_textBox->setReadOnly(true);
@@ -157,28 +182,75 @@ void CStatDlg::buildTextBoxAndButton(QVBoxLayout* layout)
     m_okButton->setDefault(true);
     connect(m_okButton, &QPushButton::clicked, this, &CStatDlg::accept);
     auto* buttons = new QHBoxLayout;
+    buildLiveControls(buttons);
     buttons->addStretch(1);
     buttons->addWidget(m_okButton);
 
-    layout->addWidget(m_textBox, 1);
+    report->addWidget(m_textBox, 1);
     layout->addLayout(buttons);
+}
+
+void CStatDlg::buildLiveControls(QHBoxLayout* buttons)
+{
+    const StringTable& strings = m_context.strings;
+    m_liveCheck = new QCheckBox(this);
+    m_liveCheck->setObjectName(QStringLiteral("liveCheckBox"));
+    accessibility::setCaption(m_liveCheck, strings, strings.text(kStrLive), kKeyLive);
+    m_liveCheck->setAccessibleDescription(strings.text(kStrLiveDescription));
+    m_liveCheck->setToolTip(strings.text(kStrLiveDescription));
+    m_intervalCombo = new QComboBox(this);
+    m_intervalCombo->setObjectName(QStringLiteral("liveIntervalCombo"));
+    accessibility::name(m_intervalCombo, strings.text(kStrInterval));
+    m_intervalCombo->setAccessibleDescription(strings.text(kStrIntervalDescription));
+    for (const int seconds : kIntervalsS)
+        m_intervalCombo->addItem(strings.text(kStrSeconds).arg(seconds), seconds * 1000);
+    m_intervalCombo->setCurrentIndex(kDefaultInterval);
+    // Alt and the label's key take the focus to the list.
+    auto* label = new QLabel(accessibility::withKey(strings, strings.text(kStrInterval), kKeyInterval), this);
+    label->setObjectName(QStringLiteral("liveIntervalLabel"));
+    label->setBuddy(m_intervalCombo);
+    buttons->addWidget(m_liveCheck);
+    buttons->addSpacing(fontMetrics().averageCharWidth() * 2);
+    buttons->addWidget(label);
+    buttons->addWidget(m_intervalCombo);
+    connect(m_liveCheck, &QCheckBox::toggled, this, &CStatDlg::onLiveToggled);
+    connect(m_intervalCombo, &QComboBox::currentIndexChanged, this, [this] {
+        if (m_liveTimer.isActive())
+            scheduleReading(); // the next reading follows the new interval from the last one
+    });
 }
 
 void CStatDlg::decodeReport()
 {
     setWindowTitle(m_context.strings.text(kStrTitle));
     accessibility::setCaption(m_okButton, m_context.strings, m_context.strings.text(kStrOk), kKeyOk);
-    m_textBox->clear();
+    showText(false);
+    showFields();
+    m_okButton->setFocus(); // the one thing to do here; Enter closes the report
+}
+
+void CStatDlg::showText(bool keepScroll)
+{
     const QString text =
-        status::decode(std::span<const std::uint8_t>(m_statusData).first(status::kBlockSize), m_fields);
-    m_textBox->insertPlainText(displayed(text));
+        displayed(status::decode(std::span<const std::uint8_t>(m_statusData).first(status::kBlockSize), m_fields));
+    if (keepScroll) {
+        // A live reading: the text box stays where the user scrolled it.
+        if (text == m_textBox->toPlainText())
+            return;
+        const int top = m_textBox->verticalScrollBar()->value();
+        const int left = m_textBox->horizontalScrollBar()->value();
+        m_textBox->setPlainText(text);
+        m_textBox->verticalScrollBar()->setValue(top);
+        m_textBox->horizontalScrollBar()->setValue(left);
+        return;
+    }
+    m_textBox->clear();
+    m_textBox->insertPlainText(text);
     // The caret after the first character, scrolled into view: the box shows the start of its text.
     QTextCursor caret = m_textBox->textCursor();
     caret.setPosition(std::min(1, m_textBox->document()->characterCount() - 1));
     m_textBox->setTextCursor(caret);
     m_textBox->ensureCursorVisible();
-    showFields();
-    m_okButton->setFocus(); // the one thing to do here; Enter closes the report
 }
 
 void CStatDlg::showFields()
@@ -192,5 +264,98 @@ void CStatDlg::showFields()
 int CStatDlg::exec()
 {
     decodeReport();
+    if (live())
+        startLive(true); // the report just decoded is the first reading
     return QDialog::exec();
+}
+
+void CStatDlg::done(int result)
+{
+    stopLive();
+    QDialog::done(result);
+}
+
+bool CStatDlg::live() const
+{
+    return m_liveCheck->isChecked();
+}
+
+int CStatDlg::intervalMs() const
+{
+    return m_intervalCombo->currentData().toInt();
+}
+
+void CStatDlg::onLiveToggled(bool on)
+{
+    if (!on) {
+        stopLive();
+        m_livePanel->hide();
+        adjustSize();
+        return;
+    }
+    m_livePanel->show();
+    resize(size().expandedTo(sizeHint()));
+    if (isVisible())
+        startLive(false); // what the fields show may be old: read afresh
+}
+
+void CStatDlg::startLive(bool freshData)
+{
+    stopLive();
+    m_livePanel->show();
+    m_livePanel->startOver();
+    if (!freshData) {
+        askForReading();
+        return;
+    }
+    const auto block = std::span<const std::uint8_t>(m_statusData).first(status::kBlockSize);
+    m_askedAtMs = m_clock.elapsed();
+    m_livePanel->addReading(status::Reading{m_askedAtMs, true, status::readCounters(block)},
+                            QDateTime::currentMSecsSinceEpoch());
+    scheduleReading();
+}
+
+void CStatDlg::stopLive()
+{
+    m_liveTimer.stop();
+    if (m_waiting && m_source)
+        m_source->cancelStatusReading();
+    m_waiting = false;
+}
+
+void CStatDlg::askForReading()
+{
+    if (!m_source || m_waiting)
+        return;
+    m_askedAtMs = m_clock.elapsed();
+    m_waiting = true;
+    const bool asked = m_source->requestStatusReading(
+        [this](bool answered, std::span<const std::uint8_t> block) { takeReading(answered, block); });
+    if (!asked) {
+        m_waiting = false; // another request is under way: try again at the next interval
+        scheduleReading();
+    }
+}
+
+void CStatDlg::scheduleReading()
+{
+    const qint64 due = m_askedAtMs + intervalMs() - m_clock.elapsed();
+    m_liveTimer.start(static_cast<int>(std::clamp<qint64>(due, 0, intervalMs())));
+}
+
+void CStatDlg::takeReading(bool answered, std::span<const std::uint8_t> block)
+{
+    m_waiting = false;
+    status::Reading reading{m_clock.elapsed(), answered, {}};
+    if (answered) {
+        block = block.first(std::min(block.size(), status::kBlockSize));
+        std::fill(m_statusData.begin(), m_statusData.end(), std::uint8_t{0});
+        std::copy(block.begin(), block.end(), m_statusData.begin());
+        showText(true);
+        showFields();
+        reading.counters = status::readCounters(block);
+    }
+    m_livePanel->addReading(reading, QDateTime::currentMSecsSinceEpoch());
+    if (live() && isVisible())
+        scheduleReading();
 }

@@ -4,14 +4,22 @@
 #include "status/StatusReport.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
 
 #include <array>
 #include <cstdint>
+#include <span>
 
+class LiveTrafficPanel;
+class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QHBoxLayout;
 class QVBoxLayout;
+class StatusSource;
 
 /**
  * The status report of one device (dialog 104): version, uptime, network identity, the serial counters
@@ -19,6 +27,11 @@ class QVBoxLayout;
  * creates it once, fills the first 1460 bytes of statusData() after each status reply and runs exec().
  * Each opening decodes the data afresh; a field whose item is absent keeps the text of the previous
  * opening, while the text box starts empty every time.
+ *
+ * With "Live" ticked (it starts unticked) the dialog asks its StatusSource for the status again at
+ * every interval (1, 2, 5 or 10 s) while it is open, shows each answer in its fields and draws each
+ * port's traffic rates beside them; a restart and an unanswered reading are marks on the graphs, and the
+ * readings go on.
  */
 class CStatDlg final : public QDialog
 {
@@ -45,6 +58,8 @@ public:
     static constexpr int kStrTitle = 112; // "Status"
     static constexpr int kStrOk = 177;    // "OK"
     static constexpr std::size_t kBufferSize = 2048;
+    static constexpr int kIntervalsS[] = {1, 2, 5, 10};
+    static constexpr int kDefaultInterval = 1; // 2 s
 
     explicit CStatDlg(const AppContext& context, QWidget* parent = nullptr);
 
@@ -61,11 +76,31 @@ public:
     /** The fields' texts as they stand (the last decoding's, or earlier ones' for absent items). */
     const status::StatusFields& fields() const { return m_fields; }
 
+    /** Where live readings come from; without one, "Live" reads nothing. */
+    void setStatusSource(StatusSource* source) { m_source = source; }
+    /** Takes one live reading as it arrives: the fields and the text box show an answer (keeping the text
+     *  box where the user scrolled it), the graphs take its rates or its mark. */
+    void takeReading(bool answered, std::span<const std::uint8_t> block);
+    LiveTrafficPanel& livePanel() { return *m_livePanel; }
+    bool live() const;
+    /** Milliseconds between two live readings, as chosen. */
+    int intervalMs() const;
+
+    /** Stops the live readings (an answer still awaited is abandoned) and closes. */
+    void done(int result) override;
+
 private:
     void buildControls();
-    void buildTextBoxAndButton(QVBoxLayout* layout);
+    void buildTextBoxAndButton(QVBoxLayout* report, QVBoxLayout* layout);
+    void buildLiveControls(QHBoxLayout* buttons);
     QLineEdit* addField(status::Field field, int id, const char* objectName);
     void showFields();
+    void showText(bool keepScroll);
+    void onLiveToggled(bool on);
+    void startLive(bool freshData);
+    void stopLive();
+    void askForReading();
+    void scheduleReading();
 
     AppContext m_context;
     std::array<std::uint8_t, kBufferSize> m_statusData{};
@@ -73,4 +108,12 @@ private:
     std::array<QLineEdit*, status::kFieldCount> m_edits{};
     QPlainTextEdit* m_textBox = nullptr;
     QPushButton* m_okButton = nullptr;
+    QCheckBox* m_liveCheck = nullptr;
+    QComboBox* m_intervalCombo = nullptr;
+    LiveTrafficPanel* m_livePanel = nullptr;
+    StatusSource* m_source = nullptr;
+    QTimer m_liveTimer;
+    QElapsedTimer m_clock;
+    qint64 m_askedAtMs = 0;
+    bool m_waiting = false; // a live reading was asked for and has not come back
 };

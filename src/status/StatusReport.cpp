@@ -117,6 +117,24 @@ void decodeItem(std::span<const std::uint8_t> block, std::uint8_t type, std::siz
         break;
     }
 }
+/** Walks the items of `block` (its first kBlockSize bytes) as the report reads them, calling
+ *  visit(block, type, value offset, value size by length) for each. It stops at type 0, at a length below
+ *  2 and at an item that would reach past the block; a length byte beyond the block counts as 0. */
+template <typename Visit> void forEachItem(std::span<const std::uint8_t> block, Visit visit)
+{
+    block = block.first(std::min(block.size(), kBlockSize));
+    std::size_t at = 0;
+    while (at < block.size()) {
+        const std::uint8_t type = block[at];
+        if (type == kEnd)
+            break;
+        const std::size_t length = at + 1 < block.size() ? block[at + 1] : 0;
+        if (length < kItemHeader || at + length > block.size())
+            break;
+        visit(block, type, at + kItemHeader, length - kItemHeader);
+        at += length;
+    }
+}
 } // namespace
 
 Field comField(int port, bool tx)
@@ -126,21 +144,26 @@ Field comField(int port, bool tx)
 
 QString decode(std::span<const std::uint8_t> block, StatusFields& fields)
 {
-    block = block.first(std::min(block.size(), kBlockSize));
     QString text;
-    std::size_t at = 0;
-    while (at < block.size()) {
-        const std::uint8_t type = block[at];
-        if (type == kEnd)
-            break;
-        // A length byte beyond the block counts as 0, which ends the sequence.
-        const std::size_t length = at + 1 < block.size() ? block[at + 1] : 0;
-        if (length < kItemHeader || at + length > block.size())
-            break;
-        decodeItem(block, type, at + kItemHeader, length - kItemHeader, fields, text);
-        at += length;
-    }
+    forEachItem(block, [&](std::span<const std::uint8_t> within, std::uint8_t type, std::size_t at, std::size_t size) {
+        decodeItem(within, type, at, size, fields, text);
+    });
     return text;
+}
+
+StatusCounters readCounters(std::span<const std::uint8_t> block)
+{
+    StatusCounters counters;
+    forEachItem(block, [&](std::span<const std::uint8_t> within, std::uint8_t type, std::size_t at, std::size_t) {
+        const std::uint32_t value = u32(readValue(within, at, 4));
+        if (type == kUptime)
+            counters.uptime = value;
+        else if (type >= kCom1Rx && type < kCom1Tx)
+            counters.rx[static_cast<std::size_t>(type - kCom1Rx)] = value;
+        else if (type >= kCom1Tx && type < kCom1Tx + 4)
+            counters.tx[static_cast<std::size_t>(type - kCom1Tx)] = value;
+    });
+    return counters;
 }
 
 QString uptimeText(std::uint32_t hundredths)

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace status {
@@ -77,6 +78,18 @@ Field comField(int port, bool tx);
  *  type's value is read at its fixed size whatever its length says; bytes beyond the block read as zero.
  *  Unknown types are skipped. Text bytes are taken as Latin-1. */
 QString decode(std::span<const std::uint8_t> block, StatusFields& fields);
+
+/** The numbers of a report that move while a device runs, each absent when the report lacks its item. */
+struct StatusCounters
+{
+    std::optional<std::uint32_t> uptime;              // hundredths of a second since the device started
+    std::array<std::optional<std::uint32_t>, 4> rx{}; // bytes each serial port received, COM1..COM4
+    std::array<std::optional<std::uint32_t>, 4> tx{}; // bytes each serial port sent
+};
+
+/** Reads the uptime and the serial counters of `block` by the rules of decode (the same stops, the value
+ *  read at its fixed size); the last item of a type counts, as it is the one the report shows. */
+StatusCounters readCounters(std::span<const std::uint8_t> block);
 
 /** "%d days, %02u:%02u:%02u" of an uptime in hundredths of a second. */
 QString uptimeText(std::uint32_t hundredths);

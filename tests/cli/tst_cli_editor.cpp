@@ -113,6 +113,8 @@ private slots:
     void dryRunPrintsTheChangesAndSendsNothing();
     void refusedChangesSendNoWrite_data();
     void refusedChangesSendNoWrite();
+    void accountIsAcceptedAndStored_data();
+    void accountIsAcceptedAndStored();
     void writeToNobodyPrintsString166();
     void statusPrintsTheDecodedReport_data();
     void statusPrintsTheDecodedReport();
@@ -317,10 +319,13 @@ void TestCliEditor::refusedChangesSendNoWrite_data()
     row("EAPoL MD5 with PPPoE", "write 127.0.0.2 eapol=MD5 ipv4Type=PPPoE",
         "eapol: EAPoL MD5 cannot be used with PPPoE");
     row("address without static type", "write 127.0.0.2 ipv4Type=DHCP ipAddress=127.0.0.9",
-        "ipAddress: the network addresses are written only with the static IPv4 type");
-    row("comment on a device without comments", "write 127.0.0.4 comment=x", "comment: this device keeps no comment");
-    row("remote search without support", "write 127.0.0.4 remoteSearch=yes", "remoteSearch: this device has no remote");
-    row("account without PPPoE or MD5", "write 127.0.0.2 accountId=me", "accountId: the account is used only");
+        "ipAddress is not used with the DHCP IPv4 type (only with ipv4Type=static)");
+    row("comment on a device without comments", "write 127.0.0.4 comment=x",
+        "comment is not used: this device keeps no comment (commentSupported is no)");
+    row("remote search without support", "write 127.0.0.4 remoteSearch=yes",
+        "remoteSearch is not used: this device has no remote search");
+    row("account without PPPoE or MD5", "write 127.0.0.2 accountId=me",
+        "accountId is used only with PPPoE (ipv4Type=PPPoE) or EAPoL MD5 (eapol=MD5)");
     row("account password of 9", "write 127.0.0.2 ipv4Type=PPPoE accountPassword=123456789",
         "accountPassword: at most 8 characters");
     row("rate not in the list", "write 127.0.0.2 com1.baudRate=12345", "com1.baudRate: \"12345\" is not one of 600,");
@@ -350,6 +355,46 @@ void TestCliEditor::refusedChangesSendNoWrite()
     QVERIFY2(run.err.contains(named), qPrintable(run.err));
     QCOMPARE(writesHandled(handled), 0);
     QVERIFY(device(kOpenDevice).record == before);
+}
+
+void TestCliEditor::accountIsAcceptedAndStored_data()
+{
+    QTest::addColumn<QString>("use");   // what puts the account in use
+    QTest::addColumn<quint32>("field"); // its bits in the option word
+    QTest::addColumn<quint32>("value"); // what they hold afterwards
+    QTest::addColumn<QByteArray>("id");
+    QTest::addColumn<QByteArray>("password");
+    QTest::newRow("PPPoE") << QStringLiteral("ipv4Type=PPPoE") << quint32{0xC} << quint32{0x8}
+                           << QByteArray("dsl-user@isp") << QByteArray("pw345678");
+    QTest::newRow("PPPoE, an ID of the full 32 characters")
+        << QStringLiteral("ipv4Type=PPPoE") << quint32{0xC} << quint32{0x8}
+        << QByteArray("abcdefghijklmnopqrstuvwxyz012345") << QByteArray("pw");
+    QTest::newRow("EAPoL MD5") << QStringLiteral("eapol=MD5") << quint32{0x600} << quint32{0x200}
+                               << QByteArray("dot1x-user") << QByteArray("md5pass");
+}
+
+void TestCliEditor::accountIsAcceptedAndStored()
+{
+    QFETCH(QString, use);
+    QFETCH(quint32, field);
+    QFETCH(quint32, value);
+    QFETCH(QByteArray, id);
+    QFETCH(QByteArray, password);
+    const auto flagsOf = [](const EnvRecord& r) {
+        const QByteArray b = bytesAt(r, 16, 4);
+        return quint32(quint8(b[0])) | quint32(quint8(b[1])) << 8 | quint32(quint8(b[2])) << 16 |
+               quint32(quint8(b[3])) << 24;
+    };
+    const quint32 before = flagsOf(device(kPlainDevice).record);
+    const CliRun run = runCli({QStringLiteral("write"), QStringLiteral("127.0.0.4"), use,
+                               QStringLiteral("accountId=") + QString::fromLatin1(id),
+                               QStringLiteral("accountPassword=") + QString::fromLatin1(password)});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.status, 0);
+    const EnvRecord& stored = device(kPlainDevice).record;
+    QCOMPARE(QString::number(flagsOf(stored), 16), QString::number((before & ~field) | value, 16));
+    QCOMPARE(bytesAt(stored, 32, 32), id.leftJustified(32, '\0'));
+    QCOMPARE(bytesAt(stored, 64, 12), password.leftJustified(12, '\0'));
 }
 
 void TestCliEditor::writeToNobodyPrintsString166()

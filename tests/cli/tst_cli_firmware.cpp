@@ -57,9 +57,12 @@ private slots:
     void failuresPrintTheDialogsMessageAndExitOne();
     void badInputIsAUsageErrorAndSendsNothing_data();
     void badInputIsAUsageErrorAndSendsNothing();
+    void largestImageOneUploadCarriesIsSent();
     void aTerminalGetsAProgressBarRedrawnInPlace();
     void severalDevicesEachGetTheImageWithOneLineEach();
     void severalDevicesNeedYesAndReportEachFailure();
+    void jobsBoundTheUploadsOpenAtOnce_data();
+    void jobsBoundTheUploadsOpenAtOnce();
 
 private:
     Run run(const QStringList& args, bool terminal = false);
@@ -202,7 +205,7 @@ void TestCliFirmware::badInputIsAUsageErrorAndSendsNothing_data()
                                          QString::fromLocal8Bit(std::strerror(ENOENT)));
     QTest::newRow("0.0.0.0") << QStringList{u"firmware"_s, file, u"0.0.0.0"_s} << u"0.0.0.0 is not a unicast"_s;
     QTest::newRow("not an address") << QStringList{u"firmware"_s, file, u"127.0.12"_s}
-                                    << u"\"127.0.12\" is not an IPv4 address"_s;
+                                    << u"127.0.12 is not a valid IPv4 address."_s;
     QTest::newRow("both ways") << QStringList{u"firmware"_s, file, u"127.0.12.2"_s, u"--shell"_s, u"--direct"_s}
                                << u"--shell and --direct exclude each other"_s;
     QTest::newRow("too large") << QStringList{u"firmware"_s, m_dir.filePath(u"huge.bin"_s), u"127.0.12.2"_s}
@@ -223,6 +226,26 @@ void TestCliFirmware::badInputIsAUsageErrorAndSendsNothing()
     QVERIFY2(r.err.contains(complaint), qPrintable(r.err));
     QCOMPARE(r.out, QString());
     QVERIFY(!started.wait(200)); // nothing reached the device
+}
+
+void TestCliFirmware::largestImageOneUploadCarriesIsSent()
+{
+    // One byte under the size the 16-bit block numbers cannot carry: read and sent, not refused. The
+    // device turns the write request down at once, which shows it arrived.
+    constexpr qint64 kLargest = qint64{65535} * 512 - 1;
+    SimFirmwareOptions options;
+    options.tftpError = 3;
+    startFirmware(options);
+    const QString path = m_dir.filePath(u"largest.bin"_s);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(kLargest)); // sparse: zeros
+    file.close();
+    const Run r = run({u"firmware"_s, path, u"127.0.12.2"_s});
+    QCOMPARE(r.err, u"TFTP error: disk full\n"_s);
+    QCOMPARE(r.status, 1);
+    const QString crc = QString::asprintf("%04X", qChecksum(QByteArray(kLargest, '\0'), Qt::ChecksumIso3309));
+    QVERIFY2(r.out.startsWith(u"Sending largest.bin (33553919 bytes, CRC %1) to 127.0.12.2 by TFTP"_s.arg(crc)),
+             qPrintable(r.out));
 }
 
 void TestCliFirmware::aTerminalGetsAProgressBarRedrawnInPlace()
@@ -270,6 +293,46 @@ void TestCliFirmware::severalDevicesNeedYesAndReportEachFailure()
     QVERIFY(r.out.endsWith(u"1 Tessel(s) updated, 1 failed.\n"_s));
     QCOMPARE(received.size(), 1);
     QCOMPARE(run({u"firmware"_s, path, u"127.0.12.2"_s, u"--jobs"_s, u"5"_s}).status, 2);
+}
+
+void TestCliFirmware::jobsBoundTheUploadsOpenAtOnce_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::newRow("--jobs 1") << 1;
+    QTest::newRow("--jobs 2") << 2;
+    QTest::newRow("--jobs 4") << 4;
+}
+
+void TestCliFirmware::jobsBoundTheUploadsOpenAtOnce()
+{
+    // Four devices; an upload is open at a device from its write request to its last block.
+    QFETCH(int, jobs);
+    constexpr int kDevices = 4;
+    m_firmware = std::make_unique<SimFirmware>(testProfile());
+    SimFirmwareOptions options;
+    options.flashMs = 10;
+    QString problem;
+    QVERIFY2(
+        m_firmware->start({kFirstAddress, kFirstAddress + 1, kFirstAddress + 2, kFirstAddress + 3}, options, &problem),
+        qPrintable(problem));
+    int open = 0;
+    int most = 0;
+    int done = 0;
+    for (int i = 0; i < kDevices; ++i) {
+        connect(m_firmware->tftp(i), &TftpServer::uploadStarted, this, [&] { most = std::max(most, ++open); });
+        connect(m_firmware->tftp(i), &TftpServer::uploadReceived, this, [&] {
+            --open;
+            ++done;
+        });
+    }
+    QStringList args{u"firmware"_s, writeFile(u"jobs.bin"_s, fwtest::pattern(64 * 1024, 4))};
+    for (int i = 0; i < kDevices; ++i)
+        args << u"127.0.12.%1"_s.arg(2 + i);
+    const Run r = run(args + QStringList{u"--yes"_s, u"--jobs"_s, QString::number(jobs)});
+    QVERIFY2(r.status == 0, qPrintable(r.err + r.out));
+    QVERIFY(r.out.endsWith(u"4 Tessel(s) updated, 0 failed.\n"_s));
+    QCOMPARE(done, kDevices);
+    QCOMPARE(most, jobs);
 }
 
 QTEST_GUILESS_MAIN(TestCliFirmware)

@@ -246,9 +246,9 @@ void TestE2eBadNetwork::everyExchangeEndsRightOrWithOneMessage()
     const QString wrongComment = QStringLiteral("must never be stored");
     m_capture->take();
 
-    // Round one side by side: a search, a read by address (the device port), a write and two password
-    // changes by MAC (broadcasts from ports of their own). Round two: a refused write by address, right
-    // after its read on the same port, and a read by MAC.
+    // Round one side by side: a search, a read by address, a write and two password changes by MAC (every
+    // exchange from a port of its own). Round two: a refused write by address, right after its read, and
+    // a read by MAC.
     std::vector<Started> round1;
     round1.push_back(start({QStringLiteral("search")}, {}, QStringLiteral("search")));
     round1.push_back(start({QStringLiteral("read"), QStringLiteral("--json"), a}, {}, QStringLiteral("read ") + a));

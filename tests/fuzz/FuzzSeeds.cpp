@@ -49,6 +49,19 @@ frame::Frame request(const EnvRecord& target, std::uint8_t command, bool unicast
     return f;
 }
 
+/** Reads of a device's shell as fuzz_shellscanner takes them: each read's bytes from the front, ended by
+ *  a backslash and one more byte (a backslash in a read is doubled), then from the back one byte per read
+ *  (0: no keyword inserted) and, last of all, whether the wait window shows. */
+QByteArray shellReads(const QList<QByteArray>& reads, bool pleaseWaitShown)
+{
+    QByteArray out;
+    for (const QByteArray& read : reads)
+        out += QByteArray(read).replace("\\", "\\\\") + "\\\n";
+    out += QByteArray(reads.size(), '\0');
+    out += pleaseWaitShown ? '\1' : '\0';
+    return out;
+}
+
 /** The device's reply datagram to `f`, as the simulator sends it. */
 QByteArray reply(SimDevice& device, const frame::Frame& f)
 {
@@ -125,14 +138,31 @@ int main(int argc, char** argv)
          raw(device.record) + "# a status file\nversion 3 2 B 50\nuptime 360000\nmac\nip 10.1.0.9\nmask\n"
                               "gateway\ncom1.rx 4096\ncom4.tx 0x10\nlan.crc 7\ntext \"LAN\\r\\n\\x41\"\n"
                               "separator\nitem 200 0a0b0c\nraw 0201\nlive off\n");
+    seed("fuzz_statusscript", "traffic",
+         raw(device.record) + "com1.rx 4294960000\nrate com1.rx 3000\nrate com2.tx 0 8000 every 2.5\n"
+                              "restart every 60\n");
     seed("fuzz_tftp", "write-request", tftp::writeRequest("tessel.bin"));
     seed("fuzz_tftp", "ack", tftp::ackPacket(1));
     seed("fuzz_tftp", "error", tftp::errorPacket(0, "flash busy"));
     seed("fuzz_tftp", "built", "B" + tftp::dataPacket(2, "firmware block"));
 
-    // A device's shell as the engine meets it; the first byte sets the wait window.
+    // A device's shell as the engine meets it, read by read.
     seed("fuzz_shellscanner", "conversation",
-         QByteArray("\x00Tessel shell\r\nmsh>\\pf\r\nwaiting for TFTP upload...\\program flash now? (y/n)\\"
-                    "done, reboot now? (y/n)\\"));
+         shellReads({"Tessel shell\r\nmsh>", "pf\r\nwaiting for TFTP upload...\r\n",
+                     "image ok\r\nprogram flash now? (y/n) ", "y\r\nflash done, reboot now? (y/n) "},
+                    false));
+    seed("fuzz_shellscanner", "size-rejected",
+         shellReads({"msh>", "pf\r\nTFTP\r\n", "firmware size is not matched\r\nmsh>"}, false));
+    seed("fuzz_shellscanner", "prompt-while-flashing",
+         shellReads({"program flash now? ", "erasing\r\nmsh>", "timeout\r\n"}, true));
+    QList<QByteArray> chatter;
+    for (int read = 0; read < 4; ++read) {
+        QByteArray log;
+        for (int line = 0; log.size() < 1900; ++line)
+            log += "boot: line " + QByteArray::number(read * 100 + line) + " of the device's log\r\n";
+        chatter << log;
+    }
+    chatter << "msh>";
+    seed("fuzz_shellscanner", "chatter-past-the-cap", shellReads(chatter, false));
     return 0;
 }

@@ -1,7 +1,10 @@
-// The endpoint's merge of replies into its device table. One request (a command, broadcast or unicast,
-// a limit), then a run of datagrams: arbitrary bytes, or sealed replies whose header MAC, flags, record
-// identity, addresses and status bytes are fuzzed from small pools, so that they pass the checks and the
-// merge rules meet repeats, strays and other devices' answers.
+// The endpoint's merge of replies into its device table. A few requests one after another on one
+// endpoint (a command, broadcast or unicast, a limit; the table kept or restarted as owners do), each
+// followed by a run of datagrams: arbitrary bytes, or sealed replies whose header MAC, flags, random
+// words, record identity, addresses and status bytes are fuzzed from small pools, so that they pass the
+// checks and the merge rules meet repeats, strays, other devices' answers and late replies to an earlier
+// request (its random words echoed, arriving during a later one). One endpoint serves the whole run and
+// is reset before each input, as a fresh one would be.
 
 #include "FuzzCheck.h"
 #include "net/CNetEnv.h"
@@ -15,11 +18,34 @@
 using namespace frame;
 
 namespace {
+constexpr int kMaxDatagrams = 24;
+constexpr int kMaxRequests = 4; // within what the endpoint remembers (CNetEnv::kEarlierRequests)
+static_assert(kMaxRequests <= CNetEnv::kEarlierRequests + 1);
+
 constexpr std::array<std::array<std::uint8_t, 6>, 4> kMacs = {{{0x02, 0x7e, 0x55, 0, 0, 1},
                                                                {0x02, 0x7e, 0x55, 0, 0, 2},
                                                                {0x02, 0x7e, 0x55, 0, 0, 3},
                                                                {0x00, 0x00, 0x00, 0, 0, 0}}};
 constexpr std::array<std::uint32_t, 4> kAddresses = {0x0A010001, 0x0A010002, 0x7F000002, 0};
+
+using Words = std::array<std::uint8_t, 8>; // the two random header words, as they lie in the frame
+
+/** The endpoint of the whole run and the replyAccepted signals of the datagram being merged. */
+struct Endpoint
+{
+    Endpoint()
+    {
+        QObject::connect(&env, &CNetEnv::replyAccepted, &env, [this](int index) { accepted.push_back(index); });
+    }
+    CNetEnv env{NetworkProfile::loopbackProfile()};
+    std::vector<int> accepted;
+};
+
+Endpoint& endpoint()
+{
+    static Endpoint e;
+    return e;
+}
 
 std::array<std::uint8_t, 6> mac(FuzzedDataProvider& in)
 {
@@ -38,33 +64,11 @@ std::uint32_t address(FuzzedDataProvider& in)
     return i < kAddresses.size() ? kAddresses[i] : in.ConsumeIntegral<std::uint32_t>();
 }
 
-/** A reply that passes the checks: fuzzed header fields and record, sealed, then the status bytes. */
-QByteArray sealedReply(FuzzedDataProvider& in, std::uint8_t command)
+Words wordsOf(const Frame& f)
 {
-    Frame f{};
-    writeBe32(f.data() + kOffMagic, kMagic);
-    f[kOffFormat] = kFormat | in.ConsumeIntegral<std::uint8_t>();
-    f[kOffFlags] = kFlagReply | (in.ConsumeBool() ? kFlagScrambled : 0) | (in.ConsumeBool() ? kFlagUnicast : 0);
-    f[kOffCommand] = in.ConsumeBool() ? command : in.ConsumeIntegral<std::uint8_t>();
-    f[kOffResult] = in.ConsumeIntegralInRange<std::uint8_t>(0, 3);
-    const auto headerMac = mac(in);
-    std::copy(headerMac.begin(), headerMac.end(), f.begin() + kOffMac);
-    EnvRecord record;
-    record.setMac(in.ConsumeBool() ? headerMac : mac(in));
-    record.setIpAddress(address(in));
-    record.setMultiIp(in.ConsumeBool());
-    for (int p = 0; p < EnvRecord::kPortCount && in.ConsumeBool(); ++p) {
-        EnvPortBlock block = record.port(p);
-        block.setLocalIp(address(in));
-        record.setPort(p, block);
-    }
-    const std::vector<std::uint8_t> rest = in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(0, 32));
-    std::copy(rest.begin(), rest.end(), record.data() + 100);
-    std::copy(record.data(), record.data() + EnvRecord::kSize, f.begin() + kOffBody);
-    Seal(f);
-    QByteArray datagram(reinterpret_cast<const char*>(f.data()), kFrameSize);
-    datagram += fuzz::bytes(in, kMaxDatagram - kFrameSize);
-    return datagram;
+    Words w{};
+    std::copy_n(f.begin() + kOffRandom1, w.size(), w.begin());
+    return w;
 }
 
 std::array<std::uint8_t, 6> headerMac(const Frame& f)
@@ -79,29 +83,55 @@ QString describe(const QByteArray& datagram)
     return QString::fromLatin1(datagram.left(64).toHex()) + QStringLiteral("… (%1 bytes)").arg(datagram.size());
 }
 
+/** One request sent: what a reply to it would carry. */
+struct Request
+{
+    std::uint8_t command;
+    bool unicast;
+    Words words;
+};
+
 class Run
 {
 public:
-    explicit Run(FuzzedDataProvider& in) : m_in(in)
+    explicit Run(FuzzedDataProvider& in) : m_in(in), m_env(endpoint().env), m_signals(endpoint().accepted)
+    {
+        m_env.reset();
+        // A fresh table is zero; the records an input can reach are made so again.
+        for (int i = 0; i <= kMaxDatagrams; ++i)
+            m_env.record(i) = EnvRecord();
+    }
+
+    void request()
     {
         static const std::uint8_t kCommands[] = {kSearch, kRead, kWrite, kChangePassword, kStatus};
-        m_command = in.PickValueInArray(kCommands);
+        m_command = m_in.PickValueInArray(kCommands);
+        m_env.requestFrame().fill(0);
         m_env.setCommand(m_command);
-        m_env.setLimit(in.ConsumeBool() ? CNetEnv::kTableSize : in.ConsumeIntegralInRange(-1, 300));
-        const auto target = mac(in);
+        m_env.setLimit(m_in.ConsumeBool() ? CNetEnv::kTableSize : m_in.ConsumeIntegralInRange(-1, 300));
+        // Every owner restarts its table for a search; for other requests some keep it (the editor's
+        // table lives as long as the editor).
+        if (m_command == kSearch || m_in.ConsumeBool())
+            m_env.setCount(0);
+        const auto target = mac(m_in);
         std::copy(target.begin(), target.end(), m_env.requestBody());
-        m_unicast = in.ConsumeBool();
+        m_unicast = m_in.ConsumeBool();
         // No socket is open: completing the request sends nothing.
         if (m_unicast)
-            m_env.SendUnicast(address(in));
+            m_env.SendUnicast(address(m_in));
         else
             m_env.SendBroadcast();
-        QObject::connect(&m_env, &CNetEnv::replyAccepted, &m_env, [this](int index) { m_signals.push_back(index); });
+        const Words words = wordsOf(m_env.requestFrame());
+        for (const Request& earlier : m_requests)
+            FUZZ_CHECK(earlier.words != words, QStringLiteral("a request carries an earlier request's words"));
+        FUZZ_CHECK(m_env.answered() == 0, QStringLiteral("a new request starts answered"));
+        m_requests.push_back({m_command, m_unicast, words});
+        m_answerMac.reset();
     }
 
     void datagram()
     {
-        const QByteArray d = m_in.ConsumeBool() ? sealedReply(m_in, m_command) : fuzz::bytes(m_in, kMaxDatagram);
+        const QByteArray d = m_in.ConsumeBool() ? sealedReply() : fuzz::bytes(m_in, kMaxDatagram);
         const std::uint32_t sender = address(m_in);
         const int countBefore = m_env.count();
         const std::vector<EnvRecord> before = table(countBefore + 1);
@@ -114,7 +144,7 @@ public:
         bool accepted = d.size() >= static_cast<qsizetype>(kFrameSize) && countBefore < m_env.limit();
         if (accepted) {
             std::memcpy(candidate.data(), d.constData(), kFrameSize);
-            accepted = AcceptReply(candidate);
+            accepted = AcceptReply(candidate) && !isLateReply(candidate);
         }
         m_env.receiveDatagram(d, sender);
 
@@ -122,36 +152,15 @@ public:
         FUZZ_CHECK(m_env.limit() >= 0 && m_env.limit() <= CNetEnv::kTableSize, describe(d));
         FUZZ_CHECK(m_env.answered() >= answeredBefore, describe(d));
         if (!accepted) {
-            // A datagram that fails the checks (or comes when the table is full) changes nothing at all.
+            // A datagram that fails the checks, comes when the table is full, or answers an earlier
+            // request, changes nothing at all.
             FUZZ_CHECK(m_signals.empty(), describe(d));
             FUZZ_CHECK(m_env.count() == countBefore && table(countBefore + 1) == before, describe(d));
             FUZZ_CHECK(m_env.replyFrame() == replyBefore && m_env.statusData() == statusBefore, describe(d));
             FUZZ_CHECK(m_env.answered() == answeredBefore, describe(d));
             return;
         }
-        FUZZ_CHECK(m_signals.size() == 1, describe(d));
-        const int index = m_signals.front();
-        FUZZ_CHECK(index >= -1 && index < m_env.count(), describe(d));
-        const EnvRecord received(candidate.data() + kOffBody);
-        const bool unicastReply = candidate[kOffFlags] & kFlagUnicast;
-        if (index >= 0) {
-            EnvRecord expected = received;
-            if (m_command != kSearch && unicastReply && m_unicast)
-                expected.setSourceAddress(sender);
-            FUZZ_CHECK(m_env.record(index) == expected, describe(d));
-            // The reply frame is the answer taken; a read may list another device answering after it (a
-            // directed broadcast reaches several), but the answer read stays the first.
-            const bool strayRead = m_command == kRead && m_answerMac && headerMac(candidate) != *m_answerMac;
-            if (m_command != kSearch)
-                FUZZ_CHECK(strayRead ? m_env.replyFrame() == replyBefore : m_env.replyFrame() == candidate,
-                           describe(d));
-            if (m_command == kStatus) {
-                std::array<std::uint8_t, kStatusDataSize> status{};
-                const auto extra = std::min<qsizetype>(d.size() - qsizetype{kFrameSize}, qsizetype{kMaxStatusItems});
-                std::memcpy(status.data(), d.constData() + kFrameSize, static_cast<std::size_t>(extra));
-                FUZZ_CHECK(m_env.statusData() == status, describe(d));
-            }
-        }
+        checkTaken(d, candidate, sender, replyBefore);
         checkAnswerKeepsItsDevice(d);
         if (m_command == kSearch)
             checkDistinctMacs(d);
@@ -174,6 +183,86 @@ public:
     }
 
 private:
+    /** A reply that passes the checks: fuzzed header fields and record, sealed, then the status bytes.
+     *  Its random words echo the request in progress, an earlier one (a late reply), or none (a device
+     *  that does not echo them). */
+    QByteArray sealedReply()
+    {
+        Frame f{};
+        writeBe32(f.data() + kOffMagic, kMagic);
+        f[kOffFormat] = kFormat | m_in.ConsumeIntegral<std::uint8_t>();
+        const Request& about = m_requests.at(m_in.ConsumeIntegralInRange<std::size_t>(0, m_requests.size() - 1));
+        const bool unicast = m_in.ConsumeBool() ? about.unicast : m_in.ConsumeBool();
+        f[kOffFlags] = kFlagReply | (m_in.ConsumeBool() ? kFlagScrambled : 0) | (unicast ? kFlagUnicast : 0);
+        f[kOffCommand] = m_in.ConsumeBool() ? about.command : m_in.ConsumeIntegral<std::uint8_t>();
+        f[kOffResult] = m_in.ConsumeIntegralInRange<std::uint8_t>(0, 3);
+        switch (m_in.ConsumeIntegralInRange(0, 2)) {
+        case 0:
+            std::copy(about.words.begin(), about.words.end(), f.begin() + kOffRandom1);
+            break;
+        case 1:
+            break; // no echo: zeros
+        default:
+            for (std::size_t i = 0; i < 8; ++i)
+                f[kOffRandom1 + i] = m_in.ConsumeIntegral<std::uint8_t>();
+        }
+        const auto replyMac = mac(m_in);
+        std::copy(replyMac.begin(), replyMac.end(), f.begin() + kOffMac);
+        EnvRecord record;
+        record.setMac(m_in.ConsumeBool() ? replyMac : mac(m_in));
+        record.setIpAddress(address(m_in));
+        record.setMultiIp(m_in.ConsumeBool());
+        for (int p = 0; p < EnvRecord::kPortCount && m_in.ConsumeBool(); ++p) {
+            EnvPortBlock block = record.port(p);
+            block.setLocalIp(address(m_in));
+            record.setPort(p, block);
+        }
+        const std::vector<std::uint8_t> rest = m_in.ConsumeBytes<std::uint8_t>(m_in.ConsumeIntegralInRange(0, 32));
+        std::copy(rest.begin(), rest.end(), record.data() + 100);
+        std::copy(record.data(), record.data() + EnvRecord::kSize, f.begin() + kOffBody);
+        Seal(f);
+        QByteArray datagram(reinterpret_cast<const char*>(f.data()), kFrameSize);
+        datagram += fuzz::bytes(m_in, kMaxDatagram - kFrameSize);
+        return datagram;
+    }
+
+    /** What the endpoint can tell by itself: a reply echoing an earlier request's words, not the
+     *  current one's, answers that earlier request. */
+    bool isLateReply(const Frame& reply) const
+    {
+        const Words words = wordsOf(reply);
+        if (words == m_requests.back().words)
+            return false;
+        return std::any_of(m_requests.begin(), m_requests.end() - 1,
+                           [&words](const Request& r) { return r.words == words; });
+    }
+
+    void checkTaken(const QByteArray& d, const Frame& candidate, std::uint32_t sender, const Frame& replyBefore)
+    {
+        FUZZ_CHECK(m_signals.size() == 1, describe(d));
+        const int index = m_signals.front();
+        FUZZ_CHECK(index >= -1 && index < m_env.count(), describe(d));
+        if (index < 0)
+            return;
+        const EnvRecord received(candidate.data() + kOffBody);
+        const bool unicastReply = candidate[kOffFlags] & kFlagUnicast;
+        EnvRecord expected = received;
+        if (m_command != kSearch && unicastReply && m_unicast)
+            expected.setSourceAddress(sender);
+        FUZZ_CHECK(m_env.record(index) == expected, describe(d));
+        // The reply frame is the answer taken; a read may list another device answering after it (a
+        // directed broadcast reaches several), but the answer read stays the first.
+        const bool strayRead = m_command == kRead && m_answerMac && headerMac(candidate) != *m_answerMac;
+        if (m_command != kSearch)
+            FUZZ_CHECK(strayRead ? m_env.replyFrame() == replyBefore : m_env.replyFrame() == candidate, describe(d));
+        if (m_command == kStatus) {
+            std::array<std::uint8_t, kStatusDataSize> status{};
+            const auto extra = std::min<qsizetype>(d.size() - qsizetype{kFrameSize}, qsizetype{kMaxStatusItems});
+            std::memcpy(status.data(), d.constData() + kFrameSize, static_cast<std::size_t>(extra));
+            FUZZ_CHECK(m_env.statusData() == status, describe(d));
+        }
+    }
+
     std::vector<EnvRecord> table(int n) const
     {
         std::vector<EnvRecord> t;
@@ -183,10 +272,11 @@ private:
     }
 
     /** The answer to a request other than a search stays the first device's: its header MAC never changes,
-     *  and a broadcast request's answer carries the MAC it addressed. */
+     *  and a broadcast request's answer carries the MAC it addressed. Until the request is answered, the
+     *  reply frame may still hold the previous request's answer. */
     void checkAnswerKeepsItsDevice(const QByteArray& d)
     {
-        if (m_command == kSearch || m_env.replyFrame() == Frame{})
+        if (m_command == kSearch || !m_env.answered())
             return;
         const auto now = headerMac(m_env.replyFrame());
         if (!m_answerMac)
@@ -205,10 +295,11 @@ private:
     }
 
     FuzzedDataProvider& m_in;
-    CNetEnv m_env{NetworkProfile::loopbackProfile()};
+    CNetEnv& m_env;
+    std::vector<Request> m_requests;
     std::uint8_t m_command = 0;
     bool m_unicast = false;
-    std::vector<int> m_signals;
+    std::vector<int>& m_signals;
     std::optional<std::array<std::uint8_t, 6>> m_answerMac;
 };
 } // namespace
@@ -217,8 +308,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     FuzzedDataProvider in(data, size);
     Run run(in);
-    for (int i = 0; i < 24 && in.remaining_bytes() > 0; ++i)
-        run.datagram();
+    int datagrams = 0;
+    for (int r = 0; r < kMaxRequests && (r == 0 || in.remaining_bytes() > 0); ++r) {
+        run.request();
+        const int n = in.ConsumeIntegralInRange(1, kMaxDatagrams);
+        for (int i = 0; i < n && datagrams < kMaxDatagrams && in.remaining_bytes() > 0; ++i, ++datagrams)
+            run.datagram();
+    }
     run.finish();
     return 0;
 }

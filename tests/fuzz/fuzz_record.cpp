@@ -4,6 +4,7 @@
 
 #include "FuzzCheck.h"
 #include "record/EnvRecord.h"
+#include "record/RecordFields.h"
 
 #include <QByteArray>
 
@@ -173,7 +174,7 @@ void conversions(FuzzedDataProvider& in)
 {
     static constexpr std::uint32_t kRates[] = {600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200, 230400};
     const std::uint32_t rate = in.ConsumeIntegral<std::uint32_t>();
-    const int index = baudToIndex(rate);
+    const int index = record_fields::baudToIndex(rate);
     FUZZ_CHECK(index >= 0 && index <= 10, QString::number(rate));
     // The nearest listed rate, an exact midpoint going to the higher one.
     for (int i = 0; i <= 10; ++i) {
@@ -182,14 +183,14 @@ void conversions(FuzzedDataProvider& in)
         FUZZ_CHECK(chosen < other || (chosen == other && (i == index || i < index)), QString::number(rate));
     }
     const int position = in.ConsumeIntegral<int>();
-    const std::uint32_t listed = indexToBaud(position);
-    FUZZ_CHECK(position >= 0 && position <= 10 ? listed == kRates[position] && baudToIndex(listed) == position
+    const std::uint32_t listed = record_fields::indexToBaud(position);
+    FUZZ_CHECK(position >= 0 && position <= 10 ? listed == kRates[position] && record_fields::baudToIndex(listed) == position
                                                : listed == 19200,
                QString::number(position));
     const int code = in.ConsumeIntegralInRange(0, 3);
-    FUZZ_CHECK(parityToPosition(positionToParity(parityToPosition(code))) == parityToPosition(code),
+    FUZZ_CHECK(record_fields::parityToPosition(record_fields::positionToParity(record_fields::parityToPosition(code))) == record_fields::parityToPosition(code),
                QString::number(code));
-    FUZZ_CHECK(positionToFlowControl(flowControlToPosition(code)) == (code >= 2 ? 3 : code), QString::number(code));
+    FUZZ_CHECK(record_fields::positionToFlowControl(record_fields::flowControlToPosition(code)) == (code >= 2 ? 3 : code), QString::number(code));
 }
 
 void importMerge(const EnvRecord& target, const EnvRecord& imported)

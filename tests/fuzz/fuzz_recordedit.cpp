@@ -1,7 +1,7 @@
 // The command line's field=value changes and the form checks behind them. Checks: parseChange splits at
 // the first "="; a refused change leaves the record byte for byte; an accepted one changes only the
-// fields named (their bytes, or their bits of the option word and serial format), gives a record the
-// form checks pass, and applying it again changes nothing. readInteger takes exactly a signed number of
+// fields named (no other field and no uninterpreted byte differs), gives a record the form checks pass,
+// and applying it again changes nothing; what the checks without a record refuse is refused. readInteger takes exactly a signed number of
 // up to 12 digits with blanks around it.
 
 #include "FuzzCheck.h"
@@ -104,19 +104,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(record == before && !error->isEmpty(), arguments + hex(before));
         return 0;
     }
-    // Only the fields named differ; the option word and a port's serial format as totals of their bits.
-    QSet<QString> named; // lower case: a port's prefix may be typed in any case
+    // Only the fields named differ (by the names read --json gives them), and no uninterpreted byte.
+    QSet<QString> named;
     for (const cli::Change& c : list) {
-        const QString field = c.field.toLower();
-        named << field;
-        if (!field.contains(QLatin1Char('.')))
-            named << QStringLiteral("flags");
-        else
-            named << field.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".serialformat");
+        const std::optional<record_fields::FieldRef> ref = record_fields::resolve(c.field);
+        FUZZ_CHECK(ref.has_value(), c.field);
+        named << ref->name();
     }
-    for (const cli::FieldDifference& d : cli::differences(before, record))
-        FUZZ_CHECK(named.contains(d.field.toLower()),
-                   d.field + QStringLiteral(" changed by\n") + arguments + hex(before));
+    for (const record_fields::Difference& d : record_fields::differences(before, record))
+        FUZZ_CHECK(named.contains(d.field), d.field + QStringLiteral(" changed by\n") + arguments + hex(before));
     FUZZ_CHECK(!form::validate(cli::formValues(record, QString())).has_value(), arguments + hex(before));
     EnvRecord again = record;
     FUZZ_CHECK(!cli::applyChanges(again, list).has_value() && again == record, arguments + hex(before));

@@ -1,7 +1,7 @@
 // The status-data decoder. The block is a heap copy of exactly the fuzz bytes, so a read past its end
 // is a finding. Checks: only the first 1460 bytes count; a field changes exactly when an item of its
-// type is met walking the items as the format says, and then holds text of its kind; decoding twice
-// gives the same.
+// type is met walking the items as the format says, and then holds text of its kind; the counters read
+// as numbers agree with the fields; decoding twice gives the same.
 
 #include "FuzzCheck.h"
 #include "status/StatusReport.h"
@@ -78,6 +78,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                            met.count(kLanCrc) || met.count(kLanAlign) || met.count(kLanLost);
     FUZZ_CHECK(textItems || text.isEmpty(), text);
     FUZZ_CHECK(text.size() <= static_cast<qsizetype>(kBlockSize) * 40, QString::number(text.size()));
+
+    // The counters as numbers (what the live rates are made of) agree with the fields as texts.
+    const StatusCounters counters = readCounters({block.get(), size});
+    FUZZ_CHECK(counters.uptime.has_value() == (met.count(kUptime) > 0), text);
+    if (counters.uptime)
+        FUZZ_CHECK(uptimeText(*counters.uptime) == fields[Field::Uptime], fields[Field::Uptime]);
+    for (int port = 0; port < 4; ++port) {
+        for (const bool tx : {false, true}) {
+            const auto& value = (tx ? counters.tx : counters.rx)[static_cast<std::size_t>(port)];
+            FUZZ_CHECK(value.has_value() == (met.count((tx ? kCom1Tx : kCom1Rx) + port) > 0), text);
+            if (value)
+                FUZZ_CHECK(QString::number(*value) == fields[comField(port, tx)], fields[comField(port, tx)]);
+        }
+    }
 
     StatusFields again;
     again.texts.fill(kUntouched);

@@ -26,6 +26,9 @@ private slots:
     void fileThatCannotBeReadShowsTheSystemText_data();
     void fileThatCannotBeReadShowsTheSystemText();
     void imageTooLargeForOneUploadIsRefusedUpFront();
+    void imageFromADeviceWithoutEndOrContentIsRefused_data();
+    void imageFromADeviceWithoutEndOrContentIsRefused();
+    void largestImageOneUploadCarriesIsLoadedAndSent();
     void escapeDoesNotCloseTheDialog();
     void searchWindowOpensTheFirmwareDialog();
 };
@@ -146,8 +149,14 @@ void TestCChangeFWDlg::addressesThatNameNoDeviceAreRefusedBeforeAnythingIsSent_d
                            "Tessel, for example 192.168.0.100."_s;
     QTest::newRow("blank field") << QString() << typeTarget;
     QTest::newRow("0.0.0.0") << u"0.0.0.0"_s << typeTarget;
-    QTest::newRow("three numbers") << u"127.0.10"_s << notOne.arg(u"127.0.10"_s);
-    QTest::newRow("a number above 255") << u"127.0.10.256"_s << notOne.arg(u"127.0.10.256"_s);
+    const QString notAnAddress = u"%1 is not a valid IPv4 address.\r\nType four numbers from 0 to 255 separated by "
+                                 "dots, for example 192.168.0.100."_s;
+    QTest::newRow("three numbers") << u"127.0.5"_s << notAnAddress.arg(u"127.0.5"_s);
+    QTest::newRow("a number above 255") << u"127.0.0.300"_s << notAnAddress.arg(u"127.0.0.300"_s);
+    QTest::newRow("a leading zero") << u"127.0.0.010"_s << notAnAddress.arg(u"127.0.0.010"_s);
+    QTest::newRow("five numbers") << u"127.0.0.2.5"_s << notAnAddress.arg(u"127.0.0.2.5"_s);
+    QTest::newRow("multicast") << u"224.0.0.1"_s << notOne.arg(u"224.0.0.1"_s);
+    QTest::newRow("broadcast") << u"255.255.255.255"_s << notOne.arg(u"255.255.255.255"_s);
 }
 
 void TestCChangeFWDlg::addressesThatNameNoDeviceAreRefusedBeforeAnythingIsSent()
@@ -213,6 +222,55 @@ void TestCChangeFWDlg::imageTooLargeForOneUploadIsRefusedUpFront()
                  locale.toString(33553920), locale.toString(33553919)));
     QVERIFY(!m_dialog->engine()->isBusy());
     QVERIFY(buttonsEnabled());
+}
+
+void TestCChangeFWDlg::imageFromADeviceWithoutEndOrContentIsRefused_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("message");
+    const QLocale locale = QLocale::system();
+    QTest::newRow("endless") << u"/dev/zero"_s
+                             << u"The firmware read from zero is too large (more than %1 bytes).\r\nOne upload can "
+                                u"carry at most %1 bytes."_s.arg(locale.toString(33553919));
+    QTest::newRow("empty") << u"/dev/null"_s << u"Nothing could be read from null: it delivered no bytes."_s;
+}
+
+void TestCChangeFWDlg::imageFromADeviceWithoutEndOrContentIsRefused()
+{
+    // Read as the streams they are: never an image of another size than was read, never 0 bytes sent.
+    QFETCH(QString, path);
+    QFETCH(QString, message);
+    startSim();
+    QSignalSpy received(m_sim.get(), &SimFirmware::firmwareReceived);
+    m_dialog = openDialog();
+    choose(path);
+    click("sendButton");
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text, message);
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
+    QVERIFY(!m_dialog->engine()->isBusy());
+    QVERIFY(!received.wait(300));
+    QVERIFY(buttonsEnabled());
+}
+
+void TestCChangeFWDlg::largestImageOneUploadCarriesIsLoadedAndSent()
+{
+    // One byte under the size the 16-bit block numbers cannot carry: read, its CRC shown, the upload
+    // started (no device answers here; the dialog is closed under way).
+    constexpr qint64 kLargest = qint64{65535} * 512 - 1;
+    m_dialog = openDialog();
+    const QString path = m_files.filePath(u"largest.bin"_s);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(kLargest)); // sparse: zeros
+    file.close();
+    choose(path);
+    click("sendButton");
+    QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
+    QCOMPARE(child<QLineEdit>("crcEdit")->text(), x25(QByteArray(kLargest, '\0')));
+    QCOMPARE(child<QProgressBar>("progressBar")->maximum(), kLargest);
+    QVERIFY(m_dialog->engine()->uploadActive());
+    QVERIFY(!child<QPushButton>("sendButton")->isEnabled());
 }
 
 void TestCChangeFWDlg::escapeDoesNotCloseTheDialog()

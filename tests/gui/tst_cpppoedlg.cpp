@@ -1,5 +1,6 @@
 // The account dialog and the account fields of the record, through the settings editor, offscreen
 // against a simulated device on the loopback profile (device port 52407, this program's own).
+#include "DialogScript.h"
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
@@ -33,40 +34,32 @@ struct Entry
     bool ok = true;
 };
 
+QLineEdit* edit(CPppoeDlg* dialog, const char* name)
+{
+    return dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
+}
+
 /** Plays one Entry per showing of the account dialog and notes what each showing held (ID, password,
  *  retype) when it appeared. */
-class AccountScript
+class AccountScript final : public guitest::DialogScript<CPppoeDlg, Entry>
 {
 public:
-    explicit AccountScript(QList<Entry> entries) : m_entries(std::move(entries))
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { poll(); });
-        m_timer.start(10);
-    }
-    QList<QStringList> seen;
+    explicit AccountScript(QList<Entry> entries) : DialogScript(std::move(entries), &held, &play) {}
 
 private:
-    void poll()
+    static QStringList held(CPppoeDlg* dialog)
     {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* dialog = qobject_cast<CPppoeDlg*>(w);
-            if (!dialog || !dialog->isVisible() || seen.size() >= m_entries.size())
-                continue;
-            const auto edit = [dialog](const char* name) {
-                return dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
-            };
-            seen << QStringList{edit("userNameEdit")->text(), edit("accountPasswordEdit")->text(),
-                                edit("retypeEdit")->text()};
-            const Entry entry = m_entries.at(seen.size() - 1);
-            edit("userNameEdit")->setText(entry.id);
-            edit("accountPasswordEdit")->setText(entry.password);
-            edit("retypeEdit")->setText(entry.retype);
-            QTest::mouseClick(dialog->findChild<QPushButton*>(entry.ok ? u"okButton"_s : u"cancelButton"_s),
-                              Qt::LeftButton);
-        }
+        return {edit(dialog, "userNameEdit")->text(), edit(dialog, "accountPasswordEdit")->text(),
+                edit(dialog, "retypeEdit")->text()};
     }
-    QList<Entry> m_entries;
-    QTimer m_timer;
+    static void play(CPppoeDlg* dialog, const Entry& entry)
+    {
+        edit(dialog, "userNameEdit")->setText(entry.id);
+        edit(dialog, "accountPasswordEdit")->setText(entry.password);
+        edit(dialog, "retypeEdit")->setText(entry.retype);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(entry.ok ? u"okButton"_s : u"cancelButton"_s),
+                          Qt::LeftButton);
+    }
 };
 } // namespace
 
@@ -84,6 +77,8 @@ private slots:
     void fullWidthIdRoundTripsWithoutThePasswordBytes();
     void caseOnlyMismatchIsRefusedAndCancelKeepsTheEarlierValues();
     void emptyPasswordAndRetypeAreAcceptedAsTwelveZeroBytes();
+    void textsARecordCannotHoldAreRefusedNamingTheField_data();
+    void textsARecordCannotHoldAreRefusedNamingTheField();
 
 private:
     void start(const EnvRecord& record);
@@ -225,6 +220,53 @@ void TestCPppoeDlg::emptyPasswordAndRetypeAreAcceptedAsTwelveZeroBytes()
     const auto& raw = m_sim->device(0).record.raw();
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(raw.data() + 64), 12), QByteArray(12, '\0'));
     QCOMPARE(m_sim->device(0).record.accountId(), std::string("user"));
+}
+
+void TestCPppoeDlg::textsARecordCannotHoldAreRefusedNamingTheField_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("focused");
+    const QString latin1Only = u"\r\nA Tessel keeps Western European (Latin-1) characters only."_s;
+    QTest::newRow("Korean ID") << u"사용자 1"_s << u"pw12"_s
+                               << u"ID cannot hold these characters: 사용자"_s + latin1Only << u"userNameEdit"_s;
+    QTest::newRow("Chinese password") << u"user"_s << u"密码12"_s
+                                      << u"Password cannot hold these characters: 密码"_s + latin1Only
+                                      << u"accountPasswordEdit"_s;
+}
+
+void TestCPppoeDlg::textsARecordCannotHoldAreRefusedNamingTheField()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, password);
+    QFETCH(QString, message);
+    QFETCH(QString, focused);
+    EnvRecord record = TesselSim::makeDevice(0, kDeviceAddress).record;
+    record.setAccountId("before");
+    start(record);
+    // Refused, shown again with the text as typed and the focus on the field; then corrected and taken.
+    QString focusAtSecondShowing;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, &watch, [&] {
+        if (auto* dialog = qobject_cast<CPppoeDlg*>(QApplication::activeModalWidget());
+            dialog && focusAtSecondShowing.isEmpty() && !m_services->messages.shown().isEmpty() &&
+            dialog->focusWidget())
+            focusAtSecondShowing = dialog->focusWidget()->objectName();
+    });
+    watch.start(1);
+    AccountScript script({{id, password, password}, {u"after"_s, u"pw12"_s, u"pw12"_s}});
+    QTest::mouseClick(m_editor->controls().accountButton, Qt::LeftButton);
+    QTRY_COMPARE(script.seen.size(), 2);
+    QCOMPARE(script.seen.at(1), (QStringList{id, password, password}));
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text, message);
+    QCOMPARE(m_services->messages.last().icon, QMessageBox::Warning);
+    QCOMPARE(focusAtSecondShowing, focused);
+    QCOMPARE(m_editor->accountDialog().userName(), u"after"_s);
+    m_services->messages.clearShown();
+    write();
+    QCOMPARE(m_sim->device(0).record.accountId(), std::string("after"));
 }
 
 QTEST_MAIN(TestCPppoeDlg)

@@ -1,15 +1,17 @@
 // The password change: the dialog, its checks, and the request the settings editor sends, driven
 // offscreen against simulated devices on the loopback profile (device port 52406, this program's own).
+#include "DialogScript.h"
 #include "GuiTestSupport.h"
 
 #include "DeviceLogic.h"
 #include "SimExchange.h"
 #include "TesselSim.h"
-#include "gui/CMsgDlg.h"
 #include "config/CPwdDlg.h"
 #include "config/CQorv400Dlg.h"
+#include "gui/CMsgDlg.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -24,49 +26,46 @@ const QString kMismatch = u"Please check your password.[password mismatch]"_s;
 const QString kEmpty = u"The password is empty."_s;
 const QString kTooShort = u"The password is too short.[4 ~ 8 characters]"_s;
 
-/** What the user does at one showing of the password dialog. */
+/** What the user does at one showing of the password dialog; `current`, when set, is typed over the
+ *  current password the dialog shows. */
 struct Showing
 {
     QString newPassword;
     QString retype;
     bool clear = false;
     bool ok = true;
+    std::optional<QString> current = std::nullopt;
 };
 
+QLineEdit* edit(CPwdDlg* dialog, const char* name)
+{
+    return dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
+}
+
 /** Plays one Showing per appearance of the password dialog, and records what each showing held when it
- *  appeared (current, new, retype). Stops watching when it goes out of scope. */
-class PasswordScript
+ *  appeared (current, new, retype). */
+class PasswordScript final : public guitest::DialogScript<CPwdDlg, Showing>
 {
 public:
-    explicit PasswordScript(QList<Showing> steps) : m_steps(std::move(steps))
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { poll(); });
-        m_timer.start(10);
-    }
-    QList<QStringList> seen;
+    explicit PasswordScript(QList<Showing> steps) : DialogScript(std::move(steps), &held, &play) {}
 
 private:
-    void poll()
+    static QStringList held(CPwdDlg* dialog)
     {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* dialog = qobject_cast<CPwdDlg*>(w);
-            if (!dialog || !dialog->isVisible() || seen.size() >= m_steps.size())
-                continue;
-            const auto edit = [dialog](const char* name) {
-                return dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
-            };
-            seen << QStringList{edit("currentPasswordEdit")->text(), edit("newPasswordEdit")->text(),
-                                edit("retypeEdit")->text()};
-            const Showing step = m_steps.at(seen.size() - 1);
-            edit("newPasswordEdit")->setText(step.newPassword);
-            edit("retypeEdit")->setText(step.retype);
-            dialog->findChild<QCheckBox*>(u"clearCheck"_s)->setChecked(step.clear);
-            QTest::mouseClick(dialog->findChild<QPushButton*>(step.ok ? u"okButton"_s : u"cancelButton"_s),
-                              Qt::LeftButton);
-        }
+        return {edit(dialog, "currentPasswordEdit")->text(), edit(dialog, "newPasswordEdit")->text(),
+                edit(dialog, "retypeEdit")->text()};
     }
-    QList<Showing> m_steps;
-    QTimer m_timer;
+    static void play(CPwdDlg* dialog, const Showing& step)
+    {
+        if (step.current) {
+            edit(dialog, "currentPasswordEdit")->clear();
+            QTest::keyClicks(edit(dialog, "currentPasswordEdit"), *step.current);
+        }
+        edit(dialog, "newPasswordEdit")->setText(step.newPassword);
+        edit(dialog, "retypeEdit")->setText(step.retype);
+        dialog->findChild<QCheckBox*>(u"clearCheck"_s)->setChecked(step.clear);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(step.ok ? u"okButton"_s : u"cancelButton"_s), Qt::LeftButton);
+    }
 };
 
 NetworkProfile testProfile()
@@ -98,6 +97,8 @@ private slots:
     void clearIgnoresTheNewPasswordAndSendsZeros();
     void clearQuestionAnsweredNoShowsTheDialogAgain();
     void deviceRefusalLeavesNoConfirmedPassword();
+    void currentPasswordTypedInTheDialogIsTheOneSent();
+    void showingBeyondTheScriptIsCancelledAtOnceAndSaysSo();
 
 private:
     void start(const QByteArray& devicePassword);
@@ -291,8 +292,52 @@ void TestCPwdDlg::deviceRefusalLeavesNoConfirmedPassword()
     QCOMPARE(m_services->messages.last().text, u"Writing has failed. [password mismatch]"_s);
     QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
     QVERIFY(m_editor->confirmedPassword().isEmpty());
-    // The form was reloaded from the device's answer, so the Password box holds no password now.
+    // The form keeps what the user left in it, the Password box included (not the new password, which
+    // the device did not take); only a refused write empties the box.
+    QCOMPARE(m_editor->controls().password->text(), u"wrong"_s);
+    QCOMPARE(m_sim->device(0).passwordHash(), simtest::hashedPassword("secret"));
+}
+
+void TestCPwdDlg::currentPasswordTypedInTheDialogIsTheOneSent()
+{
+    // The editor's Password box is left empty; the user types the current password in the dialog.
+    start("secret");
+    QVERIFY(m_editor->controls().password->isEnabled());
     QVERIFY(m_editor->controls().password->text().isEmpty());
+    PasswordScript script({{u"newpass1"_s, u"newpass1"_s, false, true, u"secret"_s}});
+    changePassword();
+    QCOMPARE(script.seen, (QList<QStringList>{{QString(), QString(), QString()}}));
+    QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
+    const frame::Frame sent = sentRequest();
+    QCOMPARE(hex(sent.data() + frame::kOffBody + 76, 12),
+             hex(simtest::hashedPassword("secret").data(), 8) + "00000000");
+    QCOMPARE(hex(sent.data() + frame::kOffBody + 512, 8), hex(simtest::hashedPassword("newpass1").data(), 8));
+    QCOMPARE(m_sim->device(0).passwordHash(), simtest::hashedPassword("newpass1"));
+    QCOMPARE(m_editor->controls().password->text(), u"newpass1"_s);
+    QCOMPARE(m_editor->confirmedPassword(), u"newpass1"_s);
+}
+
+void TestCPwdDlg::showingBeyondTheScriptIsCancelledAtOnceAndSaysSo()
+{
+    // A refused entry shows the dialog again, one showing more than this script has: the script says so
+    // and cancels it, so the flow ends at once instead of waiting for the test's time limit.
+    start("secret");
+    m_editor->controls().password->setText(u"secret"_s);
+    QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
+    PasswordScript script({{u"abc"_s, u"abd"_s}});
+    QStringList unexpected;
+    script.onUnexpected([&unexpected](const QString& message) { unexpected << message; });
+    QElapsedTimer clock;
+    clock.start();
+    changePassword();
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(script.extraShowings(), 1);
+    QCOMPARE(unexpected,
+             QStringList{u"CPwdDlg was shown 2 times, the script has 1 step(s); it held secret, abc, abd at the extra "
+                         u"showing, which was cancelled"_s});
+    QCOMPARE(m_services->messages.shown().size(), 1);
+    QCOMPARE(m_services->messages.last().text, kMismatch);
+    QCOMPARE(handled.count(), 0);
     QCOMPARE(m_sim->device(0).passwordHash(), simtest::hashedPassword("secret"));
 }
 

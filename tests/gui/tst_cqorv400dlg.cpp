@@ -3,11 +3,12 @@
 #include "GuiTestSupport.h"
 
 #include "DeviceLogic.h"
+#include "FieldTables.h"
 #include "TesselSim.h"
-#include "gui/CMsgDlg.h"
-#include "gui/Ipv4AddressEdit.h"
 #include "config/CPppoeDlg.h"
 #include "config/CQorv400Dlg.h"
+#include "gui/CMsgDlg.h"
+#include "gui/Ipv4AddressEdit.h"
 #include "status/CStatDlg.h"
 
 #include <QCheckBox>
@@ -230,8 +231,10 @@ void TestCQorv400Dlg::unchangedRecordWrittenBackArrivesByteForByte()
     QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
     request("writeButton");
     QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
-    QCOMPARE(handled.count(), 2);
-    QCOMPARE(handled.first().at(1).toInt(), int(frame::kWrite));
+    // The device is read again first (both copies of the request), then written (both copies).
+    QCOMPARE(handled.count(), 4);
+    QCOMPARE(handled.at(0).at(1).toInt(), int(frame::kRead));
+    QCOMPARE(handled.at(2).at(1).toInt(), int(frame::kWrite));
     const auto& before = device.record.raw();
     const auto& after = m_sim->device(0).record.raw();
     for (std::size_t i = 0; i < EnvRecord::kSize; ++i)
@@ -243,7 +246,7 @@ void TestCQorv400Dlg::changedFieldsReachTheDeviceAtTheirOffsets()
     startSim(richDevice());
     openEditor();
     const EditorControls& c = m_editor->controls();
-    port(1).peerPort->setText(u"5123"_s);
+    port(2).peerPort->setText(u"5123"_s); // COM3 is a TCP client: its peer port is in use
     port(0).baudRate->setCurrentIndex(9); // 115200
     port(0).parity->setCurrentIndex(2);   // Even
     port(3).timeout->setText(u"3600"_s);
@@ -258,7 +261,7 @@ void TestCQorv400Dlg::changedFieldsReachTheDeviceAtTheirOffsets()
     const auto bytes = [&raw](std::size_t offset, std::size_t n) {
         return QByteArray(reinterpret_cast<const char*>(raw.data() + offset), static_cast<qsizetype>(n)).toHex(' ');
     };
-    QCOMPARE(bytes(340 + 14, 2), QByteArray("03 14"));       // COM2 peer port 5123, little-endian
+    QCOMPARE(bytes(364 + 14, 2), QByteArray("03 14"));       // COM3 peer port 5123, little-endian
     QCOMPARE(bytes(316 + 16, 4), QByteArray("00 c2 01 00")); // COM1 rate 115200, little-endian
     QCOMPARE((raw[316] >> 3) & 3, 3);                        // COM1 parity Even is code 3
     QCOMPARE(bytes(388 + 20, 2), QByteArray("10 0e"));       // COM4 timeout 3600
@@ -275,18 +278,12 @@ void TestCQorv400Dlg::portFieldsFollowTheCommunicationMode_data()
     QTest::addColumn<bool>("multiIp");
     // local address, local port, peer address, peer port, timeout, event byte
     QTest::addColumn<QList<bool>>("enabled");
-    const QList<bool> t2s{false, true, false, false, true, false};
-    const QList<bool> atc{false, false, false, false, true, false};
-    const QList<bool> cod{false, false, true, true, true, true};
-    const QList<bool> u2s{false, true, true, true, true, true};
-    const std::pair<const char*, QList<bool>> modes[] = {{"T2S", t2s}, {"ATC", atc}, {"COD", cod}, {"U2S", u2s}};
-    int index = 0;
-    for (const auto& [name, fields] : modes) {
-        QTest::addRow("%s, Multi IP off", name) << index << false << fields;
+    for (const fieldtables::ModeUse& m : fieldtables::kModeUse) {
+        const QList<bool> fields{false, m.localPort, m.peerIp, m.peerPort, m.timeout, m.waterMark};
+        QTest::addRow("%s, Multi IP off", m.name) << m.code << false << fields;
         QList<bool> withMultiIp = fields;
         withMultiIp[0] = true;
-        QTest::addRow("%s, Multi IP on", name) << index << true << withMultiIp;
-        ++index;
+        QTest::addRow("%s, Multi IP on", m.name) << m.code << true << withMultiIp;
     }
 }
 
@@ -441,20 +438,24 @@ void TestCQorv400Dlg::writeWithAnInvalidFieldSendsNothing_data()
     const std::pair<const char*, int> modes[] = {{"local", CQorv400Dlg::kModeLocal},
                                                  {"remote", CQorv400Dlg::kModeRemote}};
     for (const auto& [name, mode] : modes) {
-        QTest::addRow("%s: COM1 local port 0", name)
-            << mode << u"com1LocalPortEdit"_s << u"0"_s << u"Please enter an integer between 1 and 65534."_s;
+        QTest::addRow("%s: COM2 local port 0", name)
+            << mode << u"com2LocalPortEdit"_s << u"0"_s << u"Please enter an integer between 1 and 65534."_s;
         QTest::addRow("%s: COM4 peer port 65535", name)
             << mode << u"com4PeerPortEdit"_s << u"65535"_s << u"Please enter an integer between 1 and 65534."_s;
         QTest::addRow("%s: COM3 timeout 3601", name)
             << mode << u"com3TimeoutEdit"_s << u"3601"_s << u"Please enter an integer between 0 and 3600."_s;
-        QTest::addRow("%s: COM2 event byte -1", name)
-            << mode << u"com2EventByteEdit"_s << u"-1"_s << u"Please enter an integer between 0 and 8192."_s;
-        QTest::addRow("%s: COM2 event byte not a number", name)
-            << mode << u"com2EventByteEdit"_s << u"12a"_s << u"Please enter an integer."_s;
-        QTest::addRow("%s: COM1 peer address 256", name)
-            << mode << u"com1PeerIpEdit"_s << u"127.0.0.256"_s
+        QTest::addRow("%s: COM3 event byte -1", name)
+            << mode << u"com3EventByteEdit"_s << u"-1"_s << u"Please enter an integer between 0 and 8192."_s;
+        QTest::addRow("%s: COM4 event byte not a number", name)
+            << mode << u"com4EventByteEdit"_s << u"12a"_s << u"Please enter an integer."_s;
+        QTest::addRow("%s: COM3 peer address 256", name)
+            << mode << u"com3PeerIpEdit"_s << u"127.0.0.256"_s
             << u"127.0.0.256 is not a valid IPv4 address.\r\nType four numbers from 0 to 255 separated by dots, "
                "for example 192.168.0.100."_s;
+        QTest::addRow("%s: comment in Hanzi", name)
+            << mode << u"commentEdit"_s << u"Café Zürich 東京"_s
+            << u"Comment cannot hold these characters: 東京\r\nA Tessel keeps Western European (Latin-1) "
+               "characters only."_s;
         QTest::addRow("%s: device address with five numbers", name)
             << mode << u"ipAddressEdit"_s << u"127.1.2.3.4"_s
             << u"127.1.2.3.4 is not a valid IPv4 address.\r\nType four numbers from 0 to 255 separated by dots, "
@@ -482,9 +483,9 @@ void TestCQorv400Dlg::writeWithAnInvalidFieldSendsNothing()
     QCOMPARE(shown.text, message);
     QCOMPARE(shown.icon, QMessageBox::Warning);
     QCOMPARE(shown.caption, kTitle);
-    // The focus goes to the field at fault when the user can reach it (a port's mode may disable it).
-    if (edit->isEnabled())
-        QCOMPARE(QApplication::focusWidget(), edit);
+    // The field at fault is in use, so the user can reach it: the focus goes there.
+    QVERIFY(edit->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), edit);
     QCOMPARE(edit->text(), typed);
     QTest::qWait(300); // a request would have reached the simulated device by now
     QCOMPARE(handled.count(), 0);
@@ -540,22 +541,39 @@ void TestCQorv400Dlg::writeUnknownResultSaysSo()
 
 void TestCQorv400Dlg::writeWithoutAnswerEndsAfterTenTicksWithString166()
 {
-    startSim(richDevice());
-    SimFaults faults;
-    faults.dropShare = 1.0;
-    m_sim->setFaults(faults);
-    openEditor();
+    // A device of the test's own that answers reads (the Write's check of the device) but no write.
+    const SimDevice device = richDevice();
+    QUdpSocket responder;
+    QVERIFY(responder.bind(QHostAddress(kDeviceAddress), kDevicePort,
+                           QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
+    connect(&responder, &QUdpSocket::readyRead, &responder, [&] {
+        while (responder.hasPendingDatagrams()) {
+            const QNetworkDatagram datagram = responder.receiveDatagram();
+            const std::optional<frame::Frame> request = sim::acceptDatagram(datagram.data());
+            if (!request || (*request)[frame::kOffCommand] != frame::kRead)
+                continue;
+            responder.writeDatagram(sim::buildReply(*request, device.record, 0, {}, SimFaults{}),
+                                    datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()));
+        }
+    });
+    m_sim = std::make_unique<TesselSim>(testProfile()); // not started: only for openEditor's record
+    m_sim->addDevice(device);
+    openEditor(CQorv400Dlg::kModeRemote);
     m_editor->controls().comment->setText(u"kept after no answer"_s);
-    QElapsedTimer clock;
-    clock.start();
     click("writeButton");
     QVERIFY(m_editor->requestInFlight());
-    QVERIFY(!m_editor->isEnabled());
-    QCOMPARE(m_editor->requestTimer().interval(), 100);
     QCOMPARE(m_editor->messageWindow().text(),
-             u"Writing the environment variables of the Tessel…\r\nMAC address 02:7e:55:00:00:01"_s);
+             u"Reading the environment variables of the Tessel…\r\nIP address 127.0.0.2"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(m_editor->requestTimer().interval() == 100, 3000);
+    QCOMPARE(m_editor->requestTimer().timerType(), Qt::PreciseTimer);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(m_editor->requestInFlight());
+    QVERIFY(!m_editor->isEnabled());
+    QCOMPARE(m_editor->messageWindow().text(),
+             u"Writing the environment variables of the Tessel…\r\nIP address 127.0.0.2"_s);
     QTRY_VERIFY_WITH_TIMEOUT(!m_editor->requestInFlight(), 5000);
-    QVERIFY(clock.elapsed() >= 950);
+    QVERIFY(clock.elapsed() >= 850); // 10 ticks of 100 ms, less the time it took to see the write begin
     QVERIFY(m_editor->isEnabled());
     QCOMPARE(m_services->messages.shown().size(), 1);
     QCOMPARE(m_services->messages.last().text, kNoResponse);

@@ -4,10 +4,14 @@
 #include "StatusItems.h"
 #include "StatusScript.h"
 #include "TesselSim.h"
+#include "status/StatusRates.h"
 #include "status/StatusReport.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryFile>
 #include <QTest>
+
+#include <vector>
 
 namespace {
 constexpr std::uint16_t kPort = 52107; // this test's own device port
@@ -19,6 +23,18 @@ EnvRecord identity()
     r.setIpAddress(0x7F000009);
     r.setSubnetMask(0xFFFFFF00);
     r.setGateway(0x7F000001);
+    return r;
+}
+
+using Steps = std::vector<std::uint32_t>;
+
+/** The counters of a status reply as the program reads them, stamped with the time it arrived. */
+status::Reading lookAt(CNetEnv& env, const QElapsedTimer& clock)
+{
+    status::Reading r;
+    r.answered = simtest::exchange(env, simtest::request(frame::kStatus, EnvRecord(), simtest::deviceAddress(0))) > 0;
+    r.atMs = clock.elapsed();
+    r.counters = status::readCounters(env.statusData());
     return r;
 }
 
@@ -45,6 +61,15 @@ private slots:
     void fileIsReadFromDisk();
     void serialCountersGrowBetweenLooks();
     void liveReportMovesAndFollowsAWrite();
+    void rateLinesSetTheTraffic_data();
+    void rateLinesSetTheTraffic();
+    void badRateLinesAreRefused_data();
+    void badRateLinesAreRefused();
+    void ratedCounterWithoutALineStartsAtZero();
+    void bytesFollowTheStepsOfARate_data();
+    void bytesFollowTheStepsOfARate();
+    void liveCountersGrowAtTheirRates();
+    void restartsBringUptimeAndRatedCountersBack();
 };
 
 void TestStatusScript::fileLinesBecomeItemBytes_data()
@@ -210,6 +235,156 @@ void TestStatusScript::liveReportMovesAndFollowsAWrite()
                      qPrintable(QStringLiteral("%1 then %2").arg(first[f], second[f])));
         }
     }
+}
+
+void TestStatusScript::rateLinesSetTheTraffic_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<Steps>("steps");
+    QTest::addColumn<qint64>("everyMs");
+    QTest::newRow("one rate") << QByteArray("rate com1.rx 1000") << 64 << Steps{1000} << qint64(10000);
+    QTest::newRow("COM4 TX in steps") << QByteArray("rate com4.tx 0 4000 every 2.5") << 71 << Steps{0, 4000}
+                                      << qint64(2500);
+    QTest::newRow("largest rate") << QByteArray("rate com3.rx 4294967295 every 86400") << 66 << Steps{4294967295u}
+                                  << qint64(86400000);
+}
+
+void TestStatusScript::rateLinesSetTheTraffic()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(int, type);
+    QFETCH(Steps, steps);
+    QFETCH(qint64, everyMs);
+    QString error;
+    const std::optional<sim::StatusScript> script = sim::parseStatusScript(line + "\nrestart every 60\n", &error);
+    QVERIFY2(script, qPrintable(error));
+    QCOMPARE(script->traffic.rates.size(), std::size_t{1});
+    const sim::CounterRate& rate = script->traffic.rates.front();
+    QCOMPARE(int(rate.type), type);
+    QCOMPARE(rate.bytesPerSecond, steps);
+    QCOMPARE(rate.everyMs, everyMs);
+    QCOMPARE(script->traffic.restartEveryMs, qint64(60000));
+}
+
+void TestStatusScript::badRateLinesAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("not a serial counter") << QByteArray("rate lan.rx 5");
+    QTest::newRow("uptime is no serial counter") << QByteArray("rate uptime 5");
+    QTest::newRow("no rate") << QByteArray("rate com1.rx");
+    QTest::newRow("rate too large") << QByteArray("rate com1.rx 4294967296");
+    QTest::newRow("not a number") << QByteArray("rate com1.rx fast");
+    QTest::newRow("every without seconds") << QByteArray("rate com1.rx 5 every");
+    QTest::newRow("every 0") << QByteArray("rate com1.rx 5 every 0");
+    QTest::newRow("every more than a day") << QByteArray("rate com1.rx 5 every 86401");
+    QTest::newRow("words after every") << QByteArray("rate com1.rx 5 every 2 more");
+    QTest::newRow("restart without every") << QByteArray("restart 60");
+    QTest::newRow("restart every nothing") << QByteArray("restart every");
+}
+
+void TestStatusScript::badRateLinesAreRefused()
+{
+    QFETCH(QByteArray, line);
+    QString why;
+    QVERIFY(!sim::parseStatusScript("separator\n" + line, &why));
+    QVERIFY2(why.startsWith(QStringLiteral("line 2: ")), qPrintable(why));
+}
+
+void TestStatusScript::ratedCounterWithoutALineStartsAtZero()
+{
+    const std::optional<sim::StatusScript> script =
+        sim::parseStatusScript("com1.rx 7\nrate com1.rx 10\nrate com2.tx 20\n", nullptr);
+    QVERIFY(script);
+    QCOMPARE(sim::statusItemsFor(*script, identity()).toHex(), QByteArray("400607000000") + "450600000000");
+}
+
+void TestStatusScript::bytesFollowTheStepsOfARate_data()
+{
+    QTest::addColumn<Steps>("steps");
+    QTest::addColumn<qint64>("everyMs");
+    QTest::addColumn<qint64>("elapsedMs");
+    QTest::addColumn<quint64>("bytes");
+    QTest::newRow("constant") << Steps{1000} << qint64(10000) << qint64(2500) << quint64(2500);
+    QTest::newRow("constant past its step") << Steps{1000} << qint64(10000) << qint64(25000) << quint64(25000);
+    QTest::newRow("first step of a square wave") << Steps{0, 4000} << qint64(1000) << qint64(900) << quint64(0);
+    QTest::newRow("into the second step") << Steps{0, 4000} << qint64(1000) << qint64(1500) << quint64(2000);
+    QTest::newRow("a round and a half") << Steps{0, 4000} << qint64(1000) << qint64(3500) << quint64(6000);
+    QTest::newRow("staircase") << Steps{100, 200, 300} << qint64(2000) << qint64(5000) << quint64(900);
+    QTest::newRow("a day at the largest rate")
+        << Steps{4294967295u} << qint64(10000) << qint64(86400000) << quint64(4294967295ull * 86400);
+    QTest::newRow("before the start") << Steps{1000} << qint64(10000) << qint64(-5) << quint64(0);
+}
+
+void TestStatusScript::bytesFollowTheStepsOfARate()
+{
+    QFETCH(Steps, steps);
+    QFETCH(qint64, everyMs);
+    QFETCH(qint64, elapsedMs);
+    QFETCH(quint64, bytes);
+    QCOMPARE(quint64(sim::bytesAfter(sim::CounterRate{sim::kStatusComRx, steps, everyMs}, elapsedMs)), bytes);
+}
+
+void TestStatusScript::liveCountersGrowAtTheirRates()
+{
+    const NetworkProfile profile = simtest::loopbackProfile(kPort);
+    TesselSim sim(profile);
+    SimDevice device = TesselSim::makeDevice(0, simtest::deviceAddress(0));
+    const std::optional<sim::StatusScript> script = sim::parseStatusScript(
+        "uptime 360000\ncom1.rx 4294964600\nrate com1.rx 3000\nrate com2.tx 0 8000 every 1000\n", nullptr);
+    QVERIFY(script);
+    device.statusItems = sim::statusItemsFor(*script, device.record);
+    device.traffic = script->traffic;
+    sim.addDevice(device);
+    QString error;
+    QVERIFY2(sim.start(&error), qPrintable(error));
+    CNetEnv env(profile);
+    QElapsedTimer clock;
+    clock.start();
+    const status::Reading first = lookAt(env, clock);
+    QTest::qWait(1200);
+    const status::Reading second = lookAt(env, clock);
+    QVERIFY(first.answered && second.answered);
+    // COM1 RX passes 2^32 0.9 s after the simulator started; the rate goes right across.
+    const status::Rates rates = status::ratesBetween(&first, second);
+    QCOMPARE(rates.mark, status::Mark::None);
+    QVERIFY2(rates.seconds > 1.0, qPrintable(QString::number(rates.seconds)));
+    const double slack = 2.0 / rates.seconds; // a byte of rounding at either end
+    QVERIFY2(qAbs(*rates.rx[0] - 3000.0) <= slack, qPrintable(QString::number(*rates.rx[0])));
+    QCOMPARE(*rates.tx[1], 0.0); // the square wave's first 1000 s are silent
+    for (int port : {1, 2, 3})
+        QCOMPARE(*rates.rx[port], 0.0); // without a rate of their own the counters stay still
+}
+
+void TestStatusScript::restartsBringUptimeAndRatedCountersBack()
+{
+    const NetworkProfile profile = simtest::loopbackProfile(kPort);
+    TesselSim sim(profile);
+    SimDevice device = TesselSim::makeDevice(0, simtest::deviceAddress(0));
+    const std::optional<sim::StatusScript> script =
+        sim::parseStatusScript("uptime 100\ncom3.tx 50\nrate com3.tx 10000\nrestart every 1\n", nullptr);
+    QVERIFY(script);
+    device.statusItems = sim::statusItemsFor(*script, device.record);
+    device.traffic = script->traffic;
+    sim.addDevice(device);
+    QString error;
+    QVERIFY2(sim.start(&error), qPrintable(error));
+    CNetEnv env(profile);
+    QElapsedTimer clock;
+    clock.start();
+    status::RateTracker tracker;
+    bool restarted = false;
+    for (int look = 0; look < 12 && !restarted; ++look) {
+        const status::Reading r = lookAt(env, clock);
+        QVERIFY(r.answered);
+        // Within a second of each start: uptime 1 s to 2 s, COM3 TX at most 50 + 10000 bytes.
+        QVERIFY2(*r.counters.uptime >= 100 && *r.counters.uptime < 200,
+                 qPrintable(QString::number(*r.counters.uptime)));
+        QVERIFY2(*r.counters.tx[2] >= 50 && *r.counters.tx[2] <= 10050, qPrintable(QString::number(*r.counters.tx[2])));
+        restarted = tracker.add(r).mark == status::Mark::Restart;
+        QTest::qWait(230);
+    }
+    QVERIFY(restarted);
 }
 
 QTEST_GUILESS_MAIN(TestStatusScript)

@@ -4,6 +4,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace fwtest {
 QByteArray sha256(const QByteArray& bytes)
 {
@@ -82,6 +88,50 @@ void ShellPeer::hangUp()
 {
     if (m_client)
         m_client->disconnectFromHost();
+}
+
+DroppingShellPeer::DroppingShellPeer(std::uint32_t address, std::uint16_t port)
+{
+    sockaddr_in at = {};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(address);
+    at.sin_port = htons(port);
+    const auto* where = reinterpret_cast<const sockaddr*>(&at);
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // A backlog of 0 leaves room for one queued connection; the queue is full once it holds one.
+    if (m_listener < 0 || ::bind(m_listener, where, sizeof at) != 0 || ::listen(m_listener, 0) != 0)
+        return;
+    m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_filler < 0 || ::connect(m_filler, where, sizeof at) != 0)
+        return;
+    // The handshake ends on the listener's side when it has taken the final ACK; wait for that.
+    if (!QTest::qWaitFor([this] { return queued() >= 1; }, 2000))
+        qWarning("the dropping shell's own connection did not reach its accept queue");
+}
+
+DroppingShellPeer::~DroppingShellPeer()
+{
+    if (m_filler >= 0)
+        ::close(m_filler);
+    if (m_listener >= 0)
+        ::close(m_listener);
+}
+
+int DroppingShellPeer::queued() const
+{
+    // For a listening socket the system reports the length of its accept queue as "unacked".
+    tcp_info info = {};
+    socklen_t length = sizeof info;
+    if (m_listener < 0 || ::getsockopt(m_listener, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+        return -1;
+    return static_cast<int>(info.tcpi_unacked);
+}
+
+bool DroppingShellPeer::isDropping() const
+{
+    return m_filler >= 0 && queued() >= 1;
 }
 
 Recorder::Recorder(CQuickBurnWnd* engine)

@@ -69,6 +69,27 @@ private:
     bool m_closed = false;
 };
 
+/** A shell port that drops every connection attempt without an answer, as a firewall that drops the
+ *  packets does: a listener with no room in its accept queue (one connection of its own fills it and is
+ *  never accepted), so the system discards each further SYN and the connecting side hears nothing and
+ *  keeps retrying. Nothing leaves the machine. */
+class DroppingShellPeer final
+{
+public:
+    DroppingShellPeer(std::uint32_t address, std::uint16_t port);
+    ~DroppingShellPeer();
+    DroppingShellPeer(const DroppingShellPeer&) = delete;
+    DroppingShellPeer& operator=(const DroppingShellPeer&) = delete;
+    /** Listening, with its accept queue full: from now on every attempt is dropped. */
+    bool isDropping() const;
+    /** Connections waiting in the accept queue (only its own while it drops the rest). */
+    int queued() const;
+
+private:
+    int m_listener = -1;
+    int m_filler = -1;
+};
+
 /** What the engine reported, in order, with the please-wait window's calls among them. */
 class Recorder final : public QObject, public PleaseWaitWindow
 {

@@ -3,16 +3,28 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QTest>
-#include <QUdpSocket>
+#include <QtEndian>
 
 namespace {
 constexpr int kStopMs = 5000;
 
-/** True once something holds the port: a bind of our own there fails. */
+/** True once a UDP socket is bound to the address and port. Read from the kernel's socket table rather
+ *  than by binding a probe there: a probe holding the port for an instant makes the server's own bind
+ *  fail when the two meet. The table shows each address as the native reading of its network bytes. */
 bool portTaken(std::uint32_t address, std::uint16_t port)
 {
-    QUdpSocket probe;
-    return !probe.bind(QHostAddress(address), port);
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray wanted = QByteArray::number(qToBigEndian(address), 16).rightJustified(8, '0').toUpper() + ':' +
+                              QByteArray::number(port, 16).rightJustified(4, '0').toUpper();
+    table.readLine(); // heading
+    while (!table.atEnd()) {
+        const QList<QByteArray> fields = table.readLine().simplified().split(' ');
+        if (fields.size() > 1 && fields.at(1) == wanted)
+            return true;
+    }
+    return false;
 }
 } // namespace
 

@@ -337,7 +337,7 @@ private slots:
         QVERIFY(env.OpenRemote(kDeviceAddress));
         QElapsedTimer clock;
         clock.start();
-        simtest::DatagramFlood flood(0x7F000001, kTestPort);
+        simtest::DatagramFlood flood(0x7F000001, env.localPort());
         QTimer timer;
         timer.setTimerType(Qt::PreciseTimer);
         int ticks = 0;

@@ -1,4 +1,5 @@
 #include "record/EnvRecord.h"
+#include "record/RecordFields.h"
 
 #include <QTest>
 
@@ -204,19 +205,19 @@ private slots:
     {
         QFETCH(uint, rate);
         QFETCH(int, index);
-        QCOMPARE(::baudToIndex(rate), index);
+        QCOMPARE(record_fields::baudToIndex(rate), index);
     }
 
     void indexToBaudFallsBackTo19200()
     {
-        QCOMPARE(indexToBaud(0), std::uint32_t(600));
-        QCOMPARE(indexToBaud(6), std::uint32_t(19200));
-        QCOMPARE(indexToBaud(9), std::uint32_t(115200));
-        QCOMPARE(indexToBaud(10), std::uint32_t(230400));
-        QCOMPARE(indexToBaud(-1), std::uint32_t(19200)); // no selection
-        QCOMPARE(indexToBaud(11), std::uint32_t(19200));
+        QCOMPARE(record_fields::indexToBaud(0), std::uint32_t(600));
+        QCOMPARE(record_fields::indexToBaud(6), std::uint32_t(19200));
+        QCOMPARE(record_fields::indexToBaud(9), std::uint32_t(115200));
+        QCOMPARE(record_fields::indexToBaud(10), std::uint32_t(230400));
+        QCOMPARE(record_fields::indexToBaud(-1), std::uint32_t(19200)); // no selection
+        QCOMPARE(record_fields::indexToBaud(11), std::uint32_t(19200));
         for (int i = 0; i <= 10; ++i)
-            QCOMPARE(::baudToIndex(indexToBaud(i)), i);
+            QCOMPARE(record_fields::baudToIndex(record_fields::indexToBaud(i)), i);
     }
 
     void parityAndFlowControlPositions_data()
@@ -235,13 +236,13 @@ private slots:
         QFETCH(int, code);
         QFETCH(int, position);
         QFETCH(int, writtenBack);
-        QCOMPARE(parityToPosition(code), position);
-        QCOMPARE(positionToParity(parityToPosition(code)), writtenBack);
-        QCOMPARE(flowControlToPosition(code), position);
-        QCOMPARE(positionToFlowControl(flowControlToPosition(code)), writtenBack);
+        QCOMPARE(record_fields::parityToPosition(code), position);
+        QCOMPARE(record_fields::positionToParity(record_fields::parityToPosition(code)), writtenBack);
+        QCOMPARE(record_fields::flowControlToPosition(code), position);
+        QCOMPARE(record_fields::positionToFlowControl(record_fields::flowControlToPosition(code)), writtenBack);
     }
 
-    void missingFlowControlSelectionKeepsTheThirdMode() { QCOMPARE(positionToFlowControl(-1), 3); }
+    void missingFlowControlSelectionKeepsTheThirdMode() { QCOMPARE(record_fields::positionToFlowControl(-1), 3); }
 
     void mergeImportedRecordTakesOnlyTheImportableParts()
     {
@@ -351,7 +352,7 @@ private slots:
     {
         QFETCH(uint, rate);
         QFETCH(int, index);
-        QCOMPARE(::baudToIndex(rate), index);
+        QCOMPARE(record_fields::baudToIndex(rate), index);
     }
 
     void mergeImportedRecordTakesEachFlagBitAsItShould_data()

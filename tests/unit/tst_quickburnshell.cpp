@@ -9,8 +9,10 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
+using fwtest::DroppingShellPeer;
 using fwtest::Recorder;
 using fwtest::ShellPeer;
 using fwtest::UdpPeer;
@@ -59,6 +61,8 @@ private slots:
     void eachDeviceEndingGivesOneFinalCode();
     void promptWhilePleaseWaitIsShownTypesNothing();
     void refusedShellFallsBackToADirectUpload();
+    void droppedShellConnectionFallsBackWhenTheWatchdogRunsOut();
+    void waitsRunOnPreciseTimersAndTheWatchdogBoundsTheConnection();
     void watchdogMidUploadStopsTheUploadWithOneNoResponse();
     void chatterWithoutKeywordsIsCappedAndTheWatchdogEndsIt();
     void shellClosedBeforeTheUpdateIsNotASuccess_data();
@@ -234,6 +238,60 @@ void TestQuickBurnShell::refusedShellFallsBackToADirectUpload()
     QCOMPARE(fwtest::sha256(received.at(0).at(2).toByteArray()), fwtest::sha256(image));
     QCOMPARE(m_recorder->flushed, (QList<std::uint32_t>{kSimDevice, kSimDevice}));
     QVERIFY(!m_engine->isBusy());
+}
+
+void TestQuickBurnShell::droppedShellConnectionFallsBackWhenTheWatchdogRunsOut()
+{
+    SimFirmwareOptions options;
+    options.shell = false; // the device's TFTP server answers; its shell port drops every attempt
+    const std::unique_ptr<SimFirmware> sim = startSim(options);
+    QVERIFY(sim->isRunning());
+    DroppingShellPeer shell(kSimDevice, kShellPort);
+    QVERIFY(shell.isDropping());
+    QSignalSpy received(sim.get(), &SimFirmware::firmwareReceived);
+    constexpr int kWatchdogMs = 600;
+    m_engine->setTimings(CQuickBurnWnd::kRetransmitMs, kWatchdogMs);
+    const QByteArray image = fwtest::pattern(3000);
+
+    m_engine->StartShellUpload(kSimDevice, u"dropped.bin"_s, bytes(image), image.size());
+    // Still waiting for the shell: the attempt was neither answered nor refused.
+    QTest::qWait(kWatchdogMs / 3);
+    QVERIFY(m_recorder->finalCodes().isEmpty());
+    QVERIFY(!m_engine->uploadActive());
+    QCOMPARE(received.size(), 0);
+    // Then the direct upload, long before the system would give up on the connection.
+    QVERIFY(m_recorder->waitForFinal(8000));
+    QCOMPARE(m_recorder->finalCodes(), QList<int>{CQuickBurnWnd::kComplete});
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(received.at(0).at(1).toByteArray(), QByteArray("dropped.bin"));
+    QCOMPARE(fwtest::sha256(received.at(0).at(2).toByteArray()), fwtest::sha256(image));
+    QCOMPARE(m_recorder->flushed, (QList<std::uint32_t>{kSimDevice, kSimDevice}));
+    QCOMPARE(shell.queued(), 1); // the engine's attempt never got in
+    QVERIFY(!m_engine->isBusy());
+}
+
+void TestQuickBurnShell::waitsRunOnPreciseTimersAndTheWatchdogBoundsTheConnection()
+{
+    // A 10 s wait is 10 s: a coarse timer may fire half a second early or late.
+    auto* retransmit = m_engine->findChild<QTimer*>(u"retransmitTimer"_s);
+    auto* watchdog = m_engine->findChild<QTimer*>(u"shellWatchdog"_s);
+    QVERIFY(retransmit && watchdog);
+    QCOMPARE(retransmit->timerType(), Qt::PreciseTimer);
+    QCOMPARE(watchdog->timerType(), Qt::PreciseTimer);
+    QCOMPARE(retransmit->interval(), 500);
+    QVERIFY(!retransmit->isSingleShot());
+    QCOMPARE(watchdog->interval(), 10000);
+    QVERIFY(watchdog->isSingleShot());
+
+    DroppingShellPeer shell(kFakeDevice, kShellPort);
+    QVERIFY(shell.isDropping());
+    const QByteArray image = fwtest::pattern(10);
+    m_engine->StartShellUpload(kFakeDevice, u"fw.bin"_s, bytes(image), image.size());
+    // The connection attempt runs under the shell watchdog's full 10 s.
+    QVERIFY(watchdog->isActive());
+    QVERIFY(watchdog->remainingTime() > 9000);
+    QCOMPARE(watchdog->timerType(), Qt::PreciseTimer);
+    QVERIFY(!m_engine->shellConnected());
 }
 
 void TestQuickBurnShell::watchdogMidUploadStopsTheUploadWithOneNoResponse()

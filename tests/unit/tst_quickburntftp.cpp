@@ -68,6 +68,7 @@ private slots:
 
     void imagesArriveIntactWithProgressFromZeroToTheFullLength_data();
     void imagesArriveIntactWithProgressFromZeroToTheFullLength();
+    void largestImageOneUploadCarriesCompletes();
     void packetsOnTheWireFollowTheAcknowledgementsNewPort();
     void strayDatagramsAreDroppedWithoutARetransmission_data();
     void strayDatagramsAreDroppedWithoutARetransmission();
@@ -130,6 +131,28 @@ void TestQuickBurnTftp::imagesArriveIntactWithProgressFromZeroToTheFullLength()
     QVERIFY(!m_engine->isBusy());
     QVERIFY(!m_engine->uploadActive());
     QCOMPARE(m_recorder->flushed, QList<std::uint32_t>{kSimDevice});
+}
+
+void TestQuickBurnTftp::largestImageOneUploadCarriesCompletes()
+{
+    // 65,535 blocks, the last one 511 bytes: block numbers on the wire are 16 bits, and one byte more
+    // would need a 65,536th block.
+    constexpr int kLargest = 65535 * 512 - 1;
+    SimFirmware device(testProfile());
+    QString problem;
+    QVERIFY2(device.start({kSimDevice}, SimFirmwareOptions{}, &problem), qPrintable(problem));
+    QSignalSpy received(&device, &SimFirmware::firmwareReceived);
+    const QByteArray image = fwtest::pattern(kLargest, 3);
+
+    m_engine->StartTftpUpload(kSimDevice, QStringLiteral("largest.bin"), bytes(image), image.size());
+    QVERIFY(m_recorder->waitForFinal(120000));
+
+    QCOMPARE(m_recorder->finalCodes(), QList<int>{CQuickBurnWnd::kComplete});
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(received.at(0).at(2).toByteArray().size(), kLargest);
+    QCOMPARE(fwtest::sha256(received.at(0).at(2).toByteArray()), fwtest::sha256(image));
+    QCOMPARE(m_recorder->progress().size(), 65535 + 1);
+    QCOMPARE(m_recorder->progress().last(), kLargest);
 }
 
 void TestQuickBurnTftp::packetsOnTheWireFollowTheAcknowledgementsNewPort()

@@ -16,11 +16,13 @@
 #include "config/CPppoeDlg.h"
 #include "config/CQorv400Dlg.h"
 #include "status/CStatDlg.h"
+#include "status/LiveTrafficPanel.h"
 #include "firmware/CChangeFWDlg.h"
 #include "firmware/TftpPacket.h"
 #include "text/StringTable.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -37,6 +39,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
 #include <QUdpSocket>
@@ -207,6 +210,53 @@ void shootStatus(Gallery& gallery, Scene& scene, const SimDevice& device)
     gallery.shoot(&dialog, scene.name("status"));
 }
 
+/** Serial traffic of a known shape for device 0's live view: COM1 receives in a square wave and sends
+ *  a little, COM2 sends in steps, COM3 trickles, COM4 is idle. */
+sim::SerialTraffic galleryTraffic()
+{
+    sim::SerialTraffic traffic;
+    traffic.rates = {
+        sim::CounterRate{sim::kStatusComRx, {6000, 2000}, 4000},
+        sim::CounterRate{sim::kStatusComTx, {800}, 10000},
+        sim::CounterRate{sim::kStatusComTx + 1, {0, 12000, 6000}, 3000},
+        sim::CounterRate{sim::kStatusComRx + 2, {150}, 10000},
+    };
+    return traffic;
+}
+
+/** The status dialog with "Live" on, as the settings editor runs it, after some seconds of readings a
+ *  second apart: one reading goes unanswered and the device restarts once on the way. */
+void shootLiveStatus(Gallery& gallery, Scene& scene, TesselSim& sim)
+{
+    CQorv400Dlg editor(scene.context(), AdapterBinding{}, sim.device(0).record, CQorv400Dlg::kModeRemote,
+                       sim.device(0).address);
+    editor.show();
+    // The editor opens the dialog with exec() once the status has come: act from a timer then.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &watch, [&] {
+        CStatDlg* dialog = &editor.statusDialog();
+        if (!dialog->isVisible())
+            return;
+        watch.stop();
+        dialog->findChild<QComboBox*>(QStringLiteral("liveIntervalCombo"))->setCurrentIndex(0); // 1 s
+        dialog->findChild<QCheckBox*>(QStringLiteral("liveCheckBox"))->setChecked(true);
+        waitFor(9000);
+        SimFaults silent;
+        silent.dropShare = 1.0;
+        sim.setFaults(silent); // the next reading gets no answer
+        waitFor(1100);
+        sim.setFaults(SimFaults{});
+        waitFor(7000);
+        sim.restartDevice(0);
+        waitFor(9000);
+        gallery.shoot(dialog, scene.name("status-live"));
+        dialog->accept();
+    });
+    watch.start(20);
+    editor.findChild<QPushButton*>(QStringLiteral("statusButton"))->click();
+    waitUntil([&] { return !editor.requestInFlight() && !editor.statusDialog().isVisible(); }, 60000);
+}
+
 /** The language one run renders, from "--language CODE"; nothing when the run renders them all. */
 const Language* languageArgument(int argc, char* argv[])
 {
@@ -324,6 +374,7 @@ int main(int argc, char* argv[])
     const NetworkProfile network = galleryNetwork();
     TesselSim sim(network);
     sim.addDevices(4);
+    sim.device(0).traffic = galleryTraffic();
     QString error;
     if (!sim.start(&error)) {
         QTextStream(stderr) << "cormap-gallery: the simulator did not start: " << error << '\n';
@@ -355,6 +406,7 @@ int main(int argc, char* argv[])
         shootSearchWindow(gallery, scene);
         shootEditor(gallery, scene, sim.device(0).record);
         shootStatus(gallery, scene, sim.device(0));
+        shootLiveStatus(gallery, scene, sim);
         shootFirmware(gallery, scene, imagePath);
         const QString title = scene.text(StringTable::kProgramTitle);
         shootMessage(gallery, scene.name("message-no-response"), QMessageBox::Critical, title, scene.text(166),

@@ -1,0 +1,95 @@
+#pragma once
+
+// The verbs of cormapmp-cli, each one function over one request: CliTool parses the command line into a
+// VerbRequest and calls the verb named. A verb writes only to the two streams it is given and takes the
+// device password from the console it is given.
+
+#include "protocol/NetworkProfile.h"
+
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+class QTextStream;
+
+namespace cli {
+class Console;
+
+/** How the firmware goes to the device. */
+enum class FirmwareWay
+{
+    ByProduct, // the shell for product code 10 (known after a read by MAC), else directly
+    Shell,
+    Direct,
+};
+
+/** What the command line asked for, as CliTool parsed it. */
+struct VerbRequest
+{
+    NetworkProfile profile;
+    bool json = false;
+    std::optional<std::uint32_t> bindAddress;
+    std::optional<std::uint32_t> ipAddress; // search --ip (refused by the other verbs)
+    QStringList operands;                   // after the verb
+    bool dryRun = false;
+    bool passwordStdin = false;
+    bool clear = false;       // passwd --clear
+    bool all = false;         // every device a search finds
+    bool yes = false;         // act on more than one device without asking
+    bool allAdapters = false; // --all-adapters: broadcasts leave from every adapter
+    bool csv = false;         // search --csv
+    // status --watch and its options as typed (absent: not given); StatusWatch reads them.
+    bool watch = false;
+    std::optional<QString> interval = std::nullopt;
+    std::optional<QString> count = std::nullopt;
+    std::optional<QString> openMetrics = std::nullopt;
+    FirmwareWay way = FirmwareWay::ByProduct; // firmware --shell / --direct
+    int jobs = 1;                             // firmware --jobs
+    bool terminal = false;                    // the output is a terminal: progress redrawn in place
+};
+
+/** One verb: its exit status (0 success, 1 the device did not answer or refused, 2 bad input). */
+using Verb = int (*)(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `search [--ip ADDR] [--csv]`: every device on the LAN by broadcast (the full 3 s), or the one device
+ *  at ADDR; one line per device sorted by MAC, JSON or CSV. */
+int searchVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `read MAC|ADDR`: every field of one device's record, as text or JSON. */
+int readVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `status MAC|ADDR`: reads the device's record, asks for its status (command 5) and prints the decoded
+ *  report: the fields and the text box, or one JSON object. The result byte of the reply is not looked
+ *  at. Exit status 0, 1 (no answer), 2 (bad input). */
+int statusVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `write MAC|ADDR field=value…`: refuses (exit 2, nothing sent) what no record can take, then reads the
+ *  device's record, applies the changes, refuses what the settings editor would refuse for that record
+ *  (a field its settings do not use, naming the field and why), prints each change (old -> new), stops
+ *  there with --dry-run, else sends the write (command 3) with the device password from `console` and
+ *  prints the device's result. Exit status 0 written; 1 no answer, password mismatch or an unknown
+ *  result; 2 bad input. */
+int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `passwd MAC|ADDR [--clear]`: changes (or with --clear removes) the device password, as the editor's
+ *  "Set Password": the current password as for `write`, the new one from CORMAPMP_NEW_PASSWORD, the
+ *  second line of standard input (--password-stdin) or two prompts; refused (exit 2) when empty, shorter
+ *  than 4 or longer than 8 characters. Exit status 0 changed; 1 no answer or refused by the device. */
+int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `export MAC|ADDR FILE`: reads the device and saves its settings as the editor's export does. */
+int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `import FILE MAC|ADDR… | --all`: checks the file, then for each device reads it, merges the file's
+ *  settings as the editor's import does and writes the result; one line per device and a summary.
+ *  More than one device needs --yes. Exit status 0 when every device took it. */
+int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `show FILE`: prints a settings file's record and trailer (text or --json). */
+int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `firmware FILE MAC|ADDR… | --all`: uploads FILE by TFTP, directly or through the device's shell, to
+ *  one device (with progress) or to several (at most --jobs at a time, one line each and a summary). */
+int firmwareVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+} // namespace cli

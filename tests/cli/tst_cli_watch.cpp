@@ -1,0 +1,412 @@
+// cormapmp-cli status --watch against simulated devices with set serial rates: the lines per reading
+// (JSON and text) with rates right within the interval's jitter, restarts and unanswered readings, the
+// summary, the options refused, the OpenMetrics file read by prometheus_client's own parsers while it
+// is being replaced, a failed write that leaves the old file whole, and Ctrl+C (or SIGTERM) ending the
+// watch with its summary.
+#include "CliTestSupport.h"
+#include "StatusItems.h"
+#include "TesselSim.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <memory>
+
+#include <sys/resource.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr std::uint16_t kDevicePort = 52633; // this test's own device port on the loopback profile
+constexpr std::uint32_t kFirstAddress = 0x7F000002;
+constexpr std::uint32_t kCom1Rx = 3000; // bytes a second, device 0
+constexpr std::uint32_t kCom2Tx = 1200;
+const QString kChecker = QStringLiteral(CORMAP_SOURCE_DIR "/tests/cli/openmetrics_check.py");
+
+NetworkProfile testProfile()
+{
+    NetworkProfile p = NetworkProfile::loopbackProfile();
+    p.devicePort = kDevicePort;
+    return p;
+}
+
+clitest::CliRun runCli(const QString& line)
+{
+    return clitest::runCli(testProfile(), line.split(u' ', Qt::SkipEmptyParts));
+}
+
+QStringList portArgs()
+{
+    return {u"--loopback"_s, u"--device-port"_s, QString::number(kDevicePort)};
+}
+
+QList<QJsonObject> jsonLines(const QString& text)
+{
+    QList<QJsonObject> lines;
+    for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts))
+        lines << clitest::jsonObject(line);
+    return lines;
+}
+
+QJsonObject port(const QJsonObject& line, const QString& name)
+{
+    for (const QJsonValue& p : line.value(u"ports"_s).toArray()) {
+        if (p.toObject().value(u"port"_s).toString() == name)
+            return p.toObject();
+    }
+    return {};
+}
+
+/** Whether Debian's python3 with prometheus_client is there to read the metrics. */
+bool haveChecker()
+{
+    QProcess probe;
+    probe.start(QStringLiteral(CORMAP_PYTHON3), {u"-c"_s, u"import prometheus_client"_s});
+    return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+}
+
+/** The samples of a metrics file as prometheus_client reads them. */
+QJsonArray parsedSamples(const QString& path, QString* failure)
+{
+    QProcess dump;
+    dump.start(QStringLiteral(CORMAP_PYTHON3), {kChecker, u"dump"_s, path});
+    if (!dump.waitForFinished(20000) || dump.exitCode() != 0) {
+        *failure = QString::fromUtf8(dump.readAllStandardError() + dump.readAllStandardOutput());
+        return {};
+    }
+    return QJsonDocument::fromJson(dump.readAllStandardOutput()).array();
+}
+
+std::optional<double> sample(const QJsonArray& samples, const QString& name, const QVariantMap& labels)
+{
+    for (const QJsonValue& s : samples) {
+        const QJsonObject o = s.toObject();
+        if (o.value(u"name"_s).toString() == name && o.value(u"labels"_s).toObject().toVariantMap() == labels)
+            return o.value(u"value"_s).toDouble();
+    }
+    return std::nullopt;
+}
+} // namespace
+
+class TestCliWatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void jsonLinesCarryTheSetRates();
+    void textLinesAndSummaryForSeveralDevices();
+    void restartAndUnansweredReadingsShowAndTheWatchGoesOn();
+    void badWatchOptionsExitTwo_data();
+    void badWatchOptionsExitTwo();
+    void metricsFileReadByPrometheusClientWhileItIsReplaced();
+    void failedWriteLeavesTheOldFileWhole();
+    void signalEndsTheWatchWithItsSummary_data();
+    void signalEndsTheWatchWithItsSummary();
+    void signalHandlersAreGivenBackAfterTheWatch();
+
+private:
+    std::unique_ptr<TesselSim> m_sim;
+    std::unique_ptr<QTemporaryDir> m_dir; // a folder of each test's own
+};
+
+void TestCliWatch::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_sim = std::make_unique<TesselSim>(testProfile());
+    // Device 0 (127.0.0.2): COM1 receives 3000 B/s from just below 2^32, COM2 sends 1200 B/s.
+    SimDevice device = TesselSim::makeDevice(0, kFirstAddress);
+    sim::writeU32Item(device.statusItems, sim::kStatusComRx, 0xFFFFF000u);
+    device.traffic.rates = {sim::CounterRate{sim::kStatusComRx, {kCom1Rx}, 10000},
+                            sim::CounterRate{sim::kStatusComTx + 1, {kCom2Tx}, 10000}};
+    m_sim->addDevice(device);
+    // Device 1 (127.0.0.3, 02:7e:55:00:00:02): COM3 sends 500 B/s and it restarts every 1.5 s.
+    SimDevice restarting = TesselSim::makeDevice(1, kFirstAddress + 1);
+    restarting.traffic.rates = {sim::CounterRate{sim::kStatusComTx + 2, {500}, 10000}};
+    restarting.traffic.restartEveryMs = 1500;
+    m_sim->addDevice(restarting);
+    QString error;
+    QVERIFY2(m_sim->start(&error), qPrintable(error));
+}
+
+void TestCliWatch::cleanup()
+{
+    m_sim.reset();
+}
+
+void TestCliWatch::jsonLinesCarryTheSetRates()
+{
+    const clitest::CliRun run = runCli(u"status 127.0.0.2 --watch --interval 1 --count 3 --json"_s);
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QCOMPARE(lines.size(), 4); // three readings and the summary
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject& line = lines[i];
+        QCOMPARE(line.value(u"reading"_s).toInt(), i + 1);
+        const QDateTime time = QDateTime::fromString(line.value(u"time"_s).toString(), Qt::ISODateWithMs);
+        QVERIFY2(time.isValid() && qAbs(time.secsTo(QDateTime::currentDateTime())) < 30, qPrintable(run.out));
+        QVERIFY(time.timeSpec() != Qt::LocalTime); // the offset is written out ("Z" for UTC)
+        QCOMPARE(line.value(u"device"_s).toString(), u"127.0.0.2"_s);
+        QCOMPARE(line.value(u"mac"_s).toString(), u"02:7e:55:00:00:01"_s);
+        QVERIFY(line.value(u"answered"_s).toBool());
+        QVERIFY(!line.value(u"restart"_s).toBool());
+        const QJsonObject com1 = port(line, u"COM1"_s);
+        const QJsonObject com2 = port(line, u"COM2"_s);
+        QVERIFY(!com1.isEmpty() && !com2.isEmpty());
+        if (i == 0) {
+            QVERIFY(com1.value(u"rx"_s).isNull()); // the first reading has nothing to compare with
+            continue;
+        }
+        // The readings a second apart, give or take the reply waits; the rates exact to a byte of
+        // rounding at either end, by the device's own clock.
+        const double seconds = line.value(u"seconds"_s).toDouble();
+        QVERIFY2(seconds >= 0.6 && seconds <= 1.6, qPrintable(QString::number(seconds)));
+        const double slack = 2.0 / seconds;
+        QVERIFY2(qAbs(com1.value(u"rx"_s).toDouble() - kCom1Rx) <= slack, qPrintable(run.out));
+        QVERIFY2(qAbs(com2.value(u"tx"_s).toDouble() - kCom2Tx) <= slack, qPrintable(run.out));
+        QCOMPARE(com1.value(u"tx"_s).toDouble(), 0.0);
+        QVERIFY(port(line, u"COM3"_s).value(u"rx"_s).toDouble() == 0.0); // no rate of its own: still
+    }
+    // COM1's counter passed 2^32 between readings: its raw value went down, its rate did not.
+    const double first = port(lines[0], u"COM1"_s).value(u"rxBytes"_s).toDouble();
+    const double last = port(lines[2], u"COM1"_s).value(u"rxBytes"_s).toDouble();
+    QVERIFY2(last < first, qPrintable(run.out));
+    const QJsonObject summary = lines[3].value(u"summary"_s).toObject();
+    QCOMPARE(summary.value(u"readings"_s).toInt(), 3);
+    QCOMPARE(summary.value(u"answered"_s).toInt(), 3);
+    QCOMPARE(summary.value(u"unanswered"_s).toInt(), 0);
+    const QJsonArray average = summary.value(u"devices"_s).toArray().at(0).toObject().value(u"average"_s).toArray();
+    QVERIFY2(qAbs(average.at(0).toObject().value(u"rx"_s).toDouble() - kCom1Rx) < 2.0, qPrintable(run.out));
+    // Two intervals of a second and the reading times: well under the time of five.
+    QVERIFY2(run.elapsedMs >= 2000 && run.elapsedMs < 5000, qPrintable(QString::number(run.elapsedMs)));
+}
+
+void TestCliWatch::textLinesAndSummaryForSeveralDevices()
+{
+    const clitest::CliRun run = runCli(u"status 127.0.0.2 02:7E:55:00:00:02 --watch --interval 1 --count 2"_s);
+    QCOMPARE(run.status, 0);
+    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2 * 2 + 2 + 1); // per reading and device, per device, the total
+    QVERIFY2(lines[0].contains(u"  127.0.0.2  uptime 0 days, "_s), qPrintable(lines[0]));
+    QVERIFY2(lines[0].contains(u"COM1 RX - TX -"_s), qPrintable(lines[0]));
+    QVERIFY2(lines[1].contains(u"  02:7e:55:00:00:02  "_s), qPrintable(lines[1])); // named as the tool writes it
+    QVERIFY2(lines[2].contains(u"COM1 RX 2.93 KiB/s TX 0 B/s  COM2 RX 0 B/s TX 1.17 KiB/s"_s), qPrintable(lines[2]));
+    QVERIFY2(
+        lines[4].startsWith(u"127.0.0.2: 2 answered, 0 without an answer, 0 restart(s)  average COM1 RX 2.93 KiB/s"_s),
+        qPrintable(lines[4]));
+    QCOMPARE(lines[6], u"2 reading(s) of 2 Tessel(s): 4 answered, 0 without an answer, 0 restart(s)."_s);
+}
+
+void TestCliWatch::restartAndUnansweredReadingsShowAndTheWatchGoesOn()
+{
+    // 127.0.0.3 restarts every 1.5 s; nothing lives at 127.0.0.9.
+    const clitest::CliRun run = runCli(u"status 127.0.0.3 127.0.0.9 --watch --interval 1 --count 3 --json"_s);
+    QCOMPARE(run.status, 1); // 127.0.0.9 did not answer its last reading
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QCOMPARE(lines.size(), 3 * 2 + 1);
+    int restarts = 0;
+    for (int i = 0; i < 6; i += 2) {
+        QVERIFY(lines[i].value(u"answered"_s).toBool());
+        QCOMPARE(lines[i + 1].value(u"device"_s).toString(), u"127.0.0.9"_s);
+        QVERIFY(!lines[i + 1].value(u"answered"_s).toBool());
+        QVERIFY(!lines[i + 1].contains(u"ports"_s));
+        if (lines[i].value(u"restart"_s).toBool()) {
+            ++restarts;
+            QVERIFY(port(lines[i], u"COM3"_s).value(u"tx"_s).isNull()); // no rate across a restart
+        } else if (i > 0) {
+            QVERIFY2(qAbs(port(lines[i], u"COM3"_s).value(u"tx"_s).toDouble() - 500.0) < 4.0, qPrintable(run.out));
+        }
+    }
+    // A reading every 2 s or more (the unanswered one waits out its 2 s): each crosses a restart.
+    QVERIFY2(restarts >= 1, qPrintable(run.out));
+    const QJsonObject summary = lines[6].value(u"summary"_s).toObject();
+    QCOMPARE(summary.value(u"unanswered"_s).toInt(), 3);
+    QCOMPARE(summary.value(u"restarts"_s).toInt(), restarts);
+    // The text form of the same says so in words.
+    const clitest::CliRun text = runCli(u"status 127.0.0.9 --watch --interval 1 --count 1"_s);
+    QCOMPARE(text.status, 1);
+    QVERIFY2(text.out.contains(u"  127.0.0.9  No answer\n"_s), qPrintable(text.out));
+}
+
+void TestCliWatch::badWatchOptionsExitTwo_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("interval below a second") << u"--watch --interval 0.5"_s << u"--interval: \"0.5\""_s;
+    QTest::newRow("interval not a number") << u"--watch --interval soon"_s << u"--interval: \"soon\""_s;
+    QTest::newRow("interval above an hour") << u"--watch --interval 3601"_s << u"--interval: \"3601\""_s;
+    QTest::newRow("count 0") << u"--watch --count 0"_s << u"--count: \"0\""_s;
+    QTest::newRow("count negative") << u"--watch --count -3"_s << u"--count: \"-3\""_s;
+    QTest::newRow("interval without watch") << u"--interval 2"_s << u"go with --watch"_s;
+    QTest::newRow("openmetrics without watch") << u"--openmetrics x.prom"_s << u"go with --watch"_s;
+    QTest::newRow("metrics folder missing")
+        << u"--watch --openmetrics /nonexistent-cormap/x.prom"_s << u"does not exist"_s;
+    QTest::newRow("metrics into a folder") << u"--watch --openmetrics /tmp"_s << u"is not a regular file"_s;
+    QTest::newRow("metrics into a device") << u"--watch --openmetrics /dev/null"_s << u"is not a regular file"_s;
+    QTest::newRow("a device named twice") << u"--watch 127.0.0.3"_s << u"named twice"_s;
+    QTest::newRow("bind with an address") << u"--watch --bind 127.0.0.1"_s << u"broadcasts only"_s;
+}
+
+void TestCliWatch::badWatchOptionsExitTwo()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, message);
+    QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
+    const clitest::CliRun run = runCli(u"status 127.0.0.3 "_s + line);
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(handled.count(), 0); // nothing was sent
+}
+
+void TestCliWatch::metricsFileReadByPrometheusClientWhileItIsReplaced()
+{
+    if (!haveChecker())
+        QSKIP("Debian's python3-prometheus-client is not installed (scripts/deps.sh --test installs it)");
+    const QString path = m_dir->filePath(u"tessel.prom"_s);
+    const QString stop = m_dir->filePath(u"stop"_s);
+    QProcess reader;
+    reader.start(QStringLiteral(CORMAP_PYTHON3), {kChecker, u"watch"_s, path, stop});
+    QVERIFY(reader.waitForStarted());
+    const clitest::CliRun run =
+        runCli(u"status 127.0.0.2 127.0.0.9 --watch --interval 1 --count 4 --openmetrics "_s + path);
+    QFile(stop).open(QIODevice::WriteOnly);
+    QVERIFY(reader.waitForFinished(20000));
+    const QByteArray seen = reader.readAllStandardOutput();
+    QVERIFY2(reader.exitCode() == 0, seen.constData()); // every read of the file parsed
+    const QJsonObject counts = QJsonDocument::fromJson(seen).object();
+    QVERIFY2(counts.value(u"reads"_s).toInt() > 10, seen.constData());
+    QVERIFY2(counts.value(u"versions"_s).toInt() >= 3, seen.constData()); // replaced after each round
+    QCOMPARE(run.status, 1);                                              // 127.0.0.9 never answered
+    // No temporary file is left beside it.
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), (QStringList{u"stop"_s, u"tessel.prom"_s}));
+
+    QString failure;
+    const QJsonArray samples = parsedSamples(path, &failure);
+    QVERIFY2(!samples.isEmpty(), qPrintable(failure));
+    const QVariantMap device0{{u"device"_s, u"127.0.0.2"_s}};
+    const QVariantMap absent{{u"device"_s, u"127.0.0.9"_s}};
+    QCOMPARE(sample(samples, u"cormapmp_up"_s, device0), std::optional<double>(1.0));
+    QCOMPARE(sample(samples, u"cormapmp_up"_s, absent), std::optional<double>(0.0));
+    QVERIFY(!sample(samples, u"cormapmp_uptime_seconds"_s, absent));
+    const std::optional<double> uptime = sample(samples, u"cormapmp_uptime_seconds"_s, device0);
+    QVERIFY(uptime && *uptime >= 3600.0 && *uptime < 3700.0); // from an hour, as the simulator starts
+    QVariantMap com1Rx = device0;
+    com1Rx.insert(u"port"_s, u"com1"_s);
+    com1Rx.insert(u"direction"_s, u"rx"_s);
+    // The counter runs on across its wrap: above 2^32 now, as the device's started just below.
+    const std::optional<double> total = sample(samples, u"cormapmp_serial_bytes_total"_s, com1Rx);
+    QVERIFY2(total && *total > 4294967296.0 && *total < 4294967296.0 + 20000,
+             qPrintable(QString::number(total.value_or(-1))));
+    const std::optional<double> rate = sample(samples, u"cormapmp_serial_rate_bytes_per_second"_s, com1Rx);
+    QVERIFY2(rate && qAbs(*rate - kCom1Rx) < 3.0, qPrintable(QString::number(rate.value_or(-1))));
+    for (const QJsonValue& s : samples) {
+        if (s.toObject().value(u"name"_s).toString() == u"cormapmp_serial_bytes_total"_s)
+            QCOMPARE(s.toObject().value(u"type"_s).toString(), u"counter"_s);
+    }
+}
+
+void TestCliWatch::failedWriteLeavesTheOldFileWhole()
+{
+    const QString path = m_dir->filePath(u"old.prom"_s);
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("# the old figures\n# EOF\n");
+    old.close();
+    // The tool may write no file larger than 100 bytes: every write of the figures fails.
+    QProcess cli;
+    cli.setChildProcessModifier([] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    cli.start(QStringLiteral(CORMAPMP_CLI_PATH), QStringList{u"status"_s, u"127.0.0.2"_s, u"--watch"_s, u"--interval"_s,
+                                                             u"1"_s, u"--count"_s, u"2"_s, u"--openmetrics"_s, path} +
+                                                     portArgs());
+    QVERIFY(cli.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(cli.state() == QProcess::NotRunning, 15000);
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    QCOMPARE(cli.exitCode(), 1);
+    QVERIFY2(err.contains(path + u" could not be replaced: "_s), qPrintable(err));
+    QCOMPARE(err.count(u"could not be replaced"_s), 1); // said once, not at every round
+    QVERIFY(QFile::exists(path));
+    QFile kept(path);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("# the old figures\n# EOF\n"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{u"old.prom"_s});
+}
+
+void TestCliWatch::signalEndsTheWatchWithItsSummary_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl+C") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+}
+
+void TestCliWatch::signalEndsTheWatchWithItsSummary()
+{
+    QFETCH(int, signal);
+    const QString path = m_dir->filePath(u"live.prom"_s);
+    QProcess cli;
+    cli.start(QStringLiteral(CORMAPMP_CLI_PATH), QStringList{u"status"_s, u"127.0.0.2"_s, u"--watch"_s, u"--interval"_s,
+                                                             u"1"_s, u"--openmetrics"_s, path} +
+                                                     portArgs());
+    QVERIFY(cli.waitForStarted());
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += cli.readAllStandardOutput()).count('\n') >= 2, 10000);
+    QVERIFY(::kill(static_cast<pid_t>(cli.processId()), signal) == 0);
+    QVERIFY(cli.waitForFinished(5000));
+    out += cli.readAllStandardOutput();
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 0);
+    const QStringList lines = QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
+    QVERIFY2(lines.constLast().contains(u"reading(s) of 1 Tessel(s): "_s), out.constData());
+    QVERIFY2(lines.constLast().contains(u"0 without an answer"_s), out.constData());
+    QFile metrics(path);
+    QVERIFY(metrics.open(QIODevice::ReadOnly));
+    QVERIFY(metrics.readAll().endsWith("# EOF\n"));
+}
+
+namespace {
+int g_caught = 0;
+extern "C" void countSignal(int)
+{
+    ++g_caught;
+}
+} // namespace
+
+void TestCliWatch::signalHandlersAreGivenBackAfterTheWatch()
+{
+    struct sigaction mine
+    {
+    };
+    mine.sa_handler = countSignal;
+    sigemptyset(&mine.sa_mask);
+    struct sigaction before
+    {
+    };
+    QCOMPARE(::sigaction(SIGINT, &mine, &before), 0);
+    // Ctrl+C during the watch ends it; afterwards SIGINT is ours again.
+    QTimer::singleShot(1500, [] { ::raise(SIGINT); });
+    const clitest::CliRun run = runCli(u"status 127.0.0.2 --watch --interval 1"_s);
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.contains(u"reading(s) of 1 Tessel(s)"_s), qPrintable(run.out));
+    QCOMPARE(g_caught, 0);
+    ::raise(SIGINT);
+    QCOMPARE(g_caught, 1);
+    ::sigaction(SIGINT, &before, nullptr);
+}
+
+QTEST_GUILESS_MAIN(TestCliWatch)
+#include "tst_cli_watch.moc"
