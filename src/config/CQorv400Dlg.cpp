@@ -4,6 +4,7 @@
 #include "config/CPppoeDlg.h"
 #include "config/CPwdDlg.h"
 #include "config/EditorMapping.h"
+#include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"
 #include "gui/Ipv4AddressEdit.h"
@@ -252,7 +253,8 @@ void CQorv400Dlg::UpdateControlStates()
     updateNetworkLists(type);
     const record_fields::Situation now = editor::situation(c, m_shown);
     c.password->setEnabled(!m_noPassword);
-    c.accountButton->setText(text(now.eapol == kMd5 ? kStrEapolId : kStrPppoeId));
+    accessibility::setCaption(c.accountButton, m_context.strings, text(now.eapol == kMd5 ? kStrEapolId : kStrPppoeId),
+                              kKeyAccount);
     c.accountButton->setEnabled(record_fields::inUse(ref(Id::AccountId), now));
     updateAddressFields(type);
     updatePortRows(now);
