@@ -92,6 +92,8 @@ CQorvDlg::CQorvDlg(const AppContext& context, AdapterBinding& binding, SearchHoo
     m_timer.setObjectName(QStringLiteral("timer1"));
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CQorvDlg::onTick);
+    // Queued: a reply can be taken in while a request is being sent; the request ends once it is out.
+    connect(&m_endpoint, &CNetEnv::replyAccepted, this, &CQorvDlg::endIfAnswered, Qt::QueuedConnection);
     buildControls();
     initialise();
 }
@@ -406,21 +408,34 @@ void CQorvDlg::startWait(int periodMs, const QString& message)
     m_tickCount = 0;
     m_timer.start(periodMs);
     setEnabled(false);
+    // Both copies are out: an answer taken in between them ends a read at once.
+    QMetaObject::invokeMethod(this, &CQorvDlg::endIfAnswered, Qt::QueuedConnection);
 }
 
 void CQorvDlg::onTick()
 {
     ++m_tickCount;
     if (m_tickCount >= reply_wait::kTicks || m_endpoint.answered()) {
-        m_timer.stop();
-        setEnabled(true);
-        m_messageWindow->HideProgress();
-        m_endpoint.Close();
-        complete();
+        finishRequest();
         return;
     }
     if (m_endpoint.command() == frame::kSearch && m_endpoint.count() > 0)
         m_messageWindow->SetProgressText(text(kStrSearching) + kFoundLine.arg(m_endpoint.count()));
+}
+
+void CQorvDlg::endIfAnswered()
+{
+    if (m_timer.isActive() && m_endpoint.command() == frame::kRead && m_endpoint.answered())
+        finishRequest();
+}
+
+void CQorvDlg::finishRequest()
+{
+    m_timer.stop();
+    setEnabled(true);
+    m_messageWindow->HideProgress();
+    m_endpoint.Close();
+    complete();
 }
 
 void CQorvDlg::complete()

@@ -93,6 +93,9 @@ private:
     void onFirewall();
     void onSelectBinding();
     void onTick();
+    /** Ends a read as soon as its answer is in; a search keeps its full wait. */
+    void endIfAnswered();
+    void finishRequest();
     void complete();
     void rebuildList();
 

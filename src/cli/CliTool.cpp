@@ -3,6 +3,7 @@
 #include "CliArguments.h"
 #include "CliMessages.h"
 #include "FirmwareMany.h"
+#include "net/CNetEnv.h"
 #include "protocol/Ipv4.h"
 
 #include <QCommandLineParser>
@@ -26,6 +27,10 @@ Verbs:
   search --csv        the same list as CSV (RFC 4180, UTF-8): a header row, then MAC, IP
                       address, product code, comment, source address and the adapter the
                       answer arrived on, one row per device
+  search --wait MS [--expect N]
+                      wait MS milliseconds (10 to 600000) instead of 3 s; with --expect, stop
+                      as soon as N devices have answered. Both also apply to the search of
+                      --all
   read MAC|ADDR       read and print all settings of one device: named by its MAC
                       (02:11:22:0a:bc:de, either case) by broadcast, by its IPv4 address by
                       unicast
@@ -132,6 +137,8 @@ enum class Option
     Interval,
     Count,
     OpenMetrics,
+    Wait,
+    Expect,
 };
 
 QCommandLineOption option(Option which)
@@ -181,6 +188,10 @@ QCommandLineOption option(Option which)
         return QCommandLineOption(QStringLiteral("count"), {}, QStringLiteral("N"));
     case Option::OpenMetrics:
         return QCommandLineOption(QStringLiteral("openmetrics"), {}, QStringLiteral("FILE"));
+    case Option::Wait:
+        return QCommandLineOption(QStringLiteral("wait"), {}, QStringLiteral("MS"));
+    case Option::Expect:
+        return QCommandLineOption(QStringLiteral("expect"), {}, QStringLiteral("N"));
     }
     return QCommandLineOption(QString());
 }
@@ -234,6 +245,8 @@ int CliTool::run(const QStringList& args)
     if (!request)
         return status;
     const QString verb = parser.positionalArguments().constFirst();
+    if ((request->searchWaitMs || request->expect) && verb != QLatin1String("search") && !request->all)
+        return usageError(QStringLiteral("--wait and --expect go with search and with --all"));
     for (const auto& [name, function] : verbs) {
         if (verb == QLatin1String(name))
             return function(*request, m_out, m_err, *m_console);
@@ -256,7 +269,7 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
           Option::DevicePort, Option::TftpPort,    Option::ShellPort, Option::DryRun, Option::PasswordStdin,
           Option::Clear,      Option::All,         Option::Yes,       Option::Shell,  Option::Direct,
           Option::Jobs,       Option::AllAdapters, Option::Csv,       Option::Watch,  Option::Interval,
-          Option::Count,      Option::OpenMetrics})
+          Option::Count,      Option::OpenMetrics, Option::Wait,      Option::Expect})
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -318,7 +331,31 @@ std::optional<QString> CliTool::readOptions(const QCommandLineParser& parser, cl
     if (request.allAdapters && request.bindAddress)
         return QStringLiteral("--all-adapters and --bind exclude each other: broadcasts leave from every adapter or "
                               "from the one address");
+    if (const std::optional<QString> refused = searchOptions(parser, request))
+        return refused;
     return firmwareOptions(parser, request);
+}
+
+std::optional<QString> CliTool::searchOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
+{
+    static const QRegularExpression digits(QStringLiteral("\\A[0-9]{1,6}\\z"));
+    // A search's wait: 10 ms to 10 minutes; the devices expected: 1 to the 256 a table holds.
+    const std::tuple<Option, std::optional<int> cli::VerbRequest::*, int, int> numbers[] = {
+        {Option::Wait, &cli::VerbRequest::searchWaitMs, 10, 600000},
+        {Option::Expect, &cli::VerbRequest::expect, 1, CNetEnv::kTableSize},
+    };
+    for (const auto& [which, field, least, most] : numbers) {
+        if (!parser.isSet(name(which)))
+            continue;
+        const QString text = parser.value(name(which));
+        if (!digits.match(text).hasMatch() || text.toInt() < least || text.toInt() > most)
+            return QStringLiteral("--%1: \"%2\" is not a number from %3 to %4")
+                .arg(name(which), text)
+                .arg(least)
+                .arg(most);
+        request.*field = text.toInt();
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> CliTool::firmwareOptions(const QCommandLineParser& parser, cli::VerbRequest& request)

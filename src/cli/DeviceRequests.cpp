@@ -53,12 +53,13 @@ bool hasAnswerFrom(const CNetEnv& env, std::uint32_t asked)
 /** A unicast read (all-zero body: the device is addressed by its IP alone), the search by IP and the
  *  read by IP alike; only the tick period differs. Only an answer from the device asked counts: where
  *  the device port is shared, another program's answers may arrive here too. */
-Outcome unicastRead(CNetEnv& env, std::uint32_t deviceAddress, int periodMs)
+Outcome unicastRead(CNetEnv& env, std::uint32_t deviceAddress, int periodMs, WaitEnd end)
 {
     if (const auto failure = open(env, Mode::Unicast, deviceAddress, frame::kRead))
         return *failure;
     env.SendUnicast(deviceAddress);
-    waitUntil(env, periodMs, [&env, deviceAddress] { return hasAnswerFrom(env, deviceAddress); });
+    waitUntil(
+        env, periodMs, [&env, deviceAddress] { return hasAnswerFrom(env, deviceAddress); }, end);
     return env.answered() && keepAnswersFrom(env, deviceAddress) > 0 ? Outcome::Answered : Outcome::NoAnswer;
 }
 
@@ -93,14 +94,19 @@ int keepAnswersFrom(CNetEnv& env, std::uint32_t asked)
     return kept;
 }
 
-void waitForAnswer(CNetEnv& env, int periodMs, int ticks)
+void waitForAnswer(CNetEnv& env, int periodMs, WaitEnd end, int ticks)
 {
     waitUntil(
-        env, periodMs, [&env] { return env.answered() != 0; }, ticks);
+        env, periodMs, [&env] { return env.answered() != 0; }, end, ticks);
 }
 
-void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks)
+void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, WaitEnd end, int ticks)
 {
+    // An answer that came in while the second copy was being sent ends the wait before it starts.
+    if (end == WaitEnd::OnAnswer && answered()) {
+        env.Close();
+        return;
+    }
     QEventLoop loop;
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
@@ -112,6 +118,14 @@ void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered
             loop.quit();
         }
     });
+    if (end == WaitEnd::OnAnswer) {
+        QObject::connect(&env, &CNetEnv::replyAccepted, &loop, [&] {
+            if (answered()) {
+                timer.stop();
+                loop.quit();
+            }
+        });
+    }
     timer.start(periodMs);
     loop.exec();
     env.Close();
@@ -122,18 +136,25 @@ bool openBroadcast(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter)
     return everyAdapter ? env.OpenEveryAdapter() : env.OpenLocal(bindAddress);
 }
 
-Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter)
+Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter, SearchWait wait)
 {
     if (const auto failure = open(env, Mode::Broadcast, bindAddress, frame::kSearch, everyAdapter))
         return *failure;
     env.SendBroadcast();
-    waitForAnswer(env, reply_wait::kSearchTickMs);
+    // Ten ticks over the whole wait, as the search window's; the progress of a long wait shows in them.
+    const int periodMs = std::max(1, wait.waitMs / reply_wait::kTicks);
+    if (wait.expect > 0)
+        waitUntil(
+            env, periodMs, [&env, &wait] { return env.answered() != 0 || env.count() >= wait.expect; },
+            WaitEnd::OnAnswer);
+    else
+        waitForAnswer(env, periodMs, WaitEnd::AtTick);
     return judgeByCount(env);
 }
 
 Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress)
 {
-    return unicastRead(env, deviceAddress, reply_wait::kSearchTickMs);
+    return unicastRead(env, deviceAddress, reply_wait::kSearchTickMs, WaitEnd::AtTick);
 }
 
 Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac, bool everyAdapter)
@@ -148,6 +169,6 @@ Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac, bool 
 
 Outcome readByIp(CNetEnv& env, std::uint32_t deviceAddress)
 {
-    return unicastRead(env, deviceAddress, reply_wait::kReadTickMs);
+    return unicastRead(env, deviceAddress, reply_wait::kReadTickMs, WaitEnd::OnAnswer);
 }
 } // namespace cli

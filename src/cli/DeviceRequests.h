@@ -26,10 +26,18 @@ enum class Outcome
  *  `bindAddress` (0: unbound). */
 bool openBroadcast(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter);
 
-/** Broadcasts a search (command 1) from `bindAddress` (0: unbound) or from every adapter, and always
- *  waits the full 10 ticks, as every device on the LAN may still answer. Answered when the table holds
- *  at least one record. */
-Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter = false);
+/** How long a search by broadcast waits: `waitMs` in all (3 s unless a script asks otherwise), or until
+ *  `expect` devices have answered (0: no such end). */
+struct SearchWait
+{
+    int waitMs = reply_wait::kTicks * reply_wait::kSearchTickMs;
+    int expect = 0;
+};
+
+/** Broadcasts a search (command 1) from `bindAddress` (0: unbound) or from every adapter, and waits the
+ *  whole wait, as every device on the LAN may still answer, unless the devices expected have answered.
+ *  Answered when the table holds at least one record. */
+Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter = false, SearchWait wait = {});
 
 /** Sends a unicast read (command 2, all-zero body) to `deviceAddress`; the wait ends at the first tick
  *  after an accepted answer. The stored record's sourceAddress is the address the answer came from. */
@@ -53,10 +61,18 @@ bool cameFromAsked(const EnvRecord& record, std::uint32_t asked);
  *  order from record 0; the others are dropped. Returns how many were kept. */
 int keepAnswersFrom(CNetEnv& env, std::uint32_t asked);
 
-/** Polls the endpoint every `periodMs` from a timer in a local event loop, as the program's windows do:
- *  ends at the first tick at which answered is set, or at the `ticks`-th tick. Closes the endpoint. */
-void waitForAnswer(CNetEnv& env, int periodMs, int ticks = reply_wait::kTicks);
+/** How a wait ends before its last tick. */
+enum class WaitEnd
+{
+    OnAnswer, // as soon as the answer is in (both copies of the request are out when the wait starts)
+    AtTick,   // at the first tick at which it is in: a search, which cannot know that every device answered
+};
 
-/** As waitForAnswer, but the wait ends at the first tick at which `answered` holds. */
-void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks = reply_wait::kTicks);
+/** Waits in a local event loop for the endpoint's answer, as the program's windows do: at most `ticks`
+ *  ticks of `periodMs`. Closes the endpoint. */
+void waitForAnswer(CNetEnv& env, int periodMs, WaitEnd end = WaitEnd::OnAnswer, int ticks = reply_wait::kTicks);
+
+/** As waitForAnswer, but the answer is in when `answered` holds. */
+void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, WaitEnd end = WaitEnd::OnAnswer,
+               int ticks = reply_wait::kTicks);
 } // namespace cli

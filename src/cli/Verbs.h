@@ -39,6 +39,9 @@ struct VerbRequest
     bool yes = false;         // act on more than one device without asking
     bool allAdapters = false; // --all-adapters: broadcasts leave from every adapter
     bool csv = false;         // search --csv
+    // search and --all: the search's whole wait (ms), and the number of devices after which it ends.
+    std::optional<int> searchWaitMs;
+    std::optional<int> expect;
     // status --watch and its options as typed (absent: not given); StatusWatch reads them.
     bool watch = false;
     std::optional<QString> interval = std::nullopt;
@@ -52,7 +55,8 @@ struct VerbRequest
 /** One verb: its exit status (0 success, 1 the device did not answer or refused, 2 bad input). */
 using Verb = int (*)(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
 
-/** `search [--ip ADDR] [--csv]`: every device on the LAN by broadcast (the full 3 s), or the one device
+/** `search [--ip ADDR] [--csv] [--wait MS] [--expect N]`: every device on the LAN by broadcast (the full
+ *  3 s, or MS, or until N devices answered), or the one device
  *  at ADDR; one line per device sorted by MAC, JSON or CSV. */
 int searchVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
 

@@ -87,6 +87,9 @@ private:
     void onFileOutcome(int code, int detail);
     void completeImport();
     void onTick();
+    /** Ends the request in flight as soon as its answer is in, without waiting for the next tick. */
+    void endIfAnswered();
+    void finishRequest();
     void complete(int command);
     /** A Write starts with a read of the device (EditorWriteCheck.cpp). */
     void startWriteCheck(const EnvRecord& body);
