@@ -4,6 +4,7 @@
 #include "app/DisclaimerDocuments.h"
 #include "gui/MessageService.h"
 #include "app/RtfReader.h"
+#include "gui/Accessibility.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>
@@ -18,6 +19,12 @@
 
 namespace {
 const QString kExitQuestion = QStringLiteral("Are you sure to exit the program?");
+const QString kLanguage = QStringLiteral("Language");
+constexpr int kStrDocumentName = 1408; // what a screen reader calls the document view
+// Access keys of the acceptance box, OK and Cancel.
+constexpr int kKeyAccept = 1520;
+constexpr int kKeyOk = 1515;
+constexpr int kKeyCancel = 1516;
 
 bool isKoreanSystem(std::uint8_t language)
 {
@@ -43,22 +50,30 @@ void CAgreementDlg::buildControls()
 {
     setWindowTitle(m_context.strings.text(StringTable::kProgramTitle));
     setWindowIcon(programIcon());
-    auto* languageLabel = new QLabel(QStringLiteral("Language"), this);
+    const StringTable& strings = m_context.strings;
+    auto* languageLabel = new QLabel(kLanguage, this);
     m_languageCombo = new QComboBox(this);
     m_languageCombo->setObjectName(QStringLiteral("languageCombo"));
     m_languageCombo->setEditable(false);
     languageLabel->setBuddy(m_languageCombo);
+    accessibility::name(m_languageCombo, kLanguage);
     m_documentView = new QTextEdit(this);
     m_documentView->setObjectName(QStringLiteral("documentView"));
     m_documentView->setReadOnly(true);
+    accessibility::name(m_documentView, strings.text(kStrDocumentName));
     m_documentView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_documentView->setMinimumSize(fontMetrics().averageCharWidth() * 72, fontMetrics().height() * 22);
-    m_acceptCheck = new QCheckBox(QStringLiteral("I accept the terms in the exemption from liability."), this);
+    m_acceptCheck =
+        new QCheckBox(accessibility::withKey(
+                          strings, QStringLiteral("I accept the terms in the exemption from liability."), kKeyAccept),
+                      this);
     m_acceptCheck->setObjectName(QStringLiteral("acceptCheckBox"));
     auto* buttons = new QDialogButtonBox(this);
-    m_okButton = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    m_okButton =
+        buttons->addButton(accessibility::withKey(strings, QStringLiteral("OK"), kKeyOk), QDialogButtonBox::AcceptRole);
     m_okButton->setObjectName(QStringLiteral("okButton"));
-    m_cancelButton = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    m_cancelButton = buttons->addButton(accessibility::withKey(strings, QStringLiteral("Cancel"), kKeyCancel),
+                                        QDialogButtonBox::RejectRole);
     m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
 
     auto* languageRow = new QHBoxLayout;

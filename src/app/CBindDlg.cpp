@@ -1,8 +1,9 @@
 #include "CBindDlg.h"
 
+#include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
-#include "protocol/Ipv4.h"
 #include "gui/MessageService.h"
+#include "protocol/Ipv4.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>
@@ -16,10 +17,17 @@
 namespace {
 // The dialog's own texts are fixed; its two messages are Korean in every language.
 const QString kTitle = QStringLiteral("Select binding IP");
+const QString kNetworkAdapter = QStringLiteral("Network Adapter");
+const QString kIpAddress = QStringLiteral("IP Address");
 const QString kSelectAdapter = QStringLiteral("네트워크 어댑터를 선택하세요.");
 const QString kSelectAddress = QStringLiteral("IP주소를 선택하세요.");
 // The choice of every adapter at once, from the string table.
 constexpr int kStrEveryAdapterChoice = 977;
+// Access keys of Use, every adapter, OK and Cancel.
+constexpr int kKeyUse = 1518;
+constexpr int kKeyEveryAdapter = 1519;
+constexpr int kKeyOk = 1515;
+constexpr int kKeyCancel = 1516;
 } // namespace
 
 CBindDlg::CBindDlg(const AppContext& context, const QString& presetName, std::uint32_t presetAddress, QWidget* parent)
@@ -39,23 +47,30 @@ void CBindDlg::buildControls()
 {
     setWindowTitle(kTitle);
     setWindowIcon(programIcon());
-    m_useCheck = new QCheckBox(QStringLiteral("Use"), this);
+    const StringTable& strings = m_context.strings;
+    m_useCheck = new QCheckBox(accessibility::withKey(strings, QStringLiteral("Use"), kKeyUse), this);
     m_useCheck->setObjectName(QStringLiteral("useCheckBox"));
     m_adapterList = new QListWidget(this);
     m_adapterList->setObjectName(QStringLiteral("adapterList"));
     m_addressList = new QListWidget(this);
     m_addressList->setObjectName(QStringLiteral("addressList"));
-    m_everyAdapterCheck = new QCheckBox(m_context.strings.text(kStrEveryAdapterChoice), this);
+    m_everyAdapterCheck = new QCheckBox(this);
+    accessibility::setCaption(m_everyAdapterCheck, strings, strings.text(kStrEveryAdapterChoice), kKeyEveryAdapter);
     m_everyAdapterCheck->setObjectName(QStringLiteral("everyAdapterCheckBox"));
-    auto* adapterLabel = new QLabel(QStringLiteral("Network Adapter"), this);
+    auto* adapterLabel = new QLabel(kNetworkAdapter, this);
     adapterLabel->setBuddy(m_adapterList);
-    auto* addressLabel = new QLabel(QStringLiteral("IP Address"), this);
+    auto* addressLabel = new QLabel(kIpAddress, this);
     addressLabel->setBuddy(m_addressList);
+    // A list is not named by its label: a screen reader is told the same texts.
+    accessibility::name(m_adapterList, kNetworkAdapter);
+    accessibility::name(m_addressList, kIpAddress);
     auto* buttons = new QDialogButtonBox(this);
-    m_okButton = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    m_okButton =
+        buttons->addButton(accessibility::withKey(strings, QStringLiteral("OK"), kKeyOk), QDialogButtonBox::AcceptRole);
     m_okButton->setObjectName(QStringLiteral("okButton"));
     m_okButton->setDefault(true);
-    m_cancelButton = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    m_cancelButton = buttons->addButton(accessibility::withKey(strings, QStringLiteral("Cancel"), kKeyCancel),
+                                        QDialogButtonBox::RejectRole);
     m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
 
     auto* grid = new QGridLayout;

@@ -2,6 +2,7 @@
 
 #include "app/CBindDlg.h"
 #include "app/SearchListFile.h"
+#include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"
 #include "gui/FirewallLauncher.h"
@@ -48,6 +49,17 @@ constexpr int kStrMenu = 905;
 constexpr int kStrNotAnAddress = 906;
 constexpr int kStrEveryAdapter = 976;
 constexpr int kStrSaveList = 978;
+constexpr int kStrSearchAddressName = 1407; // what a screen reader calls the IP address field
+// Access keys of the buttons, the radio buttons and the menu entries.
+constexpr int kKeySearch = 1500;
+constexpr int kKeyRead = 1501;
+constexpr int kKeyFirmware = 1502;
+constexpr int kKeyFirewall = 1503;
+constexpr int kKeyExit = 1504;
+constexpr int kKeyMac = 1505;
+constexpr int kKeyIp = 1506;
+constexpr int kKeySelectBinding = 1507;
+constexpr int kKeySaveList = 1508;
 
 // Fixed English texts, the same in every language.
 const QString kSorting = QStringLiteral("Sorting.....");
@@ -208,16 +220,23 @@ QWidget* CQorvDlg::buildButtonColumn()
 
 void CQorvDlg::loadTexts()
 {
+    const StringTable& strings = m_context.strings;
     m_resultsLabel->setText(text(kStrSearchResults));
-    m_macRadio->setText(text(kStrMacAddress));
-    m_ipRadio->setText(text(kStrIpAddress));
-    m_searchButton->setText(text(kStrSearch));
-    m_readButton->setText(text(kStrRead));
-    m_firmwareButton->setText(text(kStrChangeFirmware));
-    m_firewallButton->setText(text(FirewallLauncher::buttonTextId()));
-    m_exitButton->setText(text(kStrExit));
-    m_bindingAction->setText(text(kStrSelectBinding));
-    m_saveListAction->setText(text(kStrSaveList));
+    const std::pair<QAbstractButton*, std::pair<int, int>> captions[] = {
+        {m_macRadio, {kStrMacAddress, kKeyMac}},
+        {m_ipRadio, {kStrIpAddress, kKeyIp}},
+        {m_searchButton, {kStrSearch, kKeySearch}},
+        {m_readButton, {kStrRead, kKeyRead}},
+        {m_firmwareButton, {kStrChangeFirmware, kKeyFirmware}},
+        {m_firewallButton, {FirewallLauncher::buttonTextId(), kKeyFirewall}},
+        {m_exitButton, {kStrExit, kKeyExit}},
+    };
+    for (const auto& [button, ids] : captions)
+        accessibility::setCaption(button, strings, text(ids.first), ids.second);
+    accessibility::setCaption(m_bindingAction, strings, text(kStrSelectBinding), kKeySelectBinding);
+    accessibility::setCaption(m_saveListAction, strings, text(kStrSaveList), kKeySaveList);
+    accessibility::name(m_ipAddressEdit, text(kStrSearchAddressName));
+    accessibility::name(m_resultsList, text(kStrSearchResults)); // a list is not named by its label
     m_menuButton->setToolTip(text(kStrMenu));
     m_menuButton->setAccessibleName(text(kStrMenu));
 }

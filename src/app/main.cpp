@@ -6,6 +6,7 @@
 #include "gui/MessageService.h"
 #include "gui/UserProfile.h"
 #include "text/StringTable.h"
+#include "gui/AccessibleList.h"
 
 #include "CormapVersion.h"
 
@@ -71,6 +72,9 @@ int main(int argc, char* argv[])
         QTextStream(stderr) << "cormapmp: unknown argument " << arguments.first() << '\n' << kUsage;
         return 2;
     }
+
+    // Lists are announced by their names, with their entries as their values.
+    AccessibleList::install();
 
     const QLocale system = QLocale::system();
     // Qt's own texts (the Yes and No of message boxes) in the system's language, as the platform's

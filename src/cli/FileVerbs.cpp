@@ -56,11 +56,11 @@ std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& st
         read.tooLarge ? settings_file::Decoded{settings_file::kDamaged, {}, {}} : settings_file::decode(read.bytes);
     status = kExitBadInput;
     if (decoded.outcome == settings_file::kNotSettingsFile) {
-        err << fixed_text::notSettingsFile() << Qt::endl;
+        err << programText(settings_file::kStrNotSettingsFile) << Qt::endl;
         return std::nullopt;
     }
     if (decoded.outcome != settings_file::kRead || decoded.record.size() < static_cast<qsizetype>(EnvRecord::kSize)) {
-        err << fixed_text::fileDamaged() << Qt::endl;
+        err << programText(settings_file::kStrDamaged) << Qt::endl;
         return std::nullopt;
     }
     if (trailer)
@@ -88,7 +88,7 @@ bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNet
 std::optional<QString> importOnto(EnvRecord& record, const EnvRecord& imported)
 {
     if (imported.productCode() != record.productCode())
-        return fixed_text::otherProduct();
+        return programText(settings_file::kStrOtherProduct);
     mergeImportedRecord(record, imported);
     return std::nullopt;
 }

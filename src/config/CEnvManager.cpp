@@ -2,15 +2,13 @@
 
 #include "files/SafeSave.h"
 #include "gui/FileService.h"
+#include "text/StringTable.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QWidget>
 
 namespace {
-// The choosers carry fixed Korean titles in every language.
-const QString kExportTitle = QStringLiteral("설정 값 내보내기");
-const QString kImportTitle = QStringLiteral("설정 값 불러오기");
 const QString kFilter = QStringLiteral("*.kvx");
 const QString kSuffix = QStringLiteral("kvx");
 
@@ -21,7 +19,8 @@ QString& pathMemory()
 }
 } // namespace
 
-CEnvManager::CEnvManager(FileService& files, QWidget* owner) : QObject(owner), m_files(files), m_owner(owner)
+CEnvManager::CEnvManager(FileService& files, const StringTable& strings, QWidget* owner)
+    : QObject(owner), m_files(files), m_strings(strings), m_owner(owner)
 {
     setObjectName(QStringLiteral("Env Manager"));
 }
@@ -42,7 +41,8 @@ void CEnvManager::SaveEnvFile(const QByteArray& record, const settings_file::Pro
     const QDateTime savedAt = QDateTime::currentDateTime();
     if (record.isEmpty())
         return;
-    QString path = m_files.saveFileName(m_owner, kExportTitle, pathMemory(), kFilter, kSuffix);
+    QString path =
+        m_files.saveFileName(m_owner, m_strings.text(settings_file::kStrExport), pathMemory(), kFilter, kSuffix);
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())
@@ -60,7 +60,8 @@ void CEnvManager::SaveEnvFile(const QByteArray& record, const settings_file::Pro
 
 void CEnvManager::LoadEnvFile()
 {
-    const QString path = m_files.openFileName(m_owner, kImportTitle, pathMemory(), kFilter);
+    const QString path =
+        m_files.openFileName(m_owner, m_strings.text(settings_file::kStrImport), pathMemory(), kFilter);
     if (path.isEmpty())
         return;
     pathMemory() = path;

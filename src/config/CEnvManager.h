@@ -6,6 +6,7 @@
 
 class FileService;
 class QWidget;
+class StringTable;
 
 /**
  * The file side of the settings editor's export and import: it asks for a file name, writes or reads and
@@ -18,7 +19,8 @@ class CEnvManager final : public QObject
     Q_OBJECT
 
 public:
-    CEnvManager(FileService& files, QWidget* owner);
+    /** `strings` gives the choosers' titles. */
+    CEnvManager(FileService& files, const StringTable& strings, QWidget* owner);
 
     /** Asks for a file name (save chooser) and writes `record` with the product numbers into it. */
     void SaveEnvFile(const QByteArray& record, const settings_file::Product& product);
@@ -38,6 +40,7 @@ signals:
 
 private:
     FileService& m_files;
+    const StringTable& m_strings;
     QWidget* m_owner;
     QByteArray m_record;
     settings_file::Trailer m_trailer;

@@ -1,5 +1,6 @@
 #include "CHistoryDlg.h"
 
+#include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
 #include "record/RecordFields.h"
 #include "text/StringTable.h"
@@ -24,6 +25,8 @@ constexpr int kStrClose = 1618;
 constexpr int kStrEmpty = 1619;
 constexpr int kStrLoadNote = 1620;
 constexpr int kStrNothingChanged = 1603;
+constexpr int kKeyLoad = 1550;
+constexpr int kKeyClose = 1551;
 constexpr int kEntryRole = Qt::UserRole;
 } // namespace
 
@@ -45,10 +48,18 @@ CHistoryDlg::CHistoryDlg(const StringTable& strings, const settings_history::Sto
     m_changes = new QPlainTextEdit(this);
     m_changes->setObjectName(QStringLiteral("changesView"));
     m_changes->setReadOnly(true);
-    m_load = new QPushButton(strings.text(kStrLoad), this);
+    // The list is known by the window's title, the changes by the caption above them.
+    accessibility::name(m_list, windowTitle());
+    QString changesName = strings.text(kStrChangesOf);
+    while (changesName.endsWith(u':') || changesName.endsWith(QChar(0xFF1A))) // "：" ends the Chinese caption
+        changesName.chop(1);
+    accessibility::name(m_changes, changesName);
+    m_load = new QPushButton(this);
     m_load->setObjectName(QStringLiteral("loadButton"));
-    auto* close = new QPushButton(strings.text(kStrClose), this);
+    accessibility::setCaption(m_load, strings, strings.text(kStrLoad), kKeyLoad);
+    auto* close = new QPushButton(this);
     close->setObjectName(QStringLiteral("closeButton"));
+    accessibility::setCaption(close, strings, strings.text(kStrClose), kKeyClose);
     auto* note = new QLabel(strings.text(kStrLoadNote), this);
     note->setObjectName(QStringLiteral("loadNoteLabel"));
     note->setWordWrap(true);

@@ -1,7 +1,8 @@
 #include "CPwdDlg.h"
 
-#include "gui/DialogButtons.h"
+#include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
+#include "gui/DialogButtons.h"
 #include "text/StringTable.h"
 
 #include <QCheckBox>
@@ -15,6 +16,7 @@ constexpr int kStrRetype = 1047;
 constexpr int kStrCurrent = 1050;
 constexpr int kStrNew = 1051;
 constexpr int kStrClear = 1052;
+constexpr int kKeyClear = 1517;
 
 QLineEdit* maskedField(QWidget* parent, const char* name)
 {
@@ -34,7 +36,8 @@ CPwdDlg::CPwdDlg(const StringTable& strings, QWidget* parent) : QDialog(parent)
     m_currentEdit = maskedField(this, "currentPasswordEdit");
     m_newEdit = maskedField(this, "newPasswordEdit");
     m_retypeEdit = maskedField(this, "retypeEdit");
-    m_clearCheck = new QCheckBox(strings.text(kStrClear), this);
+    m_clearCheck = new QCheckBox(this);
+    accessibility::setCaption(m_clearCheck, strings, strings.text(kStrClear), kKeyClear);
     m_clearCheck->setObjectName(QStringLiteral("clearCheck"));
     connect(m_clearCheck, &QCheckBox::toggled, this, &CPwdDlg::onClearToggled);
     QDialogButtonBox* buttons = okCancelButtons(this, strings);

@@ -4,6 +4,7 @@
 #include "config/CPppoeDlg.h"
 #include "config/CPwdDlg.h"
 #include "config/EditorMapping.h"
+#include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"
 #include "gui/Ipv4AddressEdit.h"
@@ -103,7 +104,7 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     m_account = new CPppoeDlg(context.strings, context.messages, this);
     m_status = new CStatDlg(context, this);
     m_status->setStatusSource(this);
-    m_envManager = new CEnvManager(context.files, this);
+    m_envManager = new CEnvManager(context.files, context.strings, this);
     connect(m_envManager, &CEnvManager::outcome, this, &CQorv400Dlg::onFileOutcome);
     m_timer.setObjectName(QStringLiteral("timer1"));
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -255,7 +256,8 @@ void CQorv400Dlg::UpdateControlStates()
     updateNetworkLists(type);
     const record_fields::Situation now = editor::situation(c, m_shown);
     c.password->setEnabled(!m_noPassword);
-    c.accountButton->setText(text(now.eapol == kMd5 ? kStrEapolId : kStrPppoeId));
+    accessibility::setCaption(c.accountButton, m_context.strings, text(now.eapol == kMd5 ? kStrEapolId : kStrPppoeId),
+                              kKeyAccount);
     c.accountButton->setEnabled(record_fields::inUse(ref(Id::AccountId), now));
     updateAddressFields(type);
     updatePortRows(now);
@@ -589,10 +591,10 @@ void CQorv400Dlg::onFileOutcome(int code, int detail)
         break;
     case settings_file::kDamaged:
     case settings_file::kDamagedTooShort:
-        m_context.messages.error(this, fixed_text::fileDamaged(), title);
+        m_context.messages.error(this, text(settings_file::kStrDamaged), title);
         break;
     case settings_file::kNotSettingsFile:
-        m_context.messages.error(this, fixed_text::notSettingsFile(), title);
+        m_context.messages.error(this, text(settings_file::kStrNotSettingsFile), title);
         break;
     case settings_file::kStalled:
         m_context.messages.error(this,
@@ -610,12 +612,12 @@ void CQorv400Dlg::completeImport()
 {
     const QString title = text(StringTable::kProgramTitle);
     if (m_envManager->recordLength() < static_cast<int>(EnvRecord::kSize)) {
-        m_context.messages.error(this, fixed_text::fileDamaged(), title);
+        m_context.messages.error(this, text(settings_file::kStrDamaged), title);
         return;
     }
     const EnvRecord imported(reinterpret_cast<const std::uint8_t*>(m_envManager->record().constData()));
     if (imported.productCode() != m_shown.productCode()) {
-        m_context.messages.error(this, fixed_text::otherProduct(), title);
+        m_context.messages.error(this, text(settings_file::kStrOtherProduct), title);
         return;
     }
     // Only the settings come from the file: the device's identity, accounts and password stay.

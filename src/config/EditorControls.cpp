@@ -1,5 +1,7 @@
 #include "EditorControls.h"
 
+#include "config/SettingsFile.h"
+#include "gui/Accessibility.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "record/RecordFields.h"
 #include "text/StringTable.h"
@@ -14,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWidget>
 
 #include <algorithm>
 
@@ -34,10 +37,20 @@ constexpr int kStrWrite = 1026;
 constexpr int kStrHistory = 1610;
 constexpr int kStrPppoeId = 1027;
 constexpr int kStrSetPassword = 1029;
-
-// The two settings-file buttons carry fixed Korean captions in every language.
-const QString kExportCaption = QStringLiteral("설정 값 내보내기");
-const QString kImportCaption = QStringLiteral("설정 값 불러오기");
+constexpr int kStrIpv4Type = 1409; // the list has no caption on screen: a screen reader's name for it
+// Access keys of Read, Write, the account button, Set Password, Status, Export, Import, Exit and History, and of
+// the check boxes Obtain an IP From The First Received Packet, IP Address Search, Telnet and SSL.
+constexpr int kKeyRead = 1530;
+constexpr int kKeyWrite = 1531;
+constexpr int kKeyStatus = 1534;
+constexpr int kKeyExport = 1535;
+constexpr int kKeyImport = 1536;
+constexpr int kKeyExit = 1537;
+constexpr int kKeyArp = 1538;
+constexpr int kKeyRemoteSearch = 1539;
+constexpr int kKeyTelnet = 1540;
+constexpr int kKeySsl = 1541;
+constexpr int kKeyHistory = 1542;
 
 template <typename W> W* named(W* widget, const QString& name)
 {
@@ -94,6 +107,11 @@ QGroupBox* networkGroup(EditorControls& c, QWidget* w, const StringTable& s)
     c.ipAddress = named(new Ipv4AddressEdit(group), QStringLiteral("ipAddressEdit"));
     c.subnetMask = named(new Ipv4AddressEdit(group), QStringLiteral("subnetMaskEdit"));
     c.gateway = named(new Ipv4AddressEdit(group), QStringLiteral("gatewayEdit"));
+    accessibility::name(c.mac, s.text(kStrMacAddress));
+    accessibility::name(c.ipv4Type, s.text(kStrIpv4Type));
+    accessibility::name(c.ipAddress, caption(s, Id::IpAddress));
+    accessibility::name(c.subnetMask, caption(s, Id::SubnetMask));
+    accessibility::name(c.gateway, caption(s, Id::Gateway));
     auto* form = new QFormLayout(group);
     form->addRow(s.text(kStrMacAddress), c.mac);
     form->addRow(c.ipv4Type);
@@ -101,6 +119,20 @@ QGroupBox* networkGroup(EditorControls& c, QWidget* w, const StringTable& s)
     form->addRow(caption(s, Id::SubnetMask), c.subnetMask);
     form->addRow(caption(s, Id::Gateway), c.gateway);
     return group;
+}
+
+QCheckBox* check(QWidget* parent, const QString& name, const StringTable& s, Id id, int keyId)
+{
+    auto* box = named(new QCheckBox(parent), name);
+    accessibility::setCaption(box, s, caption(s, id), keyId);
+    return box;
+}
+
+/** Names each control of a port's row after its port and column ("COM2 Local Port"). */
+void namePortRow(const StringTable& s, int port, std::initializer_list<std::pair<QWidget*, Id>> row)
+{
+    for (const auto& [field, id] : row)
+        accessibility::name(field, accessibility::portFieldName(s, port, caption(s, id)));
 }
 
 QGroupBox* optionGroup(EditorControls& c, QWidget* w, const StringTable& s)
@@ -111,10 +143,13 @@ QGroupBox* optionGroup(EditorControls& c, QWidget* w, const StringTable& s)
     c.password = named(new QLineEdit(group), QStringLiteral("passwordEdit"));
     c.password->setEchoMode(QLineEdit::Password);
     c.password->setMaxLength(record_fields::field(Id::Password).max);
-    c.arp = named(new QCheckBox(caption(s, Id::Arp), group), QStringLiteral("arpCheck"));
-    c.remoteSearch = named(new QCheckBox(caption(s, Id::RemoteSearch), group), QStringLiteral("remoteSearchCheck"));
-    c.telnet = named(new QCheckBox(caption(s, Id::Telnet), group), QStringLiteral("telnetCheck"));
-    c.ssl = named(new QCheckBox(caption(s, Id::Ssl), group), QStringLiteral("sslCheck"));
+    c.arp = check(group, QStringLiteral("arpCheck"), s, Id::Arp, kKeyArp);
+    c.remoteSearch = check(group, QStringLiteral("remoteSearchCheck"), s, Id::RemoteSearch, kKeyRemoteSearch);
+    c.telnet = check(group, QStringLiteral("telnetCheck"), s, Id::Telnet, kKeyTelnet);
+    c.ssl = check(group, QStringLiteral("sslCheck"), s, Id::Ssl, kKeySsl);
+    accessibility::name(c.multiIp, caption(s, Id::MultiIp));
+    accessibility::name(c.eapol, caption(s, Id::Eapol));
+    accessibility::name(c.password, caption(s, Id::Password));
     c.ssl->setEnabled(false);
     auto* form = new QFormLayout(group);
     form->addRow(caption(s, Id::MultiIp), c.multiIp);
@@ -154,6 +189,13 @@ QGroupBox* tcpIpGroup(EditorControls& c, QWidget* w, const StringTable& s)
         p.peerIp = named(new Ipv4AddressEdit(group), portName("PeerIpEdit", i));
         p.peerPort = numberField(group, portName("PeerPortEdit", i));
         p.timeout = numberField(group, portName("TimeoutEdit", i));
+        namePortRow(s, i,
+                    {{p.mode, Id::Mode},
+                     {p.localIp, Id::LocalIp},
+                     {p.localPort, Id::LocalPort},
+                     {p.peerIp, Id::PeerIp},
+                     {p.peerPort, Id::PeerPort},
+                     {p.timeout, Id::Timeout}});
         int column = 1;
         for (QWidget* field :
              std::initializer_list<QWidget*>{p.mode, p.localIp, p.localPort, p.peerIp, p.peerPort, p.timeout})
@@ -176,6 +218,13 @@ QGroupBox* serialGroup(EditorControls& c, QWidget* w, const StringTable& s)
         p.stopBits = list(group, portName("StopBitsCombo", i), entries(s, Id::StopBits));
         p.flowControl = list(group, portName("FlowControlCombo", i), entries(s, Id::FlowControl));
         p.eventByte = numberField(group, portName("EventByteEdit", i));
+        namePortRow(s, i,
+                    {{p.baudRate, Id::BaudRate},
+                     {p.parity, Id::Parity},
+                     {p.dataBits, Id::DataBits},
+                     {p.stopBits, Id::StopBits},
+                     {p.flowControl, Id::FlowControl},
+                     {p.eventByte, Id::WaterMark}});
         int column = 1;
         for (QWidget* field :
              std::initializer_list<QWidget*>{p.baudRate, p.parity, p.dataBits, p.stopBits, p.flowControl, p.eventByte})
@@ -184,9 +233,10 @@ QGroupBox* serialGroup(EditorControls& c, QWidget* w, const StringTable& s)
     return group;
 }
 
-QPushButton* button(QWidget* parent, const QString& name, const QString& caption)
+QPushButton* button(QWidget* parent, const QString& name, const StringTable& s, const QString& caption, int keyId)
 {
-    auto* b = named(new QPushButton(caption, parent), name);
+    auto* b = named(new QPushButton(parent), name);
+    accessibility::setCaption(b, s, caption, keyId);
     // The Enter key never presses a button of the editor.
     b->setAutoDefault(false);
     b->setDefault(false);
@@ -195,15 +245,15 @@ QPushButton* button(QWidget* parent, const QString& name, const QString& caption
 
 QHBoxLayout* buttonRow(EditorControls& c, QWidget* w, const StringTable& s)
 {
-    c.readButton = button(w, QStringLiteral("readButton"), s.text(kStrRead));
-    c.writeButton = button(w, QStringLiteral("writeButton"), s.text(kStrWrite));
-    c.accountButton = button(w, QStringLiteral("accountButton"), s.text(kStrPppoeId));
-    c.passwordButton = button(w, QStringLiteral("passwordButton"), s.text(kStrSetPassword));
-    c.statusButton = button(w, QStringLiteral("statusButton"), s.text(kStrStatus));
-    c.exportButton = button(w, QStringLiteral("exportButton"), kExportCaption);
-    c.importButton = button(w, QStringLiteral("importButton"), kImportCaption);
-    c.historyButton = button(w, QStringLiteral("historyButton"), s.text(kStrHistory));
-    c.exitButton = button(w, QStringLiteral("exitButton"), s.text(kStrExit));
+    c.readButton = button(w, QStringLiteral("readButton"), s, s.text(kStrRead), kKeyRead);
+    c.writeButton = button(w, QStringLiteral("writeButton"), s, s.text(kStrWrite), kKeyWrite);
+    c.accountButton = button(w, QStringLiteral("accountButton"), s, s.text(kStrPppoeId), kKeyAccount);
+    c.passwordButton = button(w, QStringLiteral("passwordButton"), s, s.text(kStrSetPassword), kKeySetPassword);
+    c.statusButton = button(w, QStringLiteral("statusButton"), s, s.text(kStrStatus), kKeyStatus);
+    c.exportButton = button(w, QStringLiteral("exportButton"), s, s.text(settings_file::kStrExport), kKeyExport);
+    c.importButton = button(w, QStringLiteral("importButton"), s, s.text(settings_file::kStrImport), kKeyImport);
+    c.historyButton = button(w, QStringLiteral("historyButton"), s, s.text(kStrHistory), kKeyHistory);
+    c.exitButton = button(w, QStringLiteral("exitButton"), s, s.text(kStrExit), kKeyExit);
     auto* row = new QHBoxLayout;
     for (QPushButton* b : {c.readButton, c.writeButton, c.accountButton, c.passwordButton, c.statusButton,
                            c.exportButton, c.importButton, c.historyButton})
@@ -221,6 +271,7 @@ void buildEditorControls(EditorControls& c, QWidget* w, const StringTable& s)
     top->addWidget(optionGroup(c, w, s), 1);
 
     c.comment = named(new QLineEdit(w), QStringLiteral("commentEdit"));
+    accessibility::name(c.comment, caption(s, Id::Comment));
     auto* commentRow = new QHBoxLayout;
     commentRow->addWidget(new QLabel(caption(s, Id::Comment), w));
     commentRow->addWidget(c.comment, 1);
@@ -231,4 +282,21 @@ void buildEditorControls(EditorControls& c, QWidget* w, const StringTable& s)
     layout->addWidget(serialGroup(c, w, s));
     layout->addLayout(commentRow);
     layout->addLayout(buttonRow(c, w, s));
+    setEditorTabOrder(c);
+}
+
+void setEditorTabOrder(const EditorControls& c)
+{
+    // Top to bottom, left to right: Network, then Option, each port's TCP/IP row, each port's serial
+    // row, the comment under them, then the buttons. Disabled controls keep their places.
+    QList<QWidget*> order = {c.mac,   c.ipv4Type, c.ipAddress, c.subnetMask,   c.gateway, c.multiIp,
+                             c.eapol, c.password, c.arp,       c.remoteSearch, c.telnet,  c.ssl};
+    for (const PortControls& p : c.ports)
+        order << p.mode << p.localIp << p.localPort << p.peerIp << p.peerPort << p.timeout;
+    for (const PortControls& p : c.ports)
+        order << p.baudRate << p.parity << p.dataBits << p.stopBits << p.flowControl << p.eventByte;
+    order << c.comment << c.readButton << c.writeButton << c.accountButton << c.passwordButton << c.statusButton
+          << c.exportButton << c.importButton << c.historyButton << c.exitButton;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
 }

@@ -65,3 +65,8 @@ struct EditorControls
 /** Creates every control as a child of `window`, with its caption and list entries in the table's
  *  language, and lays them out in `window`. */
 void buildEditorControls(EditorControls& controls, QWidget* window, const StringTable& strings);
+/** Access keys of the account button (whichever of its two captions it shows) and of Set Password. */
+constexpr int kKeyAccount = 1532;
+constexpr int kKeySetPassword = 1533;
+/** Puts the editor's controls in reading order for Tab. */
+void setEditorTabOrder(const EditorControls& controls);

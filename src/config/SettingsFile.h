@@ -38,6 +38,15 @@ enum Outcome
     kStalled = 7,         // a stream (a pipe, a FIFO) that delivered nothing for bounded_read::kStreamIdleMs
 };
 
+// The texts of settings files (string numbers): the export and import commands, which also title their
+// file choosers, and the messages a refused file is answered with. Korean readers see the Korean texts
+// the program always had; the English and Chinese tables carry their own.
+constexpr int kStrExport = 1450;
+constexpr int kStrImport = 1451;
+constexpr int kStrDamaged = 1452;
+constexpr int kStrNotSettingsFile = 1453;
+constexpr int kStrOtherProduct = 1454;
+
 struct Trailer
 {
     std::uint32_t trailerLength = 0;

@@ -4,6 +4,7 @@
 #include "FirmwareImage.h"
 #include "PleaseWaitWindow.h"
 #include "TftpPacket.h"
+#include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"
 #include "gui/FileService.h"
@@ -45,6 +46,11 @@ constexpr int kStrNotAnAddress = 906;
 constexpr int kStrProductDirect = 920;
 constexpr int kStrProductShell = 921;
 constexpr int kStrTypeTarget = 922;
+constexpr int kStrProgressName = 1406; // what a screen reader calls the progress bar
+// Access keys of Firmware, Send and Close.
+constexpr int kKeyFirmware = 1510;
+constexpr int kKeySend = 1511;
+constexpr int kKeyClose = 1512;
 
 const QString kLabelSuffix = QStringLiteral(" : ");
 const QString kFilter = QStringLiteral("*.bin (*.bin)");
@@ -128,6 +134,7 @@ void CChangeFWDlg::layOutControls()
                                                  {m_addressLabel, m_address}};
     int row = 0;
     for (const auto& [label, field] : rows) {
+        label->setBuddy(field);
         grid->addWidget(label, row, 0);
         grid->addWidget(field, row++, 1);
     }
@@ -150,9 +157,16 @@ void CChangeFWDlg::loadTexts()
     m_firmwareLabel->setText(text(kStrFirmware) + kLabelSuffix);
     m_crcLabel->setText(text(kStrCrc) + kLabelSuffix);
     m_addressLabel->setText(text(kStrLocalIpAddress) + kLabelSuffix);
-    m_firmwareButton->setText(text(kStrFirmware));
-    m_sendButton->setText(text(kStrSend));
-    m_closeButton->setText(text(kStrClose));
+    const StringTable& strings = m_context.strings;
+    accessibility::setCaption(m_firmwareButton, strings, text(kStrFirmware), kKeyFirmware);
+    accessibility::setCaption(m_sendButton, strings, text(kStrSend), kKeySend);
+    accessibility::setCaption(m_closeButton, strings, text(kStrClose), kKeyClose);
+    // The fields are named without the labels' " : ".
+    accessibility::name(m_productList, text(kStrProduct));
+    accessibility::name(m_firmwareName, text(kStrFirmware));
+    accessibility::name(m_crc, text(kStrCrc));
+    accessibility::name(m_address, text(kStrLocalIpAddress));
+    accessibility::name(m_progress, text(kStrProgressName));
     m_productList->clear();
     m_productList->addItems({text(kStrProductDirect), text(kStrProductShell)});
 }

@@ -6,5 +6,6 @@ class QDialog;
 class QDialogButtonBox;
 class StringTable;
 
-/** "OK" (string 177) and "Cancel" as okButton and cancelButton, accepting and rejecting `dialog`. */
+/** "OK" (string 177) and "Cancel" as okButton and cancelButton, with their access keys, accepting and
+ *  rejecting `dialog`. */
 QDialogButtonBox* okCancelButtons(QDialog* dialog, const StringTable& strings);

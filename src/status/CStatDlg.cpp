@@ -1,5 +1,6 @@
 #include "CStatDlg.h"
 
+#include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
 #include "status/LiveTrafficPanel.h"
 #include "status/StatusSource.h"
@@ -24,30 +25,50 @@
 namespace {
 using status::Field;
 
-/** One field of the report: the item it shows, its control and its label (fixed English texts). */
+/** One field of the report: the item it shows, its control, its label (fixed English texts) and the string
+ *  a screen reader names it by, in the user's language. */
 struct FieldControl
 {
     Field field;
     int id;
     const char* objectName;
     const char* label;
+    int nameId;
 };
+
+// Names of the fields (string numbers).
+constexpr int kStrMacAddress = 105;
+constexpr int kStrLocalIpAddress = 117;
+constexpr int kStrSubnetMask = 1003;
+constexpr int kStrGateway = 1004;
+constexpr int kStrVersion = 1401;
+constexpr int kStrUptime = 1402;
+constexpr int kStrRx = 1403;
+constexpr int kStrTx = 1404;
+constexpr int kStrTextBoxName = 1405;
+constexpr int kKeyOk = 1515;
+constexpr int kKeyLive = 1545;
+constexpr int kKeyInterval = 1546;
 
 constexpr FieldControl kIdentityFields[] = {
-    {Field::Version, CStatDlg::kIdVersion, "versionEdit", "Version"},
-    {Field::Uptime, CStatDlg::kIdUptime, "uptimeEdit", "Uptime"},
-    {Field::Mac, CStatDlg::kIdMac, "macEdit", "MAC"},
-    {Field::LocalIp, CStatDlg::kIdLocalIp, "localIpEdit", "Local IP"},
-    {Field::Subnet, CStatDlg::kIdSubnet, "subnetEdit", "Subnet"},
-    {Field::Gateway, CStatDlg::kIdGateway, "gatewayEdit", "Gateway"},
+    {Field::Version, CStatDlg::kIdVersion, "versionEdit", "Version", kStrVersion},
+    {Field::Uptime, CStatDlg::kIdUptime, "uptimeEdit", "Uptime", kStrUptime},
+    {Field::Mac, CStatDlg::kIdMac, "macEdit", "MAC", kStrMacAddress},
+    {Field::LocalIp, CStatDlg::kIdLocalIp, "localIpEdit", "Local IP", kStrLocalIpAddress},
+    {Field::Subnet, CStatDlg::kIdSubnet, "subnetEdit", "Subnet", kStrSubnetMask},
+    {Field::Gateway, CStatDlg::kIdGateway, "gatewayEdit", "Gateway", kStrGateway},
 };
 
-/** The counters: per port the received (RX) and the sent (TX) field. */
+/** The counters: per port the received (RX) and the sent (TX) field, named "COM1 RX" and so on. */
 constexpr FieldControl kCounterFields[] = {
-    {Field::Com1Rx, CStatDlg::kIdCom1Rx, "com1RxEdit", "COM1"}, {Field::Com1Tx, CStatDlg::kIdCom1Tx, "com1TxEdit", ""},
-    {Field::Com2Rx, CStatDlg::kIdCom2Rx, "com2RxEdit", "COM2"}, {Field::Com2Tx, CStatDlg::kIdCom2Tx, "com2TxEdit", ""},
-    {Field::Com3Rx, CStatDlg::kIdCom3Rx, "com3RxEdit", "COM3"}, {Field::Com3Tx, CStatDlg::kIdCom3Tx, "com3TxEdit", ""},
-    {Field::Com4Rx, CStatDlg::kIdCom4Rx, "com4RxEdit", "COM4"}, {Field::Com4Tx, CStatDlg::kIdCom4Tx, "com4TxEdit", ""},
+    {Field::Com1Rx, CStatDlg::kIdCom1Rx, "com1RxEdit", "COM1", kStrRx},
+    {Field::Com1Tx, CStatDlg::kIdCom1Tx, "com1TxEdit", "", kStrTx},
+    {Field::Com2Rx, CStatDlg::kIdCom2Rx, "com2RxEdit", "COM2", kStrRx},
+    {Field::Com2Tx, CStatDlg::kIdCom2Tx, "com2TxEdit", "", kStrTx},
+    {Field::Com3Rx, CStatDlg::kIdCom3Rx, "com3RxEdit", "COM3", kStrRx},
+    {Field::Com3Tx, CStatDlg::kIdCom3Tx, "com3TxEdit", "", kStrTx},
+    {Field::Com4Rx, CStatDlg::kIdCom4Rx, "com4RxEdit", "COM4", kStrRx},
+    {Field::Com4Tx, CStatDlg::kIdCom4Tx, "com4TxEdit", "", kStrTx},
 };
 
 constexpr int kFieldChars = 26;   // wide enough for "Tessel/LAN Rev. 255.255A 255MHz"
@@ -83,7 +104,7 @@ CStatDlg::CStatDlg(const AppContext& context, QWidget* parent) : QDialog(parent)
     setWindowIcon(programIcon());
     buildControls();
     setWindowTitle(m_context.strings.text(kStrTitle));
-    m_okButton->setText(m_context.strings.text(kStrOk));
+    accessibility::setCaption(m_okButton, m_context.strings, m_context.strings.text(kStrOk), kKeyOk);
     m_clock.start();
     m_liveTimer.setObjectName(QStringLiteral("liveTimer"));
     m_liveTimer.setSingleShot(true);
@@ -106,6 +127,7 @@ void CStatDlg::buildControls()
     int row = 0;
     for (const FieldControl& f : kIdentityFields) {
         QLineEdit* edit = addField(f.field, f.id, f.objectName);
+        accessibility::name(edit, m_context.strings.text(f.nameId));
         edit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * kFieldChars);
         auto* label = new QLabel(QString::fromLatin1(f.label), group);
         label->setBuddy(edit);
@@ -121,6 +143,8 @@ void CStatDlg::buildControls()
         edit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * kCounterChars);
         edit->setAlignment(Qt::AlignRight);
         const int port = static_cast<int>(i / 2) + 1;
+        accessibility::name(
+            edit, accessibility::portFieldName(m_context.strings, port - 1, m_context.strings.text(f.nameId)));
         if (i % 2 == 0)
             counters->addWidget(new QLabel(QString::fromLatin1(f.label), group), port, 0);
         counters->addWidget(edit, port, static_cast<int>(i % 2) + 1);
@@ -148,6 +172,7 @@ void CStatDlg::buildTextBoxAndButton(QVBoxLayout* report, QVBoxLayout* layout)
 {
     m_textBox = withId(new QPlainTextEdit(this), "textBox", kIdTextBox);
     m_textBox->setReadOnly(true);
+    accessibility::name(m_textBox, m_context.strings.text(kStrTextBoxName));
     m_textBox->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_textBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_textBox->setMinimumSize(fontMetrics().horizontalAdvance(QLatin1Char('-')) * kTextBoxColumns,
@@ -168,19 +193,20 @@ void CStatDlg::buildTextBoxAndButton(QVBoxLayout* report, QVBoxLayout* layout)
 void CStatDlg::buildLiveControls(QHBoxLayout* buttons)
 {
     const StringTable& strings = m_context.strings;
-    m_liveCheck = new QCheckBox(strings.text(kStrLive), this);
+    m_liveCheck = new QCheckBox(this);
     m_liveCheck->setObjectName(QStringLiteral("liveCheckBox"));
-    m_liveCheck->setAccessibleName(strings.text(kStrLive));
+    accessibility::setCaption(m_liveCheck, strings, strings.text(kStrLive), kKeyLive);
     m_liveCheck->setAccessibleDescription(strings.text(kStrLiveDescription));
     m_liveCheck->setToolTip(strings.text(kStrLiveDescription));
     m_intervalCombo = new QComboBox(this);
     m_intervalCombo->setObjectName(QStringLiteral("liveIntervalCombo"));
-    m_intervalCombo->setAccessibleName(strings.text(kStrInterval));
+    accessibility::name(m_intervalCombo, strings.text(kStrInterval));
     m_intervalCombo->setAccessibleDescription(strings.text(kStrIntervalDescription));
     for (const int seconds : kIntervalsS)
         m_intervalCombo->addItem(strings.text(kStrSeconds).arg(seconds), seconds * 1000);
     m_intervalCombo->setCurrentIndex(kDefaultInterval);
-    auto* label = new QLabel(strings.text(kStrInterval), this);
+    // Alt and the label's key take the focus to the list.
+    auto* label = new QLabel(accessibility::withKey(strings, strings.text(kStrInterval), kKeyInterval), this);
     label->setObjectName(QStringLiteral("liveIntervalLabel"));
     label->setBuddy(m_intervalCombo);
     buttons->addWidget(m_liveCheck);
@@ -197,7 +223,7 @@ void CStatDlg::buildLiveControls(QHBoxLayout* buttons)
 void CStatDlg::decodeReport()
 {
     setWindowTitle(m_context.strings.text(kStrTitle));
-    m_okButton->setText(m_context.strings.text(kStrOk));
+    accessibility::setCaption(m_okButton, m_context.strings, m_context.strings.text(kStrOk), kKeyOk);
     showText(false);
     showFields();
     m_okButton->setFocus(); // the one thing to do here; Enter closes the report

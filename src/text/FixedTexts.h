@@ -16,17 +16,4 @@ inline QString noDeviceTable()
 {
     return QStringLiteral("Empty environment pool: out of memory");
 }
-// The settings-file messages are Korean in every language.
-inline QString fileDamaged()
-{
-    return QStringLiteral("파일이 손상되었습니다.");
-}
-inline QString notSettingsFile()
-{
-    return QStringLiteral("CormapMP용 환경변수가 아닙니다.");
-}
-inline QString otherProduct()
-{
-    return QStringLiteral("제품(Tessel) 아이디가 일치하지 않습니다.");
-}
 } // namespace fixed_text

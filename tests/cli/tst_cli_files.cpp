@@ -239,7 +239,7 @@ void TestCliFiles::importReportsEachDevicesFailure()
     QCOMPARE(run.status, 1);
     QVERIFY2(run.out.contains(u"02:7e:55:00:00:01: written"_s), qPrintable(run.out));
     QVERIFY(run.out.contains(u"02:7e:55:00:00:02: Writing has failed. [password mismatch]"_s));
-    QVERIFY(run.out.contains(u"02:7e:55:00:00:03: 제품(Tessel) 아이디가 일치하지 않습니다."_s));
+    QVERIFY(run.out.contains(u"02:7e:55:00:00:03: The product (Tessel) ID does not match."_s));
     QVERIFY(run.out.contains(u"1 Tessel(s) written, 2 failed."_s));
 }
 
@@ -252,12 +252,12 @@ void TestCliFiles::importRefusesABadFileBeforeSending_data()
     flipped[40] = static_cast<char>(flipped[40] ^ 1);
     QByteArray marker = good;
     marker[522] = 'x';
-    QTest::newRow("a record byte changed") << flipped << u"파일이 손상되었습니다."_s;
-    QTest::newRow("marker") << marker << u"CormapMP용 환경변수가 아닙니다."_s;
+    QTest::newRow("a record byte changed") << flipped << u"The file is damaged."_s;
+    QTest::newRow("marker") << marker << u"This is not a CormapMP settings file."_s;
     QTest::newRow("record of 100 bytes") << settings_file::encode(QByteArray(100, '\x01'), {},
                                                                   QDateTime::currentDateTime())
-                                         << u"파일이 손상되었습니다."_s;
-    QTest::newRow("empty file") << QByteArray() << u"파일이 손상되었습니다."_s;
+                                         << u"The file is damaged."_s;
+    QTest::newRow("empty file") << QByteArray() << u"The file is damaged."_s;
 }
 
 void TestCliFiles::importRefusesABadFileBeforeSending()

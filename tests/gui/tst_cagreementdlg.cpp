@@ -254,9 +254,9 @@ void TestCAgreementDlg::showsItsTexts()
     CAgreementDlg dialog(services.context());
     Controls c(dialog);
     QCOMPARE(dialog.windowTitle(), kTitle);
-    QCOMPARE(c.accept->text(), QStringLiteral("I accept the terms in the exemption from liability."));
-    QCOMPARE(c.ok->text(), QStringLiteral("OK"));
-    QCOMPARE(c.cancel->text(), QStringLiteral("Cancel"));
+    QCOMPARE(c.accept->text(), QStringLiteral("I &accept the terms in the exemption from liability."));
+    QCOMPARE(c.ok->text(), QStringLiteral("&OK"));
+    QCOMPARE(c.cancel->text(), QStringLiteral("&Cancel"));
     QVERIFY(!c.language->isEditable());
     QVERIFY(!dialog.windowIcon().isNull());
 }

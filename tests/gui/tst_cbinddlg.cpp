@@ -106,7 +106,7 @@ void TestCBindDlg::presetZeroLeavesUseUntickedAndBothListsDisabled()
     Controls c(dialog);
     QVERIFY(c.use && c.adapters && c.addresses && c.ok && c.cancel);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Select binding IP"));
-    QCOMPARE(c.use->text(), QStringLiteral("Use"));
+    QCOMPARE(c.use->text(), QStringLiteral("&Use"));
     QVERIFY(!c.use->isChecked());
     QVERIFY(!c.adapters->isEnabled());
     QVERIFY(!c.addresses->isEnabled());

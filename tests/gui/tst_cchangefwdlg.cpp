@@ -36,7 +36,8 @@ private slots:
 void TestCChangeFWDlg::namesItsControlsAndLoadsTheirTexts_data()
 {
     QTest::addColumn<int>("language");
-    // title, product, firmware, CRC, address labels, Firmware, Send, Close buttons, the two entries
+    // title, product, firmware, CRC, address labels, Firmware, Send, Close buttons (with their access keys), the
+    // two entries
     QTest::addColumn<QStringList>("texts");
     QTest::newRow("English") << int(UiLanguage::English)
                              << QStringList{u"Change Firmware"_s,
@@ -44,9 +45,9 @@ void TestCChangeFWDlg::namesItsControlsAndLoadsTheirTexts_data()
                                             u"Firmware : "_s,
                                             u"CRC : "_s,
                                             u"Local IP Address : "_s,
-                                            u"Firmware"_s,
-                                            u"Send"_s,
-                                            u"Close"_s,
+                                            u"&Firmware"_s,
+                                            u"&Send"_s,
+                                            u"&Close"_s,
                                             u"Tessel 400 (direct TFTP)"_s,
                                             u"Tessel 400 S/T variants (through the shell)"_s};
     QTest::newRow("Korean") << int(UiLanguage::Korean)
@@ -55,9 +56,9 @@ void TestCChangeFWDlg::namesItsControlsAndLoadsTheirTexts_data()
                                            u"펌웨어 : "_s,
                                            u"CRC : "_s,
                                            u"로컬 IP 주소 : "_s,
-                                           u"펌웨어"_s,
-                                           u"전송"_s,
-                                           u"닫기"_s,
+                                           u"펌웨어(&F)"_s,
+                                           u"전송(&S)"_s,
+                                           u"닫기(&C)"_s,
                                            u"Tessel 400(TFTP 직접 전송)"_s,
                                            u"Tessel 400 S/T 변형 모델(셸 경유)"_s};
     QTest::newRow("Chinese") << int(UiLanguage::Chinese)
@@ -66,9 +67,9 @@ void TestCChangeFWDlg::namesItsControlsAndLoadsTheirTexts_data()
                                             u"固件 : "_s,
                                             u"CRC : "_s,
                                             u"本地 IP 地址 : "_s,
-                                            u"固件"_s,
-                                            u"发送"_s,
-                                            u"关闭"_s,
+                                            u"固件(&F)"_s,
+                                            u"发送(&S)"_s,
+                                            u"关闭(&C)"_s,
                                             u"Tessel 400（直接 TFTP）"_s,
                                             u"Tessel 400 S/T 变体型号（通过 Shell）"_s};
 }

@@ -8,7 +8,9 @@
 #include "config/CQorv400Dlg.h"
 #include "config/SettingsFile.h"
 #include "protocol/Codec.h"
+#include "text/AccessKey.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -19,7 +21,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 constexpr std::uint16_t kDevicePort = 52408;
-const QString kDamaged = u"파일이 손상되었습니다."_s;
+const QString kDamaged = u"The file is damaged."_s;
 
 NetworkProfile testProfile()
 {
@@ -64,8 +66,11 @@ private slots:
     void importRefusesEachBadFileAndChangesNothing_data();
     void importRefusesEachBadFileAndChangesNothing();
     void cancelledChooserSaysNothing();
+    void namesTheCommandsTheChoosersAndTheMessagesInTheUsersLanguage_data();
+    void namesTheCommandsTheChoosersAndTheMessagesInTheUsersLanguage();
 
 private:
+    void openEditor(UiLanguage language);
     void exportTo(const QString& path);
     void importFrom(const QString& path);
     QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
@@ -83,7 +88,13 @@ void TestCEnvManager::initTestCase()
 
 void TestCEnvManager::init()
 {
-    m_services = std::make_unique<guitest::Services>(UiLanguage::English, primary_language::kEnglish, testProfile());
+    openEditor(UiLanguage::English);
+}
+
+void TestCEnvManager::openEditor(UiLanguage language)
+{
+    m_editor.reset();
+    m_services = std::make_unique<guitest::Services>(language, primary_language::kEnglish, testProfile());
     m_editor = std::make_unique<CQorv400Dlg>(m_services->context(), AdapterBinding{}, deviceRecord(),
                                              CQorv400Dlg::kModeRemote, 0x7F000002);
     m_editor->show();
@@ -112,12 +123,10 @@ void TestCEnvManager::importFrom(const QString& file)
 void TestCEnvManager::exportWritesTheFileWithoutMacAndWithTheHashedPassword()
 {
     QVERIFY(m_editor->controls().exportButton->isVisible());
-    QCOMPARE(m_editor->controls().exportButton->text(), u"설정 값 내보내기"_s);
-    QCOMPARE(m_editor->controls().importButton->text(), u"설정 값 불러오기"_s);
     m_editor->controls().password->setText(u"secret"_s);
     exportTo(path("settings")); // the extension is added
     QVERIFY(m_services->messages.shown().isEmpty());
-    QCOMPARE(m_services->files.requests().last().caption, u"설정 값 내보내기"_s);
+    QCOMPARE(m_services->files.requests().last().caption, u"Export Settings"_s);
     QCOMPARE(m_services->files.requests().last().filter, u"*.kvx"_s);
     QCOMPARE(CEnvManager::rememberedPath(), path("settings.kvx"));
     const QByteArray file = readFile(path("settings.kvx"));
@@ -164,8 +173,8 @@ void TestCEnvManager::importRefusesEachBadFileAndChangesNothing_data()
     QTest::newRow("trailer one byte short") << u"short"_s << kDamaged;
     QTest::newRow("two bytes") << u"tiny"_s << kDamaged;
     QTest::newRow("record of 100 bytes") << u"record100"_s << kDamaged;
-    QTest::newRow("marker not 2") << u"marker"_s << u"CormapMP용 환경변수가 아닙니다."_s;
-    QTest::newRow("another product") << u"product"_s << u"제품(Tessel) 아이디가 일치하지 않습니다."_s;
+    QTest::newRow("marker not 2") << u"marker"_s << u"This is not a CormapMP settings file."_s;
+    QTest::newRow("another product") << u"product"_s << u"The product (Tessel) ID does not match."_s;
     QTest::newRow("no such file") << u"missing"_s << u"[2] No such file or directory"_s;
 }
 
@@ -212,6 +221,57 @@ void TestCEnvManager::cancelledChooserSaysNothing()
     exportTo(QString());
     QVERIFY(m_services->messages.shown().isEmpty());
     QCOMPARE(m_services->files.requests().size(), 2);
+}
+
+void TestCEnvManager::namesTheCommandsTheChoosersAndTheMessagesInTheUsersLanguage_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QStringList>("texts"); // export, import, damaged, not a settings file, other product
+    QTest::newRow("en") << int(UiLanguage::English)
+                        << QStringList{u"Export Settings"_s, u"Import Settings"_s, u"The file is damaged."_s,
+                                       u"This is not a CormapMP settings file."_s,
+                                       u"The product (Tessel) ID does not match."_s};
+    // The Korean texts are the ones the program always showed, in every language until now.
+    QTest::newRow("ko") << int(UiLanguage::Korean)
+                        << QStringList{u"설정 값 내보내기"_s, u"설정 값 불러오기"_s, u"파일이 손상되었습니다."_s,
+                                       u"CormapMP용 환경변수가 아닙니다."_s,
+                                       u"제품(Tessel) 아이디가 일치하지 않습니다."_s};
+    QTest::newRow("zh") << int(UiLanguage::Chinese)
+                        << QStringList{u"导出设置"_s, u"导入设置"_s, u"文件已损坏。"_s,
+                                       u"这不是 CormapMP 的设置文件。"_s, u"产品(Tessel) ID 不一致。"_s};
+}
+
+void TestCEnvManager::namesTheCommandsTheChoosersAndTheMessagesInTheUsersLanguage()
+{
+    QFETCH(int, language);
+    QFETCH(QStringList, texts);
+    openEditor(UiLanguage(language));
+    // The captions carry their access keys; a screen reader says the words alone.
+    QCOMPARE(access_key::shown(m_editor->controls().exportButton->text()).left(texts[0].size()), texts[0]);
+    QCOMPARE(QAccessible::queryAccessibleInterface(m_editor->controls().exportButton)->text(QAccessible::Name),
+             texts[0]);
+    QCOMPARE(QAccessible::queryAccessibleInterface(m_editor->controls().importButton)->text(QAccessible::Name),
+             texts[1]);
+    exportTo(path("good.kvx"));
+    QCOMPARE(m_services->files.requests().last().caption, texts[0]);
+    QByteArray bytes = readFile(path("good.kvx"));
+    const std::pair<QByteArray, QString> refused[] = {
+        {bytes.left(2), texts[2]},
+        {QByteArray(bytes).replace(522, 1, "X"), texts[3]},
+    };
+    for (const auto& [file, message] : refused) {
+        writeFile(path("bad.kvx"), file);
+        importFrom(path("bad.kvx"));
+        QCOMPARE(m_services->files.requests().last().caption, texts[1]);
+        QCOMPARE(m_services->messages.last().text, message);
+    }
+    EnvRecord other(reinterpret_cast<const std::uint8_t*>(bytes.constData() + 4));
+    other.setProductId(static_cast<std::uint8_t>(other.productId() + 8));
+    writeFile(path("other.kvx"),
+              settings_file::encode(QByteArrayView(reinterpret_cast<const char*>(other.data()), 512),
+                                    settings_file::Product::of(other), QDateTime::currentDateTime()));
+    importFrom(path("other.kvx"));
+    QCOMPARE(m_services->messages.last().text, texts[4]);
 }
 
 QTEST_MAIN(TestCEnvManager)

@@ -172,7 +172,7 @@ void TestCPwdDlg::boxesRefuseANinthCharacterAndClearDisablesTheNewPassword()
         QCOMPARE(edit->echoMode(), QLineEdit::Password);
     }
     auto* clear = dialog.findChild<QCheckBox*>(u"clearCheck"_s);
-    QCOMPARE(clear->text(), u"Clear"_s);
+    QCOMPARE(clear->text(), u"C&lear"_s);
     clear->setChecked(true);
     QVERIFY(!dialog.findChild<QLineEdit*>(u"newPasswordEdit"_s)->isEnabled());
     QVERIFY(!dialog.findChild<QLineEdit*>(u"retypeEdit"_s)->isEnabled());

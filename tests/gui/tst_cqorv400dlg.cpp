@@ -336,13 +336,13 @@ void TestCQorv400Dlg::eapolMd5WithPppoeSwitchesToStaticWithoutAMessage()
     startSim(richDevice());
     openEditor();
     const EditorControls& c = m_editor->controls();
-    QCOMPARE(c.accountButton->text(), u"PPPoE ID"_s);
+    QCOMPARE(c.accountButton->text(), u"PPPoE &ID"_s);
     QVERIFY(!c.accountButton->isEnabled());
     c.ipv4Type->setCurrentIndex(2);
     QVERIFY(c.accountButton->isEnabled());
     c.eapol->setCurrentIndex(1);
     QCOMPARE(c.ipv4Type->currentIndex(), 0);
-    QCOMPARE(c.accountButton->text(), u"EAPoL ID"_s);
+    QCOMPARE(c.accountButton->text(), u"EAPoL &ID"_s);
     QVERIFY(c.accountButton->isEnabled());
     QVERIFY(m_services->messages.shown().isEmpty());
 }

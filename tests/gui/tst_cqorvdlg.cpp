@@ -199,17 +199,18 @@ void TestCQorvDlg::clickRow(int row)
 void TestCQorvDlg::namesItsControlsAndLoadsTheirTexts_data()
 {
     QTest::addColumn<int>("language");
-    QTest::addColumn<QStringList>("labels"); // results, MAC, IP, Search, Read, Firmware, Firewall, Exit
+    // results, then with their access keys MAC, IP, Search, Read, Firmware, Firewall, Exit
+    QTest::addColumn<QStringList>("labels");
     QTest::newRow("English") << int(UiLanguage::English)
                              << QStringList{
-                                    u"Search Results"_s, u"MAC Address"_s,     u"IP Address"_s,        u"Search"_s,
-                                    u"Read"_s,           u"Change Firmware"_s, u"Firewall Settings"_s, u"Exit"_s};
+                                    u"Search Results"_s, u"&MAC Address"_s,     u"&IP Address"_s,        u"&Search"_s,
+                                    u"&Read"_s,          u"Change &Firmware"_s, u"Fire&wall Settings"_s, u"E&xit"_s};
     QTest::newRow("Korean") << int(UiLanguage::Korean)
-                            << QStringList{u"검색 결과"_s, u"MAC 주소"_s,    u"IP 주소"_s,     u"검색"_s,
-                                           u"읽기"_s,      u"펌웨어 변경"_s, u"방화벽 설정"_s, u"종료"_s};
+                            << QStringList{u"검색 결과"_s, u"MAC 주소(&M)"_s,    u"IP 주소(&I)"_s,     u"검색(&S)"_s,
+                                           u"읽기(&R)"_s,  u"펌웨어 변경(&F)"_s, u"방화벽 설정(&W)"_s, u"종료(&X)"_s};
     QTest::newRow("Chinese") << int(UiLanguage::Chinese)
-                             << QStringList{u"搜索结果"_s, u"MAC 地址"_s, u"IP 地址"_s,    u"搜索"_s,
-                                            u"读取"_s,     u"更改固件"_s, u"防火墙设置"_s, u"退出"_s};
+                             << QStringList{u"搜索结果"_s, u"MAC 地址(&M)"_s, u"IP 地址(&I)"_s,    u"搜索(&S)"_s,
+                                            u"读取(&R)"_s, u"更改固件(&F)"_s, u"防火墙设置(&W)"_s, u"退出(&X)"_s};
 }
 
 void TestCQorvDlg::namesItsControlsAndLoadsTheirTexts()
@@ -610,7 +611,7 @@ void TestCQorvDlg::bindingMenuIsInAButtonAndTheContextMenu()
     m_window = makeWindow();
     QAction* action = m_window->bindingAction();
     QVERIFY(action);
-    QCOMPARE(action->text(), QStringLiteral("Select binding IP"));
+    QCOMPARE(action->text(), QStringLiteral("Select &binding IP"));
     QCOMPARE(action->data().toInt(), CQorvDlg::kIdBindingCommand);
     auto* button = child<QToolButton>("bindingMenuButton");
     QVERIFY(button->isVisible());

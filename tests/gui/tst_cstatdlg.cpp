@@ -127,10 +127,11 @@ void TestCStatDlg::titleAndButtonComeFromTheStringTable_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("ok");
     QTest::newRow("English") << static_cast<int>(UiLanguage::English) << QStringLiteral("Status")
-                             << QStringLiteral("OK");
-    QTest::newRow("Korean") << static_cast<int>(UiLanguage::Korean) << QStringLiteral("상태") << QStringLiteral("확인");
+                             << QStringLiteral("&OK");
+    QTest::newRow("Korean") << static_cast<int>(UiLanguage::Korean) << QStringLiteral("상태")
+                            << QStringLiteral("확인(&O)");
     QTest::newRow("Chinese") << static_cast<int>(UiLanguage::Chinese) << QStringLiteral("状态")
-                             << QStringLiteral("确定");
+                             << QStringLiteral("确定(&O)");
 }
 
 void TestCStatDlg::titleAndButtonComeFromTheStringTable()

@@ -118,7 +118,7 @@ void TestSearchAdapters::everyAdapterChosenInTheDialogIsTitledAndStored()
     const auto watch = guitest::whenShown<CBindDlg>([&](CBindDlg* dialog) {
         auto* use = childOf<QCheckBox>(dialog, "useCheckBox");
         auto* every = childOf<QCheckBox>(dialog, "everyAdapterCheckBox");
-        QCOMPARE(every->text(), u"Send broadcasts from all network adapters at once"_s);
+        QCOMPARE(every->text(), u"Send broadcasts from &all network adapters at once"_s);
         guitest::clickCheckBox(use);
         guitest::clickCheckBox(every);
         // The two choices exclude each other; with every adapter no list is to be chosen from.
@@ -216,7 +216,7 @@ void TestSearchAdapters::saveListIsOfferedOnlyWithDevicesListed()
 {
     startSim(1);
     makeWindow();
-    QCOMPARE(m_window->saveListAction()->text(), u"Save list…"_s);
+    QCOMPARE(m_window->saveListAction()->text(), u"&Save list…"_s);
     QVERIFY(!m_window->saveListAction()->isEnabled());
     search();
     QVERIFY(m_window->saveListAction()->isEnabled());

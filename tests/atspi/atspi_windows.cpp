@@ -1,0 +1,72 @@
+// Shows the settings editor, the status dialog and the firmware dialog on a real display for the
+// AT-SPI walk (atspi_check.py): the same windows the offscreen tests drive, with every control of the
+// editor in use. Prints "ready" once they are up and quits when its standard input closes.
+#include "GuiTestSupport.h"
+
+#include "TesselSim.h"
+#include "config/CQorv400Dlg.h"
+#include "firmware/CChangeFWDlg.h"
+#include "protocol/Codec.h"
+#include "status/CStatDlg.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+EnvRecord everythingInUse()
+{
+    EnvRecord record = TesselSim::makeDevice(0, 0x7F000002).record;
+    record.setTypedPassword("secret");
+    HashPassword(record.passwordField());
+    record.setMultiIp(true);
+    record.setIpv4Type(EnvRecord::kStatic);
+    record.setCommentSupported(true);
+    record.setRemoteSearchSupported(true);
+    for (int i = 0; i < 4; ++i) {
+        EnvPortBlock port = record.port(i);
+        port.setMode(EnvPortBlock::kUdp);
+        record.setPort(i, port);
+    }
+    return record;
+}
+
+UiLanguage languageOf(const char* code)
+{
+    if (std::strcmp(code, "ko") == 0)
+        return UiLanguage::Korean;
+    if (std::strcmp(code, "zh") == 0)
+        return UiLanguage::Chinese;
+    return UiLanguage::English;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QTemporaryDir profileDir;
+    guitest::isolateProfile(profileDir);
+    guitest::Services services(languageOf(argc > 1 ? argv[1] : "en"));
+    CQorv400Dlg editor(services.context(), AdapterBinding{}, everythingInUse(), CQorv400Dlg::kModeRemote, 0x7F000002);
+    CStatDlg status(services.context());
+    CChangeFWDlg firmware(services.context());
+    for (QWidget* window : std::initializer_list<QWidget*>{&editor, &status, &firmware})
+        window->show();
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&app] {
+        char byte = 0;
+        if (::read(STDIN_FILENO, &byte, 1) <= 0)
+            app.quit();
+    });
+    QTimer::singleShot(2000, &app, [] {
+        std::puts("ready");
+        std::fflush(stdout);
+    });
+    QTimer::singleShot(120000, &app, &QApplication::quit); // never outlives a stuck check
+    return app.exec();
+}
