@@ -80,6 +80,8 @@ CQorvDlg::CQorvDlg(const AppContext& context, AdapterBinding& binding, SearchHoo
     m_timer.setObjectName(QStringLiteral("timer1"));
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CQorvDlg::onTick);
+    // Queued: a read ends once control is back in the event loop, after both copies went out.
+    connect(&m_endpoint, &CNetEnv::replyAccepted, this, &CQorvDlg::onReplyIn, Qt::QueuedConnection);
     buildControls();
     initialise();
 }
@@ -393,15 +395,28 @@ void CQorvDlg::onTick()
 {
     ++m_tickCount;
     if (m_tickCount >= reply_wait::kTicks || m_endpoint.answered()) {
-        m_timer.stop();
-        setEnabled(true);
-        m_messageWindow->HideProgress();
-        m_endpoint.Close();
-        complete();
+        finishRequest();
         return;
     }
     if (m_endpoint.command() == frame::kSearch && m_endpoint.count() > 0)
         m_messageWindow->SetProgressText(text(kStrSearching) + kFoundLine.arg(m_endpoint.count()));
+}
+
+void CQorvDlg::onReplyIn()
+{
+    // A read opens the editor as soon as its answer is in. A search keeps its full wait (any device on
+    // the LAN may still answer), and a search by IP ends at the tick after its answer.
+    if (requestInFlight() && m_readFlag == 1 && m_endpoint.answered())
+        finishRequest();
+}
+
+void CQorvDlg::finishRequest()
+{
+    m_timer.stop();
+    setEnabled(true);
+    m_messageWindow->HideProgress();
+    m_endpoint.Close();
+    complete();
 }
 
 void CQorvDlg::complete()

@@ -93,6 +93,10 @@ private:
     void onFirewall();
     void onSelectBinding();
     void onTick();
+    /** A reply was merged: a read in flight ends now when it is answered. */
+    void onReplyIn();
+    /** Ends the request in flight and reports its outcome. */
+    void finishRequest();
     void complete();
     void rebuildList();
 

@@ -2,7 +2,9 @@
 
 #include "CliArguments.h"
 #include "CliMessages.h"
+#include "DeviceJobs.h"
 #include "FirmwareMany.h"
+#include "net/CNetEnv.h"
 #include "protocol/Ipv4.h"
 
 #include <QCommandLineParser>
@@ -26,11 +28,16 @@ Verbs:
   search --csv        the same list as CSV (RFC 4180, UTF-8): a header row, then MAC, IP
                       address, product code, comment, source address and the adapter the
                       answer arrived on, one row per device
+  search --wait MS    wait MS milliseconds for answers instead of 3 s (1 to 60000)
+  search --expect N   stop as soon as N devices have answered (at most the wait)
   read MAC|ADDR       read and print all settings of one device: named by its MAC
                       (02:11:22:0a:bc:de, either case) by broadcast, by its IPv4 address by
                       unicast
   status MAC|ADDR     print the device's status report: version, uptime, addresses, serial
                       counters and the device's text with its LAN statistics
+  status MAC|ADDR... | status --all
+                      the status of several devices, at most --jobs at a time: one line
+                      per device (version, uptime, serial counters), then a summary
   status MAC|ADDR... --watch [--interval S] [--count N] [--openmetrics FILE]
                       read the devices' status again every S seconds (default 2) and print
                       one line per reading and device with each port's receive (RX) and
@@ -46,7 +53,8 @@ Verbs:
                       with --password-stdin from the first line of standard input, or from a
                       prompt on the terminal; never from the arguments. Several devices
                       (or --all: every device a search finds; more than one needs --yes)
-                      are written one after another: one line per device, then a summary
+                      are written at most --jobs at a time: one line per device in the
+                      order named (--all: by MAC), then a summary
   passwd MAC|ADDR...  change the device password: the current one as for write, the new
                       one from CORMAPMP_NEW_PASSWORD, the second line of standard input
                       (--password-stdin) or two prompts; 4 to 8 characters; several
@@ -85,7 +93,8 @@ Options:
   --password-stdin    write, passwd, import: read the device password from the first line of
                       standard input (passwd: the new one from the second)
   --clear             passwd: remove the password
-  --all               write, passwd, import, firmware: every device a search finds
+  --all               write, passwd, import, status, firmware: every device a search finds
+                      (--wait and --expect shape that search)
   --yes               write, passwd, import, firmware: act on more than one device
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
@@ -93,7 +102,11 @@ Options:
                       the devices' TFTP and shell ports (firmware only; default 69 and
                       23, with --loopback 51069 and 51023)
   --shell, --direct   firmware: through the device's shell, or directly by TFTP
-  --jobs N            firmware: upload to at most N devices at a time (1 to 4, default 1)
+  --jobs N            write, passwd, import, status: serve at most N devices at a time,
+                      each exchange on a socket of its own (1 to 64, default 16);
+                      firmware: upload to at most N devices at a time (1 to 4, default 1)
+  --wait MS           search: wait MS milliseconds for answers (1 to 60000, default 3000)
+  --expect N          search: stop once N devices have answered (1 to 256)
   --watch             status: read again and again (see above); --json prints one JSON
                       object a line
   --interval S        status --watch: seconds between readings, 1 to 3600 (default 2)
@@ -132,6 +145,8 @@ enum class Option
     Interval,
     Count,
     OpenMetrics,
+    Wait,
+    Expect,
 };
 
 QCommandLineOption option(Option which)
@@ -181,6 +196,10 @@ QCommandLineOption option(Option which)
         return QCommandLineOption(QStringLiteral("count"), {}, QStringLiteral("N"));
     case Option::OpenMetrics:
         return QCommandLineOption(QStringLiteral("openmetrics"), {}, QStringLiteral("FILE"));
+    case Option::Wait:
+        return QCommandLineOption(QStringLiteral("wait"), {}, QStringLiteral("MS"));
+    case Option::Expect:
+        return QCommandLineOption(QStringLiteral("expect"), {}, QStringLiteral("N"));
     }
     return QCommandLineOption(QString());
 }
@@ -234,6 +253,8 @@ int CliTool::run(const QStringList& args)
     if (!request)
         return status;
     const QString verb = parser.positionalArguments().constFirst();
+    if ((request->waitMs || request->expect) && verb != QLatin1String("search") && !request->all)
+        return usageError(QStringLiteral("--wait and --expect shape a search: search, or a verb with --all"));
     for (const auto& [name, function] : verbs) {
         if (verb == QLatin1String(name))
             return function(*request, m_out, m_err, *m_console);
@@ -256,7 +277,7 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
           Option::DevicePort, Option::TftpPort,    Option::ShellPort, Option::DryRun, Option::PasswordStdin,
           Option::Clear,      Option::All,         Option::Yes,       Option::Shell,  Option::Direct,
           Option::Jobs,       Option::AllAdapters, Option::Csv,       Option::Watch,  Option::Interval,
-          Option::Count,      Option::OpenMetrics})
+          Option::Count,      Option::OpenMetrics, Option::Wait,      Option::Expect})
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -318,19 +339,29 @@ std::optional<QString> CliTool::readOptions(const QCommandLineParser& parser, cl
     if (request.allAdapters && request.bindAddress)
         return QStringLiteral("--all-adapters and --bind exclude each other: broadcasts leave from every adapter or "
                               "from the one address");
-    return firmwareOptions(parser, request);
+    return numberOptions(parser, request);
 }
 
-std::optional<QString> CliTool::firmwareOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
+std::optional<QString> CliTool::numberOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
 {
     if (parser.isSet(name(Option::Shell)) && parser.isSet(name(Option::Direct)))
         return QStringLiteral("--shell and --direct exclude each other");
-    if (parser.isSet(name(Option::Jobs))) {
-        static const QRegularExpression digits(QStringLiteral("\\A[1-9][0-9]{0,2}\\z"));
-        const QString jobs = parser.value(name(Option::Jobs));
-        if (!digits.match(jobs).hasMatch() || jobs.toInt() > cli::kMaxFirmwareJobs)
-            return QStringLiteral("--jobs: \"%1\" is not a number from 1 to %2").arg(jobs).arg(cli::kMaxFirmwareJobs);
-        request.jobs = jobs.toInt();
+    const std::pair<Option, int> numbers[] = {{Option::Jobs, cli::kMaxDeviceJobs},
+                                              {Option::Wait, cli::kMaxSearchWaitMs},
+                                              {Option::Expect, CNetEnv::kTableSize}};
+    for (const auto& [which, most] : numbers) {
+        if (!parser.isSet(name(which)))
+            continue;
+        static const QRegularExpression digits(QStringLiteral("\\A[1-9][0-9]{0,5}\\z"));
+        const QString value = parser.value(name(which));
+        if (!digits.match(value).hasMatch() || value.toInt() > most)
+            return QStringLiteral("--%1: \"%2\" is not a number from 1 to %3").arg(name(which), value).arg(most);
+        if (which == Option::Jobs)
+            request.jobs = value.toInt();
+        else if (which == Option::Wait)
+            request.waitMs = value.toInt();
+        else
+            request.expect = value.toInt();
     }
     if (parser.isSet(name(Option::Shell)))
         request.way = cli::FirmwareWay::Shell;

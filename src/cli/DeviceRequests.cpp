@@ -41,24 +41,30 @@ Outcome judgeByAnswered(const CNetEnv& env)
     return env.answered() && env.count() > 0 ? Outcome::Answered : Outcome::NoAnswer;
 }
 
+int answersFrom(const CNetEnv& env, std::uint32_t asked)
+{
+    int answers = 0;
+    for (int i = 0; i < env.count(); ++i)
+        answers += cameFromAsked(env.record(i), asked) ? 1 : 0;
+    return answers;
+}
+
 bool hasAnswerFrom(const CNetEnv& env, std::uint32_t asked)
 {
-    for (int i = 0; i < env.count(); ++i) {
-        if (cameFromAsked(env.record(i), asked))
-            return true;
-    }
-    return false;
+    return answersFrom(env, asked) > 0;
 }
 
 /** A unicast read (all-zero body: the device is addressed by its IP alone), the search by IP and the
- *  read by IP alike; only the tick period differs. Only an answer from the device asked counts: where
+ *  read by IP alike; the tick period differs, and a read ends with its answer while a search by IP ends
+ *  at the tick after it (as the search window's does). Only an answer from the device asked counts: where
  *  the device port is shared, another program's answers may arrive here too. */
-Outcome unicastRead(CNetEnv& env, std::uint32_t deviceAddress, int periodMs)
+Outcome unicastRead(CNetEnv& env, std::uint32_t deviceAddress, int periodMs, AnswerEnds ends)
 {
     if (const auto failure = open(env, Mode::Unicast, deviceAddress, frame::kRead))
         return *failure;
     env.SendUnicast(deviceAddress);
-    waitUntil(env, periodMs, [&env, deviceAddress] { return hasAnswerFrom(env, deviceAddress); });
+    waitUntil(
+        env, periodMs, [&env, deviceAddress] { return hasAnswerFrom(env, deviceAddress); }, reply_wait::kTicks, ends);
     return env.answered() && keepAnswersFrom(env, deviceAddress) > 0 ? Outcome::Answered : Outcome::NoAnswer;
 }
 
@@ -99,8 +105,25 @@ void waitForAnswer(CNetEnv& env, int periodMs, int ticks)
         env, periodMs, [&env] { return env.answered() != 0; }, ticks);
 }
 
+void waitForAnswerAtOnce(CNetEnv& env, int periodMs)
+{
+    waitUntil(
+        env, periodMs, [&env] { return env.answered() != 0; }, reply_wait::kTicks, AnswerEnds::AtOnce);
+}
+
 void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks)
 {
+    waitUntil(env, periodMs, answered, ticks, AnswerEnds::AtTick);
+}
+
+void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks, AnswerEnds ends)
+{
+    // The request and its second copy went out before the wait begins (CNetEnv sends both before it
+    // returns), so an answer already in ends the wait at once.
+    if (ends == AnswerEnds::AtOnce && answered()) {
+        env.Close();
+        return;
+    }
     QEventLoop loop;
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
@@ -112,6 +135,13 @@ void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered
             loop.quit();
         }
     });
+    if (ends == AnswerEnds::AtOnce) {
+        // The loop ends once the reply that answers has been merged; the endpoint closes after it.
+        QObject::connect(&env, &CNetEnv::replyAccepted, &loop, [&] {
+            if (answered())
+                loop.quit();
+        });
+    }
     timer.start(periodMs);
     loop.exec();
     env.Close();
@@ -122,18 +152,45 @@ bool openBroadcast(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter)
     return everyAdapter ? env.OpenEveryAdapter() : env.OpenLocal(bindAddress);
 }
 
-Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter)
+namespace {
+/** Runs a search's wait: 10 ticks of `periodMs`, or one of wait.waitMs; ends early once `expect`
+ *  devices have answered. */
+void waitForSearch(CNetEnv& env, int periodMs, const SearchWait& wait, const std::function<int()>& answers,
+                   const std::function<bool()>& answered)
+{
+    const int period = wait.waitMs.value_or(periodMs);
+    const int ticks = wait.waitMs ? 1 : reply_wait::kTicks;
+    if (wait.expect) {
+        const int expect = *wait.expect;
+        waitUntil(
+            env, period, [&] { return answers() >= expect; }, ticks, AnswerEnds::AtOnce);
+        return;
+    }
+    waitUntil(env, period, answered, ticks);
+}
+} // namespace
+
+Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter, const SearchWait& wait)
 {
     if (const auto failure = open(env, Mode::Broadcast, bindAddress, frame::kSearch, everyAdapter))
         return *failure;
     env.SendBroadcast();
-    waitForAnswer(env, reply_wait::kSearchTickMs);
+    waitForSearch(
+        env, reply_wait::kSearchTickMs, wait, [&env] { return env.count(); }, [&env] { return env.answered() != 0; });
     return judgeByCount(env);
 }
 
-Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress)
+Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress, const SearchWait& wait)
 {
-    return unicastRead(env, deviceAddress, reply_wait::kSearchTickMs);
+    if (!wait.waitMs && !wait.expect)
+        return unicastRead(env, deviceAddress, reply_wait::kSearchTickMs, AnswerEnds::AtTick);
+    if (const auto failure = open(env, Mode::Unicast, deviceAddress, frame::kRead))
+        return *failure;
+    env.SendUnicast(deviceAddress);
+    waitForSearch(
+        env, reply_wait::kSearchTickMs, wait, [&env, deviceAddress] { return answersFrom(env, deviceAddress); },
+        [&env, deviceAddress] { return answersFrom(env, deviceAddress) > 0; });
+    return env.answered() && keepAnswersFrom(env, deviceAddress) > 0 ? Outcome::Answered : Outcome::NoAnswer;
 }
 
 Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac, bool everyAdapter)
@@ -142,12 +199,12 @@ Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac, bool 
         return *failure;
     std::copy(mac.begin(), mac.end(), env.requestBody());
     env.SendBroadcast();
-    waitForAnswer(env, reply_wait::kReadTickMs);
+    waitForAnswerAtOnce(env, reply_wait::kReadTickMs);
     return judgeByAnswered(env);
 }
 
 Outcome readByIp(CNetEnv& env, std::uint32_t deviceAddress)
 {
-    return unicastRead(env, deviceAddress, reply_wait::kReadTickMs);
+    return unicastRead(env, deviceAddress, reply_wait::kReadTickMs, AnswerEnds::AtOnce);
 }
 } // namespace cli

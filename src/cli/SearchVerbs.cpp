@@ -62,8 +62,10 @@ int searchVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (request.json && request.csv)
         return printUsageError(err, QStringLiteral("search: --json and --csv exclude each other"));
     CNetEnv env(request.profile);
-    const Outcome outcome = request.ipAddress ? searchByIp(env, *request.ipAddress)
-                                              : searchByMac(env, request.bindAddress.value_or(0), request.allAdapters);
+    const SearchWait wait{request.waitMs, request.expect};
+    const Outcome outcome = request.ipAddress
+                                ? searchByIp(env, *request.ipAddress, wait)
+                                : searchByMac(env, request.bindAddress.value_or(0), request.allAdapters, wait);
     if (outcome != Outcome::Answered)
         return printFailure(err, outcome, env.openError());
     if (env.count() > 1)

@@ -45,15 +45,18 @@ struct VerbRequest
     std::optional<QString> count = std::nullopt;
     std::optional<QString> openMetrics = std::nullopt;
     FirmwareWay way = FirmwareWay::ByProduct; // firmware --shell / --direct
-    int jobs = 1;                             // firmware --jobs
+    int jobs = 0;                             // --jobs: devices served at once (0: not given, the default)
+    std::optional<int> waitMs = std::nullopt; // search --wait: how long to wait for answers
+    std::optional<int> expect = std::nullopt; // search --expect: stop once this many devices answered
     bool terminal = false;                    // the output is a terminal: progress redrawn in place
 };
 
 /** One verb: its exit status (0 success, 1 the device did not answer or refused, 2 bad input). */
 using Verb = int (*)(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
 
-/** `search [--ip ADDR] [--csv]`: every device on the LAN by broadcast (the full 3 s), or the one device
- *  at ADDR; one line per device sorted by MAC, JSON or CSV. */
+/** `search [--ip ADDR] [--csv] [--wait MS] [--expect N]`: every device on the LAN by broadcast (the full
+ *  3 s, or --wait, or until --expect devices have answered), or the one device at ADDR; one line per
+ *  device sorted by MAC, JSON or CSV. */
 int searchVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
 
 /** `read MAC|ADDR`: every field of one device's record, as text or JSON. */

@@ -1,6 +1,7 @@
 // cormapmp-cli write: changes settings of a device the way the settings editor writes them.
 #include "CliArguments.h"
 #include "CliConsole.h"
+#include "DeviceJobs.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
 #include "RecordEdit.h"
@@ -244,52 +245,29 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     return reportResult(env, outcome, request.json, plan, out, err);
 }
 
-bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const QList<Change>& changes,
-                     Console& console, std::optional<QString>& password, QString& outcome);
-
-/** The write of one of several devices: read, change, write; the outcome for its result line and
- *  whether the device took it. The device password is asked once, when the first device needs it. A
- *  device already served under another name is not written again. */
-DeviceResult writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes,
-                            Console& console, std::optional<QString>& password, ServedDevices& served, QString& outcome)
+/** The write of one of several devices once it has been read (`before`): change, check, write; the
+ *  outcome for its result line and whether the device took it. The device password is asked once, when
+ *  the first device needs it. */
+DeviceResult writeOneOfMany(const VerbRequest& request, const Target& target, const EnvRecord& before,
+                            const QList<Change>& changes, PasswordOnce& password, QString& outcome)
 {
     CNetEnv env(request.profile);
-    if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
-        outcome = failureLine(read, env.openError());
-        return DeviceResult::Failed;
-    }
-    if (const std::optional<QString> again = served.servedBefore(env.record(0), targetText(target))) {
-        outcome = *again;
-        return DeviceResult::AlreadyServed;
-    }
-    return writeReadDevice(request, target, env, changes, console, password, outcome) ? DeviceResult::Done
-                                                                                      : DeviceResult::Failed;
-}
-
-/** writeOneOfMany once the device has been read into `env`. */
-bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const QList<Change>& changes,
-                     Console& console, std::optional<QString>& password, QString& outcome)
-{
-    const EnvRecord before = env.record(0);
     EnvRecord after = before;
     if (const std::optional<QString> refused = applyChanges(after, changes)) {
         outcome = *refused;
-        return false;
+        return DeviceResult::Failed;
     }
     if (request.dryRun) {
         outcome = programText(kStrDryRunMany).arg(record_fields::differences(before, after).size());
-        return true;
+        return DeviceResult::Done;
     }
-    QString typed;
-    if (before.hasPassword()) {
-        if (!password)
-            password = devicePassword(console, request.passwordStdin,
-                                      programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "));
-        typed = *password;
-    }
+    const QString typed =
+        before.hasPassword()
+            ? password.get(programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
+            : QString();
     if (const std::optional<QString> refused = passwordRefusal(after, typed)) {
         outcome = *refused;
-        return false;
+        return DeviceResult::Failed;
     }
     DeviceLock lock(before.mac());
     const bool locked = lock.acquire();
@@ -299,17 +277,17 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& 
         check = checkBeforeWrite(env, target, base, after, changesOf(changes), namedFields(changes));
     if (!locked || !check.mayWrite()) {
         outcome = notWrittenText(check, targetText(target), locked);
-        return false;
+        return DeviceResult::Failed;
     }
     if (const Outcome written = writeSettings(env, target, after, typed.toLatin1()); written != Outcome::Answered) {
         outcome = failureLine(written, env.openError());
-        return false;
+        return DeviceResult::Failed;
     }
     const int result = env.replyResult();
     outcome = result == frame::kResultOk              ? programText(kStrWrittenShort)
               : result == frame::kResultWrongPassword ? passwordMismatchText()
                                                       : unknownResponseText();
-    return result == frame::kResultOk;
+    return result == frame::kResultOk ? DeviceResult::Done : DeviceResult::Failed;
 }
 } // namespace
 
@@ -331,11 +309,11 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
         return writeOne(request, targets->constFirst(), changes, out, err, console);
     if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
-    std::optional<QString> password;
-    ServedDevices served;
+    PasswordOnce password(console, request.passwordStdin);
     // A dry run wrote nothing, so it has no "written" summary: its lines say what would change.
-    return serveEach(out, *targets, request.dryRun ? 0 : kStrSummary, [&](const Target& target, QString& outcome) {
-        return writeOneOfMany(request, target, changes, console, password, served, outcome);
-    });
+    return serveEach(request, out, *targets, request.dryRun ? 0 : kStrSummary,
+                     [&](const Target& target, const EnvRecord& before, QString& outcome) {
+                         return writeOneOfMany(request, target, before, changes, password, outcome);
+                     });
 }
 } // namespace cli

@@ -108,6 +108,8 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     m_timer.setObjectName(QStringLiteral("timer1"));
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CQorv400Dlg::onTick);
+    // Queued: the request ends once control is back in the event loop, after both copies went out.
+    connect(&m_endpoint, &CNetEnv::replyAccepted, this, &CQorv400Dlg::onReplyIn, Qt::QueuedConnection);
     connectControls();
     m_readRecord = record;
     ShowRecord(record);
@@ -415,6 +417,18 @@ void CQorv400Dlg::onTick()
     ++m_tickCount;
     if (m_tickCount < reply_wait::kTicks && !m_endpoint.answered())
         return;
+    finishRequest();
+}
+
+void CQorv400Dlg::onReplyIn()
+{
+    // A request ends as soon as its answer is in; the ticks only bound the longest wait.
+    if (requestInFlight() && m_endpoint.answered())
+        finishRequest();
+}
+
+void CQorv400Dlg::finishRequest()
+{
     m_timer.stop();
     setEnabled(true);
     m_messageWindow->HideProgress();

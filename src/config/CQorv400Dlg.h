@@ -87,6 +87,10 @@ private:
     void onFileOutcome(int code, int detail);
     void completeImport();
     void onTick();
+    /** A reply was merged: the request in flight ends now when it is answered. */
+    void onReplyIn();
+    /** Ends the request in flight (answered, or its wait ran out) and reports its outcome. */
+    void finishRequest();
     void complete(int command);
     /** A Write starts with a read of the device (EditorWriteCheck.cpp). */
     void startWriteCheck(const EnvRecord& body);
