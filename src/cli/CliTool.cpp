@@ -103,7 +103,7 @@ Options:
                       23, with --loopback 51069 and 51023)
   --shell, --direct   firmware: through the device's shell, or directly by TFTP
   --jobs N            write, passwd, import, status: serve at most N devices at a time,
-                      each exchange on a socket of its own (1 to 64, default 16);
+                      each exchange on a socket of its own (1 to 32, default 16);
                       firmware: upload to at most N devices at a time (1 to 4, default 1)
   --wait MS           search: wait MS milliseconds for answers (1 to 60000, default 3000)
   --expect N          search: stop once N devices have answered (1 to 256)

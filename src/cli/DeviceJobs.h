@@ -13,9 +13,12 @@
 #include <optional>
 
 namespace cli {
-/** How many devices' exchanges run at once unless --jobs says otherwise, and the most it may say. */
+/** How many devices' exchanges run at once unless --jobs says otherwise, and the most it may say. A device
+ *  named by its MAC is asked by broadcast, which every device on the LAN takes in: many more at once than
+ *  this would flood small devices with requests for others (the simulator, one thread for 256 devices,
+ *  then drops some). */
 constexpr int kDefaultDeviceJobs = 16;
-constexpr int kMaxDeviceJobs = 64;
+constexpr int kMaxDeviceJobs = 32;
 
 /**
  * Runs `work(i)` for every i in 0..count-1, at most `jobs` at a time, each in a thread with an event loop

@@ -102,7 +102,7 @@ void TestCliFleet::writeAllChangesEachDeviceOnceUnderItsOwnLine_data()
     QTest::addColumn<QString>("jobs");
     QTest::newRow("--jobs 4") << u"4"_s;
     QTest::newRow("--jobs 16") << u"16"_s;
-    QTest::newRow("--jobs 64 (more than the devices)") << u"64"_s;
+    QTest::newRow("--jobs 32 (more than the devices)") << u"32"_s;
 }
 
 void TestCliFleet::writeAllChangesEachDeviceOnceUnderItsOwnLine()
@@ -214,9 +214,9 @@ void TestCliFleet::badCountsAreRefusedBeforeAnythingIsSent_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message");
     QTest::newRow("--jobs 0") << QStringList{u"write"_s, u"--all"_s, u"--yes"_s, u"--jobs"_s, u"0"_s, u"comment=x"_s}
-                              << u"--jobs: \"0\" is not a number from 1 to 64"_s;
-    QTest::newRow("--jobs 65") << QStringList{u"status"_s, u"--all"_s, u"--jobs"_s, u"65"_s}
-                               << u"--jobs: \"65\" is not a number from 1 to 64"_s;
+                              << u"--jobs: \"0\" is not a number from 1 to 32"_s;
+    QTest::newRow("--jobs 33") << QStringList{u"status"_s, u"--all"_s, u"--jobs"_s, u"33"_s}
+                               << u"--jobs: \"33\" is not a number from 1 to 32"_s;
     QTest::newRow("firmware --jobs 5") << QStringList{u"firmware"_s, u"/dev/null"_s, u"--all"_s,
                                                       u"--yes"_s,    u"--jobs"_s,    u"5"_s}
                                        << u"--jobs: \"5\" is not a number from 1 to 4"_s;
