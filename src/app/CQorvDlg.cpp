@@ -80,8 +80,8 @@ CQorvDlg::CQorvDlg(const AppContext& context, AdapterBinding& binding, SearchHoo
     m_timer.setObjectName(QStringLiteral("timer1"));
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CQorvDlg::onTick);
-    // Queued: a read ends once control is back in the event loop, after both copies went out.
-    connect(&m_endpoint, &CNetEnv::replyAccepted, this, &CQorvDlg::onReplyIn, Qt::QueuedConnection);
+    // Queued: a reply can be taken in while a request is being sent; the request ends once it is out.
+    connect(&m_endpoint, &CNetEnv::replyAccepted, this, &CQorvDlg::endIfAnswered, Qt::QueuedConnection);
     buildControls();
     initialise();
 }
@@ -389,6 +389,8 @@ void CQorvDlg::startWait(int periodMs, const QString& message)
     m_tickCount = 0;
     m_timer.start(periodMs);
     setEnabled(false);
+    // Both copies are out: an answer taken in between them ends a read at once.
+    QMetaObject::invokeMethod(this, &CQorvDlg::endIfAnswered, Qt::QueuedConnection);
 }
 
 void CQorvDlg::onTick()
@@ -402,11 +404,9 @@ void CQorvDlg::onTick()
         m_messageWindow->SetProgressText(text(kStrSearching) + kFoundLine.arg(m_endpoint.count()));
 }
 
-void CQorvDlg::onReplyIn()
+void CQorvDlg::endIfAnswered()
 {
-    // A read opens the editor as soon as its answer is in. A search keeps its full wait (any device on
-    // the LAN may still answer), and a search by IP ends at the tick after its answer.
-    if (requestInFlight() && m_readFlag == 1 && m_endpoint.answered())
+    if (m_timer.isActive() && m_endpoint.command() == frame::kRead && m_endpoint.answered())
         finishRequest();
 }
 

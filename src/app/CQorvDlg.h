@@ -93,9 +93,8 @@ private:
     void onFirewall();
     void onSelectBinding();
     void onTick();
-    /** A reply was merged: a read in flight ends now when it is answered. */
-    void onReplyIn();
-    /** Ends the request in flight and reports its outcome. */
+    /** Ends a read as soon as its answer is in; a search keeps its full wait. */
+    void endIfAnswered();
     void finishRequest();
     void complete();
     void rebuildList();

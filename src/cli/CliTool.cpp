@@ -28,8 +28,10 @@ Verbs:
   search --csv        the same list as CSV (RFC 4180, UTF-8): a header row, then MAC, IP
                       address, product code, comment, source address and the adapter the
                       answer arrived on, one row per device
-  search --wait MS    wait MS milliseconds for answers instead of 3 s (1 to 60000)
-  search --expect N   stop as soon as N devices have answered (at most the wait)
+  search --wait MS [--expect N]
+                      wait MS milliseconds (10 to 600000) instead of 3 s; with --expect, stop
+                      as soon as N devices have answered. Both also apply to the search of
+                      --all
   read MAC|ADDR       read and print all settings of one device: named by its MAC
                       (02:11:22:0a:bc:de, either case) by broadcast, by its IPv4 address by
                       unicast
@@ -105,8 +107,9 @@ Options:
   --jobs N            write, passwd, import, status: serve at most N devices at a time,
                       each exchange on a socket of its own (1 to 32, default 16);
                       firmware: upload to at most N devices at a time (1 to 4, default 1)
-  --wait MS           search: wait MS milliseconds for answers (1 to 60000, default 3000)
-  --expect N          search: stop once N devices have answered (1 to 256)
+  --wait MS           search, and the search of --all: wait MS milliseconds for answers (10
+                      to 600000, default 3000)
+  --expect N          search, and the search of --all: stop once N devices have answered
   --watch             status: read again and again (see above); --json prints one JSON
                       object a line
   --interval S        status --watch: seconds between readings, 1 to 3600 (default 2)
@@ -253,8 +256,8 @@ int CliTool::run(const QStringList& args)
     if (!request)
         return status;
     const QString verb = parser.positionalArguments().constFirst();
-    if ((request->waitMs || request->expect) && verb != QLatin1String("search") && !request->all)
-        return usageError(QStringLiteral("--wait and --expect shape a search: search, or a verb with --all"));
+    if ((request->searchWaitMs || request->expect) && verb != QLatin1String("search") && !request->all)
+        return usageError(QStringLiteral("--wait and --expect go with search and with --all"));
     for (const auto& [name, function] : verbs) {
         if (verb == QLatin1String(name))
             return function(*request, m_out, m_err, *m_console);
@@ -339,29 +342,44 @@ std::optional<QString> CliTool::readOptions(const QCommandLineParser& parser, cl
     if (request.allAdapters && request.bindAddress)
         return QStringLiteral("--all-adapters and --bind exclude each other: broadcasts leave from every adapter or "
                               "from the one address");
-    return numberOptions(parser, request);
+    if (const std::optional<QString> refused = searchOptions(parser, request))
+        return refused;
+    return firmwareOptions(parser, request);
 }
 
-std::optional<QString> CliTool::numberOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
+std::optional<QString> CliTool::searchOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
+{
+    static const QRegularExpression digits(QStringLiteral("\\A[0-9]{1,6}\\z"));
+    // A search's wait: 10 ms to 10 minutes; the devices expected: 1 to the 256 a table holds.
+    const std::tuple<Option, std::optional<int> cli::VerbRequest::*, int, int> numbers[] = {
+        {Option::Wait, &cli::VerbRequest::searchWaitMs, 10, 600000},
+        {Option::Expect, &cli::VerbRequest::expect, 1, CNetEnv::kTableSize},
+    };
+    for (const auto& [which, field, least, most] : numbers) {
+        if (!parser.isSet(name(which)))
+            continue;
+        const QString text = parser.value(name(which));
+        if (!digits.match(text).hasMatch() || text.toInt() < least || text.toInt() > most)
+            return QStringLiteral("--%1: \"%2\" is not a number from %3 to %4")
+                .arg(name(which), text)
+                .arg(least)
+                .arg(most);
+        request.*field = text.toInt();
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> CliTool::firmwareOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
 {
     if (parser.isSet(name(Option::Shell)) && parser.isSet(name(Option::Direct)))
         return QStringLiteral("--shell and --direct exclude each other");
-    const std::pair<Option, int> numbers[] = {{Option::Jobs, cli::kMaxDeviceJobs},
-                                              {Option::Wait, cli::kMaxSearchWaitMs},
-                                              {Option::Expect, CNetEnv::kTableSize}};
-    for (const auto& [which, most] : numbers) {
-        if (!parser.isSet(name(which)))
-            continue;
-        static const QRegularExpression digits(QStringLiteral("\\A[1-9][0-9]{0,5}\\z"));
-        const QString value = parser.value(name(which));
-        if (!digits.match(value).hasMatch() || value.toInt() > most)
-            return QStringLiteral("--%1: \"%2\" is not a number from 1 to %3").arg(name(which), value).arg(most);
-        if (which == Option::Jobs)
-            request.jobs = value.toInt();
-        else if (which == Option::Wait)
-            request.waitMs = value.toInt();
-        else
-            request.expect = value.toInt();
+    if (parser.isSet(name(Option::Jobs))) {
+        // Firmware takes at most kMaxFirmwareJobs; it says so itself.
+        static const QRegularExpression digits(QStringLiteral("\\A[1-9][0-9]{0,2}\\z"));
+        const QString jobs = parser.value(name(Option::Jobs));
+        if (!digits.match(jobs).hasMatch() || jobs.toInt() > cli::kMaxDeviceJobs)
+            return QStringLiteral("--jobs: \"%1\" is not a number from 1 to %2").arg(jobs).arg(cli::kMaxDeviceJobs);
+        request.jobs = jobs.toInt();
     }
     if (parser.isSet(name(Option::Shell)))
         request.way = cli::FirmwareWay::Shell;

@@ -50,7 +50,8 @@ private:
     std::optional<cli::VerbRequest> parse(QCommandLineParser& parser, const QStringList& args, int& status);
     /** Reads the options into `request`; why they cannot be taken (empty when already said), or nothing. */
     std::optional<QString> readOptions(const QCommandLineParser& parser, cli::VerbRequest& request);
-    std::optional<QString> numberOptions(const QCommandLineParser& parser, cli::VerbRequest& request);
+    std::optional<QString> firmwareOptions(const QCommandLineParser& parser, cli::VerbRequest& request);
+    std::optional<QString> searchOptions(const QCommandLineParser& parser, cli::VerbRequest& request);
     std::optional<std::uint32_t> addressOption(const QCommandLineParser& parser, const QString& name, bool bind,
                                                bool& ok);
     int usageError(const QString& message);

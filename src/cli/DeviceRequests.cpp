@@ -41,30 +41,25 @@ Outcome judgeByAnswered(const CNetEnv& env)
     return env.answered() && env.count() > 0 ? Outcome::Answered : Outcome::NoAnswer;
 }
 
-int answersFrom(const CNetEnv& env, std::uint32_t asked)
-{
-    int answers = 0;
-    for (int i = 0; i < env.count(); ++i)
-        answers += cameFromAsked(env.record(i), asked) ? 1 : 0;
-    return answers;
-}
-
 bool hasAnswerFrom(const CNetEnv& env, std::uint32_t asked)
 {
-    return answersFrom(env, asked) > 0;
+    for (int i = 0; i < env.count(); ++i) {
+        if (cameFromAsked(env.record(i), asked))
+            return true;
+    }
+    return false;
 }
 
 /** A unicast read (all-zero body: the device is addressed by its IP alone), the search by IP and the
- *  read by IP alike; the tick period differs, and a read ends with its answer while a search by IP ends
- *  at the tick after it (as the search window's does). Only an answer from the device asked counts: where
+ *  read by IP alike; only the tick period differs. Only an answer from the device asked counts: where
  *  the device port is shared, another program's answers may arrive here too. */
-Outcome unicastRead(CNetEnv& env, std::uint32_t deviceAddress, int periodMs, AnswerEnds ends)
+Outcome unicastRead(CNetEnv& env, std::uint32_t deviceAddress, int periodMs, WaitEnd end)
 {
     if (const auto failure = open(env, Mode::Unicast, deviceAddress, frame::kRead))
         return *failure;
     env.SendUnicast(deviceAddress);
     waitUntil(
-        env, periodMs, [&env, deviceAddress] { return hasAnswerFrom(env, deviceAddress); }, reply_wait::kTicks, ends);
+        env, periodMs, [&env, deviceAddress] { return hasAnswerFrom(env, deviceAddress); }, end);
     return env.answered() && keepAnswersFrom(env, deviceAddress) > 0 ? Outcome::Answered : Outcome::NoAnswer;
 }
 
@@ -99,28 +94,16 @@ int keepAnswersFrom(CNetEnv& env, std::uint32_t asked)
     return kept;
 }
 
-void waitForAnswer(CNetEnv& env, int periodMs, int ticks)
+void waitForAnswer(CNetEnv& env, int periodMs, WaitEnd end, int ticks)
 {
     waitUntil(
-        env, periodMs, [&env] { return env.answered() != 0; }, ticks);
+        env, periodMs, [&env] { return env.answered() != 0; }, end, ticks);
 }
 
-void waitForAnswerAtOnce(CNetEnv& env, int periodMs)
+void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, WaitEnd end, int ticks)
 {
-    waitUntil(
-        env, periodMs, [&env] { return env.answered() != 0; }, reply_wait::kTicks, AnswerEnds::AtOnce);
-}
-
-void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks)
-{
-    waitUntil(env, periodMs, answered, ticks, AnswerEnds::AtTick);
-}
-
-void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks, AnswerEnds ends)
-{
-    // The request and its second copy went out before the wait begins (CNetEnv sends both before it
-    // returns), so an answer already in ends the wait at once.
-    if (ends == AnswerEnds::AtOnce && answered()) {
+    // An answer that came in while the second copy was being sent ends the wait before it starts.
+    if (end == WaitEnd::OnAnswer && answered()) {
         env.Close();
         return;
     }
@@ -135,11 +118,12 @@ void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered
             loop.quit();
         }
     });
-    if (ends == AnswerEnds::AtOnce) {
-        // The loop ends once the reply that answers has been merged; the endpoint closes after it.
+    if (end == WaitEnd::OnAnswer) {
         QObject::connect(&env, &CNetEnv::replyAccepted, &loop, [&] {
-            if (answered())
+            if (answered()) {
+                timer.stop();
                 loop.quit();
+            }
         });
     }
     timer.start(periodMs);
@@ -152,45 +136,25 @@ bool openBroadcast(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter)
     return everyAdapter ? env.OpenEveryAdapter() : env.OpenLocal(bindAddress);
 }
 
-namespace {
-/** Runs a search's wait: 10 ticks of `periodMs`, or one of wait.waitMs; ends early once `expect`
- *  devices have answered. */
-void waitForSearch(CNetEnv& env, int periodMs, const SearchWait& wait, const std::function<int()>& answers,
-                   const std::function<bool()>& answered)
-{
-    const int period = wait.waitMs.value_or(periodMs);
-    const int ticks = wait.waitMs ? 1 : reply_wait::kTicks;
-    if (wait.expect) {
-        const int expect = *wait.expect;
-        waitUntil(
-            env, period, [&] { return answers() >= expect; }, ticks, AnswerEnds::AtOnce);
-        return;
-    }
-    waitUntil(env, period, answered, ticks);
-}
-} // namespace
-
-Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter, const SearchWait& wait)
+Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter, SearchWait wait)
 {
     if (const auto failure = open(env, Mode::Broadcast, bindAddress, frame::kSearch, everyAdapter))
         return *failure;
     env.SendBroadcast();
-    waitForSearch(
-        env, reply_wait::kSearchTickMs, wait, [&env] { return env.count(); }, [&env] { return env.answered() != 0; });
+    // Ten ticks over the whole wait, as the search window's; the progress of a long wait shows in them.
+    const int periodMs = std::max(1, wait.waitMs / reply_wait::kTicks);
+    if (wait.expect > 0)
+        waitUntil(
+            env, periodMs, [&env, &wait] { return env.answered() != 0 || env.count() >= wait.expect; },
+            WaitEnd::OnAnswer);
+    else
+        waitForAnswer(env, periodMs, WaitEnd::AtTick);
     return judgeByCount(env);
 }
 
-Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress, const SearchWait& wait)
+Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress)
 {
-    if (!wait.waitMs && !wait.expect)
-        return unicastRead(env, deviceAddress, reply_wait::kSearchTickMs, AnswerEnds::AtTick);
-    if (const auto failure = open(env, Mode::Unicast, deviceAddress, frame::kRead))
-        return *failure;
-    env.SendUnicast(deviceAddress);
-    waitForSearch(
-        env, reply_wait::kSearchTickMs, wait, [&env, deviceAddress] { return answersFrom(env, deviceAddress); },
-        [&env, deviceAddress] { return answersFrom(env, deviceAddress) > 0; });
-    return env.answered() && keepAnswersFrom(env, deviceAddress) > 0 ? Outcome::Answered : Outcome::NoAnswer;
+    return unicastRead(env, deviceAddress, reply_wait::kSearchTickMs, WaitEnd::AtTick);
 }
 
 Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac, bool everyAdapter)
@@ -199,12 +163,12 @@ Outcome readByMac(CNetEnv& env, std::uint32_t bindAddress, const Mac& mac, bool 
         return *failure;
     std::copy(mac.begin(), mac.end(), env.requestBody());
     env.SendBroadcast();
-    waitForAnswerAtOnce(env, reply_wait::kReadTickMs);
+    waitForAnswer(env, reply_wait::kReadTickMs);
     return judgeByAnswered(env);
 }
 
 Outcome readByIp(CNetEnv& env, std::uint32_t deviceAddress)
 {
-    return unicastRead(env, deviceAddress, reply_wait::kReadTickMs, AnswerEnds::AtOnce);
+    return unicastRead(env, deviceAddress, reply_wait::kReadTickMs, WaitEnd::OnAnswer);
 }
 } // namespace cli

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 
 class CNetEnv;
 class EnvRecord;
@@ -23,30 +22,26 @@ enum class Outcome
     NoTable,    // the endpoint has no device table
 };
 
-/** The longest search wait --wait takes, in milliseconds. */
-constexpr int kMaxSearchWaitMs = 60000;
-
-/** How long a search waits: the full 10 ticks of 300 ms, or `waitMs`; with `expect` it ends as soon as
- *  that many devices have answered. */
-struct SearchWait
-{
-    std::optional<int> waitMs;
-    std::optional<int> expect;
-};
-
 /** Opens the endpoint for broadcast requests: from every adapter (CNetEnv::OpenEveryAdapter), or from
  *  `bindAddress` (0: unbound). */
 bool openBroadcast(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter);
 
+/** How long a search by broadcast waits: `waitMs` in all (3 s unless a script asks otherwise), or until
+ *  `expect` devices have answered (0: no such end). */
+struct SearchWait
+{
+    int waitMs = reply_wait::kTicks * reply_wait::kSearchTickMs;
+    int expect = 0;
+};
+
 /** Broadcasts a search (command 1) from `bindAddress` (0: unbound) or from every adapter, and waits the
- *  full 10 ticks (or `wait.waitMs`), as every device on the LAN may still answer, unless `wait.expect`
- *  devices answer sooner. Answered when the table holds at least one record. */
-Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter = false, const SearchWait& wait = {});
+ *  whole wait, as every device on the LAN may still answer, unless the devices expected have answered.
+ *  Answered when the table holds at least one record. */
+Outcome searchByMac(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter = false, SearchWait wait = {});
 
 /** Sends a unicast read (command 2, all-zero body) to `deviceAddress`; the wait ends at the first tick
- *  after an accepted answer (a directed broadcast address may reach several devices). The stored record's sourceAddress
- * is the address the answer came from. */
-Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress, const SearchWait& wait = {});
+ *  after an accepted answer. The stored record's sourceAddress is the address the answer came from. */
+Outcome searchByIp(CNetEnv& env, std::uint32_t deviceAddress);
 
 /** Broadcasts a read (command 2) for the device with `mac`; only an answer carrying that MAC counts.
  *  On Answered, record 0 of the table is the device's record. */
@@ -66,26 +61,18 @@ bool cameFromAsked(const EnvRecord& record, std::uint32_t asked);
  *  order from record 0; the others are dropped. Returns how many were kept. */
 int keepAnswersFrom(CNetEnv& env, std::uint32_t asked);
 
-/** When a wait for an answer ends: at the first tick after it (a search by IP, as the search window's),
- *  or as soon as it is in (a read, write, status or password change: both copies of the request have
- *  been sent by then). The longest wait is the same either way. */
-enum class AnswerEnds
+/** How a wait ends before its last tick. */
+enum class WaitEnd
 {
-    AtTick,
-    AtOnce,
+    OnAnswer, // as soon as the answer is in (both copies of the request are out when the wait starts)
+    AtTick,   // at the first tick at which it is in: a search, which cannot know that every device answered
 };
 
-/** Polls the endpoint every `periodMs` from a timer in a local event loop, as the program's windows do:
- *  ends at the first tick at which answered is set, or at the `ticks`-th tick. Closes the endpoint. */
-void waitForAnswer(CNetEnv& env, int periodMs, int ticks = reply_wait::kTicks);
+/** Waits in a local event loop for the endpoint's answer, as the program's windows do: at most `ticks`
+ *  ticks of `periodMs`. Closes the endpoint. */
+void waitForAnswer(CNetEnv& env, int periodMs, WaitEnd end = WaitEnd::OnAnswer, int ticks = reply_wait::kTicks);
 
-/** As waitForAnswer, but the wait ends at the first tick at which `answered` holds. */
-void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks = reply_wait::kTicks);
-
-/** As waitUntil; with AnswerEnds::AtOnce the wait also ends as soon as a reply merged makes `answered`
- *  hold, or at once when it holds already. */
-void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, int ticks, AnswerEnds ends);
-
-/** As waitForAnswer (10 ticks of `periodMs` at most), ending as soon as the endpoint is answered. */
-void waitForAnswerAtOnce(CNetEnv& env, int periodMs);
+/** As waitForAnswer, but the answer is in when `answered` holds. */
+void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, WaitEnd end = WaitEnd::OnAnswer,
+               int ticks = reply_wait::kTicks);
 } // namespace cli

@@ -16,11 +16,22 @@ constexpr int kStrSameDevice = 1103;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 
+} // namespace
+
+SearchWait searchWait(const VerbRequest& request)
+{
+    SearchWait wait;
+    wait.waitMs = request.searchWaitMs.value_or(wait.waitMs);
+    wait.expect = request.expect.value_or(0);
+    return wait;
+}
+
+namespace {
 std::optional<QList<Target>> everyDeviceFound(const VerbRequest& request, QTextStream& err, int& status)
 {
     CNetEnv env(request.profile);
-    if (const Outcome found = searchByMac(env, request.bindAddress.value_or(0), request.allAdapters,
-                                          SearchWait{request.waitMs, request.expect});
+    if (const Outcome found =
+            searchByMac(env, request.bindAddress.value_or(0), request.allAdapters, searchWait(request));
         found != Outcome::Answered) {
         status = printFailure(err, found, env.openError());
         return std::nullopt;

@@ -18,6 +18,9 @@
 class QTextStream;
 
 namespace cli {
+/** The search's wait as --wait and --expect ask for it. */
+SearchWait searchWait(const VerbRequest& request);
+
 /** The device of one name, broadcast from the request's --bind address or from every adapter. */
 Target targetFor(const DeviceName& device, const VerbRequest& request);
 

@@ -68,7 +68,7 @@ Outcome writeSettings(CNetEnv& env, const Target& target, const EnvRecord& recor
         HashPassword(body.passwordField());
     std::copy(body.raw().begin(), body.raw().end(), env.requestBody());
     send(env, target);
-    waitForAnswerAtOnce(env, reply_wait::kWriteTickMs);
+    waitForAnswer(env, reply_wait::kWriteTickMs);
     return judge(env);
 }
 
@@ -81,7 +81,7 @@ Outcome requestStatus(CNetEnv& env, const Target& target, const EnvRecord& recor
     body.setTypedPassword({});
     std::copy(body.raw().begin(), body.raw().end(), env.requestBody());
     send(env, target);
-    waitForAnswerAtOnce(env, reply_wait::kStatusTickMs);
+    waitForAnswer(env, reply_wait::kStatusTickMs);
     return judge(env);
 }
 
@@ -97,7 +97,7 @@ Outcome changePassword(CNetEnv& env, const Target& target, const EnvRecord& reco
     std::copy(body.raw().begin(), body.raw().end(), env.requestBody());
     fillPasswordField(env.requestBody() + frame::kBodyOffNewPassword, next);
     send(env, target);
-    waitForAnswerAtOnce(env, reply_wait::kPasswordTickMs);
+    waitForAnswer(env, reply_wait::kPasswordTickMs);
     return judge(env);
 }
 } // namespace cli

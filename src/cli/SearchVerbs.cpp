@@ -4,6 +4,7 @@
 #include "CliArguments.h"
 #include "CliMessages.h"
 #include "DeviceRequests.h"
+#include "DeviceTargets.h"
 #include "RecordFormat.h"
 #include "Verbs.h"
 #include "net/CNetEnv.h"
@@ -62,10 +63,12 @@ int searchVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (request.json && request.csv)
         return printUsageError(err, QStringLiteral("search: --json and --csv exclude each other"));
     CNetEnv env(request.profile);
-    const SearchWait wait{request.waitMs, request.expect};
-    const Outcome outcome = request.ipAddress
-                                ? searchByIp(env, *request.ipAddress, wait)
-                                : searchByMac(env, request.bindAddress.value_or(0), request.allAdapters, wait);
+    if (request.ipAddress && (request.searchWaitMs || request.expect))
+        return printUsageError(err, QStringLiteral("search: --wait and --expect apply to broadcasts only, not to a "
+                                                   "search with --ip"));
+    const Outcome outcome =
+        request.ipAddress ? searchByIp(env, *request.ipAddress)
+                          : searchByMac(env, request.bindAddress.value_or(0), request.allAdapters, searchWait(request));
     if (outcome != Outcome::Answered)
         return printFailure(err, outcome, env.openError());
     if (env.count() > 1)

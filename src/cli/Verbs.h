@@ -39,6 +39,9 @@ struct VerbRequest
     bool yes = false;         // act on more than one device without asking
     bool allAdapters = false; // --all-adapters: broadcasts leave from every adapter
     bool csv = false;         // search --csv
+    // search and --all: the search's whole wait (ms), and the number of devices after which it ends.
+    std::optional<int> searchWaitMs;
+    std::optional<int> expect;
     // status --watch and its options as typed (absent: not given); StatusWatch reads them.
     bool watch = false;
     std::optional<QString> interval = std::nullopt;
@@ -46,8 +49,6 @@ struct VerbRequest
     std::optional<QString> openMetrics = std::nullopt;
     FirmwareWay way = FirmwareWay::ByProduct; // firmware --shell / --direct
     int jobs = 0;                             // --jobs: devices served at once (0: not given, the default)
-    std::optional<int> waitMs = std::nullopt; // search --wait: how long to wait for answers
-    std::optional<int> expect = std::nullopt; // search --expect: stop once this many devices answered
     bool terminal = false;                    // the output is a terminal: progress redrawn in place
 };
 
@@ -55,8 +56,8 @@ struct VerbRequest
 using Verb = int (*)(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
 
 /** `search [--ip ADDR] [--csv] [--wait MS] [--expect N]`: every device on the LAN by broadcast (the full
- *  3 s, or --wait, or until --expect devices have answered), or the one device at ADDR; one line per
- *  device sorted by MAC, JSON or CSV. */
+ *  3 s, or MS, or until N devices answered), or the one device
+ *  at ADDR; one line per device sorted by MAC, JSON or CSV. */
 int searchVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
 
 /** `read MAC|ADDR`: every field of one device's record, as text or JSON. */

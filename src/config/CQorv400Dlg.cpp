@@ -108,8 +108,8 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     m_timer.setObjectName(QStringLiteral("timer1"));
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CQorv400Dlg::onTick);
-    // Queued: the request ends once control is back in the event loop, after both copies went out.
-    connect(&m_endpoint, &CNetEnv::replyAccepted, this, &CQorv400Dlg::onReplyIn, Qt::QueuedConnection);
+    // Queued: a reply can be taken in while a request is being sent; the request ends once it is out.
+    connect(&m_endpoint, &CNetEnv::replyAccepted, this, &CQorv400Dlg::endIfAnswered, Qt::QueuedConnection);
     connectControls();
     m_readRecord = record;
     ShowRecord(record);
@@ -405,6 +405,8 @@ void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvReco
     }
     m_tickCount = 0;
     m_timer.start(periodMs);
+    // Both copies are out: an answer taken in between them ends the request at once.
+    QMetaObject::invokeMethod(this, &CQorv400Dlg::endIfAnswered, Qt::QueuedConnection);
     if (m_readingReply)
         return; // a live reading: the status dialog stays in front and usable
     m_messageWindow->ShowProgress();
@@ -420,10 +422,9 @@ void CQorv400Dlg::onTick()
     finishRequest();
 }
 
-void CQorv400Dlg::onReplyIn()
+void CQorv400Dlg::endIfAnswered()
 {
-    // A request ends as soon as its answer is in; the ticks only bound the longest wait.
-    if (requestInFlight() && m_endpoint.answered())
+    if (m_timer.isActive() && m_endpoint.answered())
         finishRequest();
 }
 

@@ -87,9 +87,8 @@ private:
     void onFileOutcome(int code, int detail);
     void completeImport();
     void onTick();
-    /** A reply was merged: the request in flight ends now when it is answered. */
-    void onReplyIn();
-    /** Ends the request in flight (answered, or its wait ran out) and reports its outcome. */
+    /** Ends the request in flight as soon as its answer is in, without waiting for the next tick. */
+    void endIfAnswered();
     void finishRequest();
     void complete(int command);
     /** A Write starts with a read of the device (EditorWriteCheck.cpp). */

@@ -149,6 +149,8 @@ private slots:
 
     void searchListsEachDeviceOnceSortedByMacAfterTheFullWait();
     void searchJsonIsOneArrayOfDevicesSortedByMac();
+    void searchWaitAndExpectEndTheWaitEarlier_data();
+    void searchWaitAndExpectEndTheWaitEarlier();
     void searchByIpListsTheAddressTheAnswerCameFrom();
     void readDecodesEveryFieldAsText_data();
     void readDecodesEveryFieldAsText();
@@ -212,6 +214,26 @@ void TestCli::searchListsEachDeviceOnceSortedByMacAfterTheFullWait()
         QCOMPARE(m.captured(3).toInt(), r.productCode());
         QCOMPARE(m.captured(4), QString::fromStdString(r.comment()));
     }
+}
+
+void TestCli::searchWaitAndExpectEndTheWaitEarlier_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("longestMs"); // what the run would take at least if the option were ignored
+    const QString all = QString::number(kMacs.size());
+    QTest::newRow("a shorter wait") << QStringList{u"--wait"_s, u"600"_s} << 2900;
+    QTest::newRow("every device expected has answered") << QStringList{u"--wait=8000"_s, u"--expect"_s, all} << 7900;
+}
+
+void TestCli::searchWaitAndExpectEndTheWaitEarlier()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, longestMs);
+    const CliRun run = runCli(QStringList{u"search"_s} + options);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), kMacs.size());
+    QVERIFY2(run.elapsedMs < longestMs, qPrintable(QString::number(run.elapsedMs)));
 }
 
 void TestCli::searchJsonIsOneArrayOfDevicesSortedByMac()
@@ -486,6 +508,12 @@ void TestCli::badInputExitsTwoNamingWhatIsWrong_data()
     row("read with --ip", "read --ip 127.0.0.3", "--ip");
     row("read by IP with --bind", "read 127.0.0.3 --bind 127.0.0.1", "--bind");
     row("bad device port", "search --device-port 70000", "--device-port");
+    row("--wait below 10 ms", "search --wait 9", "--wait");
+    row("--wait not a number", "search --wait 1s", "1s");
+    row("--expect none", "search --expect 0", "--expect");
+    row("--expect more than a table holds", "search --expect 257", "257");
+    row("--wait with a search by IP", "search --ip 127.0.0.3 --wait 500", "--wait");
+    row("--expect with a read", "read 127.0.0.2 --expect 1", "--expect");
     // Trailing or leading junk is refused, not trimmed: "$" alone matches before a final newline and
     // number conversions skip spaces.
     const auto junk = [](const char* name, const QStringList& args, const QString& named) {

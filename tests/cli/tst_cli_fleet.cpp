@@ -221,16 +221,16 @@ void TestCliFleet::badCountsAreRefusedBeforeAnythingIsSent_data()
                                                       u"--yes"_s,    u"--jobs"_s,    u"5"_s}
                                        << u"--jobs: \"5\" is not a number from 1 to 4"_s;
     QTest::newRow("--wait 0") << QStringList{u"search"_s, u"--wait"_s, u"0"_s}
-                              << u"--wait: \"0\" is not a number from 1 to 60000"_s;
-    QTest::newRow("--wait 60001") << QStringList{u"search"_s, u"--wait"_s, u"60001"_s}
-                                  << u"--wait: \"60001\" is not a number from 1 to 60000"_s;
+                              << u"--wait: \"0\" is not a number from 10 to 600000"_s;
+    QTest::newRow("--wait 600001") << QStringList{u"search"_s, u"--wait"_s, u"600001"_s}
+                                   << u"--wait: \"600001\" is not a number from 10 to 600000"_s;
     QTest::newRow("--expect 257") << QStringList{u"search"_s, u"--expect"_s, u"257"_s}
                                   << u"--expect: \"257\" is not a number from 1 to 256"_s;
     QTest::newRow("--expect x") << QStringList{u"search"_s, u"--expect"_s, u"x"_s}
                                 << u"--expect: \"x\" is not a number from 1 to 256"_s;
     QTest::newRow("--wait without a search")
         << QStringList{u"write"_s, u"127.0.0.2"_s, u"--wait"_s, u"100"_s, u"comment=x"_s}
-        << u"--wait and --expect shape a search: search, or a verb with --all"_s;
+        << u"--wait and --expect go with search and with --all"_s;
     QTest::newRow("status --json of several") << QStringList{u"status"_s, u"127.0.0.2"_s, u"127.0.0.3"_s, u"--json"_s}
                                               << u"status: --json reports on one device; name one"_s;
 }

@@ -99,10 +99,11 @@ QByteArray version(const QByteArray& rest)
     return item(status::kVersion, value);
 }
 
-/** What the accepted file stands for, read line by line here; the serial counters it sets, by field, and
- *  whether every item is one of the named kinds (no "item" or "raw" line that may reshape the walk). */
+/** What the accepted file stands for, read line by line here; the serial counters it sets, by field, the
+ *  counters a "rate" line makes move (in order), and whether every item is one of the named kinds (no
+ *  "item" or "raw" line that may reshape the walk). */
 QByteArray expectedItems(const QByteArray& text, const EnvRecord& record, std::map<status::Field, quint64>& com,
-                         bool& named)
+                         QList<std::uint8_t>& rates, bool& named)
 {
     named = true;
     QByteArray items;
@@ -135,7 +136,9 @@ QByteArray expectedItems(const QByteArray& text, const EnvRecord& record, std::m
         } else if (key == "raw") {
             items += QByteArray::fromHex(rest);
             named = false;
-        } else if (key != "live") {
+        } else if (key == "rate") {
+            rates << counters().at(rest.simplified().split(' ').value(0)).first;
+        } else if (key != "live" && key != "restart") {
             FUZZ_CHECK(false, QStringLiteral("accepted a line read here as none: ") + QString::fromLatin1(line));
         }
     }
@@ -163,7 +166,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(items.size() == sim::statusItemsFor(*script, EnvRecord()).size(), QString::fromLatin1(text));
     std::map<status::Field, quint64> com;
     bool named = true;
-    const QByteArray expected = expectedItems(text, record, com, named);
+    QList<std::uint8_t> rates;
+    QByteArray expected = expectedItems(text, record, com, rates, named);
+    // A counter that moves at a rate and that no line sets starts at 0, in an item added after the file's.
+    QList<std::uint8_t> added;
+    for (const std::uint8_t type : rates) {
+        const bool set = com.count(status::comField((type - status::kCom1Rx) % 4, type >= status::kCom1Tx)) > 0;
+        if (!set && !added.contains(type))
+            added << type;
+    }
+    if (!named && !added.isEmpty()) {
+        // "item" and "raw" lines may reshape the walk, hiding a counter a line sets or showing one: the
+        // file's items come first, then zeroed counters that move at a rate, at most one per "rate" line.
+        FUZZ_CHECK(items.startsWith(expected), QString::fromLatin1(text.left(300)));
+        QList<std::uint8_t> moving = rates;
+        for (qsizetype at = expected.size(); at < items.size(); at += 6) {
+            const auto type = static_cast<std::uint8_t>(items[at]);
+            FUZZ_CHECK(moving.contains(type) && items.mid(at, 6) == item(type, le(0, 4)),
+                       QString::fromLatin1(items.toHex(' ')));
+            moving.removeOne(type);
+        }
+        expected = items;
+    } else {
+        for (const std::uint8_t type : added)
+            expected += item(type, le(0, 4));
+    }
     FUZZ_CHECK(items == expected, QString::fromLatin1(text.left(300)) + QStringLiteral("\nitems    ") +
                                       QString::fromLatin1(items.toHex(' ')) + QStringLiteral("\nexpected ") +
                                       QString::fromLatin1(expected.toHex(' ')));

@@ -75,7 +75,7 @@ private slots:
     void searchByIpWithoutAnswerShowsString166AfterThreeSeconds();
     void refusesATypedAddressThatIsNotOneDevice_data();
     void refusesATypedAddressThatIsNotOneDevice();
-    void readByMacHandsOverTheRecordAtTheFirstTick();
+    void readByMacHandsOverTheRecordWithItsAnswer();
     void readByIpHandsOverModeAndRemoteAddress();
     void readWithoutAnswerShowsString166AndOpensNoEditor();
     void modeSwitchEmptiesListAndTable();
@@ -446,7 +446,7 @@ void TestCQorvDlg::refusesATypedAddressThatIsNotOneDevice()
     QCOMPARE(handled.count(), 0);
 }
 
-void TestCQorvDlg::readByMacHandsOverTheRecordAtTheFirstTick()
+void TestCQorvDlg::readByMacHandsOverTheRecordWithItsAnswer()
 {
     startSim(
         {TesselSim::makeDevice(0, kDevice1), TesselSim::makeDevice(1, kDevice2), TesselSim::makeDevice(2, kDevice3)});
@@ -457,15 +457,15 @@ void TestCQorvDlg::readByMacHandsOverTheRecordAtTheFirstTick()
     QCOMPARE(m_window->remoteAddress(), listed.sourceAddress()); // a user's selection copies sourceAddress
     m_sim->device(1).record.setComment("read after the search");
 
-    const qint64 clickedAt = m_handOver.clock.elapsed();
+    QSignalSpy ticks(&m_window->requestTimer(), &QTimer::timeout);
     QTest::mouseClick(child<QPushButton>("readButton"), Qt::LeftButton);
     QCOMPARE(m_window->endpoint().command(), 2);
     QVERIFY(!m_window->isEnabled());
     QCOMPARE(m_window->messageWindow().text(),
              QStringLiteral("Reading the environment variables of the Tessel…\r\nMAC address 02:7e:55:00:00:02"));
     QTRY_COMPARE_WITH_TIMEOUT(m_handOver.editorCalls, 1, 3000);
-    const qint64 waited = m_handOver.editorAtMs - clickedAt;
-    QVERIFY2(waited >= 150 && waited < 600, qPrintable(QString::number(waited)));
+    // The device here answers at once: the editor opens with the answer, before the first 200 ms tick.
+    QCOMPARE(ticks.size(), 0);
     QCOMPARE(QString::fromStdString(m_handOver.record.macText()), QStringLiteral("02:7e:55:00:00:02"));
     QCOMPARE(m_handOver.record.comment(), std::string("read after the search"));
     QCOMPARE(m_handOver.mode, CQorvDlg::kModeMac);

@@ -195,11 +195,12 @@ completion=$(
         complete_line cormapmp-cli --loopback st
         complete_line cormapmp-cli search --js
         complete_line cormapmp-cli --device-port 51005 r
-        complete_line cormapmp-cli status --interval 5 127.0.0.2 --wa
+        complete_line cormapmp-cli status --interval 5 127.0.0.2 --wat
+        complete_line cormapmp-cli search --wai
     ' bash "$root/usr/share/bash-completion/completions/cormapmp-cli"
 )
 expected_completion=$(printf '%s\n' "search read status write passwd export import show firmware help" status --json read \
-    --watch)
+    --watch --wait)
 [[ $completion == "$expected_completion" ]] && pass "bash completion" ||
     fail "bash completion gave [$completion], expected [$expected_completion]"
 
