@@ -102,21 +102,17 @@ QString changeLines(const QList<record_fields::Difference>& changes)
     return lines;
 }
 
-/** Brings one device into its declared state through the write path of `write`. */
-DeviceOutcome applyTo(const VerbRequest& request, const Target& target, const DesiredDevice& desired, Console& console,
-                      std::optional<QString>& password, ServedDevices& served)
+/** Brings one device, read as `before`, into its declared state through the write path of `write`. */
+DeviceOutcome applyTo(const VerbRequest& request, const Target& target, const EnvRecord& before,
+                      const DesiredDevice& desired, PasswordOnce& password)
 {
     DeviceOutcome o;
     o.report.skipUnchanged = true;
     QString outcome;
-    const DeviceResult result =
-        writeOneOfMany(request, target, desired.fields, console, password, served, outcome, &o.report);
+    const DeviceResult result = writeOneOfMany(request, target, before, desired.fields, password, outcome, &o.report);
     if (o.report.made)
         o.changes = record_fields::differences(o.report.before, o.report.after);
-    if (result == DeviceResult::AlreadyServed) {
-        o.state = State::SameDevice;
-        o.line = outcome;
-    } else if (result == DeviceResult::Failed) {
+    if (result == DeviceResult::Failed) {
         o.line = programText(kStrFailed).arg(outcome);
     } else if (o.changes.isEmpty()) {
         o.state = State::Unchanged;
@@ -200,23 +196,31 @@ int applyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
     const std::optional<QList<Target>> targets = deviceTargets(request, names, QStringLiteral("apply"), err, status);
     if (!targets)
         return status;
-    // One slot per device of the file, found by its name, whatever order the devices are served in.
+    // One slot per device of the file (the targets are in the file's order), each filled by the job that
+    // serves its device; a device that could not be read, or was named before, is settled on this thread.
     QList<DeviceOutcome> outcomes(state->devices.size());
-    std::optional<QString> password;
-    ServedDevices served;
+    DeviceOutcome* slot = outcomes.data();
+    PasswordOnce password(console, request.passwordStdin);
     QString unused;
     QTextStream discard(&unused);
-    status = serveEach(request.json ? discard : out, *targets, 0, [&](const Target& target, QString& outcome) {
-        const auto at = std::find_if(state->devices.cbegin(), state->devices.cend(), [&](const DesiredDevice& d) {
-            return d.device.mac == target.mac && d.device.address == target.address;
+    status = serveEach(
+        request, request.json ? discard : out, *targets, 0,
+        [&](const Target& target, const EnvRecord& before, QString& outcome) {
+            const qsizetype i = &target - targets->constData(); // serveEach hands out the list's own items
+            slot[i] = applyTo(request, target, before, state->devices.at(i), password);
+            outcome = slot[i].line;
+            return slot[i].state == State::Failed ? DeviceResult::Failed : DeviceResult::Done;
+        },
+        [&](int i, DeviceResult result, QString& outcome) {
+            DeviceOutcome& o = slot[i];
+            if (result == DeviceResult::AlreadyServed) {
+                o.state = State::SameDevice;
+                o.line = outcome;
+            } else if (o.line.isEmpty()) { // never served: it could not be read
+                o.line = programText(kStrFailed).arg(outcome);
+            }
+            outcome = o.line;
         });
-        DeviceOutcome& o = outcomes[at - state->devices.cbegin()];
-        o = applyTo(request, target, *at, console, password, served);
-        outcome = o.line;
-        return o.state == State::Failed       ? DeviceResult::Failed
-               : o.state == State::SameDevice ? DeviceResult::AlreadyServed
-                                              : DeviceResult::Done;
-    });
     printSummary(*state, outcomes, request, out);
     return status;
 }

@@ -2,6 +2,7 @@
 
 #include "CliArguments.h"
 #include "CliMessages.h"
+#include "DeviceJobs.h"
 #include "FirmwareMany.h"
 #include "HistoryKeeper.h"
 #include "net/CNetEnv.h"
@@ -37,6 +38,9 @@ Verbs:
                       unicast
   status MAC|ADDR     print the device's status report: version, uptime, addresses, serial
                       counters and the device's text with its LAN statistics
+  status MAC|ADDR... | status --all
+                      the status of several devices, at most --jobs at a time: one line
+                      per device (version, uptime, serial counters), then a summary
   status MAC|ADDR... --watch [--interval S] [--count N] [--openmetrics FILE]
                       read the devices' status again every S seconds (default 2) and print
                       one line per reading and device with each port's receive (RX) and
@@ -52,7 +56,8 @@ Verbs:
                       with --password-stdin from the first line of standard input, or from a
                       prompt on the terminal; never from the arguments. Several devices
                       (or --all: every device a search finds; more than one needs --yes)
-                      are written one after another: one line per device, then a summary
+                      are written at most --jobs at a time: one line per device in the
+                      order named (--all: by MAC), then a summary
   passwd MAC|ADDR...  change the device password: the current one as for write, the new
                       one from CORMAPMP_NEW_PASSWORD, the second line of standard input
                       (--password-stdin) or two prompts; 4 to 8 characters; several
@@ -111,7 +116,8 @@ Options:
   --password-stdin    write, passwd, import, restore, apply: read the device password from
                       the first line of standard input (passwd: the new one from the second)
   --clear             passwd: remove the password
-  --all               write, passwd, import, firmware: every device a search finds
+  --all               write, passwd, import, status, firmware: every device a search finds
+                      (--wait and --expect shape that search)
   --yes               write, passwd, import, firmware: act on more than one device
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
@@ -119,7 +125,12 @@ Options:
                       the devices' TFTP and shell ports (firmware only; default 69 and
                       23, with --loopback 51069 and 51023)
   --shell, --direct   firmware: through the device's shell, or directly by TFTP
-  --jobs N            firmware: upload to at most N devices at a time (1 to 4, default 1)
+  --jobs N            write, passwd, import, status: serve at most N devices at a time,
+                      each exchange on a socket of its own (1 to 32, default 16);
+                      firmware: upload to at most N devices at a time (1 to 4, default 1)
+  --wait MS           search, and the search of --all: wait MS milliseconds for answers (10
+                      to 600000, default 3000)
+  --expect N          search, and the search of --all: stop once N devices have answered
   --watch             status: read again and again (see above); --json prints one JSON
                       object a line
   --interval S        status --watch: seconds between readings, 1 to 3600 (default 2)
@@ -388,10 +399,11 @@ std::optional<QString> CliTool::firmwareOptions(const QCommandLineParser& parser
     if (parser.isSet(name(Option::Shell)) && parser.isSet(name(Option::Direct)))
         return QStringLiteral("--shell and --direct exclude each other");
     if (parser.isSet(name(Option::Jobs))) {
+        // Firmware takes at most kMaxFirmwareJobs; it says so itself.
         static const QRegularExpression digits(QStringLiteral("\\A[1-9][0-9]{0,2}\\z"));
         const QString jobs = parser.value(name(Option::Jobs));
-        if (!digits.match(jobs).hasMatch() || jobs.toInt() > cli::kMaxFirmwareJobs)
-            return QStringLiteral("--jobs: \"%1\" is not a number from 1 to %2").arg(jobs).arg(cli::kMaxFirmwareJobs);
+        if (!digits.match(jobs).hasMatch() || jobs.toInt() > cli::kMaxDeviceJobs)
+            return QStringLiteral("--jobs: \"%1\" is not a number from 1 to %2").arg(jobs).arg(cli::kMaxDeviceJobs);
         request.jobs = jobs.toInt();
     }
     if (parser.isSet(name(Option::Shell)))

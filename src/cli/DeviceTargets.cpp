@@ -1,11 +1,13 @@
 #include "DeviceTargets.h"
 
+#include "DeviceJobs.h"
 #include "net/CNetEnv.h"
 #include "protocol/Ipv4.h"
 
 #include <QTextStream>
 
 #include <algorithm>
+#include <vector>
 
 namespace cli {
 namespace {
@@ -117,21 +119,67 @@ QString ServedDevices::sameDeviceText(const QString& earlier)
     return programText(kStrSameDevice).arg(earlier);
 }
 
-int serveEach(QTextStream& out, const QList<Target>& targets, int summaryId,
-              const std::function<DeviceResult(const Target&, QString& outcome)>& serve)
+int deviceJobs(const VerbRequest& request)
 {
-    int failed = 0;
-    int again = 0;
-    for (const Target& target : targets) {
+    return request.jobs > 0 ? std::min(request.jobs, kMaxDeviceJobs) : kDefaultDeviceJobs;
+}
+
+int serveEach(const VerbRequest& request, QTextStream& out, const QList<Target>& targets, int summaryId,
+              const ServeDevice& serve, const SettleDevice& settle)
+{
+    struct Device
+    {
+        std::optional<EnvRecord> read; // the device's record; none when it could not be read
+        DeviceResult result = DeviceResult::Failed;
         QString outcome;
-        const DeviceResult result = serve(target, outcome);
-        failed += result == DeviceResult::Failed ? 1 : 0;
-        again += result == DeviceResult::AlreadyServed ? 1 : 0;
-        out << resultLine(target, outcome) << Qt::endl;
+    };
+    const int count = static_cast<int>(targets.size());
+    const int jobs = deviceJobs(request);
+    std::vector<Device> devices(static_cast<std::size_t>(count));
+    // First every name is resolved to its device, so that a device named twice is known before any is
+    // served: the first of its names in the order given serves it, however the reads interleave.
+    runJobs(
+        count, jobs,
+        [&](int i) {
+            Device& d = devices[static_cast<std::size_t>(i)];
+            CNetEnv env(request.profile);
+            if (const Outcome read = readTarget(env, targets.at(i)); read == Outcome::Answered)
+                d.read = env.record(0);
+            else
+                d.outcome = failureLine(read, env.openError());
+        },
+        [](int) {});
+    ServedDevices served;
+    int again = 0;
+    for (int i = 0; i < count; ++i) {
+        Device& d = devices[static_cast<std::size_t>(i)];
+        if (!d.read)
+            continue;
+        if (const std::optional<QString> earlier = served.servedBefore(*d.read, targetText(targets.at(i)))) {
+            d.read.reset();
+            d.result = DeviceResult::AlreadyServed;
+            d.outcome = *earlier;
+            ++again;
+        }
     }
+    int failed = 0;
+    runJobs(
+        count, jobs,
+        [&](int i) {
+            Device& d = devices[static_cast<std::size_t>(i)];
+            if (d.read)
+                d.result = serve(targets.at(i), *d.read, d.outcome);
+        },
+        [&](int i) {
+            Device& d = devices[static_cast<std::size_t>(i)];
+            if (settle)
+                settle(i, d.result, d.outcome);
+            failed += d.result == DeviceResult::Failed ? 1 : 0;
+            out << resultLine(targets.at(i), d.outcome) << Qt::endl;
+        });
     if (summaryId == 0)
         return failed ? kExitFailed : 0;
-    return finishMany(out, summaryId, targets.size() - again, failed);
+    return finishMany(out, summaryId, count - again, failed);
 }
 
 int finishMany(QTextStream& out, int summaryId, qsizetype total, int failed)

@@ -5,6 +5,7 @@
 
 #include "EditorRequests.h"
 #include "Verbs.h"
+#include "record/EnvRecord.h"
 
 #include <QList>
 #include <QString>
@@ -66,9 +67,23 @@ private:
  *  device; the exit status: 0 when none failed, else 1. */
 int finishMany(QTextStream& out, int summaryId, qsizetype total, int failed);
 
-/** Runs `serve` for each target, printing its result line; then the summary `summaryId` (none for 0)
- *  over the distinct devices (a name served before counts neither as done nor as failed). The exit
- *  status as finishMany. */
-int serveEach(QTextStream& out, const QList<Target>& targets, int summaryId,
-              const std::function<DeviceResult(const Target&, QString& outcome)>& serve);
+/** Serves one of several devices once it has been read (`read`: its record); the outcome for its line. It
+ *  runs beside other devices' (at most --jobs at a time) and makes its own exchanges with an endpoint of
+ *  its own. */
+using ServeDevice = std::function<DeviceResult(const Target&, const EnvRecord& read, QString& outcome)>;
+
+/** Called on the calling thread for target `index` once it is settled (served, not read, or a device
+ *  served under an earlier name), before its line is printed: a verb that reports more than the line
+ *  takes the result here, and may reword `outcome`. */
+using SettleDevice = std::function<void(int index, DeviceResult result, QString& outcome)>;
+
+/** How many devices' exchanges run at once: --jobs, or the default. */
+int deviceJobs(const VerbRequest& request);
+
+/** Reads every target, then runs `serve` once for each distinct device (a device named again, by the same
+ *  name or another, is served under its first name only and its later lines say so), at most --jobs
+ *  devices at a time. Prints one result line per target in their order, then the summary `summaryId`
+ *  (none for 0) over the distinct devices. The exit status as finishMany. */
+int serveEach(const VerbRequest& request, QTextStream& out, const QList<Target>& targets, int summaryId,
+              const ServeDevice& serve, const SettleDevice& settle = nullptr);
 } // namespace cli

@@ -1,6 +1,7 @@
 // cormapmp-cli export, import and show: settings files, as the settings editor saves and loads them.
 #include "CliArguments.h"
 #include "CliConsole.h"
+#include "DeviceJobs.h"
 #include "DeviceRequests.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
@@ -80,10 +81,6 @@ std::optional<Target> targetOf(const QString& name, const VerbRequest& request, 
 }
 
 namespace {
-
-bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const EnvRecord& imported,
-                          Console& console, std::optional<QString>& password, QString& line);
-
 /** The file's settings merged onto a device's record as the editor's import does; why not, or nothing. */
 std::optional<QString> importOnto(EnvRecord& record, const EnvRecord& imported)
 {
@@ -93,48 +90,12 @@ std::optional<QString> importOnto(EnvRecord& record, const EnvRecord& imported)
     return std::nullopt;
 }
 
-/** Applies the file's settings to one device as the editor's import and Write do; the line to print
- *  (MAC or address, then the outcome) and whether it worked. */
-DeviceResult importInto(const VerbRequest& request, const Target& target, const EnvRecord& imported, Console& console,
-                        std::optional<QString>& password, ServedDevices& served, QString& line)
+/** Writes `merged` (the file's settings on the device's) once the device, read again under this machine's
+ *  lock, is found unchanged or the import is made again on its new settings; the outcome for its line. */
+DeviceResult writeImported(const VerbRequest& request, CNetEnv& env, const Target& target, EnvRecord& before,
+                           EnvRecord& merged, const EnvRecord& imported, const QString& typed, QString& outcome)
 {
     const QString name = targetText(target);
-    CNetEnv env(request.profile);
-    if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
-        line = name + QStringLiteral(": ") + failureLine(read, env.openError());
-        return DeviceResult::Failed;
-    }
-    if (const std::optional<QString> again = served.servedBefore(env.record(0), name)) {
-        line = resultLine(target, *again);
-        return DeviceResult::AlreadyServed;
-    }
-    return importIntoReadDevice(request, target, env, imported, console, password, line) ? DeviceResult::Done
-                                                                                         : DeviceResult::Failed;
-}
-
-/** importInto once the device has been read into `env`. */
-bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const EnvRecord& imported,
-                          Console& console, std::optional<QString>& password, QString& line)
-{
-    const QString name = targetText(target);
-    EnvRecord before = env.record(0);
-    EnvRecord merged = before;
-    if (const std::optional<QString> refused = importOnto(merged, imported)) {
-        line = name + QStringLiteral(": ") + *refused;
-        return false;
-    }
-    QString typed;
-    if (merged.hasPassword()) {
-        if (!password)
-            password = devicePassword(console, request.passwordStdin,
-                                      programText(kStrPasswordPrompt).arg(name) + QStringLiteral(": "));
-        typed = *password;
-    }
-    if (const std::optional<form::Problem> problem = form::validate(formValues(merged, typed))) {
-        line = name + QStringLiteral(": ") + problem->describe();
-        return false;
-    }
-    // Under this machine's lock of the device, the device is read again before the whole record goes out.
     DeviceLock lock(before.mac());
     const bool locked = lock.acquire();
     WriteCheck check;
@@ -143,22 +104,44 @@ bool importIntoReadDevice(const VerbRequest& request, const Target& target, CNet
             env, target, before, merged, [&imported](EnvRecord& record) { return importOnto(record, imported); },
             importedFields(before));
     if (!locked || !check.mayWrite()) {
-        line = name + QStringLiteral(": ") + notWrittenText(check, name, locked);
-        return false;
+        outcome = notWrittenText(check, name, locked);
+        return DeviceResult::Failed;
     }
     const int kept = keepBeforeWrite(request, QStringLiteral("import"), env.record(0), merged);
     const Outcome written = writeSettings(env, target, merged, typed.toLatin1());
     settleAfterWrite(request, env, written, before, kept);
     if (written != Outcome::Answered) {
-        line = name + QStringLiteral(": ") + failureLine(written, env.openError());
-        return false;
+        outcome = failureLine(written, env.openError());
+        return DeviceResult::Failed;
     }
     const int result = env.replyResult();
-    line = name + QStringLiteral(": ") +
-           (result == frame::kResultOk              ? programText(kStrImported)
-            : result == frame::kResultWrongPassword ? passwordMismatchText()
-                                                    : unknownResponseText());
-    return result == frame::kResultOk;
+    outcome = result == frame::kResultOk              ? programText(kStrImported)
+              : result == frame::kResultWrongPassword ? passwordMismatchText()
+                                                      : unknownResponseText();
+    return result == frame::kResultOk ? DeviceResult::Done : DeviceResult::Failed;
+}
+
+/** Applies the file's settings to one of the devices named, once it has been read (`read`), as the
+ *  editor's import and Write do; the outcome for its line and whether it worked. */
+DeviceResult importInto(const VerbRequest& request, const Target& target, const EnvRecord& read,
+                        const EnvRecord& imported, PasswordOnce& password, QString& outcome)
+{
+    EnvRecord before = read;
+    EnvRecord merged = before;
+    if (const std::optional<QString> refused = importOnto(merged, imported)) {
+        outcome = *refused;
+        return DeviceResult::Failed;
+    }
+    const QString typed =
+        merged.hasPassword()
+            ? password.get(programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
+            : QString();
+    if (const std::optional<form::Problem> problem = form::validate(formValues(merged, typed))) {
+        outcome = problem->describe();
+        return DeviceResult::Failed;
+    }
+    CNetEnv env(request.profile);
+    return writeImported(request, env, target, before, merged, imported, typed, outcome);
 }
 } // namespace
 
@@ -208,18 +191,11 @@ int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
         return status;
     if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
-    std::optional<QString> password;
-    ServedDevices served;
-    int failed = 0;
-    int again = 0;
-    for (const Target& target : *targets) {
-        QString line;
-        const DeviceResult result = importInto(request, target, *imported, console, password, served, line);
-        failed += result == DeviceResult::Failed ? 1 : 0;
-        again += result == DeviceResult::AlreadyServed ? 1 : 0;
-        out << line << Qt::endl;
-    }
-    return finishMany(out, kStrSummary, targets->size() - again, failed);
+    PasswordOnce password(console, request.passwordStdin);
+    return serveEach(request, out, *targets, kStrSummary,
+                     [&](const Target& target, const EnvRecord& read, QString& outcome) {
+                         return importInto(request, target, read, *imported, password, outcome);
+                     });
 }
 
 int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)

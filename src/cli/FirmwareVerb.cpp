@@ -45,6 +45,9 @@ std::optional<QString> checkArguments(const VerbRequest& request, bool many, Dev
         return QStringLiteral("firmware: name the file and the device (MAC or IPv4 address)");
     if (request.ipAddress)
         return QStringLiteral("firmware: name the device as an argument, not with --ip");
+    // Uploads are heavier than exchanges: firmware keeps a cap of its own.
+    if (request.jobs > kMaxFirmwareJobs)
+        return QStringLiteral("--jobs: \"%1\" is not a number from 1 to %2").arg(request.jobs).arg(kMaxFirmwareJobs);
     if (many)
         return std::nullopt;
     device = parseDeviceName(request.operands.at(1));

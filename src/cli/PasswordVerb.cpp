@@ -126,22 +126,12 @@ int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out
     }
 }
 
-/** The password change of one of several devices; the outcome for its result line and whether the
- *  device took it. */
-DeviceResult passwdOneOfMany(const VerbRequest& request, const Target& target, const QString& current,
-                             const QString& next, ServedDevices& served, QString& outcome)
+/** The password change of one of several devices once it has been read (`record`); the outcome for its
+ *  result line and whether the device took it. */
+DeviceResult passwdOneOfMany(const VerbRequest& request, const Target& target, const EnvRecord& record,
+                             const QString& current, const QString& next, QString& outcome)
 {
     CNetEnv env(request.profile);
-    if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
-        outcome = failureLine(read, env.openError());
-        return DeviceResult::Failed;
-    }
-    const EnvRecord record = env.record(0);
-    // A device named twice is changed once: a second change would be judged against the new password.
-    if (const std::optional<QString> again = served.servedBefore(record, targetText(target))) {
-        outcome = *again;
-        return DeviceResult::AlreadyServed;
-    }
     DeviceLock lock(record.mac());
     if (!lock.acquire()) {
         outcome = notWrittenText({}, targetText(target), false);
@@ -182,9 +172,10 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     const std::optional<QString> next = checkedNewPassword(request, console, err);
     if (!next)
         return kExitBadInput;
-    ServedDevices served;
-    return serveEach(out, *targets, kStrSummary, [&](const Target& target, QString& outcome) {
-        return passwdOneOfMany(request, target, current, *next, served, outcome);
-    });
+    // A device named twice is changed once: a second change would be judged against the new password.
+    return serveEach(request, out, *targets, kStrSummary,
+                     [&](const Target& target, const EnvRecord& record, QString& outcome) {
+                         return passwdOneOfMany(request, target, record, current, *next, outcome);
+                     });
 }
 } // namespace cli

@@ -16,6 +16,7 @@ namespace {
 using status::Field;
 
 constexpr int kLabelWidth = 10;
+constexpr int kStrSummary = 1750;
 constexpr int kCounterWidth = 12;
 
 /** The report's fields by the dialog's labels and by their JSON names. */
@@ -77,6 +78,46 @@ QJsonObject reportJson(const status::StatusFields& fields, const QString& text, 
     json.insert(QStringLiteral("result"), result);
     return json;
 }
+/** One device's report on one line, for a status of several devices. */
+QString reportLine(const status::StatusFields& fields)
+{
+    QString line = QStringLiteral("version %1  uptime %2").arg(fields[Field::Version], fields[Field::Uptime]);
+    for (int port = 0; port < 4; ++port)
+        line += QStringLiteral("  COM%1 RX %2 TX %3")
+                    .arg(port + 1)
+                    .arg(fields[status::comField(port, false)], fields[status::comField(port, true)]);
+    return line;
+}
+
+/** The status of one of several devices once it has been read: its report on one line. */
+DeviceResult statusOfOne(const VerbRequest& request, const Target& target, const EnvRecord& record, QString& outcome)
+{
+    CNetEnv env(request.profile);
+    if (const Outcome answered = requestStatus(env, target, record); answered != Outcome::Answered) {
+        outcome = failureLine(answered, env.openError());
+        return DeviceResult::Failed;
+    }
+    status::StatusFields fields;
+    status::decode(env.statusData(), fields);
+    outcome = reportLine(fields);
+    return DeviceResult::Done;
+}
+
+/** `status` of several devices (or --all): one line per device, then a summary. */
+int statusOfMany(const VerbRequest& request, QTextStream& out, QTextStream& err)
+{
+    if (request.json)
+        return printUsageError(err, QStringLiteral("status: --json reports on one device; name one"));
+    int status = 0;
+    const std::optional<QList<Target>> targets =
+        deviceTargets(request, request.operands, QStringLiteral("status"), err, status);
+    if (!targets)
+        return status;
+    return serveEach(request, out, *targets, kStrSummary,
+                     [&request](const Target& target, const EnvRecord& record, QString& outcome) {
+                         return statusOfOne(request, target, record, outcome);
+                     });
+}
 } // namespace
 
 int statusVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)
@@ -89,12 +130,11 @@ int statusVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
         return printUsageError(err, QStringLiteral("status: name the device as an argument, not with --ip"));
     if (request.dryRun || request.passwordStdin)
         return printUsageError(err, QStringLiteral("status: --dry-run and --password-stdin apply to write only"));
-    if (request.operands.size() != 1)
-        return printUsageError(err,
-                               request.operands.isEmpty()
-                                   ? QStringLiteral("status: name the device by its MAC (02:11:22:0a:bc:de) "
-                                                    "or IPv4 address")
-                                   : QStringLiteral("status: unexpected argument \"%1\"").arg(request.operands.at(1)));
+    if (request.all || request.operands.size() > 1)
+        return statusOfMany(request, out, err);
+    if (request.operands.isEmpty())
+        return printUsageError(
+            err, QStringLiteral("status: name the device by its MAC (02:11:22:0a:bc:de) or IPv4 address, or --all"));
     const DeviceName device = parseDeviceName(request.operands.constFirst());
     if (!device.error.isEmpty())
         return printUsageError(err, QStringLiteral("status: ") + device.error);

@@ -51,7 +51,7 @@ struct VerbRequest
     std::optional<QString> count = std::nullopt;
     std::optional<QString> openMetrics = std::nullopt;
     FirmwareWay way = FirmwareWay::ByProduct; // firmware --shell / --direct
-    int jobs = 1;                             // firmware --jobs
+    int jobs = 0;                             // --jobs: devices served at once (0: not given, the default)
     bool terminal = false;                    // the output is a terminal: progress redrawn in place
     std::shared_ptr<HistoryKeeper> history;   // keeps what writes replace (none: nothing kept)
 };

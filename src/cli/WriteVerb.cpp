@@ -2,6 +2,7 @@
 #include "WriteVerb.h"
 #include "CliArguments.h"
 #include "CliConsole.h"
+#include "DeviceJobs.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
 #include "HistoryKeeper.h"
@@ -239,11 +240,10 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     return reportResult(env, outcome, request.json, plan, out, err);
 }
 
-/** writeOneOfMany once the device has been read into `env`; `report` is filled as the write goes on. */
-bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& env, const QList<Change>& changes,
-                     Console& console, std::optional<QString>& password, QString& outcome, DeviceWrite& report)
+/** writeOneOfMany once the device has been read (`before`); `report` is filled as the write goes on. */
+bool writeReadDevice(const VerbRequest& request, const Target& target, const EnvRecord& before,
+                     const QList<Change>& changes, PasswordOnce& password, QString& outcome, DeviceWrite& report)
 {
-    const EnvRecord before = env.record(0);
     EnvRecord after = before;
     if (const std::optional<QString> refused = applyChanges(after, changes)) {
         outcome = *refused;
@@ -258,17 +258,15 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& 
         outcome = programText(kStrDryRunMany).arg(record_fields::differences(before, after).size());
         return true;
     }
-    QString typed;
-    if (before.hasPassword()) {
-        if (!password)
-            password = devicePassword(console, request.passwordStdin,
-                                      programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "));
-        typed = *password;
-    }
+    const QString typed =
+        before.hasPassword()
+            ? password.get(programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
+            : QString();
     if (const std::optional<QString> refused = passwordRefusal(after, typed)) {
         outcome = *refused;
         return false;
     }
+    CNetEnv env(request.profile);
     DeviceLock lock(before.mac());
     const bool locked = lock.acquire();
     EnvRecord base = before;
@@ -283,7 +281,7 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, CNetEnv& 
     report.after = after;
     // apply writes through here too, and its entries say so.
     const QString verb = request.verb == QLatin1String("apply") ? request.verb : QStringLiteral("write");
-    const int kept = keepBeforeWrite(request, verb, env.record(0), after);
+    const int kept = keepBeforeWrite(request, verb, env.record(0), after); // as the check just read it
     const Outcome written = writeSettings(env, target, after, typed.toLatin1());
     settleAfterWrite(request, env, written, base, kept);
     if (written != Outcome::Answered) {
@@ -314,21 +312,11 @@ QJsonArray changesJson(const QList<record_fields::Difference>& differences, cons
     return changes;
 }
 
-DeviceResult writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes,
-                            Console& console, std::optional<QString>& password, ServedDevices& served, QString& outcome,
-                            DeviceWrite* report)
+DeviceResult writeOneOfMany(const VerbRequest& request, const Target& target, const EnvRecord& before,
+                            const QList<Change>& changes, PasswordOnce& password, QString& outcome, DeviceWrite* report)
 {
-    CNetEnv env(request.profile);
-    if (const Outcome read = readTarget(env, target); read != Outcome::Answered) {
-        outcome = failureLine(read, env.openError());
-        return DeviceResult::Failed;
-    }
-    if (const std::optional<QString> again = served.servedBefore(env.record(0), targetText(target))) {
-        outcome = *again;
-        return DeviceResult::AlreadyServed;
-    }
     DeviceWrite unused;
-    return writeReadDevice(request, target, env, changes, console, password, outcome, report ? *report : unused)
+    return writeReadDevice(request, target, before, changes, password, outcome, report ? *report : unused)
                ? DeviceResult::Done
                : DeviceResult::Failed;
 }
@@ -351,11 +339,11 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
         return writeOne(request, targets->constFirst(), changes, out, err, console);
     if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
-    std::optional<QString> password;
-    ServedDevices served;
+    PasswordOnce password(console, request.passwordStdin);
     // A dry run wrote nothing, so it has no "written" summary: its lines say what would change.
-    return serveEach(out, *targets, request.dryRun ? 0 : kStrSummary, [&](const Target& target, QString& outcome) {
-        return writeOneOfMany(request, target, changes, console, password, served, outcome);
-    });
+    return serveEach(request, out, *targets, request.dryRun ? 0 : kStrSummary,
+                     [&](const Target& target, const EnvRecord& before, QString& outcome) {
+                         return writeOneOfMany(request, target, before, changes, password, outcome);
+                     });
 }
 } // namespace cli

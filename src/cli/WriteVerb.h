@@ -2,8 +2,9 @@
 
 // The write of one device among several, as `write` does it for each device it names: read, change,
 // check again under the device's lock, write. Other verbs that write fields (`apply`) go through it too,
-// so they share its checks, password handling and turn-taking.
+// so they share its checks, password handling, history and parallel devices.
 
+#include "DeviceJobs.h"
 #include "DeviceTargets.h"
 #include "RecordEdit.h"
 #include "record/EnvRecord.h"
@@ -32,12 +33,12 @@ struct DeviceWrite
     bool sent = false;
 };
 
-/** The write of one of several devices: read, change, write; the outcome for its result line and
- *  whether the device took it. The device password is asked once, when the first device needs it. A
- *  device already served under another name is not written again. `report`, when given, says what was
- *  found and done. */
-DeviceResult writeOneOfMany(const VerbRequest& request, const Target& target, const QList<Change>& changes,
-                            Console& console, std::optional<QString>& password, ServedDevices& served, QString& outcome,
+/** The write of one of several devices once `serveEach` has read it (`before`): change, check again under
+ *  the device's lock, write; the outcome for its result line and whether the device took it. The device
+ *  password is asked once, when the first device needs it. `report`, when given, says what was found and
+ *  done. Runs beside other devices' writes, with an endpoint of its own. */
+DeviceResult writeOneOfMany(const VerbRequest& request, const Target& target, const EnvRecord& before,
+                            const QList<Change>& changes, PasswordOnce& password, QString& outcome,
                             DeviceWrite* report = nullptr);
 
 /** The changes as `write --json` shows them: each field with its old and new value as read --json shows
