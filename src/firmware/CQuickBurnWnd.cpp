@@ -3,6 +3,7 @@
 #include "PleaseWaitWindow.h"
 #include "TftpPacket.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QProcess>
@@ -107,6 +108,7 @@ void CQuickBurnWnd::startUpload()
     m_bytesSent = 0;
     m_blockNumber = 0;
     m_sentSinceTick = false;
+    m_quickPause = 0;
     m_destinationPort = m_profile.tftpPort;
     sendCurrent();
     m_uploadActive = true;
@@ -170,12 +172,32 @@ void CQuickBurnWnd::onSocketEvent(CQuickBurnSock* socket, int event, int errorCo
 
 void CQuickBurnWnd::onDatagrams()
 {
-    // One datagram per notification; the socket notifies again while more are waiting.
+    // A fast peer acknowledges a block within tens of microseconds of its send. Going back to the event
+    // loop to wait for that costs more than the wait itself: the thread sleeps, and waking it takes longer
+    // than the answer took to come. So after each block the next acknowledgement is looked for here for
+    // a short while; once one does not come that soon (a slower peer, such as most devices over a LAN,
+    // or one in this very thread), the event loop waits instead for the next kQuickPause blocks before
+    // trying again. After kQuickTurnMs the thread is given back, so windows repaint and other uploads in
+    // this thread take their turn.
+    QElapsedTimer turn;
+    turn.start();
     std::uint16_t senderPort = 0;
-    const qint64 n = m_datagram.receiveDatagram(m_receiveBuffer.data(), tftp::kMaxDatagram, &senderPort);
-    if (n < 0 || !m_uploadActive)
-        return; // a failed read is ignored; a datagram outside an upload is dropped
-    onDatagram(QByteArrayView(m_receiveBuffer.constData(), n), senderPort);
+    qint64 n = m_datagram.receiveDatagram(m_receiveBuffer.data(), tftp::kMaxDatagram, &senderPort);
+    while (n >= 0 && m_uploadActive) {
+        onDatagram(QByteArrayView(m_receiveBuffer.constData(), n), senderPort);
+        if (!m_uploadActive || turn.hasExpired(kQuickTurnMs))
+            return;
+        if (m_quickPause > 0) {
+            --m_quickPause;
+            return;
+        }
+        const qint64 lookFrom = turn.nsecsElapsed();
+        do
+            n = m_datagram.receiveDatagram(m_receiveBuffer.data(), tftp::kMaxDatagram, &senderPort);
+        while (n < 0 && turn.nsecsElapsed() - lookFrom < kQuickLookNs);
+        if (n < 0)
+            m_quickPause = kQuickPause;
+    }
 }
 
 void CQuickBurnWnd::onDatagram(QByteArrayView datagram, std::uint16_t senderPort)

@@ -45,6 +45,12 @@ public:
 
     static constexpr int kRetransmitMs = 500; // periodic
     static constexpr int kMaxRetries = 10;    // ticks without an accepted acknowledgement
+    // The next acknowledgement is looked for without the event loop for kQuickLookNs after a block (see
+    // onDatagrams), for at most kQuickTurnMs at a time; after a look that found none, not for kQuickPause
+    // blocks.
+    static constexpr qint64 kQuickLookNs = 60000;
+    static constexpr qint64 kQuickTurnMs = 4;
+    static constexpr int kQuickPause = 64;
     static constexpr int kWatchdogMs = 10000; // one-shot, restarted at every shell step; bounds the connection
     static constexpr int kShellReadSize = 2048;
     /** The shell text kept while no keyword comes: a chatty device cannot exhaust memory. */
@@ -127,6 +133,7 @@ private:
     QByteArray m_fileName;
     int m_retryCount = 0;
     bool m_sentSinceTick = false; // a block went out in answer to an acknowledgement since the last tick
+    int m_quickPause = 0;         // blocks left before the next acknowledgement is looked for at once
     const std::uint8_t* m_image = nullptr;
     std::uint32_t m_blockOffset = 0; // start of the current data block in the image
     std::uint16_t m_destinationPort = 0;
