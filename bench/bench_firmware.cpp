@@ -1,7 +1,7 @@
 // bench-firmware: is the transfer engine's direct upload as fast as Debian's own TFTP client? Starts
 // Debian's tftpd-hpa on 127.0.14.2 (an unprivileged port of its own, a temporary folder) and uploads an
-// 8 MiB image five times with the engine (CQuickBurnWnd, in a thread of this process) and five times with tftp-hpa's
-// `tftp` (a process per upload, as a user runs it), alternating. Every upload must arrive intact. Prints
+// 8 MiB image five times with the engine (CQuickBurnWnd, in a thread of this process) and five times with
+// tftp-hpa's `tftp` (a process per upload, as a user runs it), alternating. Every upload must arrive intact. Prints
 // each time, the median of each and their ratio (engine / tftp-hpa): at most 1 means the engine is not
 // slower. Exits 1 when an upload failed or the ratio is above 1, 2 when it cannot run.
 
