@@ -125,8 +125,8 @@ Options:
                       the devices' TFTP and shell ports (firmware only; default 69 and
                       23, with --loopback 51069 and 51023)
   --shell, --direct   firmware: through the device's shell, or directly by TFTP
-  --jobs N            write, passwd, import, status: serve at most N devices at a time,
-                      each exchange on a socket of its own (1 to 32, default 16);
+  --jobs N            write, passwd, import, status, apply: serve at most N devices at a
+                      time, each exchange on a socket of its own (1 to 32, default 16);
                       firmware: upload to at most N devices at a time (1 to 4, default 1)
   --wait MS           search, and the search of --all: wait MS milliseconds for answers (10
                       to 600000, default 3000)
