@@ -9,7 +9,9 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <algorithm>
@@ -82,6 +84,11 @@ void row(const QString& name, double ms, double floorMs)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // The writes keep their history, and take their locks, in folders of the bench's own: the user's
+    // history gets no entries of simulated devices.
+    const QTemporaryDir userFolders;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(userFolders.filePath(QStringLiteral("data"))));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(userFolders.path()));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("One exchange and one field to 256 devices, against the floor."));
     parser.addHelpOption();
