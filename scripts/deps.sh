@@ -18,6 +18,9 @@ if [[ ${1:-} == --test ]]; then
         python3-prometheus-client
         # The Ansible collection in ansible/, built, installed and played against simulated devices.
         ansible-core
+        # The windows read through the real accessibility interface (AT-SPI), as a screen reader reads
+        # them: a private X server, the accessibility bus and its Python client.
+        xvfb at-spi2-core python3-pyatspi
         # The fuzz harnesses: clang with libFuzzer and the sanitizers' runtime.
         clang libclang-rt-14-dev
     )
