@@ -1,6 +1,7 @@
 // Shows the settings editor, the status dialog and the firmware dialog on a real display for the
 // AT-SPI walk (atspi_check.py): the same windows the offscreen tests drive, with every control of the
 // editor in use. Prints "ready" once they are up and quits when its standard input closes.
+#include "EditorFixtures.h"
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
@@ -19,23 +20,7 @@
 #include <unistd.h>
 
 namespace {
-EnvRecord everythingInUse()
-{
-    EnvRecord record = TesselSim::makeDevice(0, 0x7F000002).record;
-    record.setTypedPassword("secret");
-    HashPassword(record.passwordField());
-    record.setMultiIp(true);
-    record.setIpv4Type(EnvRecord::kStatic);
-    record.setCommentSupported(true);
-    record.setRemoteSearchSupported(true);
-    for (int i = 0; i < 4; ++i) {
-        EnvPortBlock port = record.port(i);
-        port.setMode(EnvPortBlock::kUdp);
-        record.setPort(i, port);
-    }
-    return record;
-}
-
+using guitest::everythingInUse;
 UiLanguage languageOf(const char* code)
 {
     if (std::strcmp(code, "ko") == 0)

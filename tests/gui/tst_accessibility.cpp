@@ -3,6 +3,7 @@
 // group's title, not its own value, not shared with another control of the window), and every button,
 // check box and menu entry has an access key that no other one of its window shares. Offscreen, read
 // through Qt's accessibility interface, which is what AT-SPI serves to screen readers.
+#include "EditorFixtures.h"
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
@@ -47,26 +48,8 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+using guitest::everythingInUse;
 using Opener = std::function<std::unique_ptr<QWidget>(guitest::Services&)>;
-
-/** A device on which every control of the settings editor is in use: a password, Multi IP, every port
- *  in U2S (all network fields of the ports), a comment and the address search. */
-EnvRecord everythingInUse()
-{
-    EnvRecord record = TesselSim::makeDevice(0, 0x7F000002).record;
-    record.setTypedPassword("secret");
-    HashPassword(record.passwordField());
-    record.setMultiIp(true);
-    record.setIpv4Type(EnvRecord::kStatic);
-    record.setCommentSupported(true);
-    record.setRemoteSearchSupported(true);
-    for (int i = 0; i < 4; ++i) {
-        EnvPortBlock port = record.port(i);
-        port.setMode(EnvPortBlock::kUdp);
-        record.setPort(i, port);
-    }
-    return record;
-}
 
 /** The windows of the program, each made as its owner makes it. */
 const std::map<QString, Opener>& windows()

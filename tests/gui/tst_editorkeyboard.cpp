@@ -1,6 +1,7 @@
 // The settings editor by keyboard: Tab runs top to bottom and left to right (the Network group, the
 // Option group, each port's TCP/IP row, each port's serial row, the comment, then the buttons), every
 // button and check box has an access key of its own in each language, and Alt and the key press it.
+#include "EditorFixtures.h"
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
@@ -20,6 +21,7 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+using guitest::everythingInUse;
 constexpr std::uint16_t kDevicePort = 52431; // nobody answers: nothing is sent by these tests
 
 NetworkProfile testProfile()
@@ -27,25 +29,6 @@ NetworkProfile testProfile()
     NetworkProfile profile = NetworkProfile::loopbackProfile();
     profile.devicePort = kDevicePort;
     return profile;
-}
-
-/** A device on which every control of the editor is in use: a password, Multi IP, every port in U2S
- *  (all network fields), a comment and the address search. Only SSL stays disabled, as always. */
-EnvRecord everythingInUse()
-{
-    EnvRecord record = TesselSim::makeDevice(0, 0x7F000002).record;
-    record.setTypedPassword("secret");
-    HashPassword(record.passwordField());
-    record.setMultiIp(true);
-    record.setIpv4Type(EnvRecord::kStatic);
-    record.setCommentSupported(true);
-    record.setRemoteSearchSupported(true);
-    for (int i = 0; i < 4; ++i) {
-        EnvPortBlock port = record.port(i);
-        port.setMode(EnvPortBlock::kUdp);
-        record.setPort(i, port);
-    }
-    return record;
 }
 
 /** The order Tab takes through the editor, by object name. */
