@@ -5,7 +5,7 @@
 #                            talk to, and the tools that build and check the installed files and the package
 # Further arguments name more packages.
 set -euo pipefail
-packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n fonts-wqy-microhei iproute2)
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libyaml-dev qt6-translations-l10n fonts-wqy-microhei iproute2)
 if [[ ${1:-} == --test ]]; then
     shift
     packages+=(

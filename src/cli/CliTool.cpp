@@ -95,8 +95,8 @@ Verbs:
                       write the settings a history entry kept (default the latest) back to
                       the device, as write does (--dry-run, the device password); the
                       device's MAC stays, an entry of another device is refused
-  apply FILE          bring each device the JSON file FILE names (by MAC or address) into
-                      the state it declares: {"defaults": {FIELD: VALUE...}, "devices":
+  apply FILE          bring each device the JSON (or YAML) file FILE names (by MAC or address)
+                      into the state it declares: {"defaults": {FIELD: VALUE...}, "devices":
                       {MAC|ADDR: {FIELD: VALUE...}...}}, the fields named as read --json
                       names them. Each device is read and written, as write does, only
                       when a field differs; one line per device (unchanged, changed with

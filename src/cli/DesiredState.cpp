@@ -6,6 +6,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+
+#include <yaml.h>
 
 #include <cmath>
 
@@ -27,7 +30,11 @@ struct FieldEntry
 class KeyLines
 {
 public:
+    KeyLines() = default;
     explicit KeyLines(const QByteArray& text) { scan(text); }
+
+    /** Notes `key` of the object at `objectPath`, named on `line`. */
+    void add(const QString& objectPath, const QString& key, int line);
 
     int line(const QString& path) const { return m_lines.value(path, 1); }
     QStringList keys(const QString& objectPath) const { return m_keys.value(objectPath); }
@@ -86,11 +93,16 @@ void KeyLines::onString(const QByteArray& raw, int line)
     // The key as the JSON reader decodes it (escapes included).
     top.key = QJsonDocument::fromJson("[" + raw + "]").array().at(0).toString();
     top.expectKey = false;
-    const QString path = top.path + kSeparator + top.key;
+    add(top.path, top.key, line);
+}
+
+void KeyLines::add(const QString& objectPath, const QString& key, int line)
+{
+    const QString path = objectPath + kSeparator + key;
     if (m_lines.contains(path) && !m_duplicate)
-        m_duplicate = QStringLiteral("line %1: %2: named twice").arg(line).arg(top.key);
+        m_duplicate = QStringLiteral("line %1: %2: named twice").arg(line).arg(key);
     m_lines.insert(path, line);
-    m_keys[top.path] << top.key;
+    m_keys[objectPath] << key;
 }
 
 QString KeyLines::childPath() const
@@ -120,6 +132,163 @@ std::optional<QString> valueText(const QJsonValue& value)
         return QString::number(d, 'g', 17);
     }
     return std::nullopt;
+}
+
+/**
+ * A desired state written in YAML, read into the same tree and key lines as a JSON one. Scalars are typed
+ * as YAML 1.2's core schema types them (true/false, null, integers and decimals, the rest text; anything
+ * quoted is text), so that a MAC such as 02:11:22:33:44:55 is never read as a number in base 60 as YAML
+ * 1.1 would. Anchors and aliases are refused: a desired state names every value where it applies.
+ */
+class YamlReader
+{
+public:
+    explicit YamlReader(const QByteArray& text)
+    {
+        yaml_parser_initialize(&m_parser);
+        yaml_parser_set_input_string(&m_parser, reinterpret_cast<const unsigned char*>(text.constData()),
+                                     static_cast<size_t>(text.size()));
+    }
+    ~YamlReader() { yaml_parser_delete(&m_parser); }
+    YamlReader(const YamlReader&) = delete;
+    YamlReader& operator=(const YamlReader&) = delete;
+
+    /** The document's top value, its keys noted in `lines`; nothing when the text is not one YAML document
+     *  (why in `error`, with its line). */
+    std::optional<QJsonValue> read(KeyLines& lines, QString& error);
+
+private:
+    /** One parser event; false (the error set) when the text is not YAML. */
+    bool next(yaml_event_t& event);
+    std::optional<QJsonValue> node(yaml_event_t& event, const QString& path, KeyLines& lines);
+    std::optional<QJsonValue> mapping(const QString& path, KeyLines& lines);
+    std::optional<QJsonValue> sequence(const QString& path, KeyLines& lines);
+    static QJsonValue scalar(const yaml_event_t& event);
+    static int lineOf(const yaml_event_t& event) { return static_cast<int>(event.start_mark.line) + 1; }
+
+    yaml_parser_t m_parser;
+    QString m_error;
+};
+
+/** A parser event that frees itself. */
+struct YamlEvent
+{
+    yaml_event_t event{};
+    ~YamlEvent() { yaml_event_delete(&event); }
+};
+
+bool YamlReader::next(yaml_event_t& event)
+{
+    if (yaml_parser_parse(&m_parser, &event))
+        return true;
+    m_error = lineError(static_cast<int>(m_parser.problem_mark.line) + 1,
+                        QStringLiteral("not YAML: ") + QString::fromUtf8(m_parser.problem ? m_parser.problem : ""));
+    return false;
+}
+
+std::optional<QJsonValue> YamlReader::read(KeyLines& lines, QString& error)
+{
+    std::optional<QJsonValue> top;
+    bool ok = true;
+    for (int documents = 0; ok;) {
+        YamlEvent e;
+        if (!(ok = next(e.event)))
+            break;
+        if (e.event.type == YAML_STREAM_END_EVENT)
+            break;
+        if (e.event.type == YAML_DOCUMENT_START_EVENT && ++documents > 1) {
+            m_error = lineError(lineOf(e.event), QStringLiteral("a desired state is one YAML document"));
+            ok = false;
+        } else if (e.event.type == YAML_SCALAR_EVENT || e.event.type == YAML_SEQUENCE_START_EVENT ||
+                   e.event.type == YAML_MAPPING_START_EVENT || e.event.type == YAML_ALIAS_EVENT) {
+            ok = (top = node(e.event, QString(), lines)).has_value();
+        }
+    }
+    if (!ok) {
+        error = m_error;
+        return std::nullopt;
+    }
+    return top ? *top : QJsonValue(QJsonValue::Null);
+}
+
+std::optional<QJsonValue> YamlReader::node(yaml_event_t& event, const QString& path, KeyLines& lines)
+{
+    switch (event.type) {
+    case YAML_SCALAR_EVENT:
+        return scalar(event);
+    case YAML_SEQUENCE_START_EVENT:
+        return sequence(path, lines);
+    case YAML_MAPPING_START_EVENT:
+        return mapping(path, lines);
+    default:
+        m_error = lineError(lineOf(event), QStringLiteral("anchors and aliases (*name) are not taken: write each "
+                                                          "value where it applies"));
+        return std::nullopt;
+    }
+}
+
+std::optional<QJsonValue> YamlReader::mapping(const QString& path, KeyLines& lines)
+{
+    QJsonObject object;
+    for (;;) {
+        YamlEvent key;
+        if (!next(key.event))
+            return std::nullopt;
+        if (key.event.type == YAML_MAPPING_END_EVENT)
+            return object;
+        if (key.event.type != YAML_SCALAR_EVENT) {
+            m_error = lineError(lineOf(key.event), QStringLiteral("a key is a text (a section, a device or a field)"));
+            return std::nullopt;
+        }
+        // Keys are taken as written: a device's MAC or address, a field's name.
+        const QString name = QString::fromUtf8(reinterpret_cast<const char*>(key.event.data.scalar.value),
+                                               static_cast<qsizetype>(key.event.data.scalar.length));
+        lines.add(path, name, lineOf(key.event));
+        YamlEvent value;
+        if (!next(value.event))
+            return std::nullopt;
+        const std::optional<QJsonValue> v = node(value.event, path + kSeparator + name, lines);
+        if (!v)
+            return std::nullopt;
+        object.insert(name, *v);
+    }
+}
+
+std::optional<QJsonValue> YamlReader::sequence(const QString& path, KeyLines& lines)
+{
+    QJsonArray array;
+    for (;;) {
+        YamlEvent item;
+        if (!next(item.event))
+            return std::nullopt;
+        if (item.event.type == YAML_SEQUENCE_END_EVENT)
+            return array;
+        const std::optional<QJsonValue> v =
+            node(item.event, path + kSeparator + QStringLiteral("#%1").arg(array.size()), lines);
+        if (!v)
+            return std::nullopt;
+        array.append(*v);
+    }
+}
+
+QJsonValue YamlReader::scalar(const yaml_event_t& event)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(event.data.scalar.value),
+                                           static_cast<qsizetype>(event.data.scalar.length));
+    if (event.data.scalar.style != YAML_PLAIN_SCALAR_STYLE)
+        return text;
+    static const QRegularExpression null(QStringLiteral("\\A(|~|null|Null|NULL)\\z"));
+    static const QRegularExpression boolean(QStringLiteral("\\A(true|True|TRUE|false|False|FALSE)\\z"));
+    static const QRegularExpression integer(QStringLiteral("\\A[-+]?[0-9]+\\z"));
+    static const QRegularExpression decimal(
+        QStringLiteral("\\A[-+]?(\\.[0-9]+|[0-9]+(\\.[0-9]*)?)([eE][-+]?[0-9]+)?\\z"));
+    if (null.match(text).hasMatch())
+        return QJsonValue(QJsonValue::Null);
+    if (boolean.match(text).hasMatch())
+        return text.front().toLower() == u't';
+    if (integer.match(text).hasMatch() || decimal.match(text).hasMatch())
+        return text.toDouble();
+    return text;
 }
 
 class Reader
@@ -255,10 +424,33 @@ bool Reader::readPorts(const QJsonArray& ports, const QString& path, int line, Q
     }
     return true;
 }
+
+/** parseDesiredState for a YAML text. */
+std::optional<DesiredState> parseYaml(const QByteArray& text, QString& error)
+{
+    KeyLines lines;
+    const std::optional<QJsonValue> top = YamlReader(text).read(lines, error);
+    if (!top)
+        return std::nullopt;
+    if (!top->isObject()) {
+        error = lineError(1, QStringLiteral("a desired state is one mapping with the sections devices (and "
+                                            "defaults)"));
+        return std::nullopt;
+    }
+    if (lines.duplicate()) {
+        error = *lines.duplicate();
+        return std::nullopt;
+    }
+    const QJsonObject object = top->toObject();
+    return Reader(object, lines).read(error);
+}
 } // namespace
 
 std::optional<DesiredState> parseDesiredState(const QByteArray& text, QString& error)
 {
+    // A JSON desired state is one object: its text starts with "{". Any other text is read as YAML.
+    if (!text.trimmed().startsWith('{') && !text.trimmed().startsWith('['))
+        return parseYaml(text, error);
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
     if (parseError.error != QJsonParseError::NoError) {

@@ -1,6 +1,7 @@
 #pragma once
 
-// The desired state of a fleet of devices, as `apply` reads it from a JSON file:
+// The desired state of a fleet of devices, as `apply` reads it from a JSON file (or the same in YAML: a
+// file that does not start with "{"):
 //
 //     {
 //       "defaults": { "com1.baudRate": 115200 },

@@ -75,15 +75,18 @@ private slots:
     void dryRunReportsWhatWouldChangeAndWritesNothing();
     void aDeviceRefusingThePasswordFailsAlone();
     void aFieldTheDeviceDoesNotUseFailsThatDeviceOnly();
+    void yamlDeclaresAStateAsJsonDoes();
     void badFilesAreRefusedNamingLineAndField_data();
     void badFilesAreRefusedNamingLineAndField();
     void filesThatCannotBeReadAreBadInput();
 
 private:
+    /** Writes the desired state: state.json for a JSON text (it starts with { or [), else state.yaml. */
     QString writeFile(const QByteArray& text);
     clitest::CliRun apply(const QStringList& extra = {});
 
     QTemporaryDir m_dir;
+    QString m_path; // the file writeFile wrote last
     std::unique_ptr<TesselSim> m_sim;
     clitest::FakeConsole m_console;
 };
@@ -107,7 +110,9 @@ void TestCliApply::cleanup()
 
 QString TestCliApply::writeFile(const QByteArray& text)
 {
-    const QString path = m_dir.filePath(u"state.json"_s);
+    const bool json = text.trimmed().startsWith('{') || text.trimmed().startsWith('[');
+    const QString path = m_dir.filePath(json ? u"state.json"_s : u"state.yaml"_s);
+    m_path = path;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
         qWarning("cannot write %s", qPrintable(path));
@@ -116,7 +121,7 @@ QString TestCliApply::writeFile(const QByteArray& text)
 
 clitest::CliRun TestCliApply::apply(const QStringList& extra)
 {
-    return clitest::runCli(QStringList{u"apply"_s, m_dir.filePath(u"state.json"_s)} + extra, m_console, testProfile());
+    return clitest::runCli(QStringList{u"apply"_s, m_path} + extra, m_console, testProfile());
 }
 
 // Device 1 by MAC: a comment and COM1's timeout (nested as read --json shows ports); the default rate of
@@ -236,6 +241,39 @@ void TestCliApply::aFieldTheDeviceDoesNotUseFailsThatDeviceOnly()
     QCOMPARE(m_sim->device(1).record.port(1).localPort(), std::uint16_t{4100});
 }
 
+void TestCliApply::yamlDeclaresAStateAsJsonDoes()
+{
+    // The state of kTwoDevices in YAML, with comments, a MAC key written plain, and the second device's
+    // comment "12:30" plain too: text, not the number 750 that YAML 1.1 reads in base 60.
+    writeFile("# two devices of line 1\n"
+              "defaults:\n"
+              "  com2.baudRate: 115200\n"
+              "devices:\n"
+              "  02:7e:55:00:00:01:\n"
+              "    comment: Line 1\n"
+              "    ports:\n"
+              "      - timeout: 45\n"
+              "  \"127.0.16.3\": {comment: 12:30, com2.baudRate: 9600}\n");
+    const QByteArray before1 = rawRecord(m_sim->device(0));
+    const QByteArray before2 = rawRecord(m_sim->device(1));
+    QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
+
+    const clitest::CliRun first = apply();
+    QVERIFY2(first.status == 0, qPrintable(first.out + first.err));
+    QByteArray expected1 = with(before1, kCommentAt, commentBytes("Line 1"));
+    expected1 = with(expected1, kCom1TimeoutAt, QByteArray("\x2d\x00", 2));
+    expected1 = with(expected1, kCom2BaudAt, QByteArray("\x00\xc2\x01\x00", 4)); // 115200
+    QCOMPARE(rawRecord(m_sim->device(0)).toHex(), expected1.toHex());
+    QCOMPARE(rawRecord(m_sim->device(1)).toHex(), with(before2, kCommentAt, commentBytes("12:30")).toHex());
+    QVERIFY(first.out.endsWith(u"2 Tessel(s) in the declared state (2 changed, 0 unchanged), 0 failed.\n"_s));
+
+    handled.clear();
+    const clitest::CliRun second = apply();
+    QVERIFY2(second.status == 0, qPrintable(second.out + second.err));
+    QCOMPARE(requestsOf(handled, frame::kWrite), 0);
+    QVERIFY(second.out.endsWith(u"2 Tessel(s) in the declared state (0 changed, 2 unchanged), 0 failed.\n"_s));
+}
+
 void TestCliApply::badFilesAreRefusedNamingLineAndField_data()
 {
     QTest::addColumn<QByteArray>("text");
@@ -279,6 +317,20 @@ void TestCliApply::badFilesAreRefusedNamingLineAndField_data()
         << QByteArray("{\"devices\": {\"127.0.16.2\": {\"comment\": \"\xe2\x82\xac\"}}}")
         << u"line 1: comment: \"€\" holds characters a device cannot store"_s;
     QTest::newRow("not an object") << QByteArray("[1, 2]") << u"line 1: a desired state is one JSON object"_s;
+    QTest::newRow("YAML: not YAML") << QByteArray("devices:\n  127.0.16.2:\n    comment: [a\n")
+                                    << u"line 4: not YAML"_s;
+    QTest::newRow("YAML: unknown field") << QByteArray("devices:\n  127.0.16.2:\n    comment: x\n    colour: red\n")
+                                         << u"line 4: colour: no such field"_s;
+    QTest::newRow("YAML: one key twice") << QByteArray("devices:\n  127.0.16.2:\n    comment: a\n    comment: b\n")
+                                         << u"line 4: comment: named twice"_s;
+    QTest::newRow("YAML: an alias") << QByteArray("defaults: &d\n  comment: x\ndevices:\n  127.0.16.2: *d\n")
+                                    << u"line 4: anchors and aliases"_s;
+    QTest::newRow("YAML: two documents") << QByteArray("devices:\n  127.0.16.2: {}\n---\ndevices: {}\n")
+                                         << u"line 3: a desired state is one YAML document"_s;
+    QTest::newRow("YAML: a list") << QByteArray("- 127.0.16.2\n") << u"line 1: a desired state is one mapping"_s;
+    QTest::newRow("YAML: empty") << QByteArray("") << u"line 1: a desired state is one mapping"_s;
+    QTest::newRow("YAML: a value out of range")
+        << QByteArray("devices:\n  127.0.16.2:\n\n    com1.timeout: 70000\n") << u"line 4: com1.timeout"_s;
 }
 
 void TestCliApply::badFilesAreRefusedNamingLineAndField()

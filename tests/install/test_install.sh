@@ -197,12 +197,12 @@ completion=$(
         complete_line cormapmp-cli --device-port 51005 r
         complete_line cormapmp-cli status --interval 5 127.0.0.2 --wat
         complete_line cormapmp-cli search --wai
-        # apply takes a JSON file: other files are not offered.
-        cd "$(mktemp -d)" && touch state.json settings.kvx && complete_line cormapmp-cli apply s
+        # apply takes a JSON or YAML file: other files are not offered.
+        cd "$(mktemp -d)" && touch state.json state.yaml settings.kvx && complete_line cormapmp-cli apply s
     ' bash "$root/usr/share/bash-completion/completions/cormapmp-cli"
 )
 expected_completion=$(printf '%s\n' "search read status write passwd export import show firmware history diff restore apply help" \
-    status --json "read restore" --watch --wait state.json)
+    status --json "read restore" --watch --wait "state.json state.yaml")
 [[ $completion == "$expected_completion" ]] && pass "bash completion" ||
     fail "bash completion gave [$completion], expected [$expected_completion]"
 
