@@ -163,11 +163,25 @@ private:
     std::optional<QJsonValue> node(yaml_event_t& event, const QString& path, KeyLines& lines);
     std::optional<QJsonValue> mapping(const QString& path, KeyLines& lines);
     std::optional<QJsonValue> sequence(const QString& path, KeyLines& lines);
+    // A desired state nests five deep at most (devices, a device, ports, a port); a file nested far deeper
+    // is refused before its nesting can exhaust the stack.
+    static constexpr int kMaxDepth = 32;
+    int m_depth = 0;
     static QJsonValue scalar(const yaml_event_t& event);
     static int lineOf(const yaml_event_t& event) { return static_cast<int>(event.start_mark.line) + 1; }
 
     yaml_parser_t m_parser;
     QString m_error;
+};
+
+/** One level more of nesting while it lives. */
+struct DepthGuard
+{
+    explicit DepthGuard(int& depth) : m_depth(depth) { ++m_depth; }
+    ~DepthGuard() { --m_depth; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+    int& m_depth;
 };
 
 /** A parser event that frees itself. */
@@ -213,6 +227,11 @@ std::optional<QJsonValue> YamlReader::read(KeyLines& lines, QString& error)
 
 std::optional<QJsonValue> YamlReader::node(yaml_event_t& event, const QString& path, KeyLines& lines)
 {
+    if ((event.type == YAML_SEQUENCE_START_EVENT || event.type == YAML_MAPPING_START_EVENT) && m_depth >= kMaxDepth) {
+        m_error =
+            lineError(lineOf(event), QStringLiteral("nested more than %1 deep: not a desired state").arg(kMaxDepth));
+        return std::nullopt;
+    }
     switch (event.type) {
     case YAML_SCALAR_EVENT:
         return scalar(event);
@@ -229,6 +248,7 @@ std::optional<QJsonValue> YamlReader::node(yaml_event_t& event, const QString& p
 
 std::optional<QJsonValue> YamlReader::mapping(const QString& path, KeyLines& lines)
 {
+    const DepthGuard guard(m_depth);
     QJsonObject object;
     for (;;) {
         YamlEvent key;
@@ -256,6 +276,7 @@ std::optional<QJsonValue> YamlReader::mapping(const QString& path, KeyLines& lin
 
 std::optional<QJsonValue> YamlReader::sequence(const QString& path, KeyLines& lines)
 {
+    const DepthGuard guard(m_depth);
     QJsonArray array;
     for (;;) {
         YamlEvent item;

@@ -328,6 +328,8 @@ void TestCliApply::badFilesAreRefusedNamingLineAndField_data()
     QTest::newRow("YAML: two documents") << QByteArray("devices:\n  127.0.16.2: {}\n---\ndevices: {}\n")
                                          << u"line 3: a desired state is one YAML document"_s;
     QTest::newRow("YAML: a list") << QByteArray("- 127.0.16.2\n") << u"line 1: a desired state is one mapping"_s;
+    QTest::newRow("YAML: nested too deep") << "devices: " + QByteArray(40, '[') + QByteArray(40, ']') + "\n"
+                                           << u"line 1: nested more than 32 deep"_s;
     QTest::newRow("YAML: empty") << QByteArray("") << u"line 1: a desired state is one mapping"_s;
     QTest::newRow("YAML: a value out of range")
         << QByteArray("devices:\n  127.0.16.2:\n\n    com1.timeout: 70000\n") << u"line 4: com1.timeout"_s;
