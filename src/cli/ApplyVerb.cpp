@@ -67,6 +67,20 @@ std::optional<QByteArray> readDesiredFile(const QString& path, QTextStream& err,
     return read.bytes;
 }
 
+/** `text` with its control characters shown as \xNN: a refusal quotes the file's keys and values, and a
+ *  file from elsewhere must not move the cursor or recolour the terminal it is printed to. */
+QString visibleText(const QString& text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || (c.unicode() >= 0x80 && c.unicode() < 0xA0))
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 /** The desired state the request's file declares, or nothing (the message printed, `status` set). */
 std::optional<DesiredState> desiredState(const VerbRequest& request, QTextStream& err, int& status)
 {
@@ -86,7 +100,7 @@ std::optional<DesiredState> desiredState(const VerbRequest& request, QTextStream
     QString error;
     std::optional<DesiredState> state = parseDesiredState(*text, error);
     if (!state) {
-        status = printUsageError(err, QStringLiteral("apply: %1: %2").arg(path, error));
+        status = printUsageError(err, QStringLiteral("apply: %1: %2").arg(path, visibleText(error)));
         return std::nullopt;
     }
     status = 0;

@@ -327,6 +327,9 @@ void TestCliApply::badFilesAreRefusedNamingLineAndField_data()
                                     << u"line 4: anchors and aliases"_s;
     QTest::newRow("YAML: two documents") << QByteArray("devices:\n  127.0.16.2: {}\n---\ndevices: {}\n")
                                          << u"line 3: a desired state is one YAML document"_s;
+    QTest::newRow("control characters shown")
+        << QByteArray("{\"devices\": {\"127.0.16.2\": {}},\n\"\\u001b[2Jdevices\\n\": {}}")
+        << u"line 2: \\x1b[2Jdevices\\x0a: not a section"_s;
     QTest::newRow("YAML: a list") << QByteArray("- 127.0.16.2\n") << u"line 1: a desired state is one mapping"_s;
     QTest::newRow("YAML: nested too deep") << "devices: " + QByteArray(40, '[') + QByteArray(40, ']') + "\n"
                                            << u"line 1: nested more than 32 deep"_s;
