@@ -221,6 +221,7 @@ int applyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
         request, request.json ? discard : out, *targets, 0,
         [&](const Target& target, const EnvRecord& before, QString& outcome) {
             const qsizetype i = &target - targets->constData(); // serveEach hands out the list's own items
+            Q_ASSERT(i >= 0 && i < targets->size());
             slot[i] = applyTo(request, target, before, state->devices.at(i), password);
             outcome = slot[i].line;
             return slot[i].state == State::Failed ? DeviceResult::Failed : DeviceResult::Done;
