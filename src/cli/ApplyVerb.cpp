@@ -21,8 +21,6 @@ constexpr int kStrWouldChange = 1702;
 constexpr int kStrFailed = 1703;
 constexpr int kStrSummary = 1704;
 constexpr int kStrDryRunSummary = 1705;
-constexpr int kStrStalled = 1101;
-constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 constexpr qint64 kFileLimit = 1024 * 1024; // far more than a desired state of 256 devices takes
 constexpr int kFieldWidth = 22;
@@ -48,16 +46,9 @@ struct DeviceOutcome
 std::optional<QByteArray> readDesiredFile(const QString& path, QTextStream& err, int& status)
 {
     const bounded_read::Result read = bounded_read::read(path, kFileLimit);
+    if (printReadProblem(path, read, err, status))
+        return std::nullopt;
     status = kExitBadInput;
-    if (read.stalled) {
-        err << programText(kStrStalled).arg(path).arg(bounded_read::kStreamIdleMs / 1000) << Qt::endl;
-        status = kExitFailed;
-        return std::nullopt;
-    }
-    if (read.error != 0) {
-        err << fileProblem(path, read.error) << Qt::endl;
-        return std::nullopt;
-    }
     if (read.tooLarge) {
         printUsageError(
             err, QStringLiteral("apply: %1: longer than %2 bytes; not a desired state").arg(path).arg(kFileLimit));

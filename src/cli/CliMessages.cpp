@@ -15,6 +15,7 @@ constexpr int kStrNoResponse = 166;
 constexpr int kStrPasswordMismatch = 961;
 constexpr int kStrUnknownResponse = 962;
 constexpr int kStrIsDirectory = 1151;
+constexpr int kStrStalled = 1101;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 } // namespace
@@ -82,5 +83,19 @@ QString fileProblem(const QString& path, int errorNumber)
     if (QFileInfo(path).isDir())
         return programText(kStrIsDirectory).arg(path);
     return QStringLiteral("%1: %2").arg(path, systemErrorMessage(errorNumber));
+}
+bool printReadProblem(const QString& path, const bounded_read::Result& read, QTextStream& err, int& status)
+{
+    if (read.stalled) {
+        err << programText(kStrStalled).arg(path).arg(bounded_read::kStreamIdleMs / 1000) << Qt::endl;
+        status = kExitFailed;
+        return true;
+    }
+    if (read.error != 0) {
+        err << fileProblem(path, read.error) << Qt::endl;
+        status = kExitUsage;
+        return true;
+    }
+    return false;
 }
 } // namespace cli

@@ -5,6 +5,7 @@
 // what was bound and why it failed, and the form of a usage error.
 
 #include "DeviceRequests.h"
+#include "files/BoundedRead.h"
 
 #include <QString>
 
@@ -37,4 +38,8 @@ QString notAnAddressText(const QString& text);
 /** What to say about a path that cannot be read or written as a file: a directory is named as such;
  *  otherwise the system's reason for `errorNumber` ("[2] No such file or directory"). */
 QString fileProblem(const QString& path, int errorNumber);
+
+/** Says on `err` why a bounded read of `path` delivered nothing: a stream that stayed silent (exit status
+ *  1 in `status`) or a path that cannot be read (2). False when the read did deliver. */
+bool printReadProblem(const QString& path, const bounded_read::Result& read, QTextStream& err, int& status);
 } // namespace cli

@@ -30,7 +30,6 @@ constexpr int kStrPasswordPrompt = 942;
 constexpr int kStrSaved = 972;
 constexpr int kStrImported = 973;
 constexpr int kStrSummary = 974;
-constexpr int kStrStalled = 1101;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 } // namespace
@@ -42,16 +41,8 @@ std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& st
     // Read once, as a stream if it is one (a pipe, a FIFO), never waiting forever for it. A path that
     // cannot be read (a folder included) is bad input; a stream that stays silent delivered nothing.
     const bounded_read::Result read = settings_file::readFile(path);
-    if (read.stalled) {
-        err << programText(kStrStalled).arg(path).arg(bounded_read::kStreamIdleMs / 1000) << Qt::endl;
-        status = kExitFailed;
+    if (printReadProblem(path, read, err, status))
         return std::nullopt;
-    }
-    if (read.error != 0) {
-        err << fileProblem(path, read.error) << Qt::endl;
-        status = kExitBadInput;
-        return std::nullopt;
-    }
     // Longer than any settings file: damaged, as a file one byte too long is.
     const settings_file::Decoded decoded =
         read.tooLarge ? settings_file::Decoded{settings_file::kDamaged, {}, {}} : settings_file::decode(read.bytes);
