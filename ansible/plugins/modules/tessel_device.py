@@ -24,24 +24,8 @@ options:
   password:
     description: The device password, when it has one.
     type: str
-  loopback:
-    description: Talk to simulated devices on this host (C(tessel-sim --loopback)).
-    type: bool
-    default: false
-  device_port:
-    description: The devices' protocol port (default 50005, with O(loopback) 51005).
-    type: int
-  bind:
-    description: The local address broadcasts leave from (a device named by its MAC).
-    type: str
-  all_adapters:
-    description: Broadcasts leave from every network adapter of the host.
-    type: bool
-    default: false
-  cli:
-    description: The C(cormapmp-cli) program to run.
-    type: str
-    default: cormapmp-cli
+extends_documentation_fragment:
+  - varkon.cormapmp.cli
 attributes:
   check_mode:
     support: full

@@ -17,24 +17,8 @@ options:
     description: Also read each device's settings.
     type: bool
     default: false
-  loopback:
-    description: Talk to simulated devices on this host (C(tessel-sim --loopback)).
-    type: bool
-    default: false
-  device_port:
-    description: The devices' protocol port (default 50005, with O(loopback) 51005).
-    type: int
-  bind:
-    description: The local address broadcasts leave from.
-    type: str
-  all_adapters:
-    description: Broadcasts leave from every network adapter of the host.
-    type: bool
-    default: false
-  cli:
-    description: The C(cormapmp-cli) program to run.
-    type: str
-    default: cormapmp-cli
+extends_documentation_fragment:
+  - varkon.cormapmp.cli
 attributes:
   check_mode:
     support: full
