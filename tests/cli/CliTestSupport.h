@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -120,5 +121,14 @@ inline QJsonObject jsonObject(const QString& text)
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         qWarning("not one JSON object: %s", qPrintable(error.errorString()));
     return doc.object();
+}
+/** How many requests (not copies: every request comes twice) with `command` the simulated devices
+ *  handled, from a spy on TesselSim::requestHandled; only device `device`'s when it is not negative. */
+inline int requestsOf(const QSignalSpy& handled, int command, int device = -1)
+{
+    int copies = 0;
+    for (const QList<QVariant>& h : handled)
+        copies += (device < 0 || h.at(0).toInt() == device) && h.at(1).toInt() == command ? 1 : 0;
+    return copies / 2;
 }
 } // namespace clitest

@@ -34,15 +34,6 @@ NetworkProfile testProfile()
     return p;
 }
 
-/** How many requests (not copies) with `command` the devices handled. */
-int requestsOf(const QSignalSpy& handled, int command)
-{
-    int copies = 0;
-    for (const QList<QVariant>& h : handled)
-        copies += h.at(1).toInt() == command ? 1 : 0;
-    return copies / 2; // every request comes twice
-}
-
 QByteArray rawRecord(const SimDevice& device)
 {
     return QByteArray(reinterpret_cast<const char*>(device.record.data()), 512);
@@ -145,7 +136,7 @@ void TestCliApply::firstRunChangesExactlyTheDeclaredFieldsAndTheSecondNothing()
 
     const clitest::CliRun first = apply();
     QVERIFY2(first.status == 0, qPrintable(first.out + first.err));
-    QCOMPARE(requestsOf(handled, frame::kWrite), 2);
+    QCOMPARE(clitest::requestsOf(handled, frame::kWrite), 2);
     QByteArray expected1 = with(before1, kCommentAt, commentBytes("Line 1"));
     expected1 = with(expected1, kCom1TimeoutAt, QByteArray("\x2d\x00", 2));
     expected1 = with(expected1, kCom2BaudAt, QByteArray("\x00\xc2\x01\x00", 4)); // 115200
@@ -170,8 +161,8 @@ void TestCliApply::firstRunChangesExactlyTheDeclaredFieldsAndTheSecondNothing()
     handled.clear();
     const clitest::CliRun second = apply({u"--json"_s});
     QVERIFY2(second.status == 0, qPrintable(second.out + second.err));
-    QCOMPARE(requestsOf(handled, frame::kWrite), 0);
-    QCOMPARE(requestsOf(handled, frame::kRead), 2);
+    QCOMPARE(clitest::requestsOf(handled, frame::kWrite), 0);
+    QCOMPARE(clitest::requestsOf(handled, frame::kRead), 2);
     QCOMPARE(history.entries({0x02, 0x7e, 0x55, 0x00, 0x00, 0x01}).size(), 1); // nothing written, nothing kept
     const QJsonObject doc = clitest::jsonObject(second.out);
     QCOMPARE(doc.value(u"unchanged"_s).toInt(), 2);
@@ -194,7 +185,7 @@ void TestCliApply::dryRunReportsWhatWouldChangeAndWritesNothing()
     QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
     const clitest::CliRun run = apply({u"--dry-run"_s, u"--json"_s});
     QVERIFY2(run.status == 0, qPrintable(run.out + run.err));
-    QCOMPARE(requestsOf(handled, frame::kWrite), 0);
+    QCOMPARE(clitest::requestsOf(handled, frame::kWrite), 0);
     QCOMPARE(rawRecord(m_sim->device(0)), before1);
     const QJsonArray devices = clitest::jsonObject(run.out).value(u"devices"_s).toArray();
     QCOMPARE(devices.size(), 2);
@@ -236,7 +227,7 @@ void TestCliApply::aFieldTheDeviceDoesNotUseFailsThatDeviceOnly()
     QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
     const clitest::CliRun run = apply();
     QCOMPARE(run.status, 1);
-    QCOMPARE(requestsOf(handled, frame::kWrite), 1);
+    QCOMPARE(clitest::requestsOf(handled, frame::kWrite), 1);
     QVERIFY2(run.out.contains(u"127.0.16.2: failed: com1.peerPort is not used in ATC mode\n"_s), qPrintable(run.out));
     QCOMPARE(m_sim->device(1).record.port(1).localPort(), std::uint16_t{4100});
 }
@@ -270,7 +261,7 @@ void TestCliApply::yamlDeclaresAStateAsJsonDoes()
     handled.clear();
     const clitest::CliRun second = apply();
     QVERIFY2(second.status == 0, qPrintable(second.out + second.err));
-    QCOMPARE(requestsOf(handled, frame::kWrite), 0);
+    QCOMPARE(clitest::requestsOf(handled, frame::kWrite), 0);
     QVERIFY(second.out.endsWith(u"2 Tessel(s) in the declared state (0 changed, 2 unchanged), 0 failed.\n"_s));
 }
 

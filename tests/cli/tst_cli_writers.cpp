@@ -33,15 +33,6 @@ NetworkProfile testProfile()
     return p;
 }
 
-/** How many requests (not copies) with `command` the device handled, from a spy on requestHandled. */
-int requestsOf(const QSignalSpy& handled, int command)
-{
-    int copies = 0;
-    for (const QList<QVariant>& h : handled)
-        copies += h.at(0).toInt() == 0 && h.at(1).toInt() == command ? 1 : 0;
-    return copies / 2; // every request comes twice
-}
-
 /** What another writer does to the device right after one of the tool's reads. */
 using Meanwhile = std::function<void(EnvRecord&)>;
 
@@ -134,7 +125,7 @@ void TestCliWriters::oneDeviceNamedTwiceIsServedOnce()
     console.env[u"CORMAPMP_NEW_PASSWORD"_s] = u"newpass1"_s;
     const clitest::CliRun run = clitest::runCli(args + QStringList{u"--yes"_s}, console, testProfile());
     QVERIFY2(run.status == 0, qPrintable(run.out + run.err));
-    QCOMPARE(requestsOf(handled, command), 1);
+    QCOMPARE(clitest::requestsOf(handled, command, 0), 1);
     const QString firstName = args.at(args.at(0) == u"import"_s ? 2 : 1);
     QVERIFY2(run.out.contains(u"%1: the same Tessel as %2 (served once, not again)\n"_s.arg(secondName, firstName)),
              qPrintable(run.out));
@@ -252,7 +243,7 @@ void TestCliWriters::deviceChangedAfterTheReadIsNeverWrittenOver()
     if (qstrcmp(QTest::currentDataTag(), "import, a field no settings file carries (the account)") == 0)
         QCOMPARE(m_sim->device(0).record.accountId(), std::string("theirs"));
     if (status != 0)
-        QCOMPARE(requestsOf(handled, frame::kWrite), 0);
+        QCOMPARE(clitest::requestsOf(handled, frame::kWrite, 0), 0);
 }
 
 std::array<std::pair<int, QString>, 2> TestCliWriters::runTwoAtOnce(const QStringList& args,
