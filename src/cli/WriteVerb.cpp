@@ -279,8 +279,8 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, const Env
     }
     report.before = base; // made again on new settings, the changes are those from the new settings
     report.after = after;
-    // apply writes through here too, and its entries say so.
-    const QString verb = request.verb == QLatin1String("apply") ? request.verb : QStringLiteral("write");
+    // Every verb that writes through here (write, apply) names itself in the history.
+    const QString verb = request.verb.isEmpty() ? QStringLiteral("write") : request.verb;
     const int kept = keepBeforeWrite(request, verb, env.record(0), after); // as the check just read it
     const Outcome written = writeSettings(env, target, after, typed.toLatin1());
     settleAfterWrite(request, env, written, base, kept);
