@@ -5,7 +5,7 @@
 // others against one frame (20 ms): the editor should never keep the user waiting a frame past the
 // answer. The device notes the time just after its answer went out, so a figure can be a little below 0.
 
-#include "../tests/gui/GuiTestSupport.h"
+#include "GuiTestSupport.h"
 #include "SimThread.h"
 #include "config/CQorv400Dlg.h"
 #include "config/EditorControls.h"
