@@ -7,9 +7,9 @@
 
 #include "GuiTestSupport.h"
 #include "SimThread.h"
-#include "config/CQorv400Dlg.h"
-#include "config/EditorControls.h"
-#include "status/CStatDlg.h"
+#include "gui/editor/CQorv400Dlg.h"
+#include "gui/editor/EditorControls.h"
+#include "gui/status/CStatDlg.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -79,6 +79,7 @@ int main(int argc, char* argv[])
     QTemporaryDir profileDir;
     qputenv("XDG_DATA_HOME", QFile::encodeName(profileDir.filePath(QStringLiteral("data"))));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(profileDir.path()));
+    qputenv("CORMAPMP_LOCK_DIR", QFile::encodeName(profileDir.path()));
     QApplication app(argc, argv);
     guitest::isolateProfile(profileDir);
     benchClock().start();

@@ -89,6 +89,7 @@ int main(int argc, char* argv[])
     const QTemporaryDir userFolders;
     qputenv("XDG_DATA_HOME", QFile::encodeName(userFolders.filePath(QStringLiteral("data"))));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(userFolders.path()));
+    qputenv("CORMAPMP_LOCK_DIR", QFile::encodeName(userFolders.path()));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("One exchange and one field to 256 devices, against the floor."));
     parser.addHelpOption();

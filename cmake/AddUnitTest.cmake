@@ -17,7 +17,7 @@ function(add_unit_test name)
         set(ARG_TIMEOUT 300)
     endif()
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;LANG=C.UTF-8;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-data/${name}"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;LANG=C.UTF-8;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-data/${name};CORMAPMP_LOCK_DIR=${CMAKE_BINARY_DIR}/test-data/${name}/locks"
         TIMEOUT ${ARG_TIMEOUT}
         LABELS "${ARG_LABELS}")
 endfunction()

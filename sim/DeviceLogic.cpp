@@ -32,7 +32,7 @@ Verdict judge(const SimDevice& device, const frame::Frame& request, const SimFau
     const bool matches = passwordMatches(device, request.data() + frame::kOffBody + EnvRecord::kOffPassword);
     if (faults.forcedResult >= 0) {
         const auto forced = static_cast<std::uint8_t>(faults.forcedResult);
-        return {forced, matches && forced == frame::kResultOk};
+        return {forced, matches && (forced == frame::kResultOk || faults.storeDespiteResult)};
     }
     return {matches ? std::uint8_t{frame::kResultOk} : std::uint8_t{frame::kResultWrongPassword}, matches};
 }

@@ -284,8 +284,11 @@ void SimEngine::serve(int index, const frame::Frame& request, const QByteArray& 
         return;
     const int command = request[frame::kOffCommand];
     const qint64 now = m_clock.elapsed();
-    // The second copy of a request: the same answer again, nothing done again.
-    if (const std::optional<QByteArray> earlier = slot.memory.find(key, now)) {
+    const bool changesDevice = command == frame::kWrite || command == frame::kChangePassword;
+    // The second copy of a request: the same answer again, nothing done again (unless the device is made
+    // to forget, as some devices do).
+    const bool remembers = !(changesDevice && m_faults.actOnEveryCopy);
+    if (const std::optional<QByteArray> earlier = remembers ? slot.memory.find(key, now) : std::nullopt) {
         if (!earlier->isEmpty())
             send(via, *earlier, from);
         emit m_owner.requestHandled(index, command);
@@ -302,8 +305,10 @@ void SimEngine::serve(int index, const frame::Frame& request, const QByteArray& 
     if (command == frame::kStatus && device.liveStatus)
         refreshStatus(slot);
     const sim::Answer answer = sim::answerRequest(device, request, m_faults);
-    slot.memory.remember(key, answer.reply, now);
-    send(via, answer.reply, from);
+    const bool silent = changesDevice && m_faults.silentWrites;
+    slot.memory.remember(key, silent ? QByteArray() : answer.reply, now);
+    if (!silent)
+        send(via, answer.reply, from);
     if (device.liveStatus)
         sim::addToCounter(device.statusItems, sim::kStatusLanTx, 1);
     if (answer.changed) {

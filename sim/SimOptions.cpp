@@ -134,6 +134,12 @@ std::variant<SimOptions, QString> parseSimOptions(QStringList args)
             o.faults.corruptHeaderSum = true;
         } else if (arg == QLatin1String("--corrupt-fcs")) {
             o.faults.corruptFcs = true;
+        } else if (arg == QLatin1String("--store-despite-result")) {
+            o.faults.storeDespiteResult = true;
+        } else if (arg == QLatin1String("--silent-writes")) {
+            o.faults.silentWrites = true;
+        } else if (arg == QLatin1String("--act-on-every-copy")) {
+            o.faults.actOnEveryCopy = true;
         } else if (arg == QLatin1String("--foreign-mac")) {
             o.faults.foreignMac = true;
         } else if (arg == QLatin1String("--no-firmware")) {
@@ -206,6 +212,9 @@ QString simUsage()
         "  --corrupt-fcs        send replies with a wrong frame check sequence\n"
         "  --foreign-mac        send replies with another MAC in the header\n"
         "  --result N           answer every write and password change with result N (0 to 255)\n"
+        "  --store-despite-result  with --result: store a write whose password matches all the same\n"
+        "  --silent-writes      act on writes and password changes but never answer them\n"
+        "  --act-on-every-copy  act on both copies of a write or password change, answering each\n"
         "  --seed N             seed of the drop decisions (default 1)\n"
         "\n"
         "  -h, --help           show this text\n"

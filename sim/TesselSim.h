@@ -22,6 +22,11 @@ struct SimFaults
     bool foreignMac = false;       // replies carry another device's MAC in header bytes 10..15
     int forcedResult = -1;         // >= 0: result byte of every write and password-change reply; the
                                    // device then acts only when it is 0 and the password matches
+    bool storeDespiteResult = false; // with forcedResult: the device stores a write whose password matches
+                                     // whatever result it reports (an unclear answer to a stored write)
+    bool silentWrites = false;     // writes and password changes are acted on but never answered
+    bool actOnEveryCopy = false;   // writes and password changes keep no memory: each copy acts again, and
+                                   // each is answered as judged then (a second password change: result 2)
     std::uint32_t seed = 1;        // seed of the drop decisions, so a run can be repeated
 };
 

@@ -1,11 +1,11 @@
 #include "CQorvApp.h"
 
-#include "config/CQorv400Dlg.h"
+#include "gui/editor/CQorv400Dlg.h"
 
 #include "app/CAgreementDlg.h"
 #include "gui/MessageService.h"
 #include "gui/UserProfile.h"
-#include "firmware/CChangeFWDlg.h"
+#include "gui/firmware/CChangeFWDlg.h"
 #include "text/StringTable.h"
 
 #include <QPointer>

@@ -1,7 +1,8 @@
 // cormapmp-cli apply: brings devices into the state a file declares, writing only what differs.
 #include "CliMessages.h"
-#include "DesiredState.h"
+#include "device/DesiredState.h"
 #include "DeviceTargets.h"
+#include "PasswordOnce.h"
 #include "Verbs.h"
 #include "WriteVerb.h"
 #include "files/BoundedRead.h"

@@ -10,42 +10,16 @@
 
 namespace cli {
 namespace {
-constexpr int kStrNotAnAddress = 906;
-constexpr int kStrNoResponse = 166;
-constexpr int kStrPasswordMismatch = 961;
-constexpr int kStrUnknownResponse = 962;
 constexpr int kStrIsDirectory = 1151;
 constexpr int kStrStalled = 1101;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 } // namespace
 
-QString programText(int id)
-{
-    QString text = StringTable(StringTable::languageFor(QLocale::system())).text(id);
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
 int printUsageError(QTextStream& err, const QString& message)
 {
     err << "cormapmp-cli: " << message << '\n' << "Try 'cormapmp-cli --help'." << Qt::endl;
     return kExitUsage;
-}
-
-QString failureText(Outcome outcome, const QString& openError)
-{
-    switch (outcome) {
-    case Outcome::NoAnswer:
-        return programText(kStrNoResponse);
-    case Outcome::CannotOpen:
-        return openError.isEmpty() ? fixed_text::cannotOpenSocket()
-                                   : fixed_text::cannotOpenSocket() + QLatin1Char('\n') + openError;
-    case Outcome::NoTable:
-        return fixed_text::noDeviceTable();
-    case Outcome::Answered:
-        break;
-    }
-    return {};
 }
 
 int printFailure(QTextStream& err, Outcome outcome, const QString& openError)
@@ -54,28 +28,6 @@ int printFailure(QTextStream& err, Outcome outcome, const QString& openError)
         return 0;
     err << failureText(outcome, openError) << Qt::endl;
     return kExitFailed;
-}
-
-QString failureLine(Outcome outcome, const QString& openError)
-{
-    if (outcome == Outcome::CannotOpen && !openError.isEmpty())
-        return QStringLiteral("%1 (%2)").arg(fixed_text::cannotOpenSocket(), openError);
-    return failureText(outcome, openError).section(u'\n', 0, 0);
-}
-
-QString passwordMismatchText()
-{
-    return programText(kStrPasswordMismatch);
-}
-
-QString unknownResponseText()
-{
-    return programText(kStrUnknownResponse);
-}
-
-QString notAnAddressText(const QString& text)
-{
-    return programText(kStrNotAnAddress).replace(u'\n', u' ').arg(text);
 }
 
 QString fileProblem(const QString& path, int errorNumber)
@@ -87,8 +39,9 @@ QString fileProblem(const QString& path, int errorNumber)
 bool printReadProblem(const QString& path, const bounded_read::Result& read, QTextStream& err, int& status)
 {
     if (read.stalled) {
+        // A stream that never delivers is input that cannot be used, as a file that cannot be read.
         err << programText(kStrStalled).arg(path).arg(bounded_read::kStreamIdleMs / 1000) << Qt::endl;
-        status = kExitFailed;
+        status = kExitUsage;
         return true;
     }
     if (read.error != 0) {

@@ -4,7 +4,8 @@
 // language) for a missing answer, a refused write and an address that is none, the socket message with
 // what was bound and why it failed, and the form of a usage error.
 
-#include "DeviceRequests.h"
+#include "device/DeviceRequests.h"
+#include "device/DeviceTexts.h"
 #include "files/BoundedRead.h"
 
 #include <QString>
@@ -12,29 +13,14 @@
 class QTextStream;
 
 namespace cli {
-/** A string of the table in the user's language, with "\r\n" as "\n". */
-QString programText(int id);
+// The device layer's names and texts are the command line's own.
+using namespace device;
 
 /** Prints "cormapmp-cli: message" and the hint to --help on `err`; returns exit status 2. */
 int printUsageError(QTextStream& err, const QString& message);
 
-/** The program's message for a request that got no answer: string 166; for an endpoint that could not
- *  be opened, the socket message and, on a line of its own, the address and port tried and the system's
- *  reason (`openError`). Empty for Answered. */
-QString failureText(Outcome outcome, const QString& openError);
 /** Prints failureText on `err` and returns exit status 1 (0 for Answered). */
 int printFailure(QTextStream& err, Outcome outcome, const QString& openError);
-/** The same in one line, for a device's result line among several. */
-QString failureLine(Outcome outcome, const QString& openError);
-
-/** The program's messages for a write or password change the device refused (result 2) or answered
- *  with another result, as the settings editor shows them. */
-QString passwordMismatchText();
-QString unknownResponseText();
-
-/** The program's message for text that is not an IPv4 address, in one line. */
-QString notAnAddressText(const QString& text);
-
 /** What to say about a path that cannot be read or written as a file: a directory is named as such;
  *  otherwise the system's reason for `errorNumber` ("[2] No such file or directory"). */
 QString fileProblem(const QString& path, int errorNumber);

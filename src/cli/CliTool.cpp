@@ -1,10 +1,10 @@
 #include "CliTool.h"
 
-#include "CliArguments.h"
+#include "device/DeviceName.h"
 #include "CliMessages.h"
-#include "DeviceJobs.h"
+#include "device/DeviceJobs.h"
 #include "FirmwareMany.h"
-#include "HistoryKeeper.h"
+#include "device/HistoryKeeper.h"
 #include "net/CNetEnv.h"
 #include "protocol/Ipv4.h"
 
@@ -14,6 +14,7 @@
 
 namespace {
 const QString kProgram = QStringLiteral("cormapmp-cli");
+constexpr int kStrHistoryNotKept = 1600;
 
 const QString kHelp = QStringLiteral(R"(Usage: cormapmp-cli VERB [options]
 
@@ -324,7 +325,10 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
     cli::VerbRequest request;
     request.profile = m_profile;
     request.terminal = m_terminal;
-    request.history = std::make_shared<cli::HistoryKeeper>(m_err, kProgram);
+    QTextStream& err = m_err;
+    request.history = std::make_shared<device::HistoryKeeper>(kProgram, [&err](const QString& why) {
+        err << "cormapmp-cli: " << device::programText(kStrHistoryNotKept).arg(why) << Qt::endl;
+    });
     if (const std::optional<QString> error = readOptions(parser, request)) {
         if (!error->isEmpty())
             usageError(*error);

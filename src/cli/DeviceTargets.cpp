@@ -1,18 +1,21 @@
 #include "DeviceTargets.h"
 
-#include "DeviceJobs.h"
+#include "StopSignals.h"
+#include "device/DeviceJobs.h"
 #include "net/CNetEnv.h"
 #include "protocol/Ipv4.h"
 
 #include <QTextStream>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 namespace cli {
 namespace {
 constexpr int kStrConfirmMany = 975;
 constexpr int kStrSameDevice = 1103;
+constexpr int kStrStopped = 1825;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 
@@ -136,6 +139,11 @@ int serveEach(const VerbRequest& request, QTextStream& out, const QList<Target>&
     const int count = static_cast<int>(targets.size());
     const int jobs = deviceJobs(request);
     std::vector<Device> devices(static_cast<std::size_t>(count));
+    // Ctrl+C or SIGTERM: the devices under way finish their exchanges, the others are not served, and
+    // every device's outcome and the summary are still printed.
+    const StopSignals stop;
+    std::atomic<bool> stopping = false;
+    QObject::connect(&stop, &StopSignals::stopRequested, &stop, [&stopping] { stopping = true; });
     // First every name is resolved to its device, so that a device named twice is known before any is
     // served: the first of its names in the order given serves it, however the reads interleave.
     runJobs(
@@ -167,6 +175,10 @@ int serveEach(const VerbRequest& request, QTextStream& out, const QList<Target>&
         count, jobs,
         [&](int i) {
             Device& d = devices[static_cast<std::size_t>(i)];
+            if (d.read && stopping) {
+                d.outcome = programText(kStrStopped);
+                return;
+            }
             if (d.read)
                 d.result = serve(targets.at(i), *d.read, d.outcome);
         },
@@ -177,9 +189,8 @@ int serveEach(const VerbRequest& request, QTextStream& out, const QList<Target>&
             failed += d.result == DeviceResult::Failed ? 1 : 0;
             out << resultLine(targets.at(i), d.outcome) << Qt::endl;
         });
-    if (summaryId == 0)
-        return failed ? kExitFailed : 0;
-    return finishMany(out, summaryId, count - again, failed);
+    const int status = summaryId == 0 ? (failed ? kExitFailed : 0) : finishMany(out, summaryId, count - again, failed);
+    return stop.stopped() ? stop.exitStatus() : status;
 }
 
 int finishMany(QTextStream& out, int summaryId, qsizetype total, int failed)

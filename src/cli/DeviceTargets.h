@@ -3,7 +3,8 @@
 // The devices a verb acts on when it takes several: the MACs and addresses named, or with --all every
 // device a search finds; and the one line per device and the summary such a verb prints.
 
-#include "EditorRequests.h"
+#include "CliMessages.h"
+#include "device/EditorRequests.h"
 #include "Verbs.h"
 #include "record/EnvRecord.h"
 

@@ -1,17 +1,17 @@
 // cormapmp-cli export, import and show: settings files, as the settings editor saves and loads them.
-#include "CliArguments.h"
+#include "device/DeviceName.h"
 #include "CliConsole.h"
-#include "DeviceJobs.h"
-#include "DeviceRequests.h"
+#include "device/DeviceJobs.h"
+#include "device/DeviceRequests.h"
 #include "DeviceTargets.h"
-#include "EditorRequests.h"
-#include "HistoryKeeper.h"
-#include "RecordEdit.h"
+#include "device/EditorRequests.h"
+#include "WriteReport.h"
+#include "record/RecordEdit.h"
 #include "RecordFormat.h"
 #include "SettingsFileLoad.h"
+#include "PasswordOnce.h"
 #include "Verbs.h"
-#include "WriteGuard.h"
-#include "config/SettingsFile.h"
+#include "record/SettingsFile.h"
 #include "files/BoundedRead.h"
 #include "files/SafeSave.h"
 #include "net/CNetEnv.h"
@@ -30,6 +30,8 @@ constexpr int kStrPasswordPrompt = 942;
 constexpr int kStrSaved = 972;
 constexpr int kStrImported = 973;
 constexpr int kStrSummary = 974;
+constexpr int kStrNothingRead = 1102;
+constexpr int kStrTooLong = 1826;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
 } // namespace
@@ -43,7 +45,18 @@ std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& st
     const bounded_read::Result read = settings_file::readFile(path);
     if (printReadProblem(path, read, err, status))
         return std::nullopt;
-    // Longer than any settings file: damaged, as a file one byte too long is.
+    status = kExitBadInput;
+    // An empty file or stream and one longer than any settings file (an endless one too) say why.
+    if (read.bytes.isEmpty() && !read.tooLarge) {
+        err << programText(kStrNothingRead).arg(path) << Qt::endl;
+        return std::nullopt;
+    }
+    if (read.tooLarge) {
+        err << programText(settings_file::kStrDamaged) << '\n'
+            << programText(kStrTooLong).arg(path).arg(settings_file::kMaxRecordLength + settings_file::kOverhead)
+            << Qt::endl;
+        return std::nullopt;
+    }
     const settings_file::Decoded decoded =
         read.tooLarge ? settings_file::Decoded{settings_file::kDamaged, {}, {}} : settings_file::decode(read.bytes);
     status = kExitBadInput;
@@ -81,35 +94,18 @@ std::optional<QString> importOnto(EnvRecord& record, const EnvRecord& imported)
     return std::nullopt;
 }
 
-/** Writes `merged` (the file's settings on the device's) once the device, read again under this machine's
- *  lock, is found unchanged or the import is made again on its new settings; the outcome for its line. */
-DeviceResult writeImported(const VerbRequest& request, CNetEnv& env, const Target& target, EnvRecord& before,
-                           EnvRecord& merged, const EnvRecord& imported, const QString& typed, QString& outcome)
+/** Writes `merged` (the file's settings on the device's) through the guarded write: under the device's
+ *  lock it is read again, and the import made again on settings someone else changed; the outcome for
+ *  its line. */
+DeviceResult writeImported(const VerbRequest& request, const Target& target, const EnvRecord& before,
+                           const EnvRecord& merged, const EnvRecord& imported, const QString& typed, QString& outcome)
 {
-    const QString name = targetText(target);
-    DeviceLock lock(before.mac());
-    const bool locked = lock.acquire();
-    WriteCheck check;
-    if (locked)
-        check = checkBeforeWrite(
-            env, target, before, merged, [&imported](EnvRecord& record) { return importOnto(record, imported); },
-            importedFields(before));
-    if (!locked || !check.mayWrite()) {
-        outcome = notWrittenText(check, name, locked);
-        return DeviceResult::Failed;
-    }
-    const int kept = keepBeforeWrite(request, QStringLiteral("import"), env.record(0), merged);
-    const Outcome written = writeSettings(env, target, merged, typed.toLatin1());
-    settleAfterWrite(request, env, written, before, kept);
-    if (written != Outcome::Answered) {
-        outcome = failureLine(written, env.openError());
-        return DeviceResult::Failed;
-    }
-    const int result = env.replyResult();
-    outcome = result == frame::kResultOk              ? programText(kStrImported)
-              : result == frame::kResultWrongPassword ? passwordMismatchText()
-                                                      : unknownResponseText();
-    return result == frame::kResultOk ? DeviceResult::Done : DeviceResult::Failed;
+    const WriteOutcome written = runGuardedWrite(
+        request, {target, before, merged, typed.toLatin1(),
+                  [&imported](EnvRecord& record) { return importOnto(record, imported); }, importedFields(before),
+                  QStringLiteral("import")});
+    outcome = writeOutcomeLine(written, targetText(target), programText(kStrImported));
+    return written.stored() ? DeviceResult::Done : DeviceResult::Failed;
 }
 
 /** Applies the file's settings to one of the devices named, once it has been read (`read`), as the
@@ -131,8 +127,7 @@ DeviceResult importInto(const VerbRequest& request, const Target& target, const 
         outcome = problem->describe();
         return DeviceResult::Failed;
     }
-    CNetEnv env(request.profile);
-    return writeImported(request, env, target, before, merged, imported, typed, outcome);
+    return writeImported(request, target, before, merged, imported, typed, outcome);
 }
 } // namespace
 

@@ -1,6 +1,6 @@
 #include "FirmwareMany.h"
 
-#include "DeviceRequests.h"
+#include "device/DeviceRequests.h"
 #include "DeviceTargets.h"
 #include "firmware/CQuickBurnWnd.h"
 #include "firmware/PleaseWaitWindow.h"

@@ -1,9 +1,9 @@
 // cormapmp-cli firmware: checks its arguments, loads the file, finds the device and runs the upload
 // (FirmwareUpload), or hands several devices to FirmwareMany.
 
-#include "CliArguments.h"
+#include "device/DeviceName.h"
 #include "CliMessages.h"
-#include "DeviceRequests.h"
+#include "device/DeviceRequests.h"
 #include "FirmwareMany.h"
 #include "FirmwareUpload.h"
 #include "Verbs.h"

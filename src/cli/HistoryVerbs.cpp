@@ -1,8 +1,8 @@
 // cormapmp-cli history and diff: what writes replaced, and the differences between two records, each
 // from a device, a settings file or a history entry.
 #include "HistoryVerbs.h"
-#include "CliArguments.h"
-#include "HistoryKeeper.h"
+#include "device/DeviceName.h"
+#include "device/HistoryKeeper.h"
 #include "SettingsFileLoad.h"
 #include "Verbs.h"
 #include "net/CNetEnv.h"

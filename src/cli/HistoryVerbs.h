@@ -3,7 +3,8 @@
 // What the history, diff and restore verbs share: the run's history folder, finding an entry, and the
 // differences between two records that are settings.
 
-#include "CliArguments.h"
+#include "CliMessages.h"
+#include "device/DeviceName.h"
 #include "history/SettingsHistory.h"
 #include "record/RecordFields.h"
 

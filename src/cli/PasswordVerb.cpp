@@ -1,10 +1,11 @@
 // cormapmp-cli passwd: changes or removes a device's password, as the settings editor's "Set Password".
-#include "CliArguments.h"
+#include "device/DeviceName.h"
 #include "CliConsole.h"
 #include "DeviceTargets.h"
-#include "EditorRequests.h"
+#include "device/EditorRequests.h"
 #include "Verbs.h"
-#include "WriteGuard.h"
+#include "WriteReport.h"
+#include "device/DeviceLock.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
 #include "record/FormValidation.h"
@@ -15,6 +16,9 @@
 
 namespace cli {
 namespace {
+constexpr int kStrPasswordLate = 1827;
+constexpr int kStrPasswordNotChanged = 1828;
+constexpr int kStrPasswordUnknown = 1829;
 constexpr int kStrPasswordPrompt = 942;
 constexpr int kStrPasswordCheck = 1049;
 constexpr int kStrPasswordEmpty = 1054;
@@ -87,6 +91,35 @@ std::optional<QString> checkedNewPassword(const VerbRequest& request, Console& c
     return typed;
 }
 
+/** How a password change ended: the device took it, or why not (a line to print). */
+struct Settled
+{
+    bool changed = false;
+    QString problem;
+    QString note; // the answer was late or unclear, but the device holds the new password
+};
+
+/** Sends the password change; without a clear answer (none, or a result other than 0 and 2) the device
+ *  is read back: its password field tells whether it holds the new password. */
+Settled changeAndSettle(CNetEnv& env, const Target& target, const EnvRecord& record, const QString& current,
+                        const QString& next)
+{
+    const Outcome outcome = changePassword(env, target, record, current, next);
+    if (outcome == Outcome::CannotOpen || outcome == Outcome::NoTable)
+        return {false, failureLine(outcome, env.openError()), {}};
+    const int result = outcome == Outcome::Answered ? env.replyResult() : -1;
+    if (result == frame::kResultOk)
+        return {true, {}, {}};
+    if (result == frame::kResultWrongPassword)
+        return {false, passwordMismatchText(), {}};
+    const QString device = targetText(target);
+    const std::optional<bool> holds = holdsPassword(env, target, next);
+    if (holds && *holds)
+        return {true, {}, programText(kStrPasswordLate).arg(device)};
+    const QString answer = result < 0 ? failureLine(Outcome::NoAnswer, {}) : unknownResponseText();
+    return {false, answer + u' ' + programText(holds ? kStrPasswordNotChanged : kStrPasswordUnknown).arg(device), {}};
+}
+
 /** The password change of one device named alone, with the program's full messages. Both passwords
  *  are had and checked before anything is sent. */
 int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out, QTextStream& err, Console& console)
@@ -106,24 +139,19 @@ int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out
     // write would make that write's password wrong.
     DeviceLock lock(record.mac());
     if (!lock.acquire()) {
-        err << notWrittenText({}, QString::fromStdString(record.macText()), false) << Qt::endl;
+        err << lockTimeoutText(QString::fromStdString(record.macText()), lock.holder()) << Qt::endl;
         return kExitFailed;
     }
-    const Outcome outcome = changePassword(env, target, record, current, *next);
-    if (outcome != Outcome::Answered)
-        return printFailure(err, outcome, env.openError());
-    switch (env.replyResult()) {
-    case frame::kResultOk:
-        out << programText(request.clear ? kStrRemoved : kStrChanged).arg(QString::fromStdString(record.macText()))
-            << Qt::endl;
-        return 0;
-    case frame::kResultWrongPassword:
-        err << passwordMismatchText() << Qt::endl;
-        return kExitFailed;
-    default:
-        err << unknownResponseText() << Qt::endl;
+    const Settled settled = changeAndSettle(env, target, record, current, *next);
+    if (!settled.changed) {
+        err << settled.problem << Qt::endl;
         return kExitFailed;
     }
+    const QString mac = QString::fromStdString(record.macText());
+    if (!settled.note.isEmpty())
+        out << settled.note << Qt::endl;
+    out << programText(request.clear ? kStrRemoved : kStrChanged).arg(mac) << Qt::endl;
+    return 0;
 }
 
 /** The password change of one of several devices once it has been read (`record`); the outcome for its
@@ -134,18 +162,12 @@ DeviceResult passwdOneOfMany(const VerbRequest& request, const Target& target, c
     CNetEnv env(request.profile);
     DeviceLock lock(record.mac());
     if (!lock.acquire()) {
-        outcome = notWrittenText({}, targetText(target), false);
+        outcome = lockTimeoutText(targetText(target), lock.holder());
         return DeviceResult::Failed;
     }
-    if (const Outcome changed = changePassword(env, target, record, current, next); changed != Outcome::Answered) {
-        outcome = failureLine(changed, env.openError());
-        return DeviceResult::Failed;
-    }
-    const int result = env.replyResult();
-    outcome = result == frame::kResultOk              ? programText(request.clear ? kStrRemovedShort : kStrChangedShort)
-              : result == frame::kResultWrongPassword ? passwordMismatchText()
-                                                      : unknownResponseText();
-    return result == frame::kResultOk ? DeviceResult::Done : DeviceResult::Failed;
+    const Settled settled = changeAndSettle(env, target, record, current, next);
+    outcome = settled.changed ? programText(request.clear ? kStrRemovedShort : kStrChangedShort) : settled.problem;
+    return settled.changed ? DeviceResult::Done : DeviceResult::Failed;
 }
 } // namespace
 

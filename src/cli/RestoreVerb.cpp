@@ -2,12 +2,12 @@
 // password handling and output of write.
 #include "CliConsole.h"
 #include "DeviceTargets.h"
-#include "HistoryKeeper.h"
+#include "WriteReport.h"
+#include "device/HistoryKeeper.h"
 #include "HistoryVerbs.h"
-#include "RecordEdit.h"
+#include "record/RecordEdit.h"
 #include "SettingsFileLoad.h"
 #include "Verbs.h"
-#include "WriteGuard.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
 #include "protocol/Ipv4.h"
@@ -101,21 +101,6 @@ void printChanges(QTextStream& out, const QString& device, const EnvRecord& befo
     out.flush();
 }
 
-/** The device's answer as write reports it; the exit status. */
-int report(const CNetEnv& env, Outcome outcome, QTextStream& out, QTextStream& err, bool json)
-{
-    if (outcome != Outcome::Answered)
-        return printFailure(err, outcome, env.openError());
-    if (env.replyResult() == frame::kResultOk) {
-        if (!json)
-            out << programText(kStrWritten) << Qt::endl;
-        return 0;
-    }
-    err << (env.replyResult() == frame::kResultWrongPassword ? passwordMismatchText() : unknownResponseText())
-        << Qt::endl;
-    return kExitFailed;
-}
-
 /** The write of the restored record, once the device has been read into `env` and the entry found. */
 int writeBack(const VerbRequest& request, const Target& target, CNetEnv& env, const settings_history::Entry& entry,
               QTextStream& out, QTextStream& err, Console& console)
@@ -139,30 +124,22 @@ int writeBack(const VerbRequest& request, const Target& target, CNetEnv& env, co
                                programText(kStrPasswordPrompt).arg(device) + QStringLiteral(": "));
     if (const std::optional<form::Problem> problem = form::validate(formValues(after, typed)))
         return printUsageError(err, QStringLiteral("restore: ") + problem->describe());
-    DeviceLock lock(before.mac());
-    const bool locked = lock.acquire();
-    WriteCheck check;
     const MakeChanges again = [&entry](EnvRecord& record) {
         record = restored(entry, record);
         return std::optional<QString>();
     };
-    if (locked)
-        check = checkBeforeWrite(env, target, before, after, again, record_fields::changedSettings(before, after));
-    if (!locked || !check.mayWrite()) {
-        err << notWrittenText(check, device, locked) << Qt::endl;
-        return kExitFailed;
-    }
-    const int kept = keepBeforeWrite(request, QStringLiteral("restore"), env.record(0), after);
-    const Outcome outcome = writeSettings(env, target, after, typed.toLatin1());
-    settleAfterWrite(request, env, outcome, before, kept);
-    if (request.json) {
-        QJsonObject doc = planJson(before, after, entry.number, true);
-        doc.insert(QStringLiteral("result"),
-                   outcome == Outcome::Answered ? QJsonValue(int{env.replyResult()}) : QJsonValue());
+    const WriteOutcome written = runGuardedWrite(request, {target, before, after, typed.toLatin1(), again,
+                                                           record_fields::changedSettings(before, after),
+                                                           QStringLiteral("restore")});
+    if (request.json && written.status != WriteOutcome::LockTimeout && written.status != WriteOutcome::Conflict &&
+        written.status != WriteOutcome::NoAnswer) {
+        QJsonObject doc = planJson(written.before, written.after, entry.number, true);
+        doc.insert(QStringLiteral("result"), written.result >= 0 ? QJsonValue(written.result) : QJsonValue());
+        doc.insert(QStringLiteral("outcome"), outcomeName(written));
         out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
         out.flush();
     }
-    return report(env, outcome, out, err, request.json);
+    return printWriteOutcome(written, device, request.json, out, err, kStrWritten);
 }
 } // namespace
 

@@ -1,9 +1,9 @@
 // cormapmp-cli search and read: finding devices and printing one device's record, as the search window
 // finds and reads them.
 
-#include "CliArguments.h"
+#include "device/DeviceName.h"
 #include "CliMessages.h"
-#include "DeviceRequests.h"
+#include "device/DeviceRequests.h"
 #include "DeviceTargets.h"
 #include "RecordFormat.h"
 #include "Verbs.h"

@@ -3,8 +3,9 @@
 // What the verbs that take settings files and device names share: reading a settings file with the
 // program's messages, and one device named by an argument.
 
-#include "EditorRequests.h"
-#include "config/SettingsFile.h"
+#include "CliMessages.h"
+#include "device/EditorRequests.h"
+#include "record/SettingsFile.h"
 #include "record/EnvRecord.h"
 
 #include <QString>

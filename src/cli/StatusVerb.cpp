@@ -1,7 +1,7 @@
 // cormapmp-cli status: a device's status report, decoded as the status dialog shows it.
-#include "CliArguments.h"
+#include "device/DeviceName.h"
 #include "DeviceTargets.h"
-#include "EditorRequests.h"
+#include "device/EditorRequests.h"
 #include "StatusWatch.h"
 #include "Verbs.h"
 #include "net/CNetEnv.h"

@@ -1,9 +1,9 @@
 #include "StatusWatch.h"
 
-#include "CliArguments.h"
+#include "device/DeviceName.h"
 #include "CliMessages.h"
-#include "EditorRequests.h"
-#include "StatusMetrics.h"
+#include "device/EditorRequests.h"
+#include "status/StatusMetrics.h"
 #include "StopSignals.h"
 #include "Verbs.h"
 #include "net/CNetEnv.h"

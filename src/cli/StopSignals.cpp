@@ -20,10 +20,10 @@ struct sigaction g_previousTerm
 {
 };
 
-extern "C" void onStopSignal(int)
+extern "C" void onStopSignal(int signal)
 {
     const int saved = errno;
-    const char byte = 1;
+    const auto byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1); // a full pipe already says it
     errno = saved;
 }
@@ -66,7 +66,10 @@ void StopSignals::onSignal()
 {
 #ifdef Q_OS_UNIX
     char bytes[16];
-    while (::read(g_pipe[0], bytes, sizeof bytes) > 0) {
+    ssize_t got = 0;
+    while ((got = ::read(g_pipe[0], bytes, sizeof bytes)) > 0) {
+        if (m_signal == 0)
+            m_signal = static_cast<unsigned char>(bytes[0]);
     }
 #endif
     if (m_stopped)

@@ -23,6 +23,8 @@ public:
 
     /** True once a signal came. */
     bool stopped() const { return m_stopped; }
+    /** The exit status of a program ended by the signal that came: 130 for SIGINT, 143 for SIGTERM. */
+    int exitStatus() const { return kSignalExitBase + m_signal; }
 
 signals:
     void stopRequested();
@@ -32,5 +34,7 @@ private:
 
     std::unique_ptr<QSocketNotifier> m_notifier;
     bool m_stopped = false;
+    int m_signal = 0;
+    static constexpr int kSignalExitBase = 128;
 };
 } // namespace cli

@@ -14,9 +14,17 @@
 
 class QTextStream;
 
-namespace cli {
-class Console;
+namespace device {
 class HistoryKeeper;
+}
+namespace record_edit {}
+
+namespace cli {
+// The device layer and record editing are the command line's own vocabulary.
+using namespace device;
+using namespace record_edit;
+
+class Console;
 
 /** How the firmware goes to the device. */
 enum class FirmwareWay

@@ -1,14 +1,13 @@
 // cormapmp-cli write: changes settings of a device the way the settings editor writes them.
 #include "WriteVerb.h"
-#include "CliArguments.h"
+#include "device/DeviceName.h"
 #include "CliConsole.h"
-#include "DeviceJobs.h"
+#include "device/DeviceJobs.h"
 #include "DeviceTargets.h"
-#include "EditorRequests.h"
-#include "HistoryKeeper.h"
-#include "RecordEdit.h"
+#include "device/EditorRequests.h"
+#include "WriteReport.h"
+#include "record/RecordEdit.h"
 #include "Verbs.h"
-#include "WriteGuard.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
 #include "protocol/Ipv4.h"
@@ -22,6 +21,8 @@
 namespace cli {
 namespace {
 constexpr int kStrWritten = 940;
+constexpr int kStrAlreadySet = 1806;
+constexpr int kStrAlreadySetAll = 1807;
 constexpr int kStrDryRun = 941;
 constexpr int kStrPasswordPrompt = 942;
 constexpr int kStrChangesTo = 943;
@@ -133,33 +134,6 @@ std::optional<QByteArray> writePassword(const VerbRequest& request, const Plan& 
     return typed.toLatin1();
 }
 
-/** The device's answer to the write as the editor reports it; the exit status. */
-int reportResult(const CNetEnv& env, Outcome outcome, bool json, const Plan& plan, QTextStream& out, QTextStream& err)
-{
-    if (json) {
-        QJsonObject doc = planJson(plan);
-        doc.insert(QStringLiteral("sent"), true);
-        doc.insert(QStringLiteral("result"),
-                   outcome == Outcome::Answered ? QJsonValue(int{env.replyResult()}) : QJsonValue());
-        out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
-        out.flush();
-    }
-    if (outcome != Outcome::Answered)
-        return printFailure(err, outcome, env.openError());
-    switch (env.replyResult()) {
-    case frame::kResultOk:
-        if (!json)
-            out << programText(kStrWritten) << Qt::endl;
-        return 0;
-    case frame::kResultWrongPassword:
-        err << passwordMismatchText() << Qt::endl;
-        return kExitFailed;
-    default:
-        err << unknownResponseText() << Qt::endl;
-        return kExitFailed;
-    }
-}
-
 /** The changes as made on a record of the device's settings. */
 MakeChanges changesOf(const QList<Change>& changes)
 {
@@ -175,21 +149,10 @@ QStringList namedFields(const QList<Change>& changes)
     return names;
 }
 
-/** Nothing was written: the device changed meanwhile, or did not answer the check, or another run held
- *  it too long. Exit status 1. */
-int refuseWrite(const Plan& plan, const WriteCheck& check, bool locked, bool json, QTextStream& out, QTextStream& err)
+/** The verb that writes through here names itself in the history (write, apply). */
+QString historyVerb(const VerbRequest& request)
 {
-    if (json) {
-        QJsonObject doc = planJson(plan);
-        doc.insert(QStringLiteral("sent"), false);
-        doc.insert(QStringLiteral("changedMeanwhile"), QJsonArray::fromStringList(check.changed));
-        out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
-        out.flush();
-    }
-    if (locked && check.result == WriteCheck::NoAnswer)
-        return printFailure(err, Outcome::NoAnswer, {});
-    err << notWrittenText(check, plan.deviceText, locked) << Qt::endl;
-    return kExitFailed;
+    return request.verb.isEmpty() ? QStringLiteral("write") : request.verb;
 }
 
 /** The write of one device named alone: the changes (old -> new) printed, then the device's result. */
@@ -205,6 +168,19 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
         return kExitBadInput;
     }
     plan.changes = record_fields::differences(plan.before, plan.after);
+    if (plan.changes.isEmpty()) {
+        // The device already holds every value asked for: nothing is sent, and that is said once.
+        if (request.json) {
+            QJsonObject doc = planJson(plan);
+            doc.insert(QStringLiteral("sent"), false);
+            doc.insert(QStringLiteral("outcome"), QStringLiteral("already-set"));
+            out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
+        } else {
+            out << programText(kStrAlreadySetAll) << '\n';
+        }
+        out.flush();
+        return 0;
+    }
     if (!request.json)
         printChanges(out, plan);
     if (request.dryRun) {
@@ -221,23 +197,28 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     const std::optional<QByteArray> password = writePassword(request, plan, console, err);
     if (!password)
         return kExitBadInput;
-    // Under this machine's lock of the device, the device is read again before the whole record goes out.
-    DeviceLock lock(plan.before.mac());
-    const bool locked = lock.acquire();
-    WriteCheck check;
-    if (locked)
-        check = checkBeforeWrite(env, target, plan.before, plan.after, changesOf(changes), namedFields(changes));
-    if (!locked || !check.mayWrite())
-        return refuseWrite(plan, check, locked, request.json, out, err);
-    if (check.result == WriteCheck::Remade) {
+    // Under the device's lock the device is read again before the whole record goes out.
+    const WriteOutcome written =
+        runGuardedWrite(request, {target, plan.before, plan.after, *password, changesOf(changes), namedFields(changes),
+                                  historyVerb(request)});
+    if (written.remade) {
+        plan.before = written.before;
+        plan.after = written.after;
         plan.changes = record_fields::differences(plan.before, plan.after);
         if (!request.json)
-            out << remadeText(check, plan.deviceText) << Qt::endl;
+            out << remadeLine(written, plan.deviceText) << Qt::endl;
     }
-    const int kept = keepBeforeWrite(request, QStringLiteral("write"), env.record(0), plan.after);
-    const Outcome outcome = writeSettings(env, target, plan.after, *password);
-    settleAfterWrite(request, env, outcome, plan.before, kept);
-    return reportResult(env, outcome, request.json, plan, out, err);
+    if (request.json) {
+        QJsonObject doc = planJson(plan);
+        doc.insert(QStringLiteral("sent"), written.sent());
+        doc.insert(QStringLiteral("result"), written.result >= 0 ? QJsonValue(written.result) : QJsonValue());
+        doc.insert(QStringLiteral("outcome"), outcomeName(written));
+        if (written.status == WriteOutcome::Conflict)
+            doc.insert(QStringLiteral("changedMeanwhile"), QJsonArray::fromStringList(written.fields));
+        out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
+        out.flush();
+    }
+    return printWriteOutcome(written, plan.deviceText, request.json, out, err, kStrWritten);
 }
 
 /** writeOneOfMany once the device has been read (`before`); `report` is filled as the write goes on. */
@@ -252,8 +233,12 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, const Env
     report.before = before;
     report.after = after;
     report.made = true;
-    if (report.skipUnchanged && record_fields::differences(before, after).isEmpty())
+    if (record_fields::differences(before, after).isEmpty()) {
+        // Nothing to send: the device already holds every value asked for.
+        if (!report.skipUnchanged)
+            outcome = programText(kStrAlreadySet);
         return true;
+    }
     if (request.dryRun) {
         outcome = programText(kStrDryRunMany).arg(record_fields::differences(before, after).size());
         return true;
@@ -266,34 +251,15 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, const Env
         outcome = *refused;
         return false;
     }
-    CNetEnv env(request.profile);
-    DeviceLock lock(before.mac());
-    const bool locked = lock.acquire();
-    EnvRecord base = before;
-    WriteCheck check;
-    if (locked)
-        check = checkBeforeWrite(env, target, base, after, changesOf(changes), namedFields(changes));
-    if (!locked || !check.mayWrite()) {
-        outcome = notWrittenText(check, targetText(target), locked);
-        return false;
-    }
-    report.before = base; // made again on new settings, the changes are those from the new settings
-    report.after = after;
-    // Every verb that writes through here (write, apply) names itself in the history.
-    const QString verb = request.verb.isEmpty() ? QStringLiteral("write") : request.verb;
-    const int kept = keepBeforeWrite(request, verb, env.record(0), after); // as the check just read it
-    const Outcome written = writeSettings(env, target, after, typed.toLatin1());
-    settleAfterWrite(request, env, written, base, kept);
-    if (written != Outcome::Answered) {
-        outcome = failureLine(written, env.openError());
-        return false;
-    }
-    report.sent = true;
-    const int result = env.replyResult();
-    outcome = result == frame::kResultOk              ? programText(kStrWrittenShort)
-              : result == frame::kResultWrongPassword ? passwordMismatchText()
-                                                      : unknownResponseText();
-    return result == frame::kResultOk;
+    const WriteOutcome written =
+        runGuardedWrite(request, {target, before, after, typed.toLatin1(), changesOf(changes), namedFields(changes),
+                                  historyVerb(request)});
+    // Made again on new settings, the changes are those from the new settings.
+    report.before = written.before;
+    report.after = written.after;
+    report.sent = written.sent();
+    outcome = writeOutcomeLine(written, targetText(target), programText(kStrWrittenShort));
+    return written.stored();
 }
 } // namespace
 

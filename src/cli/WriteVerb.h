@@ -4,9 +4,10 @@
 // check again under the device's lock, write. Other verbs that write fields (`apply`) go through it too,
 // so they share its checks, password handling, history and parallel devices.
 
-#include "DeviceJobs.h"
+#include "device/DeviceJobs.h"
+#include "PasswordOnce.h"
 #include "DeviceTargets.h"
-#include "RecordEdit.h"
+#include "record/RecordEdit.h"
 #include "record/EnvRecord.h"
 
 #include <QJsonArray>

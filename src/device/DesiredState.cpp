@@ -1,4 +1,4 @@
-#include "DesiredState.h"
+#include "device/DesiredState.h"
 
 #include "record/RecordFields.h"
 
@@ -12,7 +12,8 @@
 
 #include <cmath>
 
-namespace cli {
+namespace device {
+using record_edit::checkChanges;
 namespace {
 const QChar kSeparator = QChar(0x1F); // between the keys of a path: no key of a valid file holds it
 
@@ -168,6 +169,10 @@ private:
     static constexpr int kMaxDepth = 32;
     int m_depth = 0;
     static QJsonValue scalar(const yaml_event_t& event);
+    /** A plain scalar typed as the YAML 1.2 core schema types it. */
+    static QJsonValue plain(const QString& text);
+    /** Why the explicit tag of a node is refused, or nothing. */
+    static std::optional<QString> refusedTag(const yaml_event_t& event);
     static int lineOf(const yaml_event_t& event) { return static_cast<int>(event.start_mark.line) + 1; }
 
     yaml_parser_t m_parser;
@@ -232,6 +237,10 @@ std::optional<QJsonValue> YamlReader::node(yaml_event_t& event, const QString& p
             lineError(lineOf(event), QStringLiteral("nested more than %1 deep: not a desired state").arg(kMaxDepth));
         return std::nullopt;
     }
+    if (const std::optional<QString> refused = refusedTag(event)) {
+        m_error = lineError(lineOf(event), *refused);
+        return std::nullopt;
+    }
     switch (event.type) {
     case YAML_SCALAR_EVENT:
         return scalar(event);
@@ -292,12 +301,59 @@ std::optional<QJsonValue> YamlReader::sequence(const QString& path, KeyLines& li
     }
 }
 
+std::optional<QString> YamlReader::refusedTag(const yaml_event_t& event)
+{
+    const yaml_char_t* tag = event.type == YAML_SCALAR_EVENT           ? event.data.scalar.tag
+                             : event.type == YAML_SEQUENCE_START_EVENT ? event.data.sequence_start.tag
+                             : event.type == YAML_MAPPING_START_EVENT  ? event.data.mapping_start.tag
+                                                                       : nullptr;
+    if (!tag)
+        return std::nullopt;
+    // The core schema's tags name what the node is anyway; any other (!!binary, !!timestamp, a local
+    // !tag) would ask for a meaning this file cannot give, so it is refused rather than read as text.
+    const QString name = QString::fromUtf8(reinterpret_cast<const char*>(tag));
+    const QString core = QStringLiteral("tag:yaml.org,2002:");
+    const QString kind = name.startsWith(core) ? name.mid(core.size()) : QString();
+    const QString shown = name.startsWith(core) ? QStringLiteral("!!") + kind : name;
+    const bool fits = event.type == YAML_SEQUENCE_START_EVENT ? kind == QStringLiteral("seq")
+                      : event.type == YAML_MAPPING_START_EVENT
+                          ? kind == QStringLiteral("map")
+                          : QStringList{QStringLiteral("str"), QStringLiteral("int"), QStringLiteral("float"),
+                                        QStringLiteral("bool"), QStringLiteral("null")}
+                                .contains(kind);
+    if (!fits)
+        return QStringLiteral("the tag %1 is not taken: a desired state holds texts, numbers, yes or no, lists "
+                              "and sections")
+            .arg(shown);
+    if (event.type != YAML_SCALAR_EVENT || kind == QStringLiteral("str"))
+        return std::nullopt;
+    const QJsonValue value = plain(QString::fromUtf8(reinterpret_cast<const char*>(event.data.scalar.value),
+                                                     static_cast<qsizetype>(event.data.scalar.length)));
+    const bool matches = kind == QStringLiteral("bool")   ? value.isBool()
+                         : kind == QStringLiteral("null") ? value.isNull()
+                         : kind == QStringLiteral("int")  ? value.isDouble() && value.toDouble() == std::trunc(value.toDouble())
+                                                          : value.isDouble();
+    if (!matches)
+        return QStringLiteral("the value is not what its tag %1 says").arg(shown);
+    return std::nullopt;
+}
+
 QJsonValue YamlReader::scalar(const yaml_event_t& event)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(event.data.scalar.value),
                                            static_cast<qsizetype>(event.data.scalar.length));
-    if (event.data.scalar.style != YAML_PLAIN_SCALAR_STYLE)
+    const QString tag = event.data.scalar.tag ? QString::fromUtf8(reinterpret_cast<const char*>(event.data.scalar.tag))
+                                              : QString();
+    if (tag == QStringLiteral("tag:yaml.org,2002:str"))
         return text;
+    // A quoted text is a text, unless a core tag says what it is.
+    if (event.data.scalar.style != YAML_PLAIN_SCALAR_STYLE && tag.isEmpty())
+        return text;
+    return plain(text);
+}
+
+QJsonValue YamlReader::plain(const QString& text)
+{
     static const QRegularExpression null(QStringLiteral("\\A(|~|null|Null|NULL)\\z"));
     static const QRegularExpression boolean(QStringLiteral("\\A(true|True|TRUE|false|False|FALSE)\\z"));
     static const QRegularExpression integer(QStringLiteral("\\A[-+]?[0-9]+\\z"));
@@ -492,4 +548,4 @@ std::optional<DesiredState> parseDesiredState(const QByteArray& text, QString& e
     const QJsonObject top = doc.object();
     return Reader(top, lines).read(error);
 }
-} // namespace cli
+} // namespace device

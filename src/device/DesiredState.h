@@ -16,8 +16,8 @@
 // device's own value of a field wins. Everything that needs no device record is checked here, and a
 // refusal names the line of the file and the field.
 
-#include "CliArguments.h"
-#include "RecordEdit.h"
+#include "device/DeviceName.h"
+#include "record/RecordEdit.h"
 
 #include <QByteArray>
 #include <QList>
@@ -25,7 +25,8 @@
 
 #include <optional>
 
-namespace cli {
+namespace device {
+using record_edit::Change;
 /** One device of the file and the fields it must hold, the defaults merged in. */
 struct DesiredDevice
 {
@@ -43,4 +44,4 @@ struct DesiredState
 /** Reads the text of a desired-state file. Nothing when it is not one, and in `error` why, beginning
  *  with the line ("line 7: com1.baudRate: 115300 is not one of …"). */
 std::optional<DesiredState> parseDesiredState(const QByteArray& text, QString& error);
-} // namespace cli
+} // namespace device

@@ -1,11 +1,11 @@
-#include "DeviceJobs.h"
+#include "device/DeviceJobs.h"
 
 #include <QEventLoop>
 #include <QThreadPool>
 
 #include <vector>
 
-namespace cli {
+namespace device {
 void runJobs(int count, int jobs, const std::function<void(int)>& work, const std::function<void(int)>& done)
 {
     if (jobs <= 1 || count <= 1) {
@@ -40,12 +40,4 @@ void runJobs(int count, int jobs, const std::function<void(int)>& work, const st
     loop.exec();
     pool.waitForDone();
 }
-
-QString PasswordOnce::get(const QString& prompt)
-{
-    const std::lock_guard lock(m_mutex);
-    if (!m_password)
-        m_password = devicePassword(m_console, m_fromStdin, prompt);
-    return *m_password;
-}
-} // namespace cli
+} // namespace device

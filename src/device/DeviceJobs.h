@@ -1,18 +1,14 @@
 #pragma once
 
-// Several devices at once: the verbs that act on many devices (write, passwd, import, status) run their
-// exchanges side by side, each device's in a thread of its own with its own endpoint, so each exchange
+// Several devices at once: the verbs that act on many devices (write, passwd, import, status, apply) run
+// their exchanges side by side, each device's in a thread of its own with its own endpoint, so each exchange
 // has its own socket and no answer can reach another device's exchange.
-
-#include "CliConsole.h"
 
 #include <QString>
 
 #include <functional>
-#include <mutex>
-#include <optional>
 
-namespace cli {
+namespace device {
 /** How many devices' exchanges run at once unless --jobs says otherwise, and the most it may say. A device
  *  named by its MAC is asked by broadcast, which every device on the LAN takes in: many more at once than
  *  this would flood small devices with requests for others (the simulator, one thread for 256 devices,
@@ -29,19 +25,4 @@ constexpr int kMaxDeviceJobs = 32;
  */
 void runJobs(int count, int jobs, const std::function<void(int)>& work, const std::function<void(int)>& done);
 
-/** The device password asked once for several devices run at once, by whichever device needs it first;
- *  the others wait for that answer and take it too. */
-class PasswordOnce
-{
-public:
-    PasswordOnce(Console& console, bool fromStdin) : m_console(console), m_fromStdin(fromStdin) {}
-    /** The password, asked with `prompt` (see devicePassword) when no device has asked for it yet. */
-    QString get(const QString& prompt);
-
-private:
-    Console& m_console;
-    bool m_fromStdin;
-    std::mutex m_mutex;
-    std::optional<QString> m_password;
-};
-} // namespace cli
+} // namespace device

@@ -1,12 +1,12 @@
-#include "CliArguments.h"
+#include "device/DeviceName.h"
 
-#include "CliMessages.h"
+#include "device/DeviceTexts.h"
 #include "protocol/Ipv4.h"
 
 #include <QRegularExpression>
 #include <QStringList>
 
-namespace cli {
+namespace device {
 std::optional<Mac> parseMac(const QString& text)
 {
     // Anchored at both ends of the whole text: "$" alone would also match before a final newline.
@@ -54,4 +54,4 @@ DeviceName parseDeviceName(const QString& text)
     }
     return name;
 }
-} // namespace cli
+} // namespace device

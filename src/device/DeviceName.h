@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace cli {
+namespace device {
 using Mac = std::array<std::uint8_t, 6>;
 
 /** Six colon-separated hex bytes, either case ("02:11:22:0A:bc:de"). */
@@ -30,4 +30,4 @@ struct DeviceName
  *  address reader (ipv4::parse: spaces around it trimmed, no leading zeros), which must name a single
  *  device (ipv4::isUnicastDeviceAddress). */
 DeviceName parseDeviceName(const QString& text);
-} // namespace cli
+} // namespace device

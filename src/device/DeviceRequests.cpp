@@ -1,36 +1,12 @@
-#include "DeviceRequests.h"
+#include "device/DeviceRequests.h"
 
 #include "net/CNetEnv.h"
-
-#include <QEventLoop>
-#include <QTimer>
 
 #include <algorithm>
 #include <optional>
 
-namespace cli {
+namespace device {
 namespace {
-enum class Mode
-{
-    Broadcast, // OpenLocal, bound to the address given (0: unbound)
-    Unicast,   // OpenRemote to the device address given
-};
-
-/** Opens the endpoint, zeroes the request frame, restarts the table (so the answer to this request is
- *  record 0) and sets the command. What went wrong, or nothing. */
-std::optional<Outcome> open(CNetEnv& env, Mode mode, std::uint32_t address, int command, bool everyAdapter = false)
-{
-    if (!env.hasTable())
-        return Outcome::NoTable;
-    if (!(mode == Mode::Unicast ? env.OpenRemote(address) : openBroadcast(env, address, everyAdapter)))
-        return Outcome::CannotOpen;
-    env.requestFrame().fill(0);
-    env.setCount(0);
-    env.setLimit(CNetEnv::kTableSize);
-    env.setCommand(command);
-    return std::nullopt;
-}
-
 Outcome judgeByCount(const CNetEnv& env)
 {
     return env.count() > 0 ? Outcome::Answered : Outcome::NoAnswer;
@@ -39,15 +15,6 @@ Outcome judgeByCount(const CNetEnv& env)
 Outcome judgeByAnswered(const CNetEnv& env)
 {
     return env.answered() && env.count() > 0 ? Outcome::Answered : Outcome::NoAnswer;
-}
-
-bool hasAnswerFrom(const CNetEnv& env, std::uint32_t asked)
-{
-    for (int i = 0; i < env.count(); ++i) {
-        if (cameFromAsked(env.record(i), asked))
-            return true;
-    }
-    return false;
 }
 
 /** A unicast read (all-zero body: the device is addressed by its IP alone), the search by IP and the
@@ -74,6 +41,28 @@ bool isDeviceAddress(const EnvRecord& record, std::uint32_t address)
     return false;
 }
 } // namespace
+
+std::optional<Outcome> open(CNetEnv& env, Mode mode, std::uint32_t address, int command, bool everyAdapter, int limit)
+{
+    if (!env.hasTable())
+        return Outcome::NoTable;
+    if (!(mode == Mode::Unicast ? env.OpenRemote(address) : openBroadcast(env, address, everyAdapter)))
+        return Outcome::CannotOpen;
+    env.requestFrame().fill(0);
+    env.setCount(0);
+    env.setLimit(limit);
+    env.setCommand(command);
+    return std::nullopt;
+}
+
+bool hasAnswerFrom(const CNetEnv& env, std::uint32_t asked)
+{
+    for (int i = 0; i < env.count(); ++i) {
+        if (cameFromAsked(env.record(i), asked))
+            return true;
+    }
+    return false;
+}
 
 bool cameFromAsked(const EnvRecord& record, std::uint32_t asked)
 {
@@ -102,33 +91,7 @@ void waitForAnswer(CNetEnv& env, int periodMs, WaitEnd end, int ticks)
 
 void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, WaitEnd end, int ticks)
 {
-    // An answer that came in while the second copy was being sent ends the wait before it starts.
-    if (end == WaitEnd::OnAnswer && answered()) {
-        env.Close();
-        return;
-    }
-    QEventLoop loop;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    int tick = 0;
-    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-        ++tick;
-        if (tick >= ticks || answered()) {
-            timer.stop();
-            loop.quit();
-        }
-    });
-    if (end == WaitEnd::OnAnswer) {
-        QObject::connect(&env, &CNetEnv::replyAccepted, &loop, [&] {
-            if (answered()) {
-                timer.stop();
-                loop.quit();
-            }
-        });
-    }
-    timer.start(periodMs);
-    loop.exec();
-    env.Close();
+    Exchange(env).run(periodMs, answered, end, ticks);
 }
 
 bool openBroadcast(CNetEnv& env, std::uint32_t bindAddress, bool everyAdapter)
@@ -171,4 +134,4 @@ Outcome readByIp(CNetEnv& env, std::uint32_t deviceAddress)
 {
     return unicastRead(env, deviceAddress, reply_wait::kReadTickMs, WaitEnd::OnAnswer);
 }
-} // namespace cli
+} // namespace device

@@ -4,16 +4,18 @@
 // endpoint, fill the request, send it twice, poll the endpoint from a timer until it answers or the
 // wait runs out, close. The waits are the program's (net/ReplyWaits.h).
 
-#include "CliArguments.h"
+#include "device/DeviceName.h"
+#include "device/Exchange.h"
 #include "net/ReplyWaits.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class CNetEnv;
 class EnvRecord;
 
-namespace cli {
+namespace device {
 enum class Outcome
 {
     Answered,   // at least one record is in the endpoint's table
@@ -21,6 +23,20 @@ enum class Outcome
     CannotOpen, // the endpoint could not be opened (CNetEnv::openError says why)
     NoTable,    // the endpoint has no device table
 };
+
+enum class Mode
+{
+    Broadcast, // OpenLocal, bound to the address given (0: unbound), or from every adapter
+    Unicast,   // OpenRemote to the device address given
+};
+
+/** Opens the endpoint, zeroes the request frame, restarts the table (so the answer to this request is
+ *  record 0), limits it to `limit` records and sets the command. What went wrong, or nothing. */
+std::optional<Outcome> open(CNetEnv& env, Mode mode, std::uint32_t address, int command, bool everyAdapter = false,
+                            int limit = 256);
+
+/** True when the table holds an answer from the device asked at `asked` (see cameFromAsked). */
+bool hasAnswerFrom(const CNetEnv& env, std::uint32_t asked);
 
 /** Opens the endpoint for broadcast requests: from every adapter (CNetEnv::OpenEveryAdapter), or from
  *  `bindAddress` (0: unbound). */
@@ -61,13 +77,6 @@ bool cameFromAsked(const EnvRecord& record, std::uint32_t asked);
  *  order from record 0; the others are dropped. Returns how many were kept. */
 int keepAnswersFrom(CNetEnv& env, std::uint32_t asked);
 
-/** How a wait ends before its last tick. */
-enum class WaitEnd
-{
-    OnAnswer, // as soon as the answer is in (both copies of the request are out when the wait starts)
-    AtTick,   // at the first tick at which it is in: a search, which cannot know that every device answered
-};
-
 /** Waits in a local event loop for the endpoint's answer, as the program's windows do: at most `ticks`
  *  ticks of `periodMs`. Closes the endpoint. */
 void waitForAnswer(CNetEnv& env, int periodMs, WaitEnd end = WaitEnd::OnAnswer, int ticks = reply_wait::kTicks);
@@ -75,4 +84,4 @@ void waitForAnswer(CNetEnv& env, int periodMs, WaitEnd end = WaitEnd::OnAnswer, 
 /** As waitForAnswer, but the answer is in when `answered` holds. */
 void waitUntil(CNetEnv& env, int periodMs, const std::function<bool()>& answered, WaitEnd end = WaitEnd::OnAnswer,
                int ticks = reply_wait::kTicks);
-} // namespace cli
+} // namespace device

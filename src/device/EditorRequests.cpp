@@ -1,11 +1,12 @@
-#include "EditorRequests.h"
+#include "device/EditorRequests.h"
 
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
 
 #include <algorithm>
+#include <array>
 
-namespace cli {
+namespace device {
 namespace {
 // The editor's table holds two records; it is cleared before each request, so the answer is record 0.
 constexpr int kEditorTableLimit = 2;
@@ -57,7 +58,43 @@ Outcome readTarget(CNetEnv& env, const Target& target)
                       : readByIp(env, target.address);
 }
 
-Outcome writeSettings(CNetEnv& env, const Target& target, const EnvRecord& record, const QByteArray& password)
+std::optional<bool> holdsPassword(CNetEnv& env, const Target& target, const QString& next)
+{
+    if (readTarget(env, target) != Outcome::Answered)
+        return std::nullopt;
+    std::array<std::uint8_t, frame::kPasswordSize> wanted{};
+    fillPasswordField(wanted.data(), next);
+    const std::uint8_t* held = env.record(0).passwordField();
+    return std::equal(wanted.begin(), wanted.end(), held);
+}
+
+Outcome sendRead(CNetEnv& env, const Target& target)
+{
+    const Mode mode = target.mac ? Mode::Broadcast : Mode::Unicast;
+    if (const auto failure = device::open(env, mode, target.mac ? target.bindAddress : target.address, frame::kRead,
+                                          target.everyAdapter))
+        return *failure;
+    if (target.mac)
+        std::copy(target.mac->begin(), target.mac->end(), env.requestBody());
+    send(env, target);
+    return Outcome::Answered;
+}
+
+std::function<bool()> readAnswered(const CNetEnv& env, const Target& target)
+{
+    if (target.mac)
+        return [&env] { return env.answered() != 0; };
+    return [&env, address = target.address] { return hasAnswerFrom(env, address); };
+}
+
+Outcome readOutcome(CNetEnv& env, const Target& target)
+{
+    if (target.mac)
+        return env.answered() && env.count() > 0 ? Outcome::Answered : Outcome::NoAnswer;
+    return env.answered() && keepAnswersFrom(env, target.address) > 0 ? Outcome::Answered : Outcome::NoAnswer;
+}
+
+Outcome sendWrite(CNetEnv& env, const Target& target, const EnvRecord& record, const QByteArray& password)
 {
     Outcome failure = Outcome::NoAnswer;
     if (!open(env, target, frame::kWrite, failure))
@@ -68,6 +105,13 @@ Outcome writeSettings(CNetEnv& env, const Target& target, const EnvRecord& recor
         HashPassword(body.passwordField());
     std::copy(body.raw().begin(), body.raw().end(), env.requestBody());
     send(env, target);
+    return Outcome::Answered;
+}
+
+Outcome writeSettings(CNetEnv& env, const Target& target, const EnvRecord& record, const QByteArray& password)
+{
+    if (const Outcome sent = sendWrite(env, target, record, password); sent != Outcome::Answered)
+        return sent;
     waitForAnswer(env, reply_wait::kWriteTickMs);
     return judge(env);
 }
@@ -100,4 +144,4 @@ Outcome changePassword(CNetEnv& env, const Target& target, const EnvRecord& reco
     waitForAnswer(env, reply_wait::kPasswordTickMs);
     return judge(env);
 }
-} // namespace cli
+} // namespace device

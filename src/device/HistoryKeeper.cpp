@@ -1,35 +1,35 @@
-#include "HistoryKeeper.h"
+#include "device/HistoryKeeper.h"
 
-#include "CliMessages.h"
-#include "Verbs.h"
-#include "net/CNetEnv.h"
-#include "protocol/Codec.h"
+#include "record/RecordFields.h"
 
-#include <QTextStream>
-
-namespace cli {
-namespace {
-constexpr int kStrHistoryNotKept = 1600;
-} // namespace
-
-HistoryKeeper::HistoryKeeper(QTextStream& err, QString program, QString folder)
-    : m_err(err), m_program(std::move(program)), m_store(std::move(folder))
+namespace device {
+HistoryKeeper::HistoryKeeper(QString program, Note note, QString folder)
+    : m_program(std::move(program)), m_note(std::move(note)), m_store(std::move(folder))
 {
 }
 
 int HistoryKeeper::keep(const QString& verb, const EnvRecord& before, const EnvRecord& after)
 {
     const std::lock_guard<std::mutex> guard(m_mutex);
+    settlePending(m_store, before);
     settings_history::Entry entry;
     entry.time = QDateTime::currentDateTimeUtc();
     entry.program = m_program;
     entry.verb = verb;
     entry.before = before;
     entry.after = after;
+    entry.state = settings_history::State::Pending;
     const settings_history::Kept kept = m_store.keep(entry);
-    if (!kept.ok() && !std::exchange(m_said, true))
-        m_err << "cormapmp-cli: " << programText(kStrHistoryNotKept).arg(kept.error) << Qt::endl;
+    if (!kept.ok() && !std::exchange(m_said, true) && m_note)
+        m_note(kept.error);
     return kept.number;
+}
+
+void HistoryKeeper::settle(const settings_history::Mac& mac, int number, settings_history::State state)
+{
+    const std::lock_guard<std::mutex> guard(m_mutex);
+    if (number > 0)
+        m_store.settle(mac, number, state);
 }
 
 void HistoryKeeper::drop(const settings_history::Mac& mac, int number)
@@ -39,16 +39,19 @@ void HistoryKeeper::drop(const settings_history::Mac& mac, int number)
         m_store.discard(mac, number);
 }
 
-int keepBeforeWrite(const VerbRequest& request, const QString& verb, const EnvRecord& before, const EnvRecord& after)
+void settlePending(settings_history::Store& store, const EnvRecord& now)
 {
-    return request.history ? request.history->keep(verb, before, after) : 0;
+    const settings_history::Mac mac = now.mac();
+    store.removeDebris(mac);
+    for (const settings_history::Entry& entry : store.entries(mac)) {
+        if (entry.state != settings_history::State::Pending)
+            continue;
+        if (record_fields::changedSettings(entry.after, now).isEmpty())
+            store.settle(mac, entry.number, settings_history::State::Settled);
+        else if (record_fields::changedSettings(entry.before, now).isEmpty())
+            store.discard(mac, entry.number);
+        else
+            store.settle(mac, entry.number, settings_history::State::Unconfirmed);
+    }
 }
-
-void settleAfterWrite(const VerbRequest& request, const CNetEnv& env, Outcome written, const EnvRecord& before,
-                      int number)
-{
-    const bool tookIt = written == Outcome::Answered && env.replyResult() == frame::kResultOk;
-    if (request.history && !tookIt && written != Outcome::NoAnswer)
-        request.history->drop(before.mac(), number);
-}
-} // namespace cli
+} // namespace device

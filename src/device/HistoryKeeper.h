@@ -1,49 +1,51 @@
 #pragma once
 
-// The command line's side of the settings history: before a verb writes a device, the record the device
-// held is kept; if the history folder cannot take it, the run says so once on standard error and the
-// write goes on.
+// The settings history as both faces keep it: before a write goes out, the record the device held is
+// kept as a pending entry; after it, the entry is settled: kept, removed (the device refused the write,
+// so nothing changed), or marked unconfirmed (nobody can tell). If the history folder cannot take an
+// entry, the face is told once and the write goes on.
 
-#include "DeviceRequests.h"
 #include "history/SettingsHistory.h"
 
 #include <QString>
 
+#include <functional>
 #include <mutex>
 
-class CNetEnv;
-class QTextStream;
-
-namespace cli {
+namespace device {
 class HistoryKeeper
 {
 public:
-    /** Keeps entries for `program` in `folder`; the one note of a failure goes to `err`. */
-    HistoryKeeper(QTextStream& err, QString program, QString folder = settings_history::defaultFolder());
+    /** Said once when an entry cannot be kept: the reason, e.g. "PATH: [28] No space left on device". */
+    using Note = std::function<void(const QString& why)>;
+
+    /** Keeps entries for `program` ("cormapmp", "cormapmp-cli") in `folder`. */
+    HistoryKeeper(QString program, Note note, QString folder = settings_history::defaultFolder());
 
     /** Keeps `before`, the device's record just read, and `after`, the record about to be written, for
-     *  `verb`. The entry's number; 0 when it could not be kept (said once per run). */
+     *  `verb`, as pending. The entry's number; 0 when it could not be kept (said once per keeper). */
     int keep(const QString& verb, const EnvRecord& before, const EnvRecord& after);
-    /** A write the device refused changed nothing: its entry (`number`, 0 for none) goes again. */
+    /** The write of entry `number` (0: none) ended: `state` Settled keeps it, Unconfirmed marks it. */
+    void settle(const settings_history::Mac& mac, int number, settings_history::State state);
+    /** A write that certainly changed nothing (never sent, or refused by the device): its entry goes. */
     void drop(const settings_history::Mac& mac, int number);
 
     settings_history::Store& store() { return m_store; }
+    const QString& program() const { return m_program; }
 
 private:
-    QTextStream& m_err;
     QString m_program;
+    Note m_note;
     settings_history::Store m_store;
     bool m_said = false;
     std::mutex m_mutex;
 };
 
-struct VerbRequest;
-
-/** Before a verb sends a write: keeps the device's record `before` and the record `after` in the run's
- *  history (when it has one); the entry's number or 0. */
-int keepBeforeWrite(const VerbRequest& request, const QString& verb, const EnvRecord& before, const EnvRecord& after);
-/** After the write: an entry whose write certainly changed nothing (it was never sent, or the device
- *  answered that it refused it) goes again; one without an answer stays, the write may have landed. */
-void settleAfterWrite(const VerbRequest& request, const CNetEnv& env, Outcome written, const EnvRecord& before,
-                      int number);
-} // namespace cli
+/**
+ * Entries a killed run left pending for the device: each is settled by comparing with `now`, the record
+ * the device holds: it holds the entry's `after` (the write landed) -> settled; it holds the entry's
+ * `before` (the write never landed) -> removed; anything else -> unconfirmed. Stale temporary files go
+ * too. Done before a new write of the device keeps its own entry.
+ */
+void settlePending(settings_history::Store& store, const EnvRecord& now);
+} // namespace device

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -75,7 +76,12 @@ QByteArray encode(const Entry& entry)
         {QStringLiteral("before"), hexOf(entry.before)},
         {QStringLiteral("after"), hexOf(entry.after)},
     };
-    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+    // A settled entry's file is as it always was; the others say what is not yet known.
+    QJsonObject withState = object;
+    if (entry.state != State::Settled)
+        withState.insert(QStringLiteral("state"), entry.state == State::Pending ? QStringLiteral("pending")
+                                                                                : QStringLiteral("unconfirmed"));
+    return QJsonDocument(withState).toJson(QJsonDocument::Indented);
 }
 
 std::optional<Entry> decode(QByteArrayView bytes)
@@ -100,6 +106,10 @@ std::optional<Entry> decode(QByteArrayView bytes)
         return std::nullopt;
     entry.before = *before;
     entry.after = *after;
+    const QString state = object.value(QStringLiteral("state")).toString();
+    entry.state = state.isEmpty()                         ? State::Settled
+                  : state == QStringLiteral("pending") ? State::Pending
+                                                         : State::Unconfirmed;
     return entry;
 }
 
@@ -167,6 +177,27 @@ Kept Store::keep(const Entry& given)
 bool Store::discard(const Mac& mac, int number)
 {
     return QFile::remove(entryPath(mac, number));
+}
+
+bool Store::settle(const Mac& mac, int number, State state)
+{
+    std::optional<Entry> kept = entry(mac, number);
+    if (!kept)
+        return false;
+    kept->state = state;
+    return safe_save::save(entryPath(mac, number), encode(*kept), kEntryFileMode).saved();
+}
+
+void Store::removeDebris(const Mac& mac) const
+{
+    constexpr qint64 kDebrisAgeMs = 60 * 1000;
+    const QDir folder(deviceFolder(mac));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const QFileInfo& file :
+         folder.entryInfoList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+        if (file.lastModified().toUTC().msecsTo(now) > kDebrisAgeMs)
+            QFile::remove(file.filePath());
+    }
 }
 
 std::optional<Entry> Store::entry(const Mac& mac, int number) const

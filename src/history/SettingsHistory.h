@@ -25,6 +25,14 @@ constexpr int kKeptPerDevice = 100;
 /** The version of the entry file's layout. */
 constexpr int kFormat = 1;
 
+/** Whether the write an entry was kept for is known to have reached the device. */
+enum class State
+{
+    Settled,     // the device took the write
+    Pending,     // kept before the write went out; not yet known (a run killed meanwhile leaves it so)
+    Unconfirmed, // the device gave no clear answer and could not be read back: it may hold either record
+};
+
 /** One kept write. */
 struct Entry
 {
@@ -34,6 +42,7 @@ struct Entry
     QString verb;     // "write", "import", "restore", "editor write"
     EnvRecord before; // the device's record as read just before the write (its password only as a hash)
     EnvRecord after;  // the record the write sent
+    State state = State::Settled;
 
     Mac mac() const { return before.mac(); }
     /** The settings the write changed, by read --json's names. */
@@ -73,6 +82,11 @@ public:
     Kept keep(const Entry& entry);
     /** Removes one entry (a write the device refused changed nothing); true when it is gone. */
     bool discard(const Mac& mac, int number);
+    /** Gives a kept entry its new state, saved whole; true when saved. */
+    bool settle(const Mac& mac, int number, State state);
+    /** Removes what a run killed while saving left in the device's folder: temporary files older than a
+     *  minute (a save under way now is younger). */
+    void removeDebris(const Mac& mac) const;
     /** The device's entries, oldest first; files that are not entries are passed over. */
     QList<Entry> entries(const Mac& mac) const;
     /** One entry by its number; nothing when it is not kept. */

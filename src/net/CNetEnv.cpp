@@ -298,6 +298,7 @@ std::pair<std::uint32_t, std::uint32_t> CNetEnv::beginRequest()
              earlier + m_earlierCount);
     m_requestWords = random1 | std::uint64_t{random2} << 32;
     m_answered = 0;
+    m_laterAnswers = 0;
     m_answerMac.reset();
     return {random1, random2};
 }
@@ -422,6 +423,14 @@ void CNetEnv::receiveDatagram(const QByteArray& datagram, std::uint32_t sender)
     if (!frame::AcceptReply(candidate) || answersEarlierRequest(candidate))
         return;
     const EnvRecord received(candidate.data() + frame::kOffBody);
+    // The first answer to a write or a password change decides. A device that acts on both copies of the
+    // request answers the second too, perhaps otherwise (the new password no longer matches the old one
+    // the request carries): that later answer is counted and dropped, never taken as the result.
+    if (m_answered && (m_command == frame::kWrite || m_command == frame::kChangePassword) &&
+        !isStrayAfterAnswer(candidate)) {
+        ++m_laterAnswers;
+        return;
+    }
     // After the answer, a reply from another device is a stray (e.g. meant for another program on a shared
     // port). A write, password change or status answer is never replaced by it; a read by IP may still
     // list further devices (a directed broadcast reaches several), but the answer read stays the first.

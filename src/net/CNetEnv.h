@@ -112,6 +112,8 @@ public:
     int command() const { return m_command; }
     void setCommand(int command) { m_command = command; }
     int answered() const { return m_answered; }
+    /** Answers to a write or password change after the first one, dropped (the first decides). */
+    int laterAnswers() const { return m_laterAnswers; }
     int count() const { return m_count; }
     /** Setting the count to 0 restarts the table, and with it what heardOn() knows. */
     void setCount(int count);
@@ -184,6 +186,7 @@ private:
     int m_command = 0;
     int m_flags = 0;
     int m_answered = 0;
+    int m_laterAnswers = 0;
     int m_count = 0;
     int m_limit = kTableSize;
     std::uint32_t m_targetAddress = 0;

@@ -9,7 +9,7 @@ namespace reply_wait {
 constexpr int kTicks = 10;
 constexpr int kSearchTickMs = 300;   // a search by MAC or by IP address: 3 s
 constexpr int kReadTickMs = 200;     // a read: 2 s
-constexpr int kWriteTickMs = 100;    // a write: 1 s
+constexpr int kWriteTickMs = 200;    // a write: 2 s, as a read: a slow device still answers within it
 constexpr int kStatusTickMs = 200;   // a status request: 2 s
 constexpr int kPasswordTickMs = 200; // a password change: 2 s
 } // namespace reply_wait

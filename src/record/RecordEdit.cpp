@@ -1,10 +1,10 @@
-#include "RecordEdit.h"
+#include "record/RecordEdit.h"
 
 #include "protocol/Ipv4.h"
 
 #include <QSet>
 
-namespace cli {
+namespace record_edit {
 namespace {
 using record_fields::FieldRef;
 using record_fields::Kind;
@@ -109,6 +109,17 @@ form::FormValues formValues(const EnvRecord& r, const QString& password)
     return v;
 }
 
+QStringList importedFields(const EnvRecord& record)
+{
+    // A file whose every byte differs from the record: what the import takes from it is what it sets.
+    EnvRecord different = record;
+    for (std::uint8_t& byte : different.raw())
+        byte = static_cast<std::uint8_t>(~byte);
+    EnvRecord imported = record;
+    mergeImportedRecord(imported, different);
+    return record_fields::changedSettings(record, imported);
+}
+
 std::optional<QString> checkChanges(const QList<Change>& changes)
 {
     QList<Resolved> resolved;
@@ -140,4 +151,4 @@ std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& chan
     record = working;
     return std::nullopt;
 }
-} // namespace cli
+} // namespace record_edit

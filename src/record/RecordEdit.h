@@ -14,7 +14,7 @@
 
 #include <optional>
 
-namespace cli {
+namespace record_edit {
 /** One change as typed: the field's name ("ipAddress", "com2.baudRate"; "COM2.baudRate" and
  *  "ports[1].baudRate" name the same field) and its value. */
 struct Change
@@ -41,6 +41,9 @@ std::optional<QString> checkChanges(const QList<Change>& changes);
  *  their bytes. */
 std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& changes);
 
+/** The fields an import of a settings file sets on `record` (by read --json's names). */
+QStringList importedFields(const EnvRecord& record);
+
 /** The form values of `record` as the editor reads them from its controls, with `password` typed. */
 form::FormValues formValues(const EnvRecord& record, const QString& password);
-} // namespace cli
+} // namespace record_edit

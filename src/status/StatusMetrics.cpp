@@ -1,4 +1,4 @@
-#include "StatusMetrics.h"
+#include "status/StatusMetrics.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

@@ -5,10 +5,10 @@
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
-#include "config/CQorv400Dlg.h"
-#include "firmware/CChangeFWDlg.h"
+#include "gui/editor/CQorv400Dlg.h"
+#include "gui/firmware/CChangeFWDlg.h"
 #include "protocol/Codec.h"
-#include "status/CStatDlg.h"
+#include "gui/status/CStatDlg.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

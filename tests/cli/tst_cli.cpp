@@ -1,4 +1,4 @@
-#include "CliArguments.h"
+#include "device/DeviceName.h"
 #include "CliTestSupport.h"
 #include "CliTool.h"
 #include "RecordFormat.h"

@@ -3,7 +3,7 @@
 // no-response message. In-process against simulated devices on a loopback profile of this test's own
 // (device port 52747); the devices that must answer between the two copies run on a thread of their own.
 #include "CliTestSupport.h"
-#include "DeviceRequests.h"
+#include "device/DeviceRequests.h"
 #include "SimExchange.h"
 #include "SimThread.h"
 #include "TesselSim.h"
@@ -104,7 +104,7 @@ void TestCliAnswerWaits::answeredExchangeDoesNotWaitForATick()
     env.SendUnicast(kDevice);
     QElapsedTimer clock;
     clock.start();
-    cli::waitForAnswer(env, 60000);
+    device::waitForAnswer(env, 60000);
     QVERIFY2(clock.elapsed() < 30000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(env.answered());
     QVERIFY(!env.isOpen());

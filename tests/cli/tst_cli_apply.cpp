@@ -86,6 +86,7 @@ void TestCliApply::init()
 {
     QVERIFY(m_dir.isValid());
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
+    qputenv("CORMAPMP_LOCK_DIR", QFile::encodeName(m_dir.path()));
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(u"data"_s))); // a history of its own per case
     m_sim = std::make_unique<TesselSim>(testProfile());
     m_sim->addDevices(3, kFirstAddress);
@@ -316,6 +317,13 @@ void TestCliApply::badFilesAreRefusedNamingLineAndField_data()
                                          << u"line 4: comment: named twice"_s;
     QTest::newRow("YAML: an alias") << QByteArray("defaults: &d\n  comment: x\ndevices:\n  127.0.16.2: *d\n")
                                     << u"line 4: anchors and aliases"_s;
+    QTest::newRow("YAML: a binary tag") << QByteArray("devices:\n  127.0.16.2:\n    comment: !!binary aGk=\n")
+                                        << u"line 3: the tag !!binary is not taken"_s;
+    QTest::newRow("YAML: a local tag") << QByteArray("devices:\n  127.0.16.2:\n    comment: !text hi\n")
+                                       << u"line 3: the tag !text is not taken"_s;
+    QTest::newRow("YAML: a core tag the value does not fit")
+        << QByteArray("devices:\n  127.0.16.2:\n    com1.timeout: !!int twelve\n")
+        << u"line 3: the value is not what its tag !!int says"_s;
     QTest::newRow("YAML: two documents") << QByteArray("devices:\n  127.0.16.2: {}\n---\ndevices: {}\n")
                                          << u"line 3: a desired state is one YAML document"_s;
     QTest::newRow("control characters shown")

@@ -2,7 +2,7 @@
 // stores (pinned at raw record offsets), where the device password comes from, what is refused before
 // anything is written, and the status report as printed.
 #include "CliTestSupport.h"
-#include "EditorRequests.h"
+#include "device/EditorRequests.h"
 #include "TesselSim.h"
 #include "protocol/Codec.h"
 
@@ -278,9 +278,12 @@ void TestCliEditor::unknownResultPrintsTheProgramsMessage()
     SimFaults faults;
     faults.forcedResult = 7;
     m_sim->setFaults(faults);
-    const CliRun run = runCli(args("write 02:7e:55:00:00:01 arp=yes"));
+    const CliRun run = runCli(args("write 02:7e:55:00:00:01 comment=unknown"));
     QCOMPARE(run.status, 1);
-    QCOMPARE(run.err, QStringLiteral("Unknown response from the Tessel(s).\n"));
+    // Read back, the device tells what its answer did not.
+    QCOMPARE(run.err, QStringLiteral("Unknown response from the Tessel(s).\nThe Tessel 02:7e:55:00:00:01 did not take "
+                                     "the write: read back, it still holds its settings from before; nothing was "
+                                     "written.\n"));
 }
 
 void TestCliEditor::dryRunPrintsTheChangesAndSendsNothing()

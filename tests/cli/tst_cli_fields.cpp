@@ -3,7 +3,7 @@
 // takes, and the checks that need no record, which refuse before anything is sent.
 #include "CliTestSupport.h"
 #include "FieldTables.h"
-#include "RecordEdit.h"
+#include "record/RecordEdit.h"
 #include "TesselSim.h"
 #include "protocol/Codec.h"
 #include "protocol/Ipv4.h"
@@ -159,13 +159,13 @@ void TestCliFields::everyListAndFlagTakesTheNamesOfTheTable()
     for (const auto& [name, code] : table.names) {
         for (const QString& typed : {name, name.toUpper()}) {
             EnvRecord r = everythingInUse();
-            const std::optional<QString> refused = cli::applyChanges(r, {{field, typed}});
+            const std::optional<QString> refused = record_edit::applyChanges(r, {{field, typed}});
             QVERIFY2(!refused, qPrintable(refused.value_or(QString())));
             QCOMPARE(record_fields::value(*ref, r), code);
         }
     }
     EnvRecord r = everythingInUse();
-    const std::optional<QString> refused = cli::applyChanges(r, {{field, u"bogus"_s}});
+    const std::optional<QString> refused = record_edit::applyChanges(r, {{field, u"bogus"_s}});
     QVERIFY(refused && refused->startsWith(field + u": \"bogus\" is not one of "_s));
 }
 
@@ -182,7 +182,7 @@ void TestCliFields::whatReadShowsWriteTakesBack()
             const QJsonValue json = record_fields::jsonValue(ref, shown);
             const QString typed = json.isString() ? json.toString() : QString::number(json.toInt());
             EnvRecord written = everythingInUse();
-            QVERIFY(!cli::applyChanges(written, {{ref.name(), typed}}));
+            QVERIFY(!record_edit::applyChanges(written, {{ref.name(), typed}}));
             QCOMPARE(record_fields::value(ref, written), e.code);
         }
     }
@@ -212,7 +212,7 @@ void TestCliFields::portFieldsAreTakenOnlyWhereTheModeUsesThem()
     r.setPort(1, com2);
     const EnvRecord before = r;
     const QString value = field.endsWith(u"Ip") ? u"127.0.0.9"_s : u"77"_s;
-    const std::optional<QString> refused = cli::applyChanges(r, {{u"com2."_s + field, value}});
+    const std::optional<QString> refused = record_edit::applyChanges(r, {{u"com2."_s + field, value}});
     QCOMPARE(!refused.has_value(), used);
     if (!used) {
         QCOMPARE(*refused,
@@ -224,13 +224,13 @@ void TestCliFields::portFieldsAreTakenOnlyWhereTheModeUsesThem()
 void TestCliFields::aChangeOfModeInTheSameCommandPutsItsFieldsInUse()
 {
     EnvRecord r = zerosWhereUnused(); // COM1 in ATC mode, its peer address and port zero
-    QVERIFY(cli::applyChanges(r, {{u"com1.peerPort"_s, u"6000"_s}}));
-    QVERIFY(!cli::applyChanges(
+    QVERIFY(record_edit::applyChanges(r, {{u"com1.peerPort"_s, u"6000"_s}}));
+    QVERIFY(!record_edit::applyChanges(
         r, {{u"com1.mode"_s, u"COD"_s}, {u"com1.peerIp"_s, u"127.0.0.9"_s}, {u"com1.peerPort"_s, u"6000"_s}}));
     QCOMPARE(r.port(0).peerPort(), 6000);
     // Changing the mode alone to one that uses the zero peer port is refused by the port's range.
     EnvRecord other = zerosWhereUnused();
-    const std::optional<QString> refused = cli::applyChanges(other, {{u"com1.mode"_s, u"COD"_s}});
+    const std::optional<QString> refused = record_edit::applyChanges(other, {{u"com1.mode"_s, u"COD"_s}});
     QCOMPARE(refused.value_or(QString()), u"com1.peerPort: 0 is outside 1 to 65534"_s);
 }
 

@@ -3,7 +3,7 @@
 #include "CliTestSupport.h"
 #include "SimExchange.h"
 #include "TesselSim.h"
-#include "config/SettingsFile.h"
+#include "record/SettingsFile.h"
 #include "protocol/Codec.h"
 
 #include <QFile>

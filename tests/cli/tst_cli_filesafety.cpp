@@ -9,7 +9,7 @@
 #include "SimFirmware.h"
 #include "TesselSim.h"
 #include "TftpServer.h"
-#include "config/SettingsFile.h"
+#include "record/SettingsFile.h"
 
 #include <QFile>
 #include <QProcess>
@@ -83,6 +83,8 @@ private slots:
     void firmwareFromADeviceOrASilentFifoIsRefused();
     void showAndImportReadASettingsFileFromAFifo();
     void showOfASilentFifoGivesUp();
+    void importOfAnEmptyOrEndlessStreamSaysWhy_data();
+    void importOfAnEmptyOrEndlessStreamSaysWhy();
 
 private:
     QByteArray settingsFile() const;
@@ -256,9 +258,35 @@ void TestCliFileSafety::showOfASilentFifoGivesUp()
     filetest::Fifo fifo(m_dir.filePath(u"silent.kvx"_s));
     QVERIFY(fifo.made());
     const clitest::CliRun show = clitest::runCli(testProfile(), {u"show"_s, fifo.path()});
-    QCOMPARE(show.status, 1);
+    QCOMPARE(show.status, 2); // a stream that never delivers is unusable input
     QCOMPARE(show.out, QString());
     QCOMPARE(show.err, u"Nothing came from %1 for 10 seconds; it was not read.\n"_s.arg(fifo.path()));
+}
+
+void TestCliFileSafety::importOfAnEmptyOrEndlessStreamSaysWhy_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("complaint");
+    QTest::newRow("empty device") << u"/dev/null"_s
+                                  << u"Nothing could be read from /dev/null: it delivered no bytes.\n"_s;
+    QTest::newRow("endless device")
+        << u"/dev/zero"_s
+        << u"The file is damaged.\n/dev/zero is longer than any settings file (more than 65576 bytes); it was not "
+           u"read to its end.\n"_s;
+}
+
+void TestCliFileSafety::importOfAnEmptyOrEndlessStreamSaysWhy()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, complaint);
+    QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
+    for (const QString& verb : {u"import"_s, u"show"_s}) {
+        const QStringList args = verb == u"show"_s ? QStringList{verb, path} : QStringList{verb, path, kDevice};
+        const clitest::CliRun run = clitest::runCli(testProfile(), args);
+        QCOMPARE(run.status, 2);
+        QCOMPARE(run.err, complaint);
+    }
+    QCOMPARE(handled.count(), 0); // nothing was asked of the device
 }
 
 QTEST_GUILESS_MAIN(TestCliFileSafety)

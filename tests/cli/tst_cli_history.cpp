@@ -85,6 +85,7 @@ void TestCliHistory::init()
 {
     QVERIFY(m_dir.isValid());
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
+    qputenv("CORMAPMP_LOCK_DIR", QFile::encodeName(m_dir.path()));
     // Every case starts with an empty history of its own.
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(u"data"_s)));
     QDir(m_dir.filePath(u"data"_s)).removeRecursively();

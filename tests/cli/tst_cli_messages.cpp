@@ -4,7 +4,7 @@
 // devices on a loopback profile of this test's own (device port 52518).
 #include "CliTestSupport.h"
 #include "TesselSim.h"
-#include "config/SettingsFile.h"
+#include "record/SettingsFile.h"
 
 #include <QDir>
 #include <QFile>

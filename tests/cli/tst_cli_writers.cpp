@@ -5,9 +5,14 @@
 #include "FirmwarePeers.h"
 #include "SimFirmware.h"
 #include "TesselSim.h"
-#include "config/SettingsFile.h"
+#include "record/SettingsFile.h"
 #include "protocol/Codec.h"
+#include "device/DeviceLock.h"
+#include "protocol/Ipv4.h"
+#include "history/SettingsHistory.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -62,6 +67,12 @@ private slots:
     void twoRunsWritingOneDeviceAtOnceKeepBothChanges();
     void twoRunsWritingOneFieldAtOnceNeverLoseSilently();
     void aRunWaitsForAnotherRunOnTheSameDevice();
+    void writersWithDifferentRuntimeFoldersTakeTurns();
+    void writeWithoutAClearAnswerIsSettledByReadingBack_data();
+    void writeWithoutAClearAnswerIsSettledByReadingBack();
+    void passwordChangedOnBothCopiesIsReportedChanged();
+    void pendingEntriesOfAKilledRunAreSettledByTheNextWrite();
+    void stopSignalDuringAFleetWriteReportsEveryDevice();
 
 private:
     /** Runs cormapmp-cli `args` and `otherArgs` as two processes at once; their exit codes and errors. */
@@ -77,6 +88,7 @@ void TestCliWriters::init()
     QVERIFY(m_dir.isValid());
     // The runs' lock files go to a folder of this test's own (the child processes inherit it).
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
+    qputenv("CORMAPMP_LOCK_DIR", QFile::encodeName(m_dir.path()));
     m_sim = std::make_unique<TesselSim>(testProfile());
     m_sim->addDevices(2, kFirstAddress);
     QString problem;
@@ -299,7 +311,7 @@ void TestCliWriters::twoRunsWritingOneFieldAtOnceNeverLoseSilently()
 void TestCliWriters::aRunWaitsForAnotherRunOnTheSameDevice()
 {
     // Another run of this machine holds the device's lock for a while; the write waits for it.
-    const QString lockPath = m_dir.filePath(u"cormapmp-02-7e-55-00-00-01.lock"_s);
+    const QString lockPath = QDir(device::lockFolder()).filePath(u"cormapmp-02-7e-55-00-00-01.lock"_s);
     std::atomic<bool> held = false;
     std::atomic<bool> released = false;
     std::thread other([&] {
@@ -321,6 +333,221 @@ void TestCliWriters::aRunWaitsForAnotherRunOnTheSameDevice()
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QVERIFY(writtenAfterRelease);
     QCOMPARE(m_sim->device(0).record.comment(), std::string("waited"));
+}
+
+void TestCliWriters::writersWithDifferentRuntimeFoldersTakeTurns()
+{
+    // A run from cron (no runtime folder) and runs from two login shells: one lock for the machine all
+    // the same. The device answers in 100 ms, so without a shared lock their reads and writes interleave.
+    SimFaults slow;
+    slow.delayMs = 100;
+    m_sim->setFaults(slow);
+    const NetworkProfile p = testProfile();
+    const QStringList profile = {u"--loopback"_s, u"--device-port"_s, QString::number(p.devicePort)};
+    QTemporaryDir shellA;
+    QTemporaryDir shellB;
+    for (int round = 1; round <= 3; ++round) {
+        std::array<QProcess, 3> runs;
+        const QStringList changes = {u"comment=round%1"_s.arg(round), u"com2.timeout=%1"_s.arg(round),
+                                     u"com3.timeout=%1"_s.arg(round + 10)};
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(u"CORMAPMP_LOCK_DIR"_s); // the machine's own lock folder, as outside the tests
+            env.remove(u"XDG_RUNTIME_DIR"_s);
+            if (i == 1)
+                env.insert(u"XDG_RUNTIME_DIR"_s, shellA.path());
+            if (i == 2)
+                env.insert(u"XDG_RUNTIME_DIR"_s, shellB.path());
+            runs[i].setProcessEnvironment(env);
+            runs[i].start(QStringLiteral(CORMAPMP_CLI_PATH), QStringList{u"write"_s, kDevice, changes[i]} + profile);
+        }
+        QVERIFY(QTest::qWaitFor(
+            [&] { return std::all_of(runs.begin(), runs.end(), [](const QProcess& r) { return r.state() == QProcess::NotRunning; }); },
+            60000));
+        QStringList losers;
+        for (QProcess& run : runs) {
+            const QString err = QString::fromUtf8(run.readAllStandardError());
+            if (run.exitCode() != 0)
+                losers << err;
+        }
+        const EnvRecord& record = m_sim->device(0).record;
+        // Every writer that said "written" has its field on the device: nothing undone in silence.
+        QVERIFY2(losers.isEmpty(), qPrintable(losers.join(u'\n')));
+        QCOMPARE(record.comment(), u"round%1"_s.arg(round).toStdString());
+        QCOMPARE(record.port(1).timeout(), std::uint16_t(round));
+        QCOMPARE(record.port(2).timeout(), std::uint16_t(round + 10));
+    }
+}
+
+void TestCliWriters::writeWithoutAClearAnswerIsSettledByReadingBack_data()
+{
+    QTest::addColumn<int>("result");   // forced result of the write's answer (-1: the device's own)
+    QTest::addColumn<bool>("stores");  // the device stores the write all the same
+    QTest::addColumn<bool>("silent");  // the device never answers the write
+    QTest::addColumn<int>("delayMs");  // every answer this late
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<QString>("entry"); // the history entry after the run: settled, none
+    const QString late = u"answered the write late or unclearly, but read back it holds what was written"_s;
+    QTest::newRow("answer lost, stored") << -1 << true << true << 0 << 0 << late << u"settled"_s;
+    QTest::newRow("result 7, stored") << 7 << true << false << 0 << 0 << late << u"settled"_s;
+    QTest::newRow("result 7, not stored")
+        << 7 << false << false << 0 << 1 << u"did not take the write: read back, it still holds"_s << u"none"_s;
+    QTest::newRow("answer after 1.2 s: within the write's wait")
+        << -1 << true << false << 1200 << 0 << u"have been written"_s << u"settled"_s;
+}
+
+void TestCliWriters::writeWithoutAClearAnswerIsSettledByReadingBack()
+{
+    QFETCH(int, result);
+    QFETCH(bool, stores);
+    QFETCH(bool, silent);
+    QFETCH(int, delayMs);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    QFETCH(QString, entry);
+    SimFaults faults;
+    faults.forcedResult = result;
+    faults.storeDespiteResult = stores;
+    faults.silentWrites = silent;
+    faults.delayMs = delayMs;
+    m_sim->setFaults(faults);
+    m_sim->device(0).record.setComment("before");
+    const settings_history::Store history;
+    const auto mac = m_sim->device(0).record.mac();
+    const std::optional<settings_history::Entry> earlier = history.latest(mac);
+    const clitest::CliRun run = clitest::runCli(testProfile(), {u"write"_s, kDevice, u"comment=settled"_s});
+    QVERIFY2(run.status == status, qPrintable(run.out + run.err));
+    QVERIFY2((run.out + run.err).contains(said), qPrintable(run.out + run.err));
+    QVERIFY2(!(run.out + run.err).contains(u"No response"_s), qPrintable(run.out + run.err));
+    QCOMPARE(m_sim->device(0).record.comment() == "settled", status == 0);
+    const std::optional<settings_history::Entry> latest = history.latest(mac);
+    if (entry == u"none"_s) {
+        // The entry kept before the write went again: the latest is the one from before this run.
+        QCOMPARE(latest.has_value(), earlier.has_value());
+        if (latest)
+            QCOMPARE(latest->number, earlier->number);
+    } else {
+        QVERIFY(latest && (!earlier || latest->number != earlier->number));
+        QCOMPARE(latest->state, settings_history::State::Settled);
+        QCOMPARE(latest->after.comment(), std::string("settled"));
+    }
+}
+
+void TestCliWriters::passwordChangedOnBothCopiesIsReportedChanged()
+{
+    // A device that acts on both copies answers the first 0 and the second 2 (the old password no longer
+    // matches): the first answer decides.
+    m_sim->device(0).setPassword("oldpass1");
+    SimFaults faults;
+    faults.actOnEveryCopy = true;
+    m_sim->setFaults(faults);
+    for (int round = 0; round < 3; ++round) {
+        const QByteArray current = round % 2 == 0 ? "oldpass1" : "newpass1";
+        const QByteArray next = round % 2 == 0 ? "newpass1" : "oldpass1";
+        qputenv("CORMAPMP_PASSWORD", current);
+        qputenv("CORMAPMP_NEW_PASSWORD", next);
+        const clitest::CliRun run = clitest::runCli(testProfile(), {u"passwd"_s, kDevice});
+        QVERIFY2(run.status == 0, qPrintable(run.out + run.err));
+        QVERIFY2(!run.err.contains(u"password mismatch"_s), qPrintable(run.err));
+        SimDevice expected;
+        expected.setPassword(next);
+        QCOMPARE(m_sim->device(0).passwordHash(), expected.passwordHash());
+    }
+    qunsetenv("CORMAPMP_PASSWORD");
+    qunsetenv("CORMAPMP_NEW_PASSWORD");
+}
+
+void TestCliWriters::pendingEntriesOfAKilledRunAreSettledByTheNextWrite()
+{
+    // A run killed between keeping its entry and writing leaves a pending entry; one killed during a
+    // save leaves a temporary file. The next write of the device settles both by what the device holds.
+    settings_history::Store history;
+    const EnvRecord now = m_sim->device(0).record;
+    const auto mac = now.mac();
+    settings_history::Entry landed;
+    landed.time = QDateTime::currentDateTimeUtc();
+    landed.program = u"cormapmp-cli"_s;
+    landed.verb = u"write"_s;
+    landed.before = now;
+    landed.before.setComment("older");
+    landed.after = now; // the device holds what this write sent
+    landed.state = settings_history::State::Pending;
+    settings_history::Entry never = landed;
+    never.before = now; // the device still holds what it held before this write
+    never.after = now;
+    never.after.setComment("never sent");
+    const int landedNumber = history.keep(landed).number;
+    const int neverNumber = history.keep(never).number;
+    QVERIFY(landedNumber > 0 && neverNumber > landedNumber);
+    const QString debris = history.deviceFolder(mac) + u"/.000009.json.deadbeef.part"_s;
+    {
+        QFile part(debris);
+        QVERIFY(part.open(QIODevice::WriteOnly));
+        part.write("{\"half");
+        part.flush();
+        QVERIFY(part.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        part.close();
+    }
+    const clitest::CliRun run = clitest::runCli(testProfile(), {u"write"_s, kDevice, u"comment=next"_s});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(history.entry(mac, landedNumber)->state, settings_history::State::Settled);
+    // The write that never reached the device left no entry (its number went to the next write's).
+    for (const settings_history::Entry& e : history.entries(mac))
+        QVERIFY2(e.after.comment() != "never sent", qPrintable(QString::number(e.number)));
+    QVERIFY(!QFileInfo::exists(debris));
+    QCOMPARE(history.latest(mac)->after.comment(), std::string("next"));
+    QCOMPARE(history.latest(mac)->state, settings_history::State::Settled);
+}
+
+void TestCliWriters::stopSignalDuringAFleetWriteReportsEveryDevice()
+{
+    // 40 devices, 4 at a time, each answering in 150 ms: SIGTERM comes while some are being written.
+    constexpr int kDevices = 40;
+    m_sim.reset();
+    m_sim = std::make_unique<TesselSim>(testProfile());
+    m_sim->addDevices(kDevices, kFirstAddress);
+    QString problem;
+    QVERIFY2(m_sim->start(&problem), qPrintable(problem));
+    SimFaults slow;
+    slow.delayMs = 150;
+    m_sim->setFaults(slow);
+    QStringList args{u"write"_s};
+    for (int i = 0; i < kDevices; ++i)
+        args << ipv4::dotted(kFirstAddress + static_cast<std::uint32_t>(i));
+    const NetworkProfile p = testProfile();
+    args << u"comment=fleet"_s << u"--yes"_s << u"--jobs"_s << u"4"_s << u"--loopback"_s << u"--device-port"_s
+         << QString::number(p.devicePort);
+    int writes = 0;
+    connect(m_sim.get(), &TesselSim::requestHandled, this, [&](int, int command) {
+        writes += command == frame::kWrite ? 1 : 0;
+    });
+    QProcess run;
+    run.start(QStringLiteral(CORMAPMP_CLI_PATH), args);
+    QVERIFY(QTest::qWaitFor([&] { return writes >= 12; }, 30000));
+    run.terminate();
+    QVERIFY(QTest::qWaitFor([&] { return run.state() == QProcess::NotRunning; }, 30000));
+    disconnect(m_sim.get(), &TesselSim::requestHandled, this, nullptr);
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), 143);
+    const QStringList lines = QString::fromUtf8(run.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    int written = 0;
+    int reported = 0;
+    for (int i = 0; i < kDevices; ++i) {
+        const QString name = ipv4::dotted(kFirstAddress + static_cast<std::uint32_t>(i));
+        const auto line = std::find_if(lines.begin(), lines.end(),
+                                       [&](const QString& l) { return l.startsWith(name + u": "_s); });
+        QVERIFY2(line != lines.end(), qPrintable(name + u" has no line"_s));
+        ++reported;
+        const bool saysWritten = line->endsWith(u": written"_s);
+        const bool isWritten = m_sim->device(i).record.comment() == "fleet";
+        QVERIFY2(saysWritten == isWritten, qPrintable(*line));
+        written += isWritten ? 1 : 0;
+    }
+    QCOMPARE(reported, kDevices);
+    QVERIFY(written > 0 && written < kDevices);
+    QVERIFY2(lines.constLast().contains(u"%1 Tessel(s) written, %2 failed."_s.arg(written).arg(kDevices - written)),
+             qPrintable(lines.constLast()));
 }
 
 QTEST_GUILESS_MAIN(TestCliWriters)

@@ -4,7 +4,7 @@
 
 #include "CliTestSupport.h"
 #include "DeviceLogic.h"
-#include "DeviceRequests.h"
+#include "device/DeviceRequests.h"
 #include "TesselSim.h"
 
 #include <QDir>
@@ -218,7 +218,7 @@ void TestCliAddressing::answerFromTheDeviceAsked()
     com2.setLocalIp(0x0A000002);
     record.setPort(1, com2);
     record.setSourceAddress(QHostAddress(from).toIPv4Address());
-    QCOMPARE(cli::cameFromAsked(record, QHostAddress(asked).toIPv4Address()), taken);
+    QCOMPARE(device::cameFromAsked(record, QHostAddress(asked).toIPv4Address()), taken);
 }
 
 void TestCliAddressing::twoRunsAtOnceNeverPrintTheOtherDevice()

@@ -7,7 +7,7 @@
 #include "SimStateFile.h"
 #include "StatusItems.h"
 #include "app/DisclaimerDocuments.h"
-#include "config/SettingsFile.h"
+#include "record/SettingsFile.h"
 #include "firmware/TftpPacket.h"
 
 #include <QDateTime>

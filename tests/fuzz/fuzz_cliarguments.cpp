@@ -3,7 +3,7 @@
 // address or an error naming the text; the profile options take exactly their own arguments and ports
 // 1..65535 written in plain digits.
 
-#include "CliArguments.h"
+#include "device/DeviceName.h"
 #include "FuzzCheck.h"
 #include "protocol/Ipv4.h"
 #include "protocol/NetworkProfile.h"
@@ -13,8 +13,8 @@
 namespace {
 void names(const QString& text)
 {
-    if (const auto mac = cli::parseMac(text))
-        FUZZ_CHECK(cli::macText(*mac) == text.toLower(), text);
+    if (const auto mac = device::parseMac(text))
+        FUZZ_CHECK(device::macText(*mac) == text.toLower(), text);
     // The one address reader: an accepted address prints back as the text given, blanks around it aside,
     // so it took no leading zero, no sign and no shorthand.
     if (const auto address = ipv4::parse(text)) {
@@ -22,9 +22,9 @@ void names(const QString& text)
         FUZZ_CHECK(ipv4::dotted(*address) == QString(text).remove(blanks), text);
     }
 
-    const cli::DeviceName name = cli::parseDeviceName(text);
+    const device::DeviceName name = device::parseDeviceName(text);
     if (name.mac) {
-        FUZZ_CHECK(name.error.isEmpty() && name.address == 0 && cli::parseMac(text) == name.mac, text);
+        FUZZ_CHECK(name.error.isEmpty() && name.address == 0 && device::parseMac(text) == name.mac, text);
     } else if (name.error.isEmpty()) {
         FUZZ_CHECK(ipv4::parse(text) == name.address && ipv4::isUnicastDeviceAddress(name.address), text);
         const std::uint32_t first = name.address >> 24;

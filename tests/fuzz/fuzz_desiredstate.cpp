@@ -3,9 +3,9 @@
 // least one device, each on a line of the text, by a name the device-name reader takes, and its fields pass the checks
 // that need no device, as the command line's field=value changes do.
 
-#include "DesiredState.h"
+#include "device/DesiredState.h"
 #include "FuzzCheck.h"
-#include "RecordEdit.h"
+#include "record/RecordEdit.h"
 
 #include <QRegularExpression>
 
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                           text.count("\xe2\x80\xa8") + text.count("\xe2\x80\xa9")) +
                          1;
     QString error;
-    const std::optional<cli::DesiredState> state = cli::parseDesiredState(text, error);
+    const std::optional<device::DesiredState> state = device::parseDesiredState(text, error);
     if (!state) {
         static const QRegularExpression lineFirst(QStringLiteral("\\Aline ([0-9]+): "));
         const QRegularExpressionMatch m = lineFirst.match(error);
@@ -30,10 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(error.isEmpty(), error);
     FUZZ_CHECK(!state->devices.isEmpty(), QStringLiteral("a state without devices"));
-    for (const cli::DesiredDevice& device : state->devices) {
+    for (const device::DesiredDevice& device : state->devices) {
         FUZZ_CHECK(device.line >= 1 && device.line <= lastLine, device.name);
-        FUZZ_CHECK(cli::parseDeviceName(device.name).error.isEmpty(), device.name);
-        FUZZ_CHECK(!cli::checkChanges(device.fields).has_value(), device.name);
+        FUZZ_CHECK(device::parseDeviceName(device.name).error.isEmpty(), device.name);
+        FUZZ_CHECK(!record_edit::checkChanges(device.fields).has_value(), device.name);
     }
     return 0;
 }

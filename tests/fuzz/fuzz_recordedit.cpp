@@ -5,7 +5,7 @@
 // up to 12 digits with blanks around it.
 
 #include "FuzzCheck.h"
-#include "RecordEdit.h"
+#include "record/RecordEdit.h"
 
 #include <QRegularExpression>
 #include <QSet>
@@ -62,9 +62,9 @@ void integers(const QString& text)
     FUZZ_CHECK(*value == (m.capturedView(1) == QLatin1String("-") ? -expected : expected), text);
 }
 
-QList<cli::Change> changes(FuzzedDataProvider& in, QString& arguments)
+QList<record_edit::Change> changes(FuzzedDataProvider& in, QString& arguments)
 {
-    QList<cli::Change> list;
+    QList<record_edit::Change> list;
     while (in.remaining_bytes() > 0 && list.size() < 6) {
         QString argument;
         if (in.ConsumeBool())
@@ -74,7 +74,7 @@ QList<cli::Change> changes(FuzzedDataProvider& in, QString& arguments)
         arguments += argument + QLatin1Char('\n');
         integers(argument);
         QString error;
-        const std::optional<cli::Change> change = cli::parseChange(argument, &error);
+        const std::optional<record_edit::Change> change = record_edit::parseChange(argument, &error);
         const qsizetype eq = argument.indexOf(QLatin1Char('='));
         FUZZ_CHECK(change.has_value() == (eq > 0), argument);
         if (!change) {
@@ -95,26 +95,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const EnvRecord before(data);
     FuzzedDataProvider in(data + EnvRecord::kSize, size - EnvRecord::kSize);
     QString arguments;
-    const QList<cli::Change> list = changes(in, arguments);
+    const QList<record_edit::Change> list = changes(in, arguments);
 
     EnvRecord record = before;
-    const std::optional<QString> error = cli::applyChanges(record, list);
-    FUZZ_CHECK(error.has_value() || !cli::checkChanges(list).has_value(), arguments);
+    const std::optional<QString> error = record_edit::applyChanges(record, list);
+    FUZZ_CHECK(error.has_value() || !record_edit::checkChanges(list).has_value(), arguments);
     if (error) {
         FUZZ_CHECK(record == before && !error->isEmpty(), arguments + hex(before));
         return 0;
     }
     // Only the fields named differ (by the names read --json gives them), and no uninterpreted byte.
     QSet<QString> named;
-    for (const cli::Change& c : list) {
+    for (const record_edit::Change& c : list) {
         const std::optional<record_fields::FieldRef> ref = record_fields::resolve(c.field);
         FUZZ_CHECK(ref.has_value(), c.field);
         named << ref->name();
     }
     for (const record_fields::Difference& d : record_fields::differences(before, record))
         FUZZ_CHECK(named.contains(d.field), d.field + QStringLiteral(" changed by\n") + arguments + hex(before));
-    FUZZ_CHECK(!form::validate(cli::formValues(record, QString())).has_value(), arguments + hex(before));
+    FUZZ_CHECK(!form::validate(record_edit::formValues(record, QString())).has_value(), arguments + hex(before));
     EnvRecord again = record;
-    FUZZ_CHECK(!cli::applyChanges(again, list).has_value() && again == record, arguments + hex(before));
+    FUZZ_CHECK(!record_edit::applyChanges(again, list).has_value() && again == record, arguments + hex(before));
     return 0;
 }

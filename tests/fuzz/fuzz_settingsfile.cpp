@@ -4,7 +4,7 @@
 // the writer makes, the reader accepts with the same record, product and timestamp.
 
 #include "FuzzCheck.h"
-#include "config/SettingsFile.h"
+#include "record/SettingsFile.h"
 #include "protocol/Codec.h"
 
 #include <QtEndian>

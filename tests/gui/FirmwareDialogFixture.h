@@ -12,7 +12,7 @@
 #include "gui/CMsgDlg.h"
 #include "app/CQorvApp.h"
 #include "app/CQorvDlg.h"
-#include "firmware/CChangeFWDlg.h"
+#include "gui/firmware/CChangeFWDlg.h"
 #include "firmware/CQuickBurnWnd.h"
 #include "firmware/TftpPacket.h"
 

@@ -3,10 +3,10 @@
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
-#include "config/CEnvManager.h"
-#include "config/CPppoeDlg.h"
-#include "config/CQorv400Dlg.h"
-#include "config/SettingsFile.h"
+#include "gui/editor/CEnvManager.h"
+#include "gui/editor/CPppoeDlg.h"
+#include "gui/editor/CQorv400Dlg.h"
+#include "record/SettingsFile.h"
 #include "protocol/Codec.h"
 #include "text/AccessKey.h"
 

@@ -4,8 +4,8 @@
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
-#include "config/CPppoeDlg.h"
-#include "config/CQorv400Dlg.h"
+#include "gui/editor/CPppoeDlg.h"
+#include "gui/editor/CQorv400Dlg.h"
 
 #include <QComboBox>
 #include <QLineEdit>

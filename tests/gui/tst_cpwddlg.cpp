@@ -6,8 +6,8 @@
 #include "DeviceLogic.h"
 #include "SimExchange.h"
 #include "TesselSim.h"
-#include "config/CPwdDlg.h"
-#include "config/CQorv400Dlg.h"
+#include "gui/editor/CPwdDlg.h"
+#include "gui/editor/CQorv400Dlg.h"
 #include "gui/CMsgDlg.h"
 
 #include <QCheckBox>

@@ -5,11 +5,11 @@
 #include "DeviceLogic.h"
 #include "FieldTables.h"
 #include "TesselSim.h"
-#include "config/CPppoeDlg.h"
-#include "config/CQorv400Dlg.h"
+#include "gui/editor/CPppoeDlg.h"
+#include "gui/editor/CQorv400Dlg.h"
 #include "gui/CMsgDlg.h"
 #include "gui/Ipv4AddressEdit.h"
-#include "status/CStatDlg.h"
+#include "gui/status/CStatDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -231,10 +231,12 @@ void TestCQorv400Dlg::unchangedRecordWrittenBackArrivesByteForByte()
     QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
     request("writeButton");
     QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
-    // The device is read again first (both copies of the request), then written (both copies).
-    QCOMPARE(handled.count(), 4);
+    // The device is read again first (both copies of the request), then written (both copies), then
+    // read back (both copies) to see that it holds what was sent.
+    QCOMPARE(handled.count(), 6);
     QCOMPARE(handled.at(0).at(1).toInt(), int(frame::kRead));
     QCOMPARE(handled.at(2).at(1).toInt(), int(frame::kWrite));
+    QCOMPARE(handled.at(4).at(1).toInt(), int(frame::kRead));
     const auto& before = device.record.raw();
     const auto& after = m_sim->device(0).record.raw();
     for (std::size_t i = 0; i < EnvRecord::kSize; ++i)
@@ -533,9 +535,13 @@ void TestCQorv400Dlg::writeUnknownResultSaysSo()
     faults.forcedResult = 5;
     m_sim->setFaults(faults);
     openEditor();
+    m_editor->controls().comment->setText(u"not taken"_s);
     request("writeButton");
+    // The device's record read back tells what the answer did not: nothing was stored.
     QCOMPARE(m_services->messages.shown().size(), 1);
-    QCOMPARE(m_services->messages.last().text, u"Unknown response from the Tessel(s)."_s);
+    QCOMPARE(m_services->messages.last().text,
+             u"Unknown response from the Tessel(s).\r\n\r\nThe Tessel 02:7e:55:00:00:01 did not take the write: read "
+             u"back, it still holds its settings from before; nothing was written."_s);
     QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
 }
 
@@ -564,19 +570,21 @@ void TestCQorv400Dlg::writeWithoutAnswerEndsAfterTenTicksWithString166()
     QVERIFY(m_editor->requestInFlight());
     QCOMPARE(m_editor->messageWindow().text(),
              u"Reading the environment variables of the Tessel…\r\nIP address 127.0.0.2"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(m_editor->requestTimer().interval() == 100, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_editor->messageWindow().text(),
+                              u"Writing the environment variables of the Tessel…\r\nIP address 127.0.0.2"_s, 3000);
+    QCOMPARE(m_editor->requestTimer().interval(), reply_wait::kWriteTickMs);
     QCOMPARE(m_editor->requestTimer().timerType(), Qt::PreciseTimer);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(m_editor->requestInFlight());
     QVERIFY(!m_editor->isEnabled());
-    QCOMPARE(m_editor->messageWindow().text(),
-             u"Writing the environment variables of the Tessel…\r\nIP address 127.0.0.2"_s);
+    // The write waits as long as a read, then the device is read back: it still holds its old settings.
     QTRY_VERIFY_WITH_TIMEOUT(!m_editor->requestInFlight(), 5000);
-    QVERIFY(clock.elapsed() >= 850); // 10 ticks of 100 ms, less the time it took to see the write begin
+    QVERIFY(clock.elapsed() >= 10 * reply_wait::kWriteTickMs - 150);
     QVERIFY(m_editor->isEnabled());
     QCOMPARE(m_services->messages.shown().size(), 1);
-    QCOMPARE(m_services->messages.last().text, kNoResponse);
+    QCOMPARE(m_services->messages.last().text,
+             u"The Tessel 02:7e:55:00:00:01 did not take the write: read back, it still holds its settings from before; nothing was written."_s);
     QCOMPARE(m_services->messages.last().icon, QMessageBox::Critical);
     QCOMPARE(m_services->messages.last().caption, kTitle);
     // Nothing came back to reload from, so what the user typed is still there.

@@ -6,7 +6,7 @@
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
-#include "config/CQorv400Dlg.h"
+#include "gui/editor/CQorv400Dlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 // The status report dialog, offscreen: its controls and texts, what a user reads in the fields and the
 // text box after each opening, and fields that keep the previous report's text when an item is absent.
 #include "GuiTestSupport.h"
-#include "status/CStatDlg.h"
+#include "gui/status/CStatDlg.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -6,7 +6,7 @@
 
 #include "FieldTables.h"
 #include "TesselSim.h"
-#include "config/CQorv400Dlg.h"
+#include "gui/editor/CQorv400Dlg.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "protocol/Ipv4.h"
 

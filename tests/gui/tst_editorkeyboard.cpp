@@ -5,8 +5,8 @@
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
-#include "config/CQorv400Dlg.h"
-#include "config/EditorControls.h"
+#include "gui/editor/CQorv400Dlg.h"
+#include "gui/editor/EditorControls.h"
 #include "protocol/Codec.h"
 #include "text/AccessKey.h"
 

@@ -4,8 +4,8 @@
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
-#include "config/CHistoryDlg.h"
-#include "config/CQorv400Dlg.h"
+#include "gui/editor/CHistoryDlg.h"
+#include "gui/editor/CQorv400Dlg.h"
 #include "protocol/Codec.h"
 
 #include <QComboBox>

@@ -6,12 +6,12 @@
 
 #include "StatusItems.h"
 #include "TesselSim.h"
-#include "config/CQorv400Dlg.h"
+#include "gui/editor/CQorv400Dlg.h"
 #include "gui/CMsgDlg.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "gui/TimeGraph.h"
-#include "status/CStatDlg.h"
-#include "status/LiveTrafficPanel.h"
+#include "gui/status/CStatDlg.h"
+#include "gui/status/LiveTrafficPanel.h"
 #include "status/StatusSource.h"
 
 #include <QAccessible>

@@ -1,5 +1,5 @@
 // The settings file: its bytes, and every outcome of reading one.
-#include "config/SettingsFile.h"
+#include "record/SettingsFile.h"
 #include "protocol/Codec.h"
 
 #include <QtTest>

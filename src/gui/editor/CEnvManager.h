@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/SettingsFile.h"
+#include "record/SettingsFile.h"
 
 #include <QObject>
 

@@ -1,9 +1,9 @@
 #include "CQorv400Dlg.h"
 
-#include "config/CEnvManager.h"
-#include "config/CPppoeDlg.h"
-#include "config/CPwdDlg.h"
-#include "config/EditorMapping.h"
+#include "gui/editor/CEnvManager.h"
+#include "gui/editor/CPppoeDlg.h"
+#include "gui/editor/CPwdDlg.h"
+#include "gui/editor/EditorMapping.h"
 #include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"
@@ -12,7 +12,7 @@
 #include "net/AdapterCatalog.h"
 #include "net/ReplyWaits.h"
 #include "protocol/Ipv4.h"
-#include "status/CStatDlg.h"
+#include "gui/status/CStatDlg.h"
 #include "text/FixedTexts.h"
 #include "text/StringTable.h"
 
@@ -88,7 +88,10 @@ int passwordRefusal(const QString& newPassword, const QString& retype)
 CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& binding, const EnvRecord& record, int mode,
                          std::uint32_t remoteAddress, QWidget* parent)
     : QDialog(parent), m_context(context), m_binding(binding), m_mode(mode), m_remoteAddress(remoteAddress),
-      m_endpoint(context.network), m_history(context.historyFolder)
+      m_endpoint(context.network), m_exchange(m_endpoint),
+      m_history(QStringLiteral("cormapmp"), [this](const QString& why) { noteHistoryNotKept(why); },
+                context.historyFolder),
+      m_write(m_endpoint, &m_history)
 {
     setObjectName(QStringLiteral("settingsEditor"));
     setWindowIcon(programIcon());
@@ -106,11 +109,10 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     m_status->setStatusSource(this);
     m_envManager = new CEnvManager(context.files, context.strings, this);
     connect(m_envManager, &CEnvManager::outcome, this, &CQorv400Dlg::onFileOutcome);
-    m_timer.setObjectName(QStringLiteral("timer1"));
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &CQorv400Dlg::onTick);
-    // Queued: a reply can be taken in while a request is being sent; the request ends once it is out.
-    connect(&m_endpoint, &CNetEnv::replyAccepted, this, &CQorv400Dlg::endIfAnswered, Qt::QueuedConnection);
+    connect(&m_exchange, &device::Exchange::finished, this, &CQorv400Dlg::finishRequest);
+    m_write.setDecider([this](const device::Conflict& conflict) { return decideConflict(conflict); });
+    connect(&m_write, &device::GuardedWrite::stepChanged, this, &CQorv400Dlg::onWriteStep);
+    connect(&m_write, &device::GuardedWrite::finished, this, &CQorv400Dlg::completeWrite);
     connectControls();
     m_readRecord = record;
     ShowRecord(record);
@@ -120,7 +122,7 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
 
 CQorv400Dlg::~CQorv400Dlg()
 {
-    m_timer.stop();
+    m_exchange.cancel();
     m_endpoint.Close();
 }
 
@@ -380,8 +382,9 @@ void CQorv400Dlg::startRequest(int command)
     }
     EnvRecord body = BuildRecord();
     if (command == frame::kWrite) {
-        // The device is read again first: a Write sends the whole record (EditorWriteCheck.cpp).
-        startWriteCheck(body);
+        // The device is read again first, under its lock: a Write sends the whole record (EditorWrite.cpp).
+        m_endpoint.Close();
+        startWrite(body);
         return;
     }
     if (command == frame::kRead)
@@ -406,10 +409,8 @@ void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvReco
         secondLine = QStringLiteral("IP address ") + ipv4::dotted(m_remoteAddress);
         m_endpoint.SendUnicast(m_remoteAddress);
     }
-    m_tickCount = 0;
-    m_timer.start(periodMs);
     // Both copies are out: an answer taken in between them ends the request at once.
-    QMetaObject::invokeMethod(this, &CQorv400Dlg::endIfAnswered, Qt::QueuedConnection);
+    m_exchange.start(periodMs);
     if (m_readingReply)
         return; // a live reading: the status dialog stays in front and usable
     m_messageWindow->ShowProgress();
@@ -417,30 +418,12 @@ void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvReco
     setEnabled(false);
 }
 
-void CQorv400Dlg::onTick()
-{
-    ++m_tickCount;
-    if (m_tickCount < reply_wait::kTicks && !m_endpoint.answered())
-        return;
-    finishRequest();
-}
-
-void CQorv400Dlg::endIfAnswered()
-{
-    if (m_timer.isActive() && m_endpoint.answered())
-        finishRequest();
-}
-
 void CQorv400Dlg::finishRequest()
 {
-    m_timer.stop();
     setEnabled(true);
     m_messageWindow->HideProgress();
     m_endpoint.Close();
-    if (std::exchange(m_checkingBeforeWrite, false))
-        completeWriteCheck();
-    else
-        complete(m_endpoint.command());
+    complete(m_endpoint.command());
 }
 
 bool CQorv400Dlg::requestStatusReading(Reply reply)
@@ -459,7 +442,7 @@ void CQorv400Dlg::cancelStatusReading()
     if (!m_readingReply)
         return;
     m_readingReply = {};
-    m_timer.stop();
+    m_exchange.cancel();
     m_endpoint.Close();
 }
 
@@ -493,8 +476,6 @@ void CQorv400Dlg::complete(int command)
         m_confirmedPassword = m_controls.password->text();
         m_status->exec();
     }
-    if (command == frame::kWrite)
-        settleHistory(m_endpoint.answered(), result);
     if (command == frame::kChangePassword)
         completePasswordChange(accepted);
     // Only a Read (the user asked for the device's values) and a Write the device took (it now holds

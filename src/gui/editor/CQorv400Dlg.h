@@ -1,7 +1,10 @@
 #pragma once
 
-#include "config/EditorControls.h"
+#include "gui/editor/EditorControls.h"
 #include "gui/AppContext.h"
+#include "device/Exchange.h"
+#include "device/GuardedWrite.h"
+#include "device/HistoryKeeper.h"
 #include "history/SettingsHistory.h"
 #include "net/CNetEnv.h"
 #include "record/FormValidation.h"
@@ -51,8 +54,9 @@ public:
     const EditorControls& controls() const { return m_controls; }
     const EnvRecord& shownRecord() const { return m_shown; }
     QString confirmedPassword() const { return m_confirmedPassword; }
-    bool requestInFlight() const { return m_timer.isActive(); }
-    const QTimer& requestTimer() const { return m_timer; }
+    bool requestInFlight() const { return m_exchange.running() || m_write.running(); }
+    /** The timer of the request under way (a Write's steps included). */
+    const QTimer& requestTimer() const { return m_write.running() ? m_write.exchange().timer() : m_exchange.timer(); }
     CNetEnv& endpoint() { return m_endpoint; }
     CMsgDlg& messageWindow() { return *m_messageWindow; }
     CPppoeDlg& accountDialog() { return *m_account; }
@@ -88,17 +92,15 @@ private:
     void onHistory();
     void onFileOutcome(int code, int detail);
     void completeImport();
-    void onTick();
-    /** Ends the request in flight as soon as its answer is in, without waiting for the next tick. */
-    void endIfAnswered();
     void finishRequest();
     void complete(int command);
-    /** A Write starts with a read of the device (EditorWriteCheck.cpp). */
-    void startWriteCheck(const EnvRecord& body);
-    void completeWriteCheck();
-    void sendWrite();
-    void keepHistory(const EnvRecord& before, const EnvRecord& after);
-    void settleHistory(bool answered, int result);
+    /** A Write goes through the guarded write of the device layer (EditorWrite.cpp). */
+    void startWrite(const EnvRecord& body);
+    device::Target target(const EnvRecord& body) const;
+    device::Resolution decideConflict(const device::Conflict& conflict);
+    void onWriteStep(device::GuardedWrite::Step step, const QString& detail);
+    void completeWrite(const device::WriteOutcome& outcome);
+    void noteHistoryNotKept(const QString& why);
     void completePasswordChange(bool accepted);
     void reloadFromTable();
     QString text(int id) const;
@@ -110,7 +112,6 @@ private:
     /** The device's record as the form was last loaded from it (opening, Read, a Write it took): what a
      *  Write compares the device with before it goes out. An import does not change it. */
     EnvRecord m_readRecord;
-    bool m_checkingBeforeWrite = false;
     int m_mode;
     std::uint32_t m_remoteAddress;
     QString m_confirmedPassword;
@@ -124,12 +125,11 @@ private:
     CPppoeDlg* m_account = nullptr;
     CStatDlg* m_status = nullptr;
     CEnvManager* m_envManager = nullptr;
-    QTimer m_timer;
-    int m_tickCount = 0;
-    /** What the editor's writes replaced; the entry of the write under way (0: none). */
-    settings_history::Store m_history;
-    int m_historyEntry = 0;
-    bool m_historyNoted = false;
+    /** The wait of the editor's own requests (Read, Status, the password change). */
+    device::Exchange m_exchange;
+    /** What the editor's writes replaced, kept as the command line keeps it. */
+    device::HistoryKeeper m_history;
+    device::GuardedWrite m_write;
     /** Set while a live reading for the status dialog is under way: its answer goes there alone. */
     Reply m_readingReply;
 };

@@ -1,6 +1,6 @@
 #include "EditorControls.h"
 
-#include "config/SettingsFile.h"
+#include "record/SettingsFile.h"
 #include "gui/Accessibility.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "record/RecordFields.h"

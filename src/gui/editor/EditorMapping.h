@@ -3,7 +3,7 @@
 // How a device record goes into the settings editor's controls and back: the tables that pair each
 // control with its field of the catalogue, and the values a write is checked on.
 
-#include "config/EditorControls.h"
+#include "gui/editor/EditorControls.h"
 #include "record/EnvRecord.h"
 #include "record/FormValidation.h"
 #include "record/RecordFields.h"

@@ -1,9 +1,9 @@
 #include "CChangeFWDlg.h"
 
-#include "CQuickBurnWnd.h"
-#include "FirmwareImage.h"
-#include "PleaseWaitWindow.h"
-#include "TftpPacket.h"
+#include "firmware/CQuickBurnWnd.h"
+#include "firmware/FirmwareImage.h"
+#include "firmware/PleaseWaitWindow.h"
+#include "firmware/TftpPacket.h"
 #include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"

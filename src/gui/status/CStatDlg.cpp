@@ -2,7 +2,7 @@
 
 #include "gui/Accessibility.h"
 #include "gui/AppIcon.h"
-#include "status/LiveTrafficPanel.h"
+#include "gui/status/LiveTrafficPanel.h"
 #include "status/StatusSource.h"
 #include "text/StringTable.h"
 
