@@ -309,10 +309,9 @@ void TestCliAnsible::readmePlaybookWithTheSimulatorInventoryChangesThenIsOk()
     QString problem;
     QVERIFY2(sim.start(&problem), qPrintable(problem));
     QSignalSpy handled(&sim, &TesselSim::requestHandled);
-    const QStringList play = {u"-i"_s, collection + u"/examples/simulator/inventory.yml"_s, readmePlay.fileName(),
-                              u"-e"_s,
-                              u"tessel_device_port=%1 tessel_cli=%2"_s.arg(testProfile().devicePort)
-                                  .arg(QStringLiteral(CORMAPMP_CLI_PATH))};
+    const QStringList play = {
+        u"-i"_s, collection + u"/examples/simulator/inventory.yml"_s, readmePlay.fileName(), u"-e"_s,
+        u"tessel_device_port=%1 tessel_cli=%2"_s.arg(testProfile().devicePort).arg(QStringLiteral(CORMAPMP_CLI_PATH))};
 
     // Per site: the facts gathered, the devices found, the line's device written (then found as declared).
     const Ran first = run(m_playbook, play);
@@ -351,9 +350,9 @@ void TestCliAnsible::builtCollectionCarriesWhatGalaxyExpects()
     QStringList shipped;
     for (const QJsonValue& f : QJsonDocument::fromJson(filesJson.readAll())[u"files"_s].toArray())
         shipped << f[u"name"_s].toString();
-    for (const QString& file : {u"README.md"_s, u"LICENSE"_s, u"CHANGELOG.md"_s, u"changelogs/changelog.yaml"_s,
-                                u"tests/config.yml"_s, u"meta/runtime.yml"_s, u"examples/sites.yml"_s,
-                                u"examples/simulator/inventory.yml"_s}) {
+    for (const QString& file :
+         {u"README.md"_s, u"LICENSE"_s, u"CHANGELOG.md"_s, u"changelogs/changelog.yaml"_s, u"tests/config.yml"_s,
+          u"meta/runtime.yml"_s, u"examples/sites.yml"_s, u"examples/simulator/inventory.yml"_s}) {
         QVERIFY2(shipped.contains(file), qPrintable(file + u" not in "_s + shipped.join(u' ')));
         QVERIFY2(QFileInfo(collection.filePath(file)).size() > 0, qPrintable(file));
     }
@@ -414,9 +413,11 @@ void TestCliAnsible::builtCollectionPassesAnsibleTestSanity()
     QVERIFY2(ran.status == 0, qPrintable(ran.out + ran.err));
     // Each test's result as ansible-test wrote it: the tests that matter here ran (on Debian's tools)
     // and passed, not only passed by being left out.
-    const QStringList checked = {u"ansible-doc"_s, u"compile"_s, u"import"_s,
-                                 u"line-endings"_s, u"no-smart-quotes"_s, u"pep8"_s, u"pylint"_s,
-                                 u"runtime-metadata"_s, u"shebang"_s, u"use-argspec-type-path"_s,
+    const QStringList checked = {u"ansible-doc"_s,      u"compile"_s,
+                                 u"import"_s,           u"line-endings"_s,
+                                 u"no-smart-quotes"_s,  u"pep8"_s,
+                                 u"pylint"_s,           u"runtime-metadata"_s,
+                                 u"shebang"_s,          u"use-argspec-type-path"_s,
                                  u"validate-modules"_s, u"yamllint"_s};
     for (const QString& test : checked) {
         QFile result(sanityResult(collection, test));
@@ -441,20 +442,21 @@ void TestCliAnsible::sanityRefusesABrokenCopy_data()
     QTest::addColumn<QString>("message");
     const QString facts = u"plugins/modules/tessel_facts.py"_s;
     QTest::newRow("author without its handle")
-        << facts << u"author: Varkon Systems (@varkonsystems)"_s << u"author: VarkonSystems"_s
-        << u"validate-modules"_s << u"Invalid author"_s;
+        << facts << u"author: Varkon Systems (@varkonsystems)"_s << u"author: VarkonSystems"_s << u"validate-modules"_s
+        << u"Invalid author"_s;
     QTest::newRow("attribute without description")
         << facts << u"    description: Sets C(tessel_devices) in the host's facts.\n"_s << QString()
         << u"validate-modules"_s << u"['attributes']['facts']['description']"_s;
     QTest::newRow("a line too long") << facts << u"# The Tessel devices a search"_s
-                                     << u"# "_s + u"a long comment "_s.repeated(12) + u"end\n# The Tessel devices a search"_s
+                                     << u"# "_s + u"a long comment "_s.repeated(12) +
+                                            u"end\n# The Tessel devices a search"_s
                                      << u"pep8"_s << u"E501"_s;
     QTest::newRow("a name never defined")
         << facts << u"    module.exit_json(changed=False"_s << u"    module.exit_json(changed=undefined_name"_s
         << u"pylint"_s << u"undefined-variable"_s;
     QTest::newRow("an unknown key in the runtime metadata")
-        << u"meta/runtime.yml"_s << u"action_groups:"_s << u"unknown_key: 1\naction_groups:"_s
-        << u"runtime-metadata"_s << u"extra keys not allowed"_s;
+        << u"meta/runtime.yml"_s << u"action_groups:"_s << u"unknown_key: 1\naction_groups:"_s << u"runtime-metadata"_s
+        << u"extra keys not allowed"_s;
     QTest::newRow("a module importing what managed hosts lack")
         << facts << u"from ansible.module_utils.basic import AnsibleModule\n"_s
         << u"from ansible.module_utils.basic import AnsibleModule\nimport voluptuous\n"_s << u"import"_s
@@ -468,7 +470,8 @@ void TestCliAnsible::sanityRefusesABrokenCopy()
     QFETCH(QString, to);
     QFETCH(QString, test);
     QFETCH(QString, message);
-    const QString root = m_dir.filePath(u"broken/"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
+    const QString root =
+        m_dir.filePath(u"broken/"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
     const QString copy = root + u"/ansible_collections/varkon/cormapmp"_s;
     QVERIFY(QDir().mkpath(root + u"/ansible_collections/varkon"_s));
     QCOMPARE(QProcess::execute(u"cp"_s, {u"-r"_s, m_dir.filePath(kCollectionPath), copy}), 0);
