@@ -19,7 +19,7 @@ if [[ ${1:-} == --test ]]; then
         python3-prometheus-client prometheus prometheus-node-exporter
         # The Ansible collection in ansible/, built, installed and played against simulated devices, and
         # its ansible-test sanity run on these tools instead of downloads.
-        ansible-core python3-voluptuous yamllint pylint pycodestyle
+        ansible-core python3-venv python3-voluptuous yamllint pylint pycodestyle
         # The windows read through the real accessibility interface (AT-SPI), as a screen reader reads
         # them: a private X server, the accessibility bus and its Python client.
         xvfb at-spi2-core python3-pyatspi
