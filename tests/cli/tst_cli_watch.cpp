@@ -7,6 +7,7 @@
 // the watch with its summary.
 #include "CliTestSupport.h"
 #include "StatusItems.h"
+#include "StatusMetrics.h"
 #include "TesselSim.h"
 
 #include <QDateTime>
@@ -184,6 +185,10 @@ private slots:
     void restartAndUnansweredReadingsShowAndTheWatchGoesOn();
     void badWatchOptionsExitTwo_data();
     void badWatchOptionsExitTwo();
+    void metricsTextInEachFormat_data();
+    void metricsTextInEachFormat();
+    void metricsFormatFollowsTheFileName_data();
+    void metricsFormatFollowsTheFileName();
     void metricsFileReadByPrometheusClientWhileItIsReplaced_data();
     void metricsFileReadByPrometheusClientWhileItIsReplaced();
     void metricsFilePassesPromtoolAndKeepsItsTypesThroughNodeExporter();
@@ -347,6 +352,76 @@ void TestCliWatch::badWatchOptionsExitTwo()
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QVERIFY(run.out.isEmpty());
     QCOMPARE(handled.count(), 0); // nothing was sent
+}
+
+void TestCliWatch::metricsTextInEachFormat_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray up = "# HELP cormapmp_up Whether the Tessel answered the last status reading (1) or not (0).\n"
+                          "# TYPE cormapmp_up gauge\n"
+                          "cormapmp_up{mac=\"02:7e:55:00:00:01\",address=\"127.0.0.2\"} 1\n"
+                          "cormapmp_up{mac=\"\",address=\"127.0.0.9\"} 0\n";
+    const QByteArray uptimeHelp = "cormapmp_uptime_seconds Time since the Tessel started, as its last answer said.\n";
+    const QByteArray uptime = "cormapmp_uptime_seconds{mac=\"02:7e:55:00:00:01\",address=\"127.0.0.2\"} 3600.5\n";
+    const QByteArray counters =
+        "cormapmp_serial_bytes_total{mac=\"02:7e:55:00:00:01\",address=\"127.0.0.2\",port=\"com1\",direction=\"rx\"} "
+        "4294967297\n"
+        "cormapmp_serial_bytes_total{mac=\"02:7e:55:00:00:01\",address=\"127.0.0.2\",port=\"com2\",direction=\"tx\"} 12\n";
+    const QByteArray rates = "# HELP cormapmp_serial_rate_bytes_per_second Bytes a second through a serial port of the "
+                             "Tessel between its last two answers.\n"
+                             "# TYPE cormapmp_serial_rate_bytes_per_second gauge\n"
+                             "cormapmp_serial_rate_bytes_per_second{mac=\"02:7e:55:00:00:01\",address=\"127.0.0.2\","
+                             "port=\"com1\",direction=\"rx\"} 2.5\n";
+    const QByteArray help = kCounterHelp.toUtf8() + '\n';
+    QTest::newRow("Prometheus text format")
+        << int(cli::MetricsFormat::Prometheus)
+        << up + "# HELP " + uptimeHelp + "# TYPE cormapmp_uptime_seconds gauge\n" + uptime +
+               "# HELP cormapmp_serial_bytes_total " + help + "# TYPE cormapmp_serial_bytes_total counter\n" +
+               counters + rates;
+    QTest::newRow("OpenMetrics") << int(cli::MetricsFormat::OpenMetrics)
+                                 << up + "# HELP " + uptimeHelp + "# TYPE cormapmp_uptime_seconds gauge\n" +
+                                        "# UNIT cormapmp_uptime_seconds seconds\n" + uptime +
+                                        "# HELP cormapmp_serial_bytes " + help +
+                                        "# TYPE cormapmp_serial_bytes counter\n# UNIT cormapmp_serial_bytes bytes\n" +
+                                        counters + rates + "# EOF\n";
+}
+
+void TestCliWatch::metricsTextInEachFormat()
+{
+    QFETCH(int, format);
+    QFETCH(QByteArray, expected);
+    cli::DeviceFigures answered;
+    answered.mac = u"02:7e:55:00:00:01"_s;
+    answered.address = u"127.0.0.2"_s;
+    answered.answered = true;
+    answered.uptimeSeconds = 3600.5;
+    answered.rxBytes[0] = 4294967297u; // past one wrap of the device's 32-bit counter
+    answered.txBytes[1] = 12;
+    answered.rxRate[0] = 2.5;
+    cli::DeviceFigures silent; // named by its address, never answered
+    silent.address = u"127.0.0.9"_s;
+    QCOMPARE(cli::metricsText({answered, silent}, static_cast<cli::MetricsFormat>(format)), expected);
+}
+
+void TestCliWatch::metricsFormatFollowsTheFileName_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("openMetrics");
+    QTest::newRow("node_exporter's .prom") << u"/var/lib/prometheus/node-exporter/tessel.prom"_s << false;
+    QTest::newRow(".om") << u"tessel.om"_s << true;
+    QTest::newRow(".OM") << u"TESSEL.OM"_s << true;
+    QTest::newRow("other name") << u"tessel.txt"_s << false;
+    QTest::newRow("no extension") << u"metrics"_s << false;
+    QTest::newRow(".om inside the name") << u"tessel.om.prom"_s << false;
+    QTest::newRow("ends in om, not .om") << u"tessel.prom_custom-om"_s << false;
+}
+
+void TestCliWatch::metricsFormatFollowsTheFileName()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, openMetrics);
+    QCOMPARE(cli::metricsFormatFor(path) == cli::MetricsFormat::OpenMetrics, openMetrics);
 }
 
 void TestCliWatch::metricsFileReadByPrometheusClientWhileItIsReplaced_data()
