@@ -36,9 +36,9 @@ if missing:
     sys.exit(3)
 
 # pylint: disable=wrong-import-position
-from ansible_test._internal import main as ansible_test_main
-from ansible_test._internal.commands import sanity
-from ansible_test._internal.host_configs import VirtualPythonConfig
+from ansible_test._internal import main as ansible_test_main  # noqa: E402
+from ansible_test._internal.commands import sanity  # noqa: E402
+from ansible_test._internal.host_configs import VirtualPythonConfig  # noqa: E402
 
 
 # The import test's environments hold only what ansible-test's own requirements give them (PyYAML, and
