@@ -14,10 +14,12 @@ if [[ ${1:-} == --test ]]; then
         # Installing and packaging: icons rendered from SVG, manual pages from scdoc, the Debian package
         # (dpkg-shlibdeps) and the checks of what is installed (desktop entry, metainfo, lintian, completion).
         librsvg2-bin scdoc dpkg-dev desktop-file-utils appstream lintian bash-completion
-        # The metrics file of status --watch, read by a parser no one here wrote.
-        python3-prometheus-client
-        # The Ansible collection in ansible/, built, installed and played against simulated devices.
-        ansible-core
+        # The metrics file of status --watch, read by parsers no one here wrote, checked by promtool
+        # (with the example alert rules) and served by node_exporter's textfile collector.
+        python3-prometheus-client prometheus prometheus-node-exporter
+        # The Ansible collection in ansible/, built, installed and played against simulated devices, and
+        # its ansible-test sanity run on these tools instead of downloads.
+        ansible-core python3-venv python3-voluptuous yamllint pylint pycodestyle
         # The windows read through the real accessibility interface (AT-SPI), as a screen reader reads
         # them: a private X server, the accessibility bus and its Python client.
         xvfb at-spi2-core python3-pyatspi

@@ -46,8 +46,9 @@ Verbs:
                       read the devices' status again every S seconds (default 2) and print
                       one line per reading and device with each port's receive (RX) and
                       transmit (TX) rate; a summary at the end, after N readings or at
-                      Ctrl+C. --openmetrics writes the latest figures to FILE in the
-                      OpenMetrics text format after each round, replacing it whole
+                      Ctrl+C. --openmetrics writes the latest figures to FILE after each
+                      round, replacing it whole: OpenMetrics for a FILE named *.om, else
+                      the Prometheus text format (node_exporter's *.prom files)
   write MAC|ADDR... field=value...
                       read the device's settings, change the fields named as read --json
                       names them (ipAddress=10.1.0.7 com1.baudRate=115200 comment=Lab), print
@@ -136,8 +137,8 @@ Options:
                       object a line
   --interval S        status --watch: seconds between readings, 1 to 3600 (default 2)
   --count N           status --watch: stop after N readings
-  --openmetrics FILE  status --watch: keep the latest figures in FILE (for node_exporter's
-                      textfile collector or any scraper)
+  --openmetrics FILE  status --watch: keep the latest figures in FILE (FILE.prom for
+                      node_exporter's textfile collector, FILE.om in OpenMetrics)
   -h, --help          show this text
   --version           show the version
 

@@ -219,7 +219,16 @@ std::optional<double> average(double bytes, double seconds)
 DeviceFigures figures(const Watched& device)
 {
     DeviceFigures f;
-    f.device = device.name;
+    // The device's identity from its record (the address it answered from), so that naming it by MAC or
+    // by address gives one series; until it has answered, what the command named.
+    if (device.record) {
+        f.mac = QString::fromStdString(device.record->macText());
+        f.address = ipv4::dotted(device.record->sourceAddress());
+    } else if (device.target.mac) {
+        f.mac = device.name;
+    } else {
+        f.address = device.name;
+    }
     f.answered = device.lastAnswered;
     const std::optional<status::Reading>& last = device.tracker.last();
     if (last && last->counters.uptime)
@@ -244,7 +253,7 @@ bool writeMetrics(const QString& path, const std::vector<Watched>& devices, QStr
     for (const Watched& d : devices)
         all.push_back(figures(d));
     QString error;
-    if (replaceFile(path, openMetricsText(all), &error)) {
+    if (replaceFile(path, metricsText(all, metricsFormatFor(path)), &error)) {
         lastError.clear();
         return true;
     }

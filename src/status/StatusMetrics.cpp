@@ -38,7 +38,7 @@ QByteArray number(double value)
 /** One metric family: its metadata, then one sample per entry `sample` gives; nothing without samples. */
 struct Family
 {
-    const char* name; // without the _total of a counter's samples
+    const char* name; // OpenMetrics' family name: without the _total of a counter's samples
     const char* type;
     const char* unit; // empty for none
     const char* help;
@@ -46,26 +46,31 @@ struct Family
 
 using Samples = std::vector<QByteArray>; // each "name{labels} value"
 
-void appendFamily(QByteArray& text, const Family& family, const Samples& samples)
+/** The Prometheus text format names a family by the name its samples carry (a counter's with _total)
+ *  and has no UNIT; OpenMetrics names it without the counter's suffix and gives the unit. */
+void appendFamily(QByteArray& text, const Family& family, const Samples& samples, MetricsFormat format)
 {
     if (samples.empty())
         return;
-    text += QByteArray("# HELP ") + family.name + ' ' + family.help + '\n';
-    text += QByteArray("# TYPE ") + family.name + ' ' + family.type + '\n';
-    if (*family.unit)
-        text += QByteArray("# UNIT ") + family.name + ' ' + family.unit + '\n';
+    const bool counter = std::strcmp(family.type, "counter") == 0;
+    const QByteArray name = QByteArray(family.name) + (format == MetricsFormat::Prometheus && counter ? "_total" : "");
+    text += "# HELP " + name + ' ' + family.help + '\n';
+    text += "# TYPE " + name + ' ' + family.type + '\n';
+    if (format == MetricsFormat::OpenMetrics && *family.unit)
+        text += "# UNIT " + name + ' ' + family.unit + '\n';
     for (const QByteArray& sample : samples)
         text += sample + '\n';
 }
 
-QByteArray deviceLabel(const DeviceFigures& d)
+QByteArray deviceLabels(const DeviceFigures& d)
 {
-    return "device=\"" + labelValue(d.device) + '"';
+    return "mac=\"" + labelValue(d.mac) + "\",address=\"" + labelValue(d.address) + '"';
 }
 
 QByteArray portLabels(const DeviceFigures& d, int port, bool tx)
 {
-    return deviceLabel(d) + ",port=\"com" + QByteArray::number(port + 1) + "\",direction=\"" + (tx ? "tx" : "rx") + '"';
+    return deviceLabels(d) + ",port=\"com" + QByteArray::number(port + 1) + "\",direction=\"" + (tx ? "tx" : "rx") +
+           '"';
 }
 
 /** One sample per device, port and direction that `value` gives a value for. */
@@ -87,22 +92,29 @@ Samples portSamples(const std::vector<DeviceFigures>& devices, const char* sampl
 }
 } // namespace
 
-QByteArray openMetricsText(const std::vector<DeviceFigures>& devices)
+MetricsFormat metricsFormatFor(const QString& path)
+{
+    return path.endsWith(QStringLiteral(".om"), Qt::CaseInsensitive) ? MetricsFormat::OpenMetrics
+                                                                     : MetricsFormat::Prometheus;
+}
+
+QByteArray metricsText(const std::vector<DeviceFigures>& devices, MetricsFormat format)
 {
     QByteArray text;
     Samples up;
     Samples uptime;
     for (const DeviceFigures& d : devices) {
-        up.push_back("cormapmp_up{" + deviceLabel(d) + "} " + (d.answered ? "1" : "0"));
+        up.push_back("cormapmp_up{" + deviceLabels(d) + "} " + (d.answered ? "1" : "0"));
         if (d.uptimeSeconds)
-            uptime.push_back("cormapmp_uptime_seconds{" + deviceLabel(d) + "} " + number(*d.uptimeSeconds));
+            uptime.push_back("cormapmp_uptime_seconds{" + deviceLabels(d) + "} " + number(*d.uptimeSeconds));
     }
-    appendFamily(
-        text, {"cormapmp_up", "gauge", "", "Whether the Tessel answered the last status reading (1) or not (0)."}, up);
+    appendFamily(text,
+                 {"cormapmp_up", "gauge", "", "Whether the Tessel answered the last status reading (1) or not (0)."},
+                 up, format);
     appendFamily(
         text,
         {"cormapmp_uptime_seconds", "gauge", "seconds", "Time since the Tessel started, as its last answer said."},
-        uptime);
+        uptime, format);
     appendFamily(text,
                  {"cormapmp_serial_bytes", "counter", "bytes",
                   "Bytes a serial port of the Tessel received (rx) or sent (tx), counted on across its 32-bit "
@@ -110,15 +122,18 @@ QByteArray openMetricsText(const std::vector<DeviceFigures>& devices)
                  portSamples<std::uint64_t>(devices, "cormapmp_serial_bytes_total",
                                             [](const DeviceFigures& d, int port, bool tx) {
                                                 return (tx ? d.txBytes : d.rxBytes)[static_cast<std::size_t>(port)];
-                                            }));
+                                            }),
+                 format);
     appendFamily(text,
                  {"cormapmp_serial_rate_bytes_per_second", "gauge", "",
                   "Bytes a second through a serial port of the Tessel between its last two answers."},
                  portSamples<double>(devices, "cormapmp_serial_rate_bytes_per_second",
                                      [](const DeviceFigures& d, int port, bool tx) {
                                          return (tx ? d.txRate : d.rxRate)[static_cast<std::size_t>(port)];
-                                     }));
-    text += "# EOF\n";
+                                     }),
+                 format);
+    if (format == MetricsFormat::OpenMetrics)
+        text += "# EOF\n";
     return text;
 }
 

@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """Reads a metrics file as a scraper does, with prometheus_client's parsers (Debian's
-python3-prometheus-client), not with anything of cormapmp's own.
+python3-prometheus-client), not with anything of cormapmp's own. A FILE named *.om is OpenMetrics:
+read by the OpenMetrics parser (strict: "# EOF" and all), and by the Prometheus text parser as an older
+scraper would, without an error; any other FILE is the Prometheus text format, read by the Prometheus
+text parser.
 
   openmetrics_check.py dump FILE
-      parses FILE with the OpenMetrics parser (strict: "# EOF" and all) and the Prometheus text
-      parser, and prints its samples as JSON: [{family, type, unit, name, labels, value}, ...]
+      parses FILE and prints its samples as JSON: [{family, type, unit, help, name, labels, value}, ...]
   openmetrics_check.py watch FILE STOPFILE
       reads and parses FILE again and again until STOPFILE exists, as a scraper would while the
       file is being replaced; prints {"reads": N, "versions": M} (M: how many different contents
@@ -24,20 +26,23 @@ except ImportError:
     sys.exit(3)
 
 
-def parse(text):
-    families = list(openmetrics(text))
-    list(prometheus(text))
-    return families
+def parse(text, path):
+    if path.endswith(".om"):
+        families = list(openmetrics(text))
+        list(prometheus(text))
+        return families
+    return list(prometheus(text))
 
 
 def dump(path):
     with open(path, encoding="utf-8") as f:
-        families = parse(f.read())
+        families = parse(f.read(), path)
     samples = []
     for family in families:
         for s in family.samples:
             samples.append({"family": family.name, "type": family.type, "unit": family.unit,
-                            "name": s.name, "labels": s.labels, "value": s.value})
+                            "help": family.documentation, "name": s.name, "labels": s.labels,
+                            "value": s.value})
     print(json.dumps(samples))
 
 
@@ -53,7 +58,7 @@ def watch(path, stop):
             time.sleep(0.001)
             continue
         try:
-            parse(text)
+            parse(text, path)
         except Exception as error:  # noqa: BLE001 - any parse failure is the finding
             print(json.dumps({"error": str(error), "text": text}))
             sys.exit(1)

@@ -1,6 +1,9 @@
 // The Ansible collection in ansible/: built and installed with Debian's ansible-galaxy, then played with
 // ansible-playbook against localhost, whose tasks run cormapmp-cli against simulated devices on loopback
-// (127.0.17.2 and up; device port 53605, this test's own). Skipped when ansible-core is not installed.
+// (127.0.17.2 and up, or 127.0.0.2 and up for the README's play; device port 53605, this test's own).
+// The built collection carries what Galaxy expects, ansible-doc renders it, and ansible-test sanity
+// passes on it (the tests that run without downloads, on Debian's packages) and fails on a broken copy.
+// Skipped when ansible-core is not installed.
 #include "TesselSim.h"
 #include "protocol/Codec.h"
 
@@ -10,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -20,7 +24,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 constexpr std::uint32_t kFirstAddress = 0x7F001102; // 127.0.17.2
+constexpr std::uint32_t kInventoryFirstAddress = 0x7F000002; // 127.0.0.2: the example inventory's devices
 constexpr int kPlayTimeoutMs = 120000;
+constexpr int kSanityTimeoutMs = 600000; // every sanity test, on two shared cores
+const QString kSanityRunner = QStringLiteral(CORMAP_SOURCE_DIR "/tests/cli/ansible_sanity.py");
+constexpr int kSanityToolsMissing = 3; // the runner's exit status when a tool it needs is not installed
+const QString kCollectionPath = u"collections/ansible_collections/varkon/cormapmp"_s;
 
 NetworkProfile testProfile()
 {
@@ -72,6 +81,41 @@ const QByteArray kPlaybook = R"(
       changed_when: false
 )";
 
+/** The README's two-site playbook, as written: its indented block, from its first line to the blank line. */
+QByteArray readmePlaybook()
+{
+    QFile readme(QStringLiteral(CORMAP_SOURCE_DIR "/README.md"));
+    if (!readme.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray block;
+    for (const QByteArray& line : readme.readAll().split('\n')) {
+        if (block.isEmpty() && line != "    - name: Serial lines of both sites")
+            continue;
+        if (!line.startsWith("    "))
+            break;
+        block += line.mid(4) + '\n';
+    }
+    return block;
+}
+
+/** The file in which ansible-test --junit left the result of sanity test `test` (run on one Python
+ *  version or on each). */
+QString sanityResult(const QString& collection, const QString& test)
+{
+    const QDir junit(collection + u"/tests/output/junit"_s);
+    const QString name = u"ansible-test-sanity-"_s + test;
+    const QStringList files = junit.entryList({name + u".xml"_s, name + u"-python-*.xml"_s}, QDir::Files);
+    return files.size() == 1 ? junit.filePath(files.constFirst()) : QString();
+}
+
+/** The recap line of `host` in ansible-playbook's output ("ok=2    changed=1 ..."). */
+QString recap(const QString& output, const QString& host)
+{
+    const QRegularExpression line(u"^"_s + QRegularExpression::escape(host) + u"\\s+: (.*)$"_s,
+                                  QRegularExpression::MultilineOption);
+    return line.match(output).captured(1).simplified();
+}
+
 int writesOf(const QSignalSpy& handled)
 {
     int copies = 0;
@@ -95,10 +139,22 @@ class TestCliAnsible : public QObject
 private slots:
     void initTestCase();
     void playbookChangesOnceAndThenNothing();
+    void readmePlaybookWithTheSimulatorInventoryChangesThenIsOk();
+    void builtCollectionCarriesWhatGalaxyExpects();
+    void ansibleDocRendersTheModules_data();
+    void ansibleDocRendersTheModules();
+    void builtCollectionPassesAnsibleTestSanity();
+    void sanityRefusesABrokenCopy_data();
+    void sanityRefusesABrokenCopy();
 
 private:
-    /** Runs `program` while the simulated devices keep answering (the event loop runs). */
-    Ran run(const QString& program, const QStringList& args);
+    /** Runs `program` while the simulated devices keep answering (the event loop runs), in `folder`
+     *  (the test's own by default). */
+    Ran run(const QString& program, const QStringList& args, const QString& folder = {},
+            int timeoutMs = kPlayTimeoutMs);
+    /** Runs the offline ansible-test sanity in the collection at `collection` with `args`; skips the
+     *  test when a tool it needs is not installed. */
+    Ran sanity(const QString& collection, const QStringList& args);
     /** What task `task` of the last play returned (0 the facts, 1 site A, 2 site B). */
     QJsonObject taskResult(int task) const;
 
@@ -126,7 +182,7 @@ void TestCliAnsible::initTestCase()
     QVERIFY(playbook.open(QIODevice::WriteOnly) && playbook.write(kPlaybook) == kPlaybook.size());
 }
 
-Ran TestCliAnsible::run(const QString& program, const QStringList& args)
+Ran TestCliAnsible::run(const QString& program, const QStringList& args, const QString& folder, int timeoutMs)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Everything Ansible keeps goes to this test's folder; it talks to nothing but this host.
@@ -141,20 +197,22 @@ Ran TestCliAnsible::run(const QString& program, const QStringList& args)
     env.insert(u"ANSIBLE_INVENTORY_UNPARSED_WARNING"_s, u"0"_s);
     env.insert(u"ANSIBLE_STDOUT_CALLBACK"_s, u"default"_s);
     env.insert(u"CORMAPMP_PASSWORD"_s, QString());
+    // Debian's programs first: ansible-test looks for the Python it runs on by name.
+    env.insert(u"PATH"_s, u"/usr/bin:/bin:"_s + env.value(u"PATH"_s));
     QProcess process;
     process.setProcessEnvironment(env);
-    process.setWorkingDirectory(m_dir.path());
+    process.setWorkingDirectory(folder.isEmpty() ? m_dir.path() : folder);
     QEventLoop loop;
     connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
     connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-    QTimer::singleShot(kPlayTimeoutMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     process.start(program, args);
     loop.exec();
     Ran ran;
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
-        ran.err = u"(ended after %1 s)\n"_s.arg(kPlayTimeoutMs / 1000);
+        ran.err = u"(ended after %1 s)\n"_s.arg(timeoutMs / 1000);
     } else if (process.exitStatus() == QProcess::NormalExit && process.error() != QProcess::FailedToStart) {
         ran.status = process.exitCode();
     }
@@ -230,6 +288,208 @@ void TestCliAnsible::playbookChangesOnceAndThenNothing()
     QVERIFY2(refused.out.contains(u"fatal: [localhost]: FAILED!"_s), qPrintable(refused.out));
     QVERIFY(refused.out.contains(u"[password mismatch]"_s));
     QCOMPARE(sim.device(1).record.comment(), std::string("By hand"));
+}
+
+void TestCliAnsible::readmePlaybookWithTheSimulatorInventoryChangesThenIsOk()
+{
+    // The README's play, as written, is the collection's example; the example inventory gives both
+    // sites to this host and the devices of tessel-sim --loopback --devices 2.
+    const QByteArray playbook = readmePlaybook();
+    QVERIFY2(playbook.contains("varkon.cormapmp.tessel_device:"), playbook.constData());
+    const QString collection = m_dir.filePath(kCollectionPath);
+    QFile example(collection + u"/examples/sites.yml"_s);
+    QVERIFY(example.open(QIODevice::ReadOnly));
+    QCOMPARE(example.readAll(), playbook);
+    QFile readmePlay(m_dir.filePath(u"readme-sites.yml"_s));
+    QVERIFY(readmePlay.open(QIODevice::WriteOnly) && readmePlay.write(playbook) == playbook.size());
+    readmePlay.close();
+
+    TesselSim sim(testProfile());
+    sim.addDevices(2, kInventoryFirstAddress);
+    QString problem;
+    QVERIFY2(sim.start(&problem), qPrintable(problem));
+    QSignalSpy handled(&sim, &TesselSim::requestHandled);
+    const QStringList play = {
+        u"-i"_s, collection + u"/examples/simulator/inventory.yml"_s, readmePlay.fileName(), u"-e"_s,
+        u"tessel_device_port=%1 tessel_cli=%2"_s.arg(testProfile().devicePort).arg(QStringLiteral(CORMAPMP_CLI_PATH))};
+
+    // Per site: the facts gathered, the devices found, the line's device written (then found as declared).
+    const Ran first = run(m_playbook, play);
+    QVERIFY2(first.status == 0, qPrintable(first.out + first.err));
+    for (const QString& host : {u"site-a.plant"_s, u"site-b.plant"_s}) {
+        QVERIFY2(recap(first.out, host).startsWith(u"ok=3 changed=1 unreachable=0 failed=0"_s), qPrintable(first.out));
+    }
+    QCOMPARE(writesOf(handled), 2);
+    // Site A's device named by its MAC, site B's by its address; both send to the plant server.
+    const std::array<const char*, 2> comments{"Press 1", "Kiln 2"};
+    for (int i = 0; i < 2; ++i) {
+        const EnvRecord& record = sim.device(i).record;
+        QCOMPARE(record.comment(), std::string(comments[static_cast<std::size_t>(i)]));
+        QCOMPARE(record.port(0).mode(), std::uint8_t(EnvPortBlock::kTcpClient));
+        QCOMPARE(record.port(0).peerIp(), 0x7F000001u);
+        QCOMPARE(record.port(0).peerPort(), std::uint16_t(4001));
+        QCOMPARE(record.port(0).baudRate(), 115200u);
+    }
+
+    handled.clear();
+    const Ran second = run(m_playbook, play);
+    QVERIFY2(second.status == 0, qPrintable(second.out + second.err));
+    for (const QString& host : {u"site-a.plant"_s, u"site-b.plant"_s}) {
+        QVERIFY2(recap(second.out, host).startsWith(u"ok=3 changed=0 unreachable=0 failed=0"_s),
+                 qPrintable(second.out));
+    }
+    QCOMPARE(writesOf(handled), 0);
+}
+
+void TestCliAnsible::builtCollectionCarriesWhatGalaxyExpects()
+{
+    const QDir collection(m_dir.filePath(kCollectionPath));
+    // What the archive shipped, as its FILES.json lists it.
+    QFile filesJson(collection.filePath(u"FILES.json"_s));
+    QVERIFY(filesJson.open(QIODevice::ReadOnly));
+    QStringList shipped;
+    for (const QJsonValue& f : QJsonDocument::fromJson(filesJson.readAll())[u"files"_s].toArray())
+        shipped << f[u"name"_s].toString();
+    for (const QString& file :
+         {u"README.md"_s, u"LICENSE"_s, u"CHANGELOG.md"_s, u"changelogs/changelog.yaml"_s, u"tests/config.yml"_s,
+          u"meta/runtime.yml"_s, u"examples/sites.yml"_s, u"examples/simulator/inventory.yml"_s}) {
+        QVERIFY2(shipped.contains(file), qPrintable(file + u" not in "_s + shipped.join(u' ')));
+        QVERIFY2(QFileInfo(collection.filePath(file)).size() > 0, qPrintable(file));
+    }
+    QVERIFY2(shipped.filter(u"tests/output"_s).isEmpty(), qPrintable(shipped.join(u' ')));
+    QFile licence(collection.filePath(u"LICENSE"_s));
+    QVERIFY(licence.open(QIODevice::ReadOnly));
+    QVERIFY(licence.readAll().contains("GNU GENERAL PUBLIC LICENSE\n                       Version 3"));
+    QFile manifest(collection.filePath(u"MANIFEST.json"_s));
+    QVERIFY(manifest.open(QIODevice::ReadOnly));
+    const QJsonObject info = QJsonDocument::fromJson(manifest.readAll())[u"collection_info"_s].toObject();
+    QCOMPARE(info[u"readme"_s].toString(), u"README.md"_s);
+    QCOMPARE(info[u"authors"_s].toArray(), QJsonArray{u"Varkon Systems (@varkonsystems)"_s});
+}
+
+void TestCliAnsible::ansibleDocRendersTheModules_data()
+{
+    QTest::addColumn<QString>("module");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("tessel_device") << u"varkon.cormapmp.tessel_device"_s
+                                   << QStringList{u"Reads the device named by `device', compares the `fields'"_s,
+                                                  u"check_mode:\n          description: Reads the device"_s,
+                                                  u"diff_mode:\n          description: Shows each field"_s};
+    QTest::newRow("tessel_facts") << u"varkon.cormapmp.tessel_facts"_s
+                                  << QStringList{u"or the one at `ip')"_s,
+                                                 u"facts:\n          description: Sets `tessel_devices'"_s,
+                                                 u"(default 50005, with `loopback'\n        51005)"_s};
+}
+
+void TestCliAnsible::ansibleDocRendersTheModules()
+{
+    QFETCH(QString, module);
+    QFETCH(QStringList, shown);
+    const QString doc = QStandardPaths::findExecutable(u"ansible-doc"_s);
+    if (doc.isEmpty())
+        QSKIP("ansible-doc is not installed (Debian: ansible-core)");
+    const Ran shownDoc = run(doc, {module});
+    QVERIFY2(shownDoc.status == 0, qPrintable(shownDoc.out + shownDoc.err));
+    for (const QString& text : shown)
+        QVERIFY2(shownDoc.out.contains(text), qPrintable(text + u"\n--- in ---\n"_s + shownDoc.out));
+    // Markup this ansible-doc does not know would show as written.
+    static const QRegularExpression raw(u"\\b[OVIBCUMLRE]\\("_s);
+    QVERIFY2(!raw.match(shownDoc.out).hasMatch(), qPrintable(shownDoc.out));
+    QVERIFY(shownDoc.out.contains(u"AUTHOR: Varkon Systems (@varkonsystems)"_s));
+}
+
+Ran TestCliAnsible::sanity(const QString& collection, const QStringList& args)
+{
+    return run(QStringLiteral(CORMAP_PYTHON3), QStringList{kSanityRunner, u"--junit"_s} + args, collection,
+               kSanityTimeoutMs);
+}
+
+void TestCliAnsible::builtCollectionPassesAnsibleTestSanity()
+{
+    const QString collection = m_dir.filePath(kCollectionPath);
+    const Ran ran = sanity(collection, {});
+    if (ran.status == kSanityToolsMissing)
+        QSKIP(qPrintable(ran.err.trimmed() + u" (scripts/deps.sh --test installs them)"_s));
+    QVERIFY2(ran.status == 0, qPrintable(ran.out + ran.err));
+    // Each test's result as ansible-test wrote it: the tests that matter here ran (on Debian's tools)
+    // and passed, not only passed by being left out.
+    const QStringList checked = {u"ansible-doc"_s,      u"compile"_s,
+                                 u"import"_s,           u"line-endings"_s,
+                                 u"no-smart-quotes"_s,  u"pep8"_s,
+                                 u"pylint"_s,           u"runtime-metadata"_s,
+                                 u"shebang"_s,          u"use-argspec-type-path"_s,
+                                 u"validate-modules"_s, u"yamllint"_s};
+    for (const QString& test : checked) {
+        QFile result(sanityResult(collection, test));
+        QVERIFY2(result.open(QIODevice::ReadOnly), qPrintable(test + u" left no result\n"_s + ran.out + ran.err));
+        const QByteArray xml = result.readAll();
+        QVERIFY2(xml.contains("<testsuite disabled=\"0\" errors=\"0\" failures=\"0\" name=\"ansible-test\" "
+                              "skipped=\"0\" tests=\"1\""),
+                 qPrintable(test + u":\n"_s + QString::fromUtf8(xml)));
+    }
+    // Boilerplate for Python 2 does not apply: the collection declares Python 3 only.
+    QFile boilerplate(sanityResult(collection, u"future-import-boilerplate"_s));
+    QVERIFY(boilerplate.open(QIODevice::ReadOnly));
+    QVERIFY(boilerplate.readAll().contains("failures=\"0\""));
+}
+
+void TestCliAnsible::sanityRefusesABrokenCopy_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("test");
+    QTest::addColumn<QString>("message");
+    const QString facts = u"plugins/modules/tessel_facts.py"_s;
+    QTest::newRow("author without its handle")
+        << facts << u"author: Varkon Systems (@varkonsystems)"_s << u"author: VarkonSystems"_s << u"validate-modules"_s
+        << u"Invalid author"_s;
+    QTest::newRow("attribute without description")
+        << facts << u"    description: Sets C(tessel_devices) in the host's facts.\n"_s << QString()
+        << u"validate-modules"_s << u"['attributes']['facts']['description']"_s;
+    QTest::newRow("a line too long") << facts << u"# The Tessel devices a search"_s
+                                     << u"# "_s + u"a long comment "_s.repeated(12) +
+                                            u"end\n# The Tessel devices a search"_s
+                                     << u"pep8"_s << u"E501"_s;
+    QTest::newRow("a name never defined")
+        << facts << u"    module.exit_json(changed=False"_s << u"    module.exit_json(changed=undefined_name"_s
+        << u"pylint"_s << u"undefined-variable"_s;
+    QTest::newRow("an unknown key in the runtime metadata")
+        << u"meta/runtime.yml"_s << u"action_groups:"_s << u"unknown_key: 1\naction_groups:"_s << u"runtime-metadata"_s
+        << u"extra keys not allowed"_s;
+    QTest::newRow("a module importing what managed hosts lack")
+        << facts << u"from ansible.module_utils.basic import AnsibleModule\n"_s
+        << u"from ansible.module_utils.basic import AnsibleModule\nimport voluptuous\n"_s << u"import"_s
+        << u"No module named 'voluptuous'"_s;
+}
+
+void TestCliAnsible::sanityRefusesABrokenCopy()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(QString, test);
+    QFETCH(QString, message);
+    const QString root =
+        m_dir.filePath(u"broken/"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-'));
+    const QString copy = root + u"/ansible_collections/varkon/cormapmp"_s;
+    QVERIFY(QDir().mkpath(root + u"/ansible_collections/varkon"_s));
+    QCOMPARE(QProcess::execute(u"cp"_s, {u"-r"_s, m_dir.filePath(kCollectionPath), copy}), 0);
+    QFile broken(copy + u'/' + file);
+    QVERIFY(broken.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(broken.readAll());
+    broken.close();
+    QVERIFY2(text.contains(from), qPrintable(from));
+    text.replace(from, to);
+    QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write(text.toUtf8());
+    broken.close();
+    const Ran ran = sanity(copy, {u"--test"_s, test});
+    if (ran.status == kSanityToolsMissing)
+        QSKIP(qPrintable(ran.err.trimmed() + u" (scripts/deps.sh --test installs them)"_s));
+    QVERIFY2(ran.status != 0, qPrintable(ran.out + ran.err));
+    QVERIFY2((ran.out + ran.err).contains(message), qPrintable(ran.out + ran.err));
+    QVERIFY2((ran.out + ran.err).contains(u"ERROR: Found 1 "_s + test + u" issue(s)"_s), qPrintable(ran.out + ran.err));
 }
 
 QTEST_GUILESS_MAIN(TestCliAnsible)

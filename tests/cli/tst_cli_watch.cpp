@@ -1,19 +1,29 @@
 // cormapmp-cli status --watch against simulated devices with set serial rates: the lines per reading
 // (JSON and text) with rates right within the interval's jitter, restarts and unanswered readings, the
-// summary, the options refused, the OpenMetrics file read by prometheus_client's own parsers while it
-// is being replaced, a failed write that leaves the old file whole, and Ctrl+C (or SIGTERM) ending the
-// watch with its summary.
+// summary, the options refused, the metrics file (Prometheus text format, or OpenMetrics for *.om) read by
+// prometheus_client's own parsers while it is being replaced, checked by promtool and served by
+// node_exporter's textfile collector, one series per device however it is named, the example alert
+// rules through promtool, a failed write that leaves the old file whole, and Ctrl+C (or SIGTERM) ending
+// the watch with its summary.
 #include "CliTestSupport.h"
 #include "StatusItems.h"
+#include "StatusMetrics.h"
 #include "TesselSim.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSet>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -31,6 +41,8 @@ constexpr std::uint32_t kFirstAddress = 0x7F000002;
 constexpr std::uint32_t kCom1Rx = 3000; // bytes a second, device 0
 constexpr std::uint32_t kCom2Tx = 1200;
 const QString kChecker = QStringLiteral(CORMAP_SOURCE_DIR "/tests/cli/openmetrics_check.py");
+const QString kCounterHelp = u"Bytes a serial port of the Tessel received (rx) or sent (tx), counted on across its "
+                             u"32-bit counter's wraps; it starts again when the Tessel restarts."_s;
 
 NetworkProfile testProfile()
 {
@@ -95,6 +107,70 @@ std::optional<double> sample(const QJsonArray& samples, const QString& name, con
     }
     return std::nullopt;
 }
+/** The labels of a device's samples: its MAC and the address it answers from. */
+QVariantMap deviceLabels(const QString& mac, const QString& address)
+{
+    return {{u"mac"_s, mac}, {u"address"_s, address}};
+}
+
+struct Finished
+{
+    int status = -1;
+    QByteArray out;
+};
+
+/** Runs `program` to its end (at most 60 s) with `input` on its standard input. */
+Finished runProgram(const QString& program, const QStringList& args, const QByteArray& input = {},
+                    const QString& folder = {})
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
+    if (!process.waitForStarted())
+        return {-1, "could not start " + program.toUtf8()};
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    const int status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return {status, process.readAll()};
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+/** A loopback HTTP GET of `path` on `port`: the response's body, or nothing when none came. */
+QByteArray httpGet(quint16 port, const QByteArray& path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
+    if (!socket.waitForConnected(1000))
+        return {};
+    // HTTP/1.0: the body comes whole (never in chunks), and the server closes when it is sent.
+    socket.write("GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray response;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+        response += socket.readAll();
+    response += socket.readAll();
+    const qsizetype body = response.indexOf("\r\n\r\n");
+    static const QRegularExpression ok(u"^HTTP/1\\.[01] 200 "_s);
+    if (!ok.match(QString::fromLatin1(response.left(16))).hasMatch() || body < 0)
+        return {};
+    return response.mid(body + 4);
+}
+
+/** A loopback port nobody listens on right now. */
+quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress(QHostAddress::LocalHost), 0) ? probe.serverPort() : 0;
+}
 } // namespace
 
 class TestCliWatch : public QObject
@@ -109,7 +185,15 @@ private slots:
     void restartAndUnansweredReadingsShowAndTheWatchGoesOn();
     void badWatchOptionsExitTwo_data();
     void badWatchOptionsExitTwo();
+    void metricsTextInEachFormat_data();
+    void metricsTextInEachFormat();
+    void metricsFormatFollowsTheFileName_data();
+    void metricsFormatFollowsTheFileName();
+    void metricsFileReadByPrometheusClientWhileItIsReplaced_data();
     void metricsFileReadByPrometheusClientWhileItIsReplaced();
+    void metricsFilePassesPromtoolAndKeepsItsTypesThroughNodeExporter();
+    void oneSeriesWhetherTheDeviceIsNamedByMacOrAddress();
+    void alertRulesPassPromtoolAndFireAsTheyShould();
     void failedWriteLeavesTheOldFileWhole();
     void signalEndsTheWatchWithItsSummary_data();
     void signalEndsTheWatchWithItsSummary();
@@ -270,11 +354,95 @@ void TestCliWatch::badWatchOptionsExitTwo()
     QCOMPARE(handled.count(), 0); // nothing was sent
 }
 
+void TestCliWatch::metricsTextInEachFormat_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray up = "# HELP cormapmp_up Whether the Tessel answered the last status reading (1) or not (0).\n"
+                          "# TYPE cormapmp_up gauge\n"
+                          "cormapmp_up{mac=\"02:7e:55:00:00:01\",address=\"127.0.0.2\"} 1\n"
+                          "cormapmp_up{mac=\"\",address=\"127.0.0.9\"} 0\n";
+    const QByteArray uptimeHelp = "cormapmp_uptime_seconds Time since the Tessel started, as its last answer said.\n";
+    const QByteArray uptime = "cormapmp_uptime_seconds{mac=\"02:7e:55:00:00:01\",address=\"127.0.0.2\"} 3600.5\n";
+    const QByteArray counters =
+        "cormapmp_serial_bytes_total{mac=\"02:7e:55:00:00:01\",address=\"127.0.0.2\",port=\"com1\",direction=\"rx\"} "
+        "4294967297\n"
+        "cormapmp_serial_bytes_total{mac=\"02:7e:55:00:00:01\",address=\"127.0.0.2\",port=\"com2\",direction=\"tx\"} 12\n";
+    const QByteArray rates = "# HELP cormapmp_serial_rate_bytes_per_second Bytes a second through a serial port of the "
+                             "Tessel between its last two answers.\n"
+                             "# TYPE cormapmp_serial_rate_bytes_per_second gauge\n"
+                             "cormapmp_serial_rate_bytes_per_second{mac=\"02:7e:55:00:00:01\",address=\"127.0.0.2\","
+                             "port=\"com1\",direction=\"rx\"} 2.5\n";
+    const QByteArray help = kCounterHelp.toUtf8() + '\n';
+    QTest::newRow("Prometheus text format")
+        << int(cli::MetricsFormat::Prometheus)
+        << up + "# HELP " + uptimeHelp + "# TYPE cormapmp_uptime_seconds gauge\n" + uptime +
+               "# HELP cormapmp_serial_bytes_total " + help + "# TYPE cormapmp_serial_bytes_total counter\n" +
+               counters + rates;
+    QTest::newRow("OpenMetrics") << int(cli::MetricsFormat::OpenMetrics)
+                                 << up + "# HELP " + uptimeHelp + "# TYPE cormapmp_uptime_seconds gauge\n" +
+                                        "# UNIT cormapmp_uptime_seconds seconds\n" + uptime +
+                                        "# HELP cormapmp_serial_bytes " + help +
+                                        "# TYPE cormapmp_serial_bytes counter\n# UNIT cormapmp_serial_bytes bytes\n" +
+                                        counters + rates + "# EOF\n";
+}
+
+void TestCliWatch::metricsTextInEachFormat()
+{
+    QFETCH(int, format);
+    QFETCH(QByteArray, expected);
+    cli::DeviceFigures answered;
+    answered.mac = u"02:7e:55:00:00:01"_s;
+    answered.address = u"127.0.0.2"_s;
+    answered.answered = true;
+    answered.uptimeSeconds = 3600.5;
+    answered.rxBytes[0] = 4294967297u; // past one wrap of the device's 32-bit counter
+    answered.txBytes[1] = 12;
+    answered.rxRate[0] = 2.5;
+    cli::DeviceFigures silent; // named by its address, never answered
+    silent.address = u"127.0.0.9"_s;
+    QCOMPARE(cli::metricsText({answered, silent}, static_cast<cli::MetricsFormat>(format)), expected);
+}
+
+void TestCliWatch::metricsFormatFollowsTheFileName_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("openMetrics");
+    QTest::newRow("node_exporter's .prom") << u"/var/lib/prometheus/node-exporter/tessel.prom"_s << false;
+    QTest::newRow(".om") << u"tessel.om"_s << true;
+    QTest::newRow(".OM") << u"TESSEL.OM"_s << true;
+    QTest::newRow("other name") << u"tessel.txt"_s << false;
+    QTest::newRow("no extension") << u"metrics"_s << false;
+    QTest::newRow(".om inside the name") << u"tessel.om.prom"_s << false;
+    QTest::newRow("ends in om, not .om") << u"tessel.prom_custom-om"_s << false;
+}
+
+void TestCliWatch::metricsFormatFollowsTheFileName()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, openMetrics);
+    QCOMPARE(cli::metricsFormatFor(path) == cli::MetricsFormat::OpenMetrics, openMetrics);
+}
+
+void TestCliWatch::metricsFileReadByPrometheusClientWhileItIsReplaced_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("unit"); // of the counter, as the parser gives it
+    QTest::addColumn<bool>("endsWithEof");
+    // The Prometheus text format (node_exporter's *.prom), read by the Prometheus text parser; OpenMetrics
+    // for a name ending in .om, read by the strict OpenMetrics parser (and by the other without an error).
+    QTest::newRow("Prometheus text format") << u"tessel.prom"_s << QString() << false;
+    QTest::newRow("OpenMetrics") << u"tessel.om"_s << u"bytes"_s << true;
+}
+
 void TestCliWatch::metricsFileReadByPrometheusClientWhileItIsReplaced()
 {
+    QFETCH(QString, file);
+    QFETCH(QString, unit);
+    QFETCH(bool, endsWithEof);
     if (!haveChecker())
         QSKIP("Debian's python3-prometheus-client is not installed (scripts/deps.sh --test installs it)");
-    const QString path = m_dir->filePath(u"tessel.prom"_s);
+    const QString path = m_dir->filePath(file);
     const QString stop = m_dir->filePath(u"stop"_s);
     QProcess reader;
     reader.start(QStringLiteral(CORMAP_PYTHON3), {kChecker, u"watch"_s, path, stop});
@@ -290,13 +458,15 @@ void TestCliWatch::metricsFileReadByPrometheusClientWhileItIsReplaced()
     QVERIFY2(counts.value(u"versions"_s).toInt() >= 3, seen.constData()); // replaced after each round
     QCOMPARE(run.status, 1);                                              // 127.0.0.9 never answered
     // No temporary file is left beside it.
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), (QStringList{u"stop"_s, u"tessel.prom"_s}));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), (QStringList{u"stop"_s, file}));
+    QCOMPARE(fileBytes(path).endsWith("# EOF\n"), endsWithEof);
 
     QString failure;
     const QJsonArray samples = parsedSamples(path, &failure);
     QVERIFY2(!samples.isEmpty(), qPrintable(failure));
-    const QVariantMap device0{{u"device"_s, u"127.0.0.2"_s}};
-    const QVariantMap absent{{u"device"_s, u"127.0.0.9"_s}};
+    // Named by address: its MAC from its answer; the silent one has only the address named.
+    const QVariantMap device0 = deviceLabels(u"02:7e:55:00:00:01"_s, u"127.0.0.2"_s);
+    const QVariantMap absent = deviceLabels(QString(), u"127.0.0.9"_s);
     QCOMPARE(sample(samples, u"cormapmp_up"_s, device0), std::optional<double>(1.0));
     QCOMPARE(sample(samples, u"cormapmp_up"_s, absent), std::optional<double>(0.0));
     QVERIFY(!sample(samples, u"cormapmp_uptime_seconds"_s, absent));
@@ -311,10 +481,137 @@ void TestCliWatch::metricsFileReadByPrometheusClientWhileItIsReplaced()
              qPrintable(QString::number(total.value_or(-1))));
     const std::optional<double> rate = sample(samples, u"cormapmp_serial_rate_bytes_per_second"_s, com1Rx);
     QVERIFY2(rate && qAbs(*rate - kCom1Rx) < 3.0, qPrintable(QString::number(rate.value_or(-1))));
+    // Every sample in one family per metric, the counter's typed and explained as the program wrote it.
+    QSet<QString> families;
+    int counters = 0;
     for (const QJsonValue& s : samples) {
-        if (s.toObject().value(u"name"_s).toString() == u"cormapmp_serial_bytes_total"_s)
-            QCOMPARE(s.toObject().value(u"type"_s).toString(), u"counter"_s);
+        const QJsonObject o = s.toObject();
+        families.insert(o.value(u"family"_s).toString());
+        if (o.value(u"name"_s).toString() != u"cormapmp_serial_bytes_total"_s)
+            continue;
+        ++counters;
+        QCOMPARE(o.value(u"family"_s).toString(), u"cormapmp_serial_bytes"_s);
+        QCOMPARE(o.value(u"type"_s).toString(), u"counter"_s);
+        QCOMPARE(o.value(u"help"_s).toString(), kCounterHelp);
+        QCOMPARE(o.value(u"unit"_s).toString(), unit);
     }
+    QCOMPARE(counters, 8); // four ports, two directions, of the device that answered
+    QCOMPARE(families, (QSet<QString>{u"cormapmp_up"_s, u"cormapmp_uptime_seconds"_s, u"cormapmp_serial_bytes"_s,
+                                      u"cormapmp_serial_rate_bytes_per_second"_s}));
+}
+
+void TestCliWatch::metricsFilePassesPromtoolAndKeepsItsTypesThroughNodeExporter()
+{
+    const QString promtool = QStandardPaths::findExecutable(u"promtool"_s);
+    const QString exporter = QStandardPaths::findExecutable(u"prometheus-node-exporter"_s);
+    if (promtool.isEmpty() || exporter.isEmpty())
+        QSKIP("Debian's prometheus (promtool) and prometheus-node-exporter are not installed (scripts/deps.sh "
+              "--test installs them)");
+    // Every kind of device line: named by address, by MAC, and one that never answers.
+    const QString path = m_dir->filePath(u"tessel.prom"_s);
+    const clitest::CliRun run =
+        runCli(u"status 127.0.0.2 02:7e:55:00:00:02 127.0.0.9 --watch --interval 1 --count 2 --openmetrics "_s + path);
+    QCOMPARE(run.status, 1);
+    const QByteArray text = fileBytes(path);
+    const Finished checked = runProgram(promtool, {u"check"_s, u"metrics"_s}, text);
+    QVERIFY2(checked.status == 0, checked.out.constData());
+    QVERIFY2(checked.out.isEmpty(), checked.out.constData()); // not even a lint warning
+
+    // node_exporter's textfile collector on a loopback port of its own, reading this test's folder.
+    QProcess node;
+    auto stopNode = qScopeGuard([&node] {
+        node.kill();
+        node.waitForFinished();
+    });
+    QByteArray scraped;
+    for (int attempt = 0; attempt < 3 && scraped.isEmpty(); ++attempt) {
+        const quint16 port = freeLoopbackPort();
+        QVERIFY(port != 0);
+        node.start(exporter, {u"--web.listen-address=127.0.0.1:%1"_s.arg(port), u"--collector.disable-defaults"_s,
+                              u"--collector.textfile"_s, u"--collector.textfile.directory="_s + m_dir->path()});
+        QVERIFY(node.waitForStarted());
+        // Until it serves (or ends: the port was taken in between, and the next attempt takes another).
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(scraped = httpGet(port, "/metrics")).isEmpty() || node.state() == QProcess::NotRunning, 15000);
+        node.waitForFinished(scraped.isEmpty() ? 1000 : 0);
+    }
+    QVERIFY2(!scraped.isEmpty(), node.readAllStandardError().constData());
+    QVERIFY2(scraped.contains("\nnode_textfile_scrape_error 0\n"), scraped.constData());
+    // The counter stays a counter with the program's help, and every sample of the file is served.
+    QVERIFY2(scraped.contains("# HELP cormapmp_serial_bytes_total " + kCounterHelp.toUtf8() + '\n'),
+             scraped.constData());
+    QVERIFY(scraped.contains("\n# TYPE cormapmp_serial_bytes_total counter\n"));
+    QVERIFY(scraped.contains("\n# TYPE cormapmp_up gauge\n"));
+    // Every sample of the file is served with its value; node_exporter writes the labels in name order.
+    static const QRegularExpression sampleLine(
+        u"^(\\w+)\\{mac=(\"[^\"]*\"),address=(\"[^\"]*\")(,port=\"[^\"]*\")?(,direction=\"[^\"]*\")?\\} (\\S+)$"_s);
+    int samples = 0;
+    for (const QByteArray& line : text.split('\n')) {
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        ++samples;
+        const QRegularExpressionMatch m = sampleLine.match(QString::fromUtf8(line));
+        QVERIFY2(m.hasMatch(), line.constData());
+        const QString key = u"\n%1{address=%3%5,mac=%2%4} "_s.arg(m.captured(1), m.captured(2), m.captured(3),
+                                                                  m.captured(4), m.captured(5));
+        const qsizetype at = scraped.indexOf(key.toUtf8());
+        QVERIFY2(at >= 0, qPrintable(key));
+        const qsizetype valueAt = at + key.toUtf8().size();
+        const QByteArray value = scraped.mid(valueAt, scraped.indexOf('\n', valueAt) - valueAt);
+        QCOMPARE(value.toDouble(), m.captured(6).toDouble());
+    }
+    // Up of three, uptime and counters of the two that answered, and the rates of those readings that
+    // did not cross a restart (02:7e:55:00:00:02 restarts every 1.5 s); nothing more is served.
+    QVERIFY2(samples >= 3 + 2 + 2 * 8, text.constData());
+    QCOMPARE(scraped.count("\ncormapmp_"), samples);
+}
+
+void TestCliWatch::oneSeriesWhetherTheDeviceIsNamedByMacOrAddress()
+{
+    if (!haveChecker())
+        QSKIP("Debian's python3-prometheus-client is not installed (scripts/deps.sh --test installs it)");
+    QList<QJsonArray> files;
+    for (const QString& name : {u"127.0.0.3"_s, u"02:7E:55:00:00:02"_s}) {
+        const QString path = m_dir->filePath(u"by-name.prom"_s);
+        const clitest::CliRun run =
+            runCli(u"status "_s + name + u" --watch --interval 1 --count 1 --openmetrics "_s + path);
+        QCOMPARE(run.status, 0);
+        QString failure;
+        files << parsedSamples(path, &failure);
+        QVERIFY2(!files.constLast().isEmpty(), qPrintable(failure));
+    }
+    // The same label set in both: the device's MAC and the address it answered from.
+    QCOMPARE(sample(files[0], u"cormapmp_up"_s, deviceLabels(u"02:7e:55:00:00:02"_s, u"127.0.0.3"_s)),
+             std::optional<double>(1.0));
+    QCOMPARE(sample(files[1], u"cormapmp_up"_s, deviceLabels(u"02:7e:55:00:00:02"_s, u"127.0.0.3"_s)),
+             std::optional<double>(1.0));
+    QStringList series[2];
+    for (int i = 0; i < 2; ++i) {
+        for (const QJsonValue& s : files[i]) {
+            const QJsonObject o = s.toObject();
+            series[i] << o.value(u"name"_s).toString() +
+                             QString::fromUtf8(QJsonDocument(o.value(u"labels"_s).toObject()).toJson());
+        }
+        series[i].sort();
+    }
+    QCOMPARE(series[0].size(), 2 + 8 + 8 - 8); // up, uptime, counters; no rates after one reading
+    QCOMPARE(series[0], series[1]);
+}
+
+void TestCliWatch::alertRulesPassPromtoolAndFireAsTheyShould()
+{
+    const QString promtool = QStandardPaths::findExecutable(u"promtool"_s);
+    if (promtool.isEmpty())
+        QSKIP("Debian's prometheus (promtool) is not installed (scripts/deps.sh --test installs it)");
+    const QString rules = QStringLiteral(CORMAP_SOURCE_DIR "/packaging/prometheus/tessel-alerts.yml");
+    const Finished checked = runProgram(promtool, {u"check"_s, u"rules"_s, rules});
+    QVERIFY2(checked.status == 0, checked.out.constData());
+    QVERIFY2(checked.out.contains("SUCCESS: 4 rules found"), checked.out.constData());
+    // Each alert against series as the textfile collector gives them: fires when it should, not before.
+    const Finished tested = runProgram(promtool, {u"test"_s, u"rules"_s, u"tessel-alerts.test.yml"_s}, {},
+                                       QStringLiteral(CORMAP_SOURCE_DIR "/tests/cli"));
+    QVERIFY2(tested.status == 0, tested.out.constData());
+    QVERIFY2(tested.out.contains("SUCCESS"), tested.out.constData());
 }
 
 void TestCliWatch::failedWriteLeavesTheOldFileWhole()
@@ -357,7 +654,7 @@ void TestCliWatch::signalEndsTheWatchWithItsSummary_data()
 void TestCliWatch::signalEndsTheWatchWithItsSummary()
 {
     QFETCH(int, signal);
-    const QString path = m_dir->filePath(u"live.prom"_s);
+    const QString path = m_dir->filePath(u"live.om"_s); // OpenMetrics: a whole file ends with "# EOF"
     QProcess cli;
     cli.start(QStringLiteral(CORMAPMP_CLI_PATH), QStringList{u"status"_s, u"127.0.0.2"_s, u"--watch"_s, u"--interval"_s,
                                                              u"1"_s, u"--openmetrics"_s, path} +

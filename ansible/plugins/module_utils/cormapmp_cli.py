@@ -1,6 +1,10 @@
+# -*- coding: utf-8 -*-
+# Copyright: (c) 2026, Varkon Systems
+# GNU General Public License v3.0+ (see LICENSE or https://www.gnu.org/licenses/gpl-3.0.txt)
 # How the modules of this collection run cormapmp-cli on the managed host: the options every module
 # shares (the network profile, the binding, the program's path) and one JSON document per run.
-from __future__ import annotations
+from __future__ import (absolute_import, division, print_function)
+__metaclass__ = type
 
 import json
 

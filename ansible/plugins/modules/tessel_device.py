@@ -1,12 +1,16 @@
 #!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Copyright: (c) 2026, Varkon Systems
+# GNU General Public License v3.0+ (see LICENSE or https://www.gnu.org/licenses/gpl-3.0.txt)
 # One Tessel device in a declared state: cormapmp-cli apply on the managed host.
-from __future__ import annotations
+from __future__ import (absolute_import, division, print_function)
+__metaclass__ = type
 
 DOCUMENTATION = r"""
 module: tessel_device
 short_description: Keep the settings of one Tessel device in a declared state
 description:
-  - Reads the device named by O(device), compares the O(fields) with what it holds and writes only
+  - Reads the device named by I(device), compares the I(fields) with what it holds and writes only
     when one differs, through C(cormapmp-cli apply) on the managed host (the same checks, password
     handling and turn-taking as C(cormapmp-cli write)).
   - Check mode reads and compares but writes nothing; diff mode shows each field that differs.
@@ -28,10 +32,12 @@ extends_documentation_fragment:
   - varkon.cormapmp.cli
 attributes:
   check_mode:
+    description: Reads the device and compares; reports what would change and writes nothing.
     support: full
   diff_mode:
+    description: Shows each field that differs, with the device's value before and the declared one after.
     support: full
-author: VarkonSystems
+author: Varkon Systems (@varkonsystems)
 """
 
 EXAMPLES = r"""
@@ -63,7 +69,6 @@ written:
 
 import json
 import os
-import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.varkon.cormapmp.plugins.module_utils.cormapmp_cli import (
@@ -76,14 +81,12 @@ from ansible_collections.varkon.cormapmp.plugins.module_utils.cormapmp_cli impor
 def apply_state(module):
     """Runs cormapmp-cli apply on a desired state naming this one device; its report on the device."""
     state = {"devices": {module.params["device"]: module.params["fields"]}}
-    handle, path = tempfile.mkstemp(prefix="tessel-state-", suffix=".json")
-    try:
-        with os.fdopen(handle, "w", encoding="utf-8") as file:
-            json.dump(state, file)
-        args = ["apply", path] + (["--dry-run"] if module.check_mode else [])
-        rc, doc, err = run_json(module, args + profile_arguments(module.params), module.params["password"])
-    finally:
-        os.unlink(path)
+    # The module's own temporary folder: private to this run, removed with it by AnsibleModule.
+    path = os.path.join(module.tmpdir, "tessel-state.json")
+    with open(path, "w", encoding="utf-8") as file:
+        json.dump(state, file)
+    args = ["apply", path] + (["--dry-run"] if module.check_mode else [])
+    rc, doc, err = run_json(module, args + profile_arguments(module.params), module.params["password"])
     if doc is None or not doc.get("devices"):
         module.fail_json(msg=err or "cormapmp-cli apply printed no report", rc=rc)
     return rc, doc["devices"][0], err

@@ -1,14 +1,18 @@
 #!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Copyright: (c) 2026, Varkon Systems
+# GNU General Public License v3.0+ (see LICENSE or https://www.gnu.org/licenses/gpl-3.0.txt)
 # The Tessel devices a search from the managed host finds, as facts.
-from __future__ import annotations
+from __future__ import (absolute_import, division, print_function)
+__metaclass__ = type
 
 DOCUMENTATION = r"""
 module: tessel_facts
 short_description: Gather the Tessel devices a search finds as facts
 description:
   - Searches for Tessel devices from the managed host with C(cormapmp-cli search) (every device on its
-    LANs by broadcast, or the one at O(ip)) and sets the fact C(tessel_devices), one entry per device.
-  - With O(settings), each device's settings (C(cormapmp-cli read --json)) are added as its C(settings).
+    LANs by broadcast, or the one at I(ip)) and sets the fact C(tessel_devices), one entry per device.
+  - With I(settings), each device's settings (C(cormapmp-cli read --json)) are added as its C(settings).
 options:
   ip:
     description: Ask the one device at this IPv4 address instead of searching by broadcast.
@@ -21,8 +25,12 @@ extends_documentation_fragment:
   - varkon.cormapmp.cli
 attributes:
   check_mode:
+    description: Searches and reads as in a normal run; it never changes a device.
     support: full
-author: VarkonSystems
+  facts:
+    description: Sets C(tessel_devices) in the host's facts.
+    support: full
+author: Varkon Systems (@varkonsystems)
 """
 
 EXAMPLES = r"""
