@@ -7,7 +7,7 @@
 // the watch with its summary.
 #include "CliTestSupport.h"
 #include "StatusItems.h"
-#include "StatusMetrics.h"
+#include "status/StatusMetrics.h"
 #include "TesselSim.h"
 
 #include <QDateTime>
