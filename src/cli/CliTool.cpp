@@ -126,7 +126,7 @@ Options:
                       23, with --loopback 51069 and 51023)
   --shell, --direct   firmware: through the device's shell, or directly by TFTP
   --jobs N            write, passwd, import, status, apply: serve at most N devices at a
-                      time, each exchange on a socket of its own (1 to 32, default 16);
+                      time, each exchange on a socket of its own (1 to 32, default 32);
                       firmware: upload to at most N devices at a time (1 to 4, default 1)
   --wait MS           search, and the search of --all: wait MS milliseconds for answers (10
                       to 600000, default 3000)
@@ -324,6 +324,7 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
     cli::VerbRequest request;
     request.profile = m_profile;
     request.terminal = m_terminal;
+    request.searchLimit = m_searchLimit;
     request.history = std::make_shared<cli::HistoryKeeper>(m_err, kProgram);
     if (const std::optional<QString> error = readOptions(parser, request)) {
         if (!error->isEmpty())
@@ -375,10 +376,10 @@ std::optional<QString> CliTool::readOptions(const QCommandLineParser& parser, cl
 std::optional<QString> CliTool::searchOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
 {
     static const QRegularExpression digits(QStringLiteral("\\A[0-9]{1,6}\\z"));
-    // A search's wait: 10 ms to 10 minutes; the devices expected: 1 to the 256 a table holds.
+    // A search's wait: 10 ms to 10 minutes; the devices expected: 1 to the number a search holds.
     const std::tuple<Option, std::optional<int> cli::VerbRequest::*, int, int> numbers[] = {
         {Option::Wait, &cli::VerbRequest::searchWaitMs, 10, 600000},
-        {Option::Expect, &cli::VerbRequest::expect, 1, CNetEnv::kTableSize},
+        {Option::Expect, &cli::VerbRequest::expect, 1, request.searchLimit},
     };
     for (const auto& [which, field, least, most] : numbers) {
         if (!parser.isSet(name(which)))

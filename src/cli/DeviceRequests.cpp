@@ -26,7 +26,7 @@ std::optional<Outcome> open(CNetEnv& env, Mode mode, std::uint32_t address, int 
         return Outcome::CannotOpen;
     env.requestFrame().fill(0);
     env.setCount(0);
-    env.setLimit(CNetEnv::kTableSize);
+    env.setLimit(env.tableSize());
     env.setCommand(command);
     return std::nullopt;
 }

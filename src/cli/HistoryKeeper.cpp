@@ -19,14 +19,17 @@ HistoryKeeper::HistoryKeeper(QTextStream& err, QString program, QString folder)
 
 int HistoryKeeper::keep(const QString& verb, const EnvRecord& before, const EnvRecord& after)
 {
-    const std::lock_guard<std::mutex> guard(m_mutex);
     settings_history::Entry entry;
     entry.time = QDateTime::currentDateTimeUtc();
     entry.program = m_program;
     entry.verb = verb;
     entry.before = before;
     entry.after = after;
+    // Devices' entries are kept side by side (each is flushed to disk before its write goes out, and
+    // flushes taken one at a time would cost a fleet one disk wait per device); the store numbers each
+    // device's entries under a lock of that device's own.
     const settings_history::Kept kept = m_store.keep(entry);
+    const std::lock_guard<std::mutex> guard(m_mutex);
     if (!kept.ok() && !std::exchange(m_said, true))
         m_err << "cormapmp-cli: " << programText(kStrHistoryNotKept).arg(kept.error) << Qt::endl;
     return kept.number;
