@@ -32,7 +32,8 @@ Verbs:
   search --wait MS [--expect N]
                       wait MS milliseconds (10 to 600000) instead of 3 s; with --expect, stop
                       as soon as N devices have answered. Both also apply to the search of
-                      --all
+                      --all. A search holds up to 4096 devices; when more answer, it says
+                      how many were left out and exits 1 (so does every verb with --all)
   read MAC|ADDR       read and print all settings of one device: named by its MAC
                       (02:11:22:0a:bc:de, either case) by broadcast, by its IPv4 address by
                       unicast
@@ -42,8 +43,8 @@ Verbs:
                       the status of several devices, at most --jobs at a time: one line
                       per device (version, uptime, serial counters), then a summary
   status MAC|ADDR... --watch [--interval S] [--count N] [--openmetrics FILE]
-                      read the devices' status again every S seconds (default 2) and print
-                      one line per reading and device with each port's receive (RX) and
+                      read the devices' status again every S seconds (default 2), every
+                      device of a round at once, and print one line per reading and device with each port's receive (RX) and
                       transmit (TX) rate; a summary at the end, after N readings or at
                       Ctrl+C. --openmetrics writes the latest figures to FILE in the
                       OpenMetrics text format after each round, replacing it whole
@@ -116,8 +117,8 @@ Options:
   --password-stdin    write, passwd, import, restore, apply: read the device password from
                       the first line of standard input (passwd: the new one from the second)
   --clear             passwd: remove the password
-  --all               write, passwd, import, status, firmware: every device a search finds
-                      (--wait and --expect shape that search)
+  --all               write, passwd, import, status, firmware: every device a search finds,
+                      up to 4096 (--wait and --expect shape that search)
   --yes               write, passwd, import, firmware: act on more than one device
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
@@ -131,6 +132,7 @@ Options:
   --wait MS           search, and the search of --all: wait MS milliseconds for answers (10
                       to 600000, default 3000)
   --expect N          search, and the search of --all: stop once N devices have answered
+                      (1 to 4096)
   --watch             status: read again and again (see above); --json prints one JSON
                       object a line
   --interval S        status --watch: seconds between readings, 1 to 3600 (default 2)
