@@ -44,8 +44,9 @@ Verbs:
                       per device (version, uptime, serial counters), then a summary
   status MAC|ADDR... --watch [--interval S] [--count N] [--openmetrics FILE]
                       read the devices' status again every S seconds (default 2), every
-                      device of a round at once, and print one line per reading and device with each port's receive (RX) and
-                      transmit (TX) rate; a summary at the end, after N readings or at
+                      device of a round at once, and print one line per reading and device
+                      with each port's receive (RX) and transmit (TX) rate; a summary at
+                      the end, after N readings or at
                       Ctrl+C. --openmetrics writes the latest figures to FILE in the
                       OpenMetrics text format after each round, replacing it whole
   write MAC|ADDR... field=value...
