@@ -91,7 +91,8 @@ QJsonObject desiredState(int count, int variant)
 {
     QJsonObject devices;
     for (int i = 0; i < count; ++i)
-        devices.insert(macOf(i), QJsonObject{{QStringLiteral("comment"), QStringLiteral("Line %1 v%2").arg(i).arg(variant)}});
+        devices.insert(macOf(i),
+                       QJsonObject{{QStringLiteral("comment"), QStringLiteral("Line %1 v%2").arg(i).arg(variant)}});
     return QJsonObject{{QStringLiteral("devices"), devices}};
 }
 
@@ -105,7 +106,8 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 QByteArray fleetPlaybook(const QJsonObject& state, const QString& port, const QString& cli)
 {
     // JSON is YAML: the devices go in as the desired state's own object.
-    const QByteArray devices = QJsonDocument(state.value(QStringLiteral("devices")).toObject()).toJson(QJsonDocument::Compact);
+    const QByteArray devices =
+        QJsonDocument(state.value(QStringLiteral("devices")).toObject()).toJson(QJsonDocument::Compact);
     return "- hosts: localhost\n  connection: local\n  gather_facts: false\n  tasks:\n"
            "    - varkon.cormapmp.tessel_fleet:\n        loopback: true\n        device_port: " +
            port.toUtf8() + "\n        cli: " + cli.toUtf8() + "\n        devices: " + devices + "\n";
@@ -126,7 +128,10 @@ void print(const Row& r)
     out() << r.what.leftJustified(38) << QString::number(r.ms, 'f', 0).rightJustified(8) << " ms  "
           << r.against.leftJustified(26) << QString::number(r.againstMs, 'f', 0).rightJustified(8) << " ms"
           << QString::number(r.ms / r.againstMs, 'f', 1).rightJustified(8) << "x   " << r.goal
-          << (r.goal.isEmpty() ? QString() : r.met ? QStringLiteral(" met") : QStringLiteral(" NOT met")) << Qt::endl;
+          << (r.goal.isEmpty() ? QString()
+              : r.met          ? QStringLiteral(" met")
+                               : QStringLiteral(" NOT met"))
+          << Qt::endl;
 }
 } // namespace
 
@@ -137,8 +142,8 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QStringLiteral("1000 devices by apply and write --all against one device; the "
                                                     "Ansible fleet module against apply on 256."));
     parser.addHelpOption();
-    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("alternated rounds"), QStringLiteral("N"),
-                                        QStringLiteral("3"));
+    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("alternated rounds"),
+                                        QStringLiteral("N"), QStringLiteral("3"));
     const QCommandLineOption portOption(QStringLiteral("device-port"), QStringLiteral("device port of the run"),
                                         QStringLiteral("P"), QString::number(kDefaultDevicePort));
     parser.addOptions({runsOption, portOption});
@@ -149,8 +154,8 @@ int main(int argc, char* argv[])
     // History and locks in folders of the bench's own: the user's history gets no simulated devices. The
     // locks go where a session's runtime folder is, in memory, when the machine has one.
     const QTemporaryDir work;
-    const QTemporaryDir runtime(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/bench-fleet-XXXXXX")
-                                                                           : QString());
+    const QTemporaryDir runtime(
+        QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/bench-fleet-XXXXXX") : QString());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), work.filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
@@ -184,24 +189,26 @@ int main(int argc, char* argv[])
         take(oneAgain, cli, QStringList{QStringLiteral("apply"), stateFile(1, variant)} + common);
         take(fleetFirst, cli, QStringList{QStringLiteral("apply"), stateFile(kDevices, variant)} + common);
         take(fleetAgain, cli, QStringList{QStringLiteral("apply"), stateFile(kDevices, variant)} + common);
-        take(writeOne, cli, QStringList{QStringLiteral("write"), macOf(0), QStringLiteral("comment=one%1").arg(round)} + common);
+        take(writeOne, cli,
+             QStringList{QStringLiteral("write"), macOf(0), QStringLiteral("comment=one%1").arg(round)} + common);
         take(writeAll, cli,
-             QStringList{QStringLiteral("write"), QStringLiteral("--all"), QStringLiteral("--yes"), QStringLiteral("--expect"),
-                         QString::number(kDevices), QStringLiteral("comment=all%1").arg(round)} +
+             QStringList{QStringLiteral("write"), QStringLiteral("--all"), QStringLiteral("--yes"),
+                         QStringLiteral("--expect"), QString::number(kDevices),
+                         QStringLiteral("comment=all%1").arg(round)} +
                  common);
     }
     if (!ok)
         return 1;
-    out() << "median of " << runs << " alternated runs, " << kDevices
-          << " simulated devices, process start included\n"
-          << QStringLiteral("what").leftJustified(38) << "    this      "
-          << QStringLiteral("against").leftJustified(26) << "    that   ratio   goal" << Qt::endl;
+    out() << "median of " << runs << " alternated runs, " << kDevices << " simulated devices, process start included\n"
+          << QStringLiteral("what").leftJustified(38) << "    this      " << QStringLiteral("against").leftJustified(26)
+          << "    that   ratio   goal" << Qt::endl;
     const double first = median(fleetFirst);
     const double again = median(fleetAgain);
     print({QStringLiteral("apply, 1000 devices, first run"), first, QStringLiteral("apply, 1 device, first run"),
            median(oneFirst), QStringLiteral("<= 5000 ms"), first <= 5000});
-    print({QStringLiteral("apply, 1000 devices, nothing to change"), again, QStringLiteral("apply, 1 device, unchanged"),
-           median(oneAgain), QStringLiteral("<= 1000 ms"), again <= 1000});
+    print({QStringLiteral("apply, 1000 devices, nothing to change"), again,
+           QStringLiteral("apply, 1 device, unchanged"), median(oneAgain), QStringLiteral("<= 1000 ms"),
+           again <= 1000});
     print({QStringLiteral("write --all, 1000 devices"), median(writeAll), QStringLiteral("write, 1 device by MAC"),
            median(writeOne), QString(), true});
 
@@ -262,8 +269,10 @@ int main(int argc, char* argv[])
            QStringLiteral("apply, 256, unchanged"), median(applyAgain), QString(), true});
     // What the module adds to a play beyond Ansible's own start (a play of one ping task).
     const double pingMs = median(ping);
-    out() << "\nAnsible's own start (a play of one ping task): " << QString::number(pingMs, 'f', 0) << " ms" << Qt::endl;
-    print({QStringLiteral("fleet module beyond Ansible's start"), moduleMs - pingMs, QStringLiteral("apply, 256, first run"),
-           applyMs, QStringLiteral("<= 2x"), moduleMs - pingMs <= 2 * applyMs});
+    out() << "\nAnsible's own start (a play of one ping task): " << QString::number(pingMs, 'f', 0) << " ms"
+          << Qt::endl;
+    print({QStringLiteral("fleet module beyond Ansible's start"), moduleMs - pingMs,
+           QStringLiteral("apply, 256, first run"), applyMs, QStringLiteral("<= 2x"),
+           moduleMs - pingMs <= 2 * applyMs});
     return 0;
 }

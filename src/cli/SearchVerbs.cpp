@@ -68,8 +68,8 @@ int searchVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
                                                    "search with --ip"));
     // Devices that answered beyond what the search holds are said on the error stream, and make it exit 1.
     int notHeld = 0;
-    const Outcome outcome = request.ipAddress ? searchByIp(env, *request.ipAddress)
-                                              : searchEveryDevice(env, request, err, notHeld);
+    const Outcome outcome =
+        request.ipAddress ? searchByIp(env, *request.ipAddress) : searchEveryDevice(env, request, err, notHeld);
     if (outcome != Outcome::Answered)
         return printFailure(err, outcome, env.openError());
     if (env.count() > 1)

@@ -23,9 +23,9 @@ class QUdpSocket;
 /**
  * The UDP endpoint of the device protocol. It opens a socket for broadcast requests (OpenLocal) or for
  * unicast requests (OpenRemote), sends one request frame at a time, twice, and merges the records of
- * accepted replies into a table of 256 records (or of the size its owner asks for). Owners drive it in a fixed pattern: open, zero the
- * request frame and fill its body, set the command (and count/limit for a search), send, poll answered()
- * and count() from a timer, Close.
+ * accepted replies into a table of 256 records (or of the size its owner asks for). Owners drive it in a
+ * fixed pattern: open, zero the request frame and fill its body, set the command (and count/limit for a
+ * search), send, poll answered() and count() from a timer, Close.
  *
  * Addresses are host-order numbers (10.1.0.1 is 0x0A010001); the records keep them in network order.
  */
@@ -54,8 +54,8 @@ public:
     static void ResetRecord(EnvRecord& record);
 
     /** Returns the endpoint to its state after construction: closed, request and reply frames and status
-     *  data zero, no command, not answered, count 0, limit the table's size, no target, no request remembered. The
-     *  table's records keep their bytes (only the first count() are ever read). */
+     *  data zero, no command, not answered, count 0, limit the table's size, no target, no request
+     *  remembered. The table's records keep their bytes (only the first count() are ever read). */
     void reset();
 
     /** Opens a socket for broadcast requests, bound to `bindAddress` (0: any address) at a random local

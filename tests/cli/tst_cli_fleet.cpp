@@ -316,7 +316,8 @@ void TestCliFleet::searchesBeyondTheirLimitSayHowManyWereLeftOutAndFail()
     // One line per device held, none for the others.
     const QStringList deviceLines = run.out.split(u'\n').filter(QRegularExpression(u"^02:7e:55:"_s));
     QCOMPARE(deviceLines.size(), limit);
-    const QString said = u"%1 more Tessel(s) answered than a search holds (%2): they were not served."_s.arg(leftOut).arg(limit);
+    const QString said =
+        u"%1 more Tessel(s) answered than a search holds (%2): they were not served."_s.arg(leftOut).arg(limit);
     QCOMPARE(run.err.contains(said), leftOut > 0);
     if (leftOut == 0 && !writes)
         QCOMPARE(run.err, QString());

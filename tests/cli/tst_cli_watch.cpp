@@ -248,7 +248,8 @@ void TestCliWatch::silentDevicesOfARoundAreWaitedForTogether()
     QStringList names;
     for (int i = 20; i < 26; ++i)
         names << u"127.0.0.%1"_s.arg(i);
-    const clitest::CliRun run = runCli(u"status %1 127.0.0.2 --watch --count 1 --openmetrics %2"_s.arg(names.join(u' '), metrics));
+    const clitest::CliRun run =
+        runCli(u"status %1 127.0.0.2 --watch --count 1 --openmetrics %2"_s.arg(names.join(u' '), metrics));
     QCOMPARE(run.status, 1);
     const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
     QVERIFY2(lines.size() >= 7, qPrintable(run.out));
@@ -262,8 +263,9 @@ void TestCliWatch::silentDevicesOfARoundAreWaitedForTogether()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(file.readAll());
     const auto up = [&text](const QString& name, int value) {
-        const QRegularExpression line(u"^cormapmp_up\\{[^}]*\"%1\"[^}]*\\} %2$"_s.arg(QRegularExpression::escape(name)).arg(value),
-                                      QRegularExpression::MultilineOption);
+        const QRegularExpression line(
+            u"^cormapmp_up\\{[^}]*\"%1\"[^}]*\\} %2$"_s.arg(QRegularExpression::escape(name)).arg(value),
+            QRegularExpression::MultilineOption);
         return line.match(text).hasMatch();
     };
     for (const QString& name : names)

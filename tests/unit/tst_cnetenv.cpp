@@ -3,8 +3,8 @@
 #include "protocol/SocketOptions.h"
 
 #include <QElapsedTimer>
-#include <QMultiHash>
 #include <QHostAddress>
+#include <QMultiHash>
 #include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTest>
@@ -443,8 +443,8 @@ private slots:
         // Device i has the MAC 02:7e:55:00:HH:LL (i + 1, big-endian).
         const auto device = [](int i) {
             EnvRecord r = makeRecord({0, static_cast<std::uint32_t>(0x0A000000 + i)});
-            r.setMac({0x02, 0x7e, 0x55, 0x00, static_cast<std::uint8_t>((i + 1) >> 8),
-                      static_cast<std::uint8_t>(i + 1)});
+            r.setMac(
+                {0x02, 0x7e, 0x55, 0x00, static_cast<std::uint8_t>((i + 1) >> 8), static_cast<std::uint8_t>(i + 1)});
             return r;
         };
         const auto answer = [&](int i) {
