@@ -175,13 +175,29 @@ int main(int argc, char* argv[])
             writeFile(path, QJsonDocument(desiredState(count, variant)).toJson(QJsonDocument::Compact));
         return path;
     };
-    std::vector<double> oneFirst, oneAgain, fleetFirst, fleetAgain, writeOne, writeAll;
+    // A watch round of 16 devices, 8 of them silent (addresses where no device lives), against a round of
+    // one silent device.
+    QStringList halfSilent;
+    for (int i = 0; i < 8; ++i)
+        halfSilent << QStringLiteral("127.0.0.%1").arg(2 + i) << QStringLiteral("127.1.0.%1").arg(2 + i);
+    const QStringList watchOnce{QStringLiteral("--watch"), QStringLiteral("--count"), QStringLiteral("1")};
+    std::vector<double> oneFirst, oneAgain, fleetFirst, fleetAgain, writeOne, writeAll, watchHalf, watchOne;
     int variant = 0;
     bool ok = true;
     const auto take = [&](std::vector<double>& into, const QString& program, const QStringList& args) {
         const double ms = timed(program, args, env);
         ok = ok && ms >= 0;
         into.push_back(ms);
+    };
+    const auto failing = [&](std::vector<double>& into, const QStringList& args) {
+        // A watch with a silent device exits 1: its time counts all the same.
+        QProcess p;
+        p.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        p.start(cli, args);
+        ok = ok && p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 1;
+        into.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     };
     for (int round = 0; round < runs && ok; ++round) {
         ++variant;
@@ -191,6 +207,8 @@ int main(int argc, char* argv[])
         take(fleetAgain, cli, QStringList{QStringLiteral("apply"), stateFile(kDevices, variant)} + common);
         take(writeOne, cli,
              QStringList{QStringLiteral("write"), macOf(0), QStringLiteral("comment=one%1").arg(round)} + common);
+        failing(watchHalf, QStringList{QStringLiteral("status")} + halfSilent + watchOnce + common);
+        failing(watchOne, QStringList{QStringLiteral("status"), QStringLiteral("127.1.0.2")} + watchOnce + common);
         take(writeAll, cli,
              QStringList{QStringLiteral("write"), QStringLiteral("--all"), QStringLiteral("--yes"),
                          QStringLiteral("--expect"), QString::number(kDevices),
@@ -211,6 +229,11 @@ int main(int argc, char* argv[])
            again <= 1000});
     print({QStringLiteral("write --all, 1000 devices"), median(writeAll), QStringLiteral("write, 1 device by MAC"),
            median(writeOne), QString(), true});
+
+    const double half = median(watchHalf);
+    const double one = median(watchOne);
+    print({QStringLiteral("watch round, 16 devices, 8 silent"), half, QStringLiteral("watch round, 1 silent"), one,
+           QStringLiteral("<= 1.5x"), half <= 1.5 * one});
 
     const QString playbook = QStandardPaths::findExecutable(QStringLiteral("ansible-playbook"));
     const QString galaxy = QStandardPaths::findExecutable(QStringLiteral("ansible-galaxy"));
