@@ -3,8 +3,10 @@
 //  - cormapmp-cli apply on 1000 devices, a first run (every device changes) and a run with nothing to
 //    change, against apply on one device;
 //  - write --all (search included, --expect 1000) against one write by MAC;
-//  - the Ansible fleet module (one task, ansible-playbook on localhost) against apply on the same 256
-//    devices (skipped when ansible-core is not installed).
+//  - a status --watch round of 16 devices, half of them silent, against a round of one silent device;
+//  - the Ansible fleet module against apply on the same 256 devices: in a play of one task
+//    (ansible-playbook on localhost), and alone as Ansible runs it on the managed host (python3 MODULE
+//    ARGS), beside a play of one ping task, Ansible's own start (skipped without ansible-core).
 // Each is compared with its goal. Run it in a network namespace of its own:
 //     cmake/run-isolated.sh build/bench/bench-fleet
 #include <QCommandLineParser>
@@ -265,7 +267,22 @@ int main(int argc, char* argv[])
     const QString pingPlay = work.filePath(QStringLiteral("ping.yml"));
     writeFile(pingPlay, "- hosts: localhost\n  connection: local\n  gather_facts: false\n  tasks:\n"
                         "    - ansible.builtin.ping:\n");
-    std::vector<double> moduleFirst, moduleAgain, applyFirst, applyAgain, ping;
+    // The module alone, as Ansible runs it on the managed host but without the play around it.
+    const QString module =
+        work.filePath(QStringLiteral("collections/ansible_collections/varkon/cormapmp/plugins/modules/"
+                                     "tessel_fleet.py"));
+    QProcessEnvironment moduleEnv = ansible;
+    moduleEnv.insert(QStringLiteral("PYTHONPATH"), work.filePath(QStringLiteral("collections")));
+    const auto moduleArgs = [&](int v) {
+        QJsonObject args = desiredState(kAnsibleDevices, v);
+        args.insert(QStringLiteral("loopback"), true);
+        args.insert(QStringLiteral("device_port"), port.toInt());
+        args.insert(QStringLiteral("cli"), cli);
+        const QString path = work.filePath(QStringLiteral("module-%1.json").arg(v));
+        writeFile(path, QJsonDocument(QJsonObject{{QStringLiteral("ANSIBLE_MODULE_ARGS"), args}}).toJson());
+        return path;
+    };
+    std::vector<double> moduleFirst, moduleAgain, applyFirst, applyAgain, ping, bareFirst, bareAgain;
     for (int round = 0; round < runs && ok; ++round) {
         // apply, then the module on the next variant, so that each first run changes all 256 devices.
         ++variant;
@@ -281,6 +298,13 @@ int main(int argc, char* argv[])
         ok = ok && firstMs >= 0 && againMs >= 0;
         moduleFirst.push_back(firstMs);
         moduleAgain.push_back(againMs);
+        ++variant;
+        const QString bare = moduleArgs(variant);
+        for (std::vector<double>* into : {&bareFirst, &bareAgain}) {
+            const double ms = timed(QStringLiteral("/usr/bin/python3"), {module, bare}, moduleEnv);
+            ok = ok && ms >= 0;
+            into->push_back(ms);
+        }
     }
     if (!ok)
         return 1;
@@ -290,12 +314,14 @@ int main(int argc, char* argv[])
            applyMs, QStringLiteral("<= 2x"), moduleMs <= 2 * applyMs});
     print({QStringLiteral("Ansible fleet module, 256, unchanged"), median(moduleAgain),
            QStringLiteral("apply, 256, unchanged"), median(applyAgain), QString(), true});
-    // What the module adds to a play beyond Ansible's own start (a play of one ping task).
-    const double pingMs = median(ping);
-    out() << "\nAnsible's own start (a play of one ping task): " << QString::number(pingMs, 'f', 0) << " ms"
-          << Qt::endl;
-    print({QStringLiteral("fleet module beyond Ansible's start"), moduleMs - pingMs,
-           QStringLiteral("apply, 256, first run"), applyMs, QStringLiteral("<= 2x"),
-           moduleMs - pingMs <= 2 * applyMs});
+    // The module's own part: run alone (python3 MODULE ARGS, as on the managed host), and Ansible's own
+    // start (a play of one ping task).
+    const double bareMs = median(bareFirst);
+    print({QStringLiteral("fleet module alone, 256, first run"), bareMs, QStringLiteral("apply, 256, first run"),
+           applyMs, QStringLiteral("<= 2x"), bareMs <= 2 * applyMs});
+    print({QStringLiteral("fleet module alone, 256, unchanged"), median(bareAgain),
+           QStringLiteral("apply, 256, unchanged"), median(applyAgain), QString(), true});
+    print({QStringLiteral("Ansible play of one ping task"), median(ping), QStringLiteral("apply, 256, first run"),
+           applyMs, QString(), true});
     return 0;
 }
