@@ -47,18 +47,18 @@ QString macOf(int index)
     return u"02:7e:55:00:00:%1"_s.arg(index + 1, 2, 16, QLatin1Char('0'));
 }
 
-/** runCli with a search that holds at most `limit` devices. */
-CliRun runCliWithLimit(const QStringList& args, int limit)
+/** runCli with a search that holds at most `limit` devices, on the devices at `devicePort`. */
+CliRun runCliWithLimit(const QStringList& args, int limit, std::uint16_t devicePort = kDevicePort)
 {
     CliRun run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
-    CliTool tool(out, err, testProfile());
+    CliTool tool(out, err, simtest::loopbackProfile(devicePort));
     FakeConsole console;
     console.env[u"CORMAPMP_PASSWORD"_s] = QString::fromLatin1(kPassword);
     tool.setConsole(std::make_unique<clitest::ConsoleView>(console));
     tool.setSearchLimit(limit);
-    run.status = tool.run(QStringList{u"--loopback"_s, u"--device-port"_s, QString::number(kDevicePort)} + args);
+    run.status = tool.run(QStringList{u"--loopback"_s, u"--device-port"_s, QString::number(devicePort)} + args);
     out.flush();
     err.flush();
     return run;
@@ -97,6 +97,7 @@ private slots:
     void searchesBeyondTheirLimitSayHowManyWereLeftOutAndFail_data();
     void searchesBeyondTheirLimitSayHowManyWereLeftOutAndFail();
     void expectTakesUpToTheSearchLimit();
+    void writeAllServesAThousandDevices();
 
 private:
     std::unique_ptr<TesselSim> m_sim;
@@ -339,6 +340,30 @@ void TestCliFleet::expectTakesUpToTheSearchLimit()
     QCOMPARE(refused.err.section(u'\n', 0, 0), u"cormapmp-cli: --expect: \"21\" is not a number from 1 to 20"_s);
     const CliRun taken = runCliWithLimit({u"search"_s, u"--wait"_s, u"60000"_s, u"--expect"_s, u"20"_s}, 20);
     QCOMPARE(taken.out.split(u'\n', Qt::SkipEmptyParts).size(), 20);
+}
+
+void TestCliFleet::writeAllServesAThousandDevices()
+{
+    // A thousand devices of a simulator of their own (another device port): far more than the 256 rows
+    // of the search window, every one found, written once and named in the summary.
+    constexpr std::uint16_t kThousandPort = 52735;
+    constexpr int kThousand = 1000;
+    TesselSim thousand(simtest::loopbackProfile(kThousandPort));
+    thousand.addDevices(kThousand);
+    QString error;
+    QVERIFY2(thousand.start(&error), qPrintable(error));
+    QSignalSpy handled(&thousand, &TesselSim::requestHandled);
+    const CliRun run = runCliWithLimit(
+        {u"write"_s, u"--all"_s, u"--yes"_s, u"--expect"_s, QString::number(kThousand), u"comment=thousand"_s},
+        cli::kSearchLimit, kThousandPort);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.endsWith(u"1000 Tessel(s) written, 0 failed.\n"_s), qPrintable(run.out.right(300)));
+    QCOMPARE(run.out.count(u": written\n"_s), kThousand);
+    const QList<int> copies = copiesPerDevice(handled, kThousand, frame::kWrite);
+    QCOMPARE(copies.count(2), kThousand);
+    for (int i = 0; i < kThousand; ++i)
+        QCOMPARE(thousand.device(i).record.comment(), std::string("thousand"));
 }
 
 QTEST_GUILESS_MAIN(TestCliFleet)
