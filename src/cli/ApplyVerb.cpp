@@ -23,7 +23,7 @@ constexpr int kStrFailed = 1703;
 constexpr int kStrSummary = 1704;
 constexpr int kStrDryRunSummary = 1705;
 constexpr int kExitBadInput = 2;
-constexpr qint64 kFileLimit = 1024 * 1024; // far more than a desired state of 256 devices takes
+constexpr qint64 kFileLimit = 16 * 1024 * 1024; // far more than a desired state of 4096 devices takes
 constexpr int kFieldWidth = 22;
 
 /** How one device of the file ended. */

@@ -33,7 +33,8 @@ Verbs:
   search --wait MS [--expect N]
                       wait MS milliseconds (10 to 600000) instead of 3 s; with --expect, stop
                       as soon as N devices have answered. Both also apply to the search of
-                      --all
+                      --all. A search holds up to 4096 devices; when more answer, it says
+                      how many were left out and exits 1 (so does every verb with --all)
   read MAC|ADDR       read and print all settings of one device: named by its MAC
                       (02:11:22:0a:bc:de, either case) by broadcast, by its IPv4 address by
                       unicast
@@ -43,12 +44,13 @@ Verbs:
                       the status of several devices, at most --jobs at a time: one line
                       per device (version, uptime, serial counters), then a summary
   status MAC|ADDR... --watch [--interval S] [--count N] [--openmetrics FILE]
-                      read the devices' status again every S seconds (default 2) and print
-                      one line per reading and device with each port's receive (RX) and
-                      transmit (TX) rate; a summary at the end, after N readings or at
-                      Ctrl+C. --openmetrics writes the latest figures to FILE after each
-                      round, replacing it whole: OpenMetrics for a FILE named *.om, else
-                      the Prometheus text format (node_exporter's *.prom files)
+                      read the devices' status again every S seconds (default 2), every
+                      device of a round at once, and print one line per reading and device
+                      with each port's receive (RX) and transmit (TX) rate; a summary at the
+                      end, after N readings or at Ctrl+C. --openmetrics writes the latest
+                      figures to FILE after each round, replacing it whole: OpenMetrics for
+                      a FILE named *.om, else the Prometheus text format (node_exporter's
+                      *.prom files)
   write MAC|ADDR... field=value...
                       read the device's settings, change the fields named as read --json
                       names them (ipAddress=10.1.0.7 com1.baudRate=115200 comment=Lab), print
@@ -118,8 +120,8 @@ Options:
   --password-stdin    write, passwd, import, restore, apply: read the device password from
                       the first line of standard input (passwd: the new one from the second)
   --clear             passwd: remove the password
-  --all               write, passwd, import, status, firmware: every device a search finds
-                      (--wait and --expect shape that search)
+  --all               write, passwd, import, status, firmware: every device a search finds,
+                      up to 4096 (--wait and --expect shape that search)
   --yes               write, passwd, import, firmware: act on more than one device
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
@@ -128,11 +130,12 @@ Options:
                       23, with --loopback 51069 and 51023)
   --shell, --direct   firmware: through the device's shell, or directly by TFTP
   --jobs N            write, passwd, import, status, apply: serve at most N devices at a
-                      time, each exchange on a socket of its own (1 to 32, default 16);
+                      time, each exchange on a socket of its own (1 to 32, default 32);
                       firmware: upload to at most N devices at a time (1 to 4, default 1)
   --wait MS           search, and the search of --all: wait MS milliseconds for answers (10
                       to 600000, default 3000)
   --expect N          search, and the search of --all: stop once N devices have answered
+                      (1 to 4096)
   --watch             status: read again and again (see above); --json prints one JSON
                       object a line
   --interval S        status --watch: seconds between readings, 1 to 3600 (default 2)
@@ -326,6 +329,7 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
     cli::VerbRequest request;
     request.profile = m_profile;
     request.terminal = m_terminal;
+    request.searchLimit = m_searchLimit;
     QTextStream& err = m_err;
     request.history = std::make_shared<device::HistoryKeeper>(kProgram, [&err](const QString& why) {
         err << "cormapmp-cli: " << device::programText(kStrHistoryNotKept).arg(why) << Qt::endl;
@@ -380,10 +384,10 @@ std::optional<QString> CliTool::readOptions(const QCommandLineParser& parser, cl
 std::optional<QString> CliTool::searchOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
 {
     static const QRegularExpression digits(QStringLiteral("\\A[0-9]{1,6}\\z"));
-    // A search's wait: 10 ms to 10 minutes; the devices expected: 1 to the 256 a table holds.
+    // A search's wait: 10 ms to 10 minutes; the devices expected: 1 to the number a search holds.
     const std::tuple<Option, std::optional<int> cli::VerbRequest::*, int, int> numbers[] = {
         {Option::Wait, &cli::VerbRequest::searchWaitMs, 10, 600000},
-        {Option::Expect, &cli::VerbRequest::expect, 1, CNetEnv::kTableSize},
+        {Option::Expect, &cli::VerbRequest::expect, 1, request.searchLimit},
     };
     for (const auto& [which, field, least, most] : numbers) {
         if (!parser.isSet(name(which)))

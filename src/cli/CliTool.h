@@ -43,6 +43,10 @@ public:
 
     static QString helpText();
 
+    /** How many devices a search holds: cli::kSearchLimit unless a test asks for fewer (--expect then
+     *  takes 1 to this). */
+    void setSearchLimit(int limit) { m_searchLimit = limit; }
+
     /** True when the output stream is a terminal: long work shows a progress bar redrawn in place. */
     void setTerminal(bool terminal) { m_terminal = terminal; }
 
@@ -61,4 +65,5 @@ private:
     NetworkProfile m_profile;
     std::unique_ptr<cli::Console> m_console;
     bool m_terminal = false;
+    int m_searchLimit = cli::kSearchLimit;
 };

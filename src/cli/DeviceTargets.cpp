@@ -18,7 +18,7 @@ constexpr int kStrSameDevice = 1103;
 constexpr int kStrStopped = 1825;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadInput = 2;
-
+constexpr int kStrNotHeld = 2200;
 } // namespace
 
 SearchWait searchWait(const VerbRequest& request)
@@ -32,10 +32,8 @@ SearchWait searchWait(const VerbRequest& request)
 namespace {
 std::optional<QList<Target>> everyDeviceFound(const VerbRequest& request, QTextStream& err, int& status)
 {
-    CNetEnv env(request.profile);
-    if (const Outcome found =
-            searchByMac(env, request.bindAddress.value_or(0), request.allAdapters, searchWait(request));
-        found != Outcome::Answered) {
+    CNetEnv env(request.profile, request.searchLimit);
+    if (const Outcome found = searchEveryDevice(env, request, err, status); found != Outcome::Answered) {
         status = printFailure(err, found, env.openError());
         return std::nullopt;
     }
@@ -49,6 +47,17 @@ std::optional<QList<Target>> everyDeviceFound(const VerbRequest& request, QTextS
     return targets;
 }
 } // namespace
+
+Outcome searchEveryDevice(CNetEnv& env, const VerbRequest& request, QTextStream& err, int& status)
+{
+    const Outcome found = searchByMac(env, request.bindAddress.value_or(0), request.allAdapters, searchWait(request));
+    status = 0;
+    if (found == Outcome::Answered && env.unheld() > 0) {
+        err << programText(kStrNotHeld).arg(env.unheld()).arg(env.tableSize()) << Qt::endl;
+        status = kExitFailed;
+    }
+    return found;
+}
 
 Target targetFor(const DeviceName& device, const VerbRequest& request)
 {
@@ -88,6 +97,7 @@ std::optional<QList<Target>> deviceTargets(const VerbRequest& request, const QSt
         }
         targets << targetFor(device, request);
     }
+    status = 0;
     return targets;
 }
 

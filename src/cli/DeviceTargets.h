@@ -16,18 +16,25 @@
 #include <map>
 #include <optional>
 
+class CNetEnv;
 class QTextStream;
 
 namespace cli {
 /** The search's wait as --wait and --expect ask for it. */
 SearchWait searchWait(const VerbRequest& request);
 
+/** Searches by broadcast into `env` (made with the request's searchLimit) as --bind, --all-adapters, --wait
+ *  and --expect ask. When more devices answered than the table holds, says how many were left out (on
+ *  `err`) and sets `status` to 1; else `status` is 0. */
+Outcome searchEveryDevice(CNetEnv& env, const VerbRequest& request, QTextStream& err, int& status);
+
 /** The device of one name, broadcast from the request's --bind address or from every adapter. */
 Target targetFor(const DeviceName& device, const VerbRequest& request);
 
 /** The devices `names` name (in their order), or with --all (and no names) every device a search finds,
  *  sorted by MAC. Nothing when a name is bad (usage error printed, `status` 2) or the search found none
- *  (the message printed, `status` 1). */
+ *  (the message printed, `status` 1). With targets, `status` is 1 when more devices answered the search
+ *  than it holds (said on `err`: they are not served, and the verb's exit status must be 1), else 0. */
 std::optional<QList<Target>> deviceTargets(const VerbRequest& request, const QStringList& names, const QString& verb,
                                            QTextStream& err, int& status);
 

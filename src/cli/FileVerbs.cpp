@@ -22,6 +22,8 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <algorithm>
+
 #include <cstring>
 
 namespace cli {
@@ -178,10 +180,11 @@ int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
     PasswordOnce password(console, request.passwordStdin);
-    return serveEach(request, out, *targets, kStrSummary,
-                     [&](const Target& target, const EnvRecord& read, QString& outcome) {
-                         return importInto(request, target, read, *imported, password, outcome);
-                     });
+    // status: 1 when the search of --all left devices out (already said).
+    return std::max(status, serveEach(request, out, *targets, kStrSummary,
+                                      [&](const Target& target, const EnvRecord& read, QString& outcome) {
+                                          return importInto(request, target, read, *imported, password, outcome);
+                                      }));
 }
 
 int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)

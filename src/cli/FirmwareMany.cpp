@@ -160,6 +160,7 @@ int firmwareToMany(const VerbRequest& request, const QByteArray& image, const QS
         out << resultLine(u.target, u.outcome) << '\n';
     }
     out.flush();
-    return finishMany(out, kStrSummary, static_cast<qsizetype>(uploads.size()) - again, failed);
+    // status: 1 when the search of --all left devices out (already said).
+    return std::max(status, finishMany(out, kStrSummary, static_cast<qsizetype>(uploads.size()) - again, failed));
 }
 } // namespace cli

@@ -181,6 +181,7 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
         deviceTargets(request, request.operands, QStringLiteral("passwd"), err, status);
     if (!targets)
         return status;
+    // status: 1 when the search of --all left devices out (already said); it stands whatever follows.
     if (!request.all && targets->size() == 1)
         return passwdOne(request, targets->constFirst(), out, err, console);
     if (!confirmedForMany(request, targets->size(), err))
@@ -195,9 +196,9 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (!next)
         return kExitBadInput;
     // A device named twice is changed once: a second change would be judged against the new password.
-    return serveEach(request, out, *targets, kStrSummary,
-                     [&](const Target& target, const EnvRecord& record, QString& outcome) {
-                         return passwdOneOfMany(request, target, record, current, *next, outcome);
-                     });
+    return std::max(status, serveEach(request, out, *targets, kStrSummary,
+                                      [&](const Target& target, const EnvRecord& record, QString& outcome) {
+                                          return passwdOneOfMany(request, target, record, current, *next, outcome);
+                                      }));
 }
 } // namespace cli

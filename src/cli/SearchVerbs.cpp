@@ -62,13 +62,14 @@ int searchVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
                                                    "to a search with --ip"));
     if (request.json && request.csv)
         return printUsageError(err, QStringLiteral("search: --json and --csv exclude each other"));
-    CNetEnv env(request.profile);
+    CNetEnv env(request.profile, request.searchLimit);
     if (request.ipAddress && (request.searchWaitMs || request.expect))
         return printUsageError(err, QStringLiteral("search: --wait and --expect apply to broadcasts only, not to a "
                                                    "search with --ip"));
+    // Devices that answered beyond what the search holds are said on the error stream, and make it exit 1.
+    int notHeld = 0;
     const Outcome outcome =
-        request.ipAddress ? searchByIp(env, *request.ipAddress)
-                          : searchByMac(env, request.bindAddress.value_or(0), request.allAdapters, searchWait(request));
+        request.ipAddress ? searchByIp(env, *request.ipAddress) : searchEveryDevice(env, request, err, notHeld);
     if (outcome != Outcome::Answered)
         return printFailure(err, outcome, env.openError());
     if (env.count() > 1)
@@ -76,10 +77,10 @@ int searchVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (request.csv) {
         out << QString::fromUtf8(search_list::csv(env));
         out.flush();
-        return 0;
+        return notHeld;
     }
     printSearch(env, request.ipAddress.has_value(), request.json, out);
-    return 0;
+    return notHeld;
 }
 
 int readVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)

@@ -11,6 +11,8 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace cli {
 namespace {
 using status::Field;
@@ -113,10 +115,11 @@ int statusOfMany(const VerbRequest& request, QTextStream& out, QTextStream& err)
         deviceTargets(request, request.operands, QStringLiteral("status"), err, status);
     if (!targets)
         return status;
-    return serveEach(request, out, *targets, kStrSummary,
-                     [&request](const Target& target, const EnvRecord& record, QString& outcome) {
-                         return statusOfOne(request, target, record, outcome);
-                     });
+    // status: 1 when the search of --all left devices out (already said).
+    return std::max(status, serveEach(request, out, *targets, kStrSummary,
+                                      [&request](const Target& target, const EnvRecord& record, QString& outcome) {
+                                          return statusOfOne(request, target, record, outcome);
+                                      }));
 }
 } // namespace
 

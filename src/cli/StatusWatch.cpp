@@ -2,6 +2,7 @@
 
 #include "device/DeviceName.h"
 #include "CliMessages.h"
+#include "device/DeviceJobs.h"
 #include "device/EditorRequests.h"
 #include "status/StatusMetrics.h"
 #include "StopSignals.h"
@@ -23,6 +24,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -368,6 +370,9 @@ std::optional<WatchSettings> watchSettings(const VerbRequest& request, QString& 
 }
 
 namespace {
+/** How many devices a round reads at once: a round takes about one wait however many of them are silent. */
+constexpr int kWatchReadsAtOnce = 256;
+
 /** The devices under watch and what a round of readings needs. */
 struct Watch
 {
@@ -375,31 +380,48 @@ struct Watch
     QTextStream& out;
     QTextStream& err;
     std::vector<Watched> devices;
-    CNetEnv env;
     QElapsedTimer clock;
     bool openErrorShown = false;
 
-    /** Reads each device once, in the order named, and prints a line for each; stops between devices
-     *  when a stop signal came. */
-    void readRound(int round, const StopSignals& stop)
+    /** One device's reading of the round, taken on a job's thread with an endpoint of its own. */
+    struct Taken
     {
-        for (Watched& device : devices) {
-            if (stop.stopped())
-                break; // the reading under way has ended: the summary follows
-            Outcome outcome = Outcome::Answered;
-            const status::Reading reading = readOnce(env, device, clock, outcome);
-            if (outcome == Outcome::CannotOpen && !openErrorShown) {
-                printFailure(err, outcome, env.openError());
-                openErrorShown = true;
-            }
-            const status::Rates rates = device.tracker.add(reading);
-            count(device, reading, rates);
-            if (request.json)
-                out << QJsonDocument(jsonLine(device, round, reading, rates)).toJson(QJsonDocument::Compact) << '\n';
-            else
-                out << textLine(device, reading, rates) << '\n';
-            out.flush();
+        status::Reading reading;
+        Outcome outcome = Outcome::Answered;
+        QString openError;
+    };
+
+    /** Reads every device at once (up to kWatchReadsAtOnce at a time), each on an endpoint of its own,
+     *  and prints a line for each in the order named as soon as it and those before it are read. A stop
+     *  signal ends the watch after the round, which takes about one wait. */
+    void readRound(int round)
+    {
+        std::vector<Taken> taken(devices.size());
+        runJobs(
+            static_cast<int>(devices.size()), std::min(static_cast<int>(devices.size()), kWatchReadsAtOnce),
+            [&](int i) {
+                Taken& t = taken[static_cast<std::size_t>(i)];
+                CNetEnv env(request.profile);
+                t.reading = readOnce(env, devices[static_cast<std::size_t>(i)], clock, t.outcome);
+                t.openError = env.openError();
+            },
+            [&](int i) { report(round, devices[static_cast<std::size_t>(i)], taken[static_cast<std::size_t>(i)]); });
+    }
+
+    void report(int round, Watched& device, const Taken& taken)
+    {
+        const status::Reading& reading = taken.reading;
+        if (taken.outcome == Outcome::CannotOpen && !openErrorShown) {
+            printFailure(err, taken.outcome, taken.openError);
+            openErrorShown = true;
         }
+        const status::Rates rates = device.tracker.add(reading);
+        count(device, reading, rates);
+        if (request.json)
+            out << QJsonDocument(jsonLine(device, round, reading, rates)).toJson(QJsonDocument::Compact) << '\n';
+        else
+            out << textLine(device, reading, rates) << '\n';
+        out.flush();
     }
 };
 } // namespace
@@ -413,7 +435,7 @@ int statusWatch(const VerbRequest& request, QTextStream& out, QTextStream& err)
     std::optional<std::vector<Watched>> devices = settings ? watchedDevices(request, error) : std::nullopt;
     if (!devices)
         return printUsageError(err, error);
-    Watch watch{request, out, err, std::move(*devices), CNetEnv(request.profile), {}};
+    Watch watch{request, out, err, std::move(*devices), {}};
     const StopSignals stop;
     watch.clock.start();
     bool metricsWritten = true;
@@ -421,7 +443,7 @@ int statusWatch(const VerbRequest& request, QTextStream& out, QTextStream& err)
     int round = 0;
     while (!stop.stopped() && (settings->count == 0 || round < settings->count)) {
         const qint64 roundStart = watch.clock.elapsed();
-        watch.readRound(++round, stop);
+        watch.readRound(++round);
         if (!settings->metricsPath.isEmpty())
             metricsWritten = writeMetrics(settings->metricsPath, watch.devices, metricsError, err);
         if (settings->count != 0 && round >= settings->count)

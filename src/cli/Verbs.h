@@ -34,6 +34,11 @@ enum class FirmwareWay
     Direct,
 };
 
+/** How many devices a search of the command line holds (search, --all, status --all, apply's fleet verbs):
+ *  far more than the 256 rows of the search window. A device that answers beyond it is counted and said,
+ *  and the verb's exit status is 1. */
+constexpr int kSearchLimit = 4096;
+
 /** What the command line asked for, as CliTool parsed it. */
 struct VerbRequest
 {
@@ -53,6 +58,7 @@ struct VerbRequest
     // search and --all: the search's whole wait (ms), and the number of devices after which it ends.
     std::optional<int> searchWaitMs;
     std::optional<int> expect;
+    int searchLimit = kSearchLimit; // devices a search holds (a test may ask for fewer)
     // status --watch and its options as typed (absent: not given); StatusWatch reads them.
     bool watch = false;
     std::optional<QString> interval = std::nullopt;

@@ -18,6 +18,8 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace cli {
 namespace {
 constexpr int kStrWritten = 940;
@@ -306,10 +308,11 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
     if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
     PasswordOnce password(console, request.passwordStdin);
-    // A dry run wrote nothing, so it has no "written" summary: its lines say what would change.
-    return serveEach(request, out, *targets, request.dryRun ? 0 : kStrSummary,
-                     [&](const Target& target, const EnvRecord& before, QString& outcome) {
-                         return writeOneOfMany(request, target, before, changes, password, outcome);
-                     });
+    // A dry run wrote nothing, so it has no "written" summary: its lines say what would change. Devices a
+    // search of --all could not hold (status 1, already said) make the run fail whatever the others did.
+    return std::max(status, serveEach(request, out, *targets, request.dryRun ? 0 : kStrSummary,
+                                      [&](const Target& target, const EnvRecord& before, QString& outcome) {
+                                          return writeOneOfMany(request, target, before, changes, password, outcome);
+                                      }));
 }
 } // namespace cli

@@ -50,7 +50,7 @@ std::optional<Outcome> open(CNetEnv& env, Mode mode, std::uint32_t address, int 
         return Outcome::CannotOpen;
     env.requestFrame().fill(0);
     env.setCount(0);
-    env.setLimit(limit);
+    env.setLimit(limit > 0 ? limit : env.tableSize());
     env.setCommand(command);
     return std::nullopt;
 }

@@ -31,9 +31,10 @@ enum class Mode
 };
 
 /** Opens the endpoint, zeroes the request frame, restarts the table (so the answer to this request is
- *  record 0), limits it to `limit` records and sets the command. What went wrong, or nothing. */
+ *  record 0), limits it to `limit` records (0: as many as its table holds) and sets the command. What went
+ *  wrong, or nothing. */
 std::optional<Outcome> open(CNetEnv& env, Mode mode, std::uint32_t address, int command, bool everyAdapter = false,
-                            int limit = 256);
+                            int limit = 0);
 
 /** True when the table holds an answer from the device asked at `asked` (see cameFromAsked). */
 bool hasAnswerFrom(const CNetEnv& env, std::uint32_t asked);

@@ -15,7 +15,12 @@ constexpr int kStrUnknownResponse = 962;
 
 QString programText(int id)
 {
-    QString text = StringTable(StringTable::languageFor(QLocale::system())).text(id);
+    // The table is read once per language: a fleet's thousand result lines would otherwise read it a
+    // thousand times. Made on first use, safely from any job's thread.
+    static const StringTable tables[] = {StringTable(UiLanguage::English), StringTable(UiLanguage::Korean),
+                                         StringTable(UiLanguage::Chinese)};
+    const auto language = static_cast<std::size_t>(StringTable::languageFor(QLocale::system()));
+    QString text = tables[language].text(id);
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 

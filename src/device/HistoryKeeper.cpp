@@ -10,7 +10,9 @@ HistoryKeeper::HistoryKeeper(QString program, Note note, QString folder)
 
 int HistoryKeeper::keep(const QString& verb, const EnvRecord& before, const EnvRecord& after)
 {
-    const std::lock_guard<std::mutex> guard(m_mutex);
+    // No lock of the keeper's own around the saves: the devices of a fleet keep their entries side by
+    // side; the store numbers each device's entries under that device's lock file, and the device lock
+    // of the write keeps a second writer of the device out meanwhile.
     settlePending(m_store, before);
     settings_history::Entry entry;
     entry.time = QDateTime::currentDateTimeUtc();
@@ -20,21 +22,22 @@ int HistoryKeeper::keep(const QString& verb, const EnvRecord& before, const EnvR
     entry.after = after;
     entry.state = settings_history::State::Pending;
     const settings_history::Kept kept = m_store.keep(entry);
-    if (!kept.ok() && !std::exchange(m_said, true) && m_note)
-        m_note(kept.error);
+    if (!kept.ok()) {
+        const std::lock_guard<std::mutex> guard(m_mutex);
+        if (!std::exchange(m_said, true) && m_note)
+            m_note(kept.error);
+    }
     return kept.number;
 }
 
 void HistoryKeeper::settle(const settings_history::Mac& mac, int number, settings_history::State state)
 {
-    const std::lock_guard<std::mutex> guard(m_mutex);
     if (number > 0)
         m_store.settle(mac, number, state);
 }
 
 void HistoryKeeper::drop(const settings_history::Mac& mac, int number)
 {
-    const std::lock_guard<std::mutex> guard(m_mutex);
     if (number > 0)
         m_store.discard(mac, number);
 }

@@ -23,6 +23,8 @@ constexpr std::uint16_t kHighestRandomLocalPort = 32767;
 // lets the event loop run: a flood of datagrams must not keep the owner's wait timer from ticking.
 constexpr int kDatagramsPerNotification = 64;
 constexpr qint64 kReadSliceMs = 5;
+// The most receive buffer an endpoint with a large table asks for.
+constexpr int kLargestReplyBufferBytes = 64 * 1024 * 1024;
 
 std::uint32_t randomWord()
 {
@@ -73,8 +75,11 @@ RecentPorts& recentUnicastPorts()
 constexpr int kUnicastBindAttempts = 4;
 } // namespace
 
-CNetEnv::CNetEnv(const NetworkProfile& profile, QObject* parent)
-    : QObject(parent), m_profile(profile), m_table(new (std::nothrow) EnvRecord[kTableSize])
+CNetEnv::CNetEnv(const NetworkProfile& profile, QObject* parent) : CNetEnv(profile, kTableSize, parent) {}
+
+CNetEnv::CNetEnv(const NetworkProfile& profile, int tableSize, QObject* parent)
+    : QObject(parent), m_profile(profile), m_tableSize(std::max(1, tableSize)),
+      m_table(new (std::nothrow) EnvRecord[static_cast<std::size_t>(m_tableSize)]), m_limit(m_tableSize)
 {
 }
 
@@ -98,20 +103,13 @@ void CNetEnv::reset()
     m_flags = 0;
     m_answered = 0;
     setCount(0);
-    m_limit = kTableSize;
+    m_limit = m_tableSize;
     m_targetAddress = 0;
     m_openError.clear();
     m_answerMac.reset();
     m_requestWords.reset();
     m_earlierCount = 0;
     m_arrivalInterface = 0;
-}
-
-bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port)
-{
-    // On the loopback profile the broadcast socket may share its port with programs on this machine; on
-    // the real profile no socket of ours shares a port.
-    return openSocket(bindAddress, port, m_profile.loopback ? PortSharing::Shared : PortSharing::Exclusive);
 }
 
 bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port, PortSharing sharing)
@@ -124,7 +122,7 @@ bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port, PortShar
         Close();
         return false;
     }
-    sizeReceiveBuffer(*m_socket, kReplyBufferBytes);
+    sizeReceiveBuffer(*m_socket, replyBufferBytes());
     connect(m_socket, &QUdpSocket::readyRead, this, &CNetEnv::OnReceive);
     m_command = 0;
     m_flags = 0;
@@ -135,14 +133,18 @@ bool CNetEnv::openSocket(std::uint32_t bindAddress, std::uint16_t port, PortShar
 
 bool CNetEnv::OpenLocal(std::uint32_t bindAddress)
 {
+    // A broadcast socket shares its port with nobody, on either profile. Devices answer to the port a
+    // request came from, so a socket sharing its port would hand some of its answers to the other one;
+    // and with port sharing allowed the system may choose, for port 0, a port another such socket holds
+    // (many exchanges side by side then lose an answer now and then).
     if (bindAddress != 0) {
         // A bound endpoint takes a random local port; if that one is taken the system chooses.
         const auto port = static_cast<std::uint16_t>(
             QRandomGenerator::global()->bounded(kLowestRandomLocalPort, kHighestRandomLocalPort + 1));
-        if (openSocket(bindAddress, port))
+        if (openSocket(bindAddress, port, PortSharing::Exclusive))
             return true;
     }
-    return openSocket(bindAddress, 0);
+    return openSocket(bindAddress, 0, PortSharing::Exclusive);
 }
 
 bool CNetEnv::OpenEveryAdapter(const QList<LocalAdapter>& adapters)
@@ -182,14 +184,15 @@ bool CNetEnv::OpenEveryAdapter()
 
 QString CNetEnv::bindAdapterSocket(QUdpSocket& socket, std::uint32_t address)
 {
-    const PortSharing sharing = m_profile.loopback ? PortSharing::Shared : PortSharing::Exclusive;
+    // Shared with nobody, as OpenLocal's socket.
+    const PortSharing sharing = PortSharing::Exclusive;
     const auto port = static_cast<std::uint16_t>(
         QRandomGenerator::global()->bounded(kLowestRandomLocalPort, kHighestRandomLocalPort + 1));
     QString error = bindUdp(socket, QHostAddress(address), port, sharing);
     if (!error.isEmpty())
         error = bindUdp(socket, QHostAddress(address), 0, sharing);
     if (error.isEmpty())
-        sizeReceiveBuffer(socket, kReplyBufferBytes);
+        sizeReceiveBuffer(socket, replyBufferBytes());
     return error;
 }
 
@@ -354,7 +357,14 @@ void CNetEnv::pauseBetweenCopies()
 
 void CNetEnv::setLimit(int limit)
 {
-    m_limit = std::clamp(limit, 0, kTableSize);
+    m_limit = std::clamp(limit, 0, m_tableSize);
+}
+
+int CNetEnv::replyBufferBytes() const
+{
+    // Sized for the table: every device may answer both copies of a search at once.
+    const qint64 scaled = qint64{kReplyBufferBytes} * m_tableSize / kTableSize;
+    return static_cast<int>(std::clamp<qint64>(scaled, kReplyBufferBytes, kLargestReplyBufferBytes));
 }
 
 void CNetEnv::OnReceive()
@@ -399,8 +409,10 @@ QString CNetEnv::interfaceName(int index)
 void CNetEnv::setCount(int count)
 {
     m_count = count;
-    if (count == 0)
+    if (count == 0) {
         m_heardOn.clear();
+        m_unheld.clear();
+    }
 }
 
 QString CNetEnv::heardOn(const EnvRecord& record) const
@@ -416,12 +428,17 @@ void CNetEnv::receiveDatagram(const QByteArray& datagram, std::uint32_t sender)
     // A datagram shorter than a frame is dropped: its missing bytes are never taken from an earlier one.
     if (datagram.size() < static_cast<qsizetype>(frame::kFrameSize) || !m_table)
         return;
-    if (m_count >= m_limit)
+    // A full table takes nothing more; a search still counts the devices it could not hold.
+    if (m_count >= m_limit && m_command != frame::kSearch)
         return;
     frame::Frame candidate;
     std::memcpy(candidate.data(), datagram.constData(), frame::kFrameSize);
     if (!frame::AcceptReply(candidate) || answersEarlierRequest(candidate))
         return;
+    if (m_count >= m_limit) {
+        countUnheld(candidate);
+        return;
+    }
     const EnvRecord received(candidate.data() + frame::kOffBody);
     // The first answer to a write or a password change decides. A device that acts on both copies of the
     // request answers the second too, perhaps otherwise (the new password no longer matches the old one
@@ -513,6 +530,16 @@ CNetEnv::Merge CNetEnv::mergeUnicastRead(const EnvRecord& received, std::uint32_
     m_table[m_count] = received;
     m_table[m_count].setSourceAddress(sender);
     return {Merge::Stored, m_count++};
+}
+
+void CNetEnv::countUnheld(const frame::Frame& reply)
+{
+    const EnvRecord received(reply.data() + frame::kOffBody);
+    if (static_cast<int>(m_unheld.size()) >= kUnheldCounted || findByMac(received) >= 0)
+        return;
+    Mac mac{};
+    std::copy_n(received.data(), mac.size(), mac.begin());
+    m_unheld.insert(mac);
 }
 
 CNetEnv::Mac CNetEnv::headerMac(const frame::Frame& frame)

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <utility>
 
 class QUdpSocket;
@@ -22,9 +23,9 @@ class QUdpSocket;
 /**
  * The UDP endpoint of the device protocol. It opens a socket for broadcast requests (OpenLocal) or for
  * unicast requests (OpenRemote), sends one request frame at a time, twice, and merges the records of
- * accepted replies into a table of up to 256 records. Owners drive it in a fixed pattern: open, zero the
- * request frame and fill its body, set the command (and count/limit for a search), send, poll answered()
- * and count() from a timer, Close.
+ * accepted replies into a table of 256 records (or of the size its owner asks for). Owners drive it in a
+ * fixed pattern: open, zero the request frame and fill its body, set the command (and count/limit for a
+ * search), send, poll answered() and count() from a timer, Close.
  *
  * Addresses are host-order numbers (10.1.0.1 is 0x0A010001); the records keep them in network order.
  */
@@ -39,15 +40,22 @@ public:
      *  recognised as theirs. */
     static constexpr int kEarlierRequests = 8;
 
+    /** How many devices that answered a search beyond a full table are counted (unheld()); further ones
+     *  are not, so a flood of made-up MACs cannot grow the count's memory without end. */
+    static constexpr int kUnheldCounted = 65536;
+
     explicit CNetEnv(const NetworkProfile& profile = NetworkProfile::real(), QObject* parent = nullptr);
+    /** An endpoint whose device table holds `tableSize` records (at least 1) instead of 256: the command
+     *  line's searches hold far more devices than the search window's list. */
+    CNetEnv(const NetworkProfile& profile, int tableSize, QObject* parent = nullptr);
     ~CNetEnv() override;
 
     /** Clears a record to the default record. */
     static void ResetRecord(EnvRecord& record);
 
     /** Returns the endpoint to its state after construction: closed, request and reply frames and status
-     *  data zero, no command, not answered, count 0, limit 256, no target, no request remembered. The
-     *  table's records keep their bytes (only the first count() are ever read). */
+     *  data zero, no command, not answered, count 0, limit the table's size, no target, no request
+     *  remembered. The table's records keep their bytes (only the first count() are ever read). */
     void reset();
 
     /** Opens a socket for broadcast requests, bound to `bindAddress` (0: any address) at a random local
@@ -104,6 +112,8 @@ public:
 
     /** False when the device table could not be allocated. */
     bool hasTable() const { return m_table != nullptr; }
+    /** How many records the table holds: 256 unless the endpoint was made with another size. */
+    int tableSize() const { return m_tableSize; }
     EnvRecord& record(int index) { return m_table[index]; }
     const EnvRecord& record(int index) const { return m_table[index]; }
 
@@ -115,11 +125,14 @@ public:
     /** Answers to a write or password change after the first one, dropped (the first decides). */
     int laterAnswers() const { return m_laterAnswers; }
     int count() const { return m_count; }
-    /** Setting the count to 0 restarts the table, and with it what heardOn() knows. */
+    /** Setting the count to 0 restarts the table, and with it what heardOn() and unheld() know. */
     void setCount(int count);
     int limit() const { return m_limit; }
-    /** Replies are ignored once count has reached the limit; it is kept within 0..256, the table's size. */
+    /** Replies are ignored once count has reached the limit; it is kept within 0..tableSize(). */
     void setLimit(int limit);
+    /** How many further devices (distinct MACs, none of them in the table) answered the search after the
+     *  table had reached its limit, since the table last restarted; at most kUnheldCounted. */
+    int unheld() const { return static_cast<int>(m_unheld.size()); }
     std::uint32_t targetAddress() const { return m_targetAddress; }
     const NetworkProfile& profile() const { return m_profile; }
 
@@ -135,7 +148,10 @@ signals:
     void replyAccepted(int index);
 
 private:
-    bool openSocket(std::uint32_t bindAddress, std::uint16_t port);
+    /** The receive buffer asked for each socket: kReplyBufferBytes for 256 records, more for a larger table. */
+    int replyBufferBytes() const;
+    /** Remembers a search answer that came when the table was full, unless its device is in the table. */
+    void countUnheld(const frame::Frame& reply);
     bool openSocket(std::uint32_t bindAddress, std::uint16_t port, PortSharing sharing);
     /** A random local port for a unicast exchange: not the device port, not a recent exchange's port. */
     std::uint16_t drawUnicastPort() const;
@@ -181,6 +197,7 @@ private:
     QList<QUdpSocket*> m_moreSockets;
     frame::Frame m_request{};
     frame::Frame m_reply{};
+    int m_tableSize = kTableSize;
     std::unique_ptr<EnvRecord[]> m_table;
     std::array<std::uint8_t, frame::kStatusDataSize> m_statusData{};
     int m_command = 0;
@@ -202,5 +219,7 @@ private:
     int m_arrivalInterface = 0;
     /** Where each MAC of the table was heard, for heardOn(); cleared when the table restarts. */
     std::map<Mac, QString> m_heardOn;
+    /** The MACs of the devices that answered a search when the table was full. */
+    std::set<Mac> m_unheld;
     QHash<int, QString> m_interfaceNames;
 };

@@ -511,7 +511,7 @@ void TestCli::badInputExitsTwoNamingWhatIsWrong_data()
     row("--wait below 10 ms", "search --wait 9", "--wait");
     row("--wait not a number", "search --wait 1s", "1s");
     row("--expect none", "search --expect 0", "--expect");
-    row("--expect more than a table holds", "search --expect 257", "257");
+    row("--expect more than a search holds", "search --expect 4097", "4097");
     row("--wait with a search by IP", "search --ip 127.0.0.3 --wait 500", "--wait");
     row("--expect with a read", "read 127.0.0.2 --expect 1", "--expect");
     // Trailing or leading junk is refused, not trimmed: "$" alone matches before a final newline and

@@ -115,6 +115,40 @@ QString recap(const QString& output, const QString& host)
                                   QRegularExpression::MultilineOption);
     return line.match(output).captured(1).simplified();
 }
+/** One site's devices in one task: by MAC and by address, with defaults and a device's own values. */
+const QByteArray kFleetPlaybook = R"(
+- name: One site
+  hosts: localhost
+  connection: local
+  gather_facts: false
+  tasks:
+    - name: The site's devices
+      varkon.cormapmp.tessel_fleet:
+        defaults:
+          com1.baudRate: 115200
+          comment: Plant
+        devices:
+          02:7e:55:00:00:01: {comment: Press 1}
+          02:7e:55:00:00:02: {comment: Press 2, com1.baudRate: 57600}
+          02:7e:55:00:00:03:
+          127.0.17.5: {comment: Kiln}
+          127.0.17.6: {ports: [{}, {baudRate: 38400}]}
+          127.0.17.7: {}
+        jobs: 4
+        loopback: true
+        device_port: "{{ device_port }}"
+        cli: "{{ cormapmp_cli }}"
+      register: fleet
+      ignore_errors: true
+    - name: Keep the results
+      ansible.builtin.copy:
+        content: "{{ [fleet] | to_json }}"
+        dest: "{{ results_file }}"
+      check_mode: false
+      changed_when: false
+)";
+
+constexpr int kFleet = 6;
 
 int writesOf(const QSignalSpy& handled)
 {
@@ -146,6 +180,7 @@ private slots:
     void builtCollectionPassesAnsibleTestSanity();
     void sanityRefusesABrokenCopy_data();
     void sanityRefusesABrokenCopy();
+    void fleetTaskChangesOnceAndThenNothing();
 
 private:
     /** Runs `program` while the simulated devices keep answering (the event loop runs), in `folder`
@@ -490,6 +525,90 @@ void TestCliAnsible::sanityRefusesABrokenCopy()
     QVERIFY2(ran.status != 0, qPrintable(ran.out + ran.err));
     QVERIFY2((ran.out + ran.err).contains(message), qPrintable(ran.out + ran.err));
     QVERIFY2((ran.out + ran.err).contains(u"ERROR: Found 1 "_s + test + u" issue(s)"_s), qPrintable(ran.out + ran.err));
+void TestCliAnsible::fleetTaskChangesOnceAndThenNothing()
+{
+    TesselSim sim(testProfile());
+    sim.addDevices(kFleet, kFirstAddress);
+    QString problem;
+    QVERIFY2(sim.start(&problem), qPrintable(problem));
+    QSignalSpy handled(&sim, &TesselSim::requestHandled);
+    QFile playbook(m_dir.filePath(u"fleet.yml"_s));
+    QVERIFY(playbook.open(QIODevice::WriteOnly) && playbook.write(kFleetPlaybook) == kFleetPlaybook.size());
+    playbook.close();
+    const QStringList play = {u"-i"_s, u"localhost,"_s, playbook.fileName(), u"-e"_s,
+                              u"device_port=%1 cormapmp_cli=%2 results_file=%3"_s.arg(testProfile().devicePort)
+                                  .arg(QStringLiteral(CORMAPMP_CLI_PATH), m_dir.filePath(u"results.json"_s))};
+    // What each device must hold: comment, COM1's and COM2's rate.
+    const std::string comments[kFleet] = {"Press 1", "Press 2", "Plant", "Kiln", "Plant", "Plant"};
+    const unsigned com1[kFleet] = {115200, 57600, 115200, 115200, 115200, 115200};
+    const unsigned com2 = 9600; // as the simulator starts, but device 4 (127.0.17.6) must take 38400
+
+    // Check mode: every device would change, diff mode names the fields; nothing is written.
+    const Ran checked = run(m_playbook, play + QStringList{u"--check"_s, u"--diff"_s});
+    QVERIFY2(checked.status == 0, qPrintable(checked.out + checked.err));
+    QCOMPARE(writesOf(handled), 0);
+    QJsonObject fleet = taskResult(0);
+    QCOMPARE(fleet[u"changed"_s].toBool(), true);
+    QCOMPARE(fleet[u"changed_count"_s].toInt(), kFleet);
+    QJsonObject pressTwo = fleet[u"devices"_s][u"02:7e:55:00:00:02"_s].toObject();
+    QCOMPARE(pressTwo[u"result"_s].toString(), u"wouldChange"_s);
+    QCOMPARE(pressTwo[u"written"_s].toBool(), false);
+    QCOMPARE(pressTwo[u"mac"_s].toString(), u"02:7e:55:00:00:02"_s);
+    const QJsonArray diffs = fleet[u"diff"_s].toArray();
+    QCOMPARE(diffs.size(), kFleet);
+    const QJsonObject diff = diffs.at(1).toObject();
+    QCOMPARE(diff[u"before_header"_s].toString(), u"02:7e:55:00:00:02"_s);
+    QCOMPARE(diff[u"before"_s][u"comment"_s].toString(), u"Tessel sim 2"_s);
+    QCOMPARE(diff[u"after"_s][u"comment"_s].toString(), u"Press 2"_s);
+    QCOMPARE(diff[u"before"_s][u"com1.baudRate"_s].toInt(), 19200);
+    QCOMPARE(diff[u"after"_s][u"com1.baudRate"_s].toInt(), 57600);
+    QCOMPARE(diffs.at(4).toObject()[u"after"_s][u"com2.baudRate"_s].toInt(), 38400);
+    QVERIFY2(checked.out.contains(u"+    \"comment\": \"Press 2\""_s), qPrintable(checked.out));
+    QCOMPARE(sim.device(0).record.comment(), std::string("Tessel sim 1"));
+
+    // The first run writes each device once and says changed.
+    const Ran first = run(m_playbook, play + QStringList{u"--diff"_s});
+    QVERIFY2(first.status == 0, qPrintable(first.out + first.err));
+    QCOMPARE(writesOf(handled), kFleet);
+    for (int i = 0; i < kFleet; ++i) {
+        QCOMPARE(sim.device(i).record.comment(), comments[i]);
+        QCOMPARE(sim.device(i).record.port(0).baudRate(), com1[i]);
+        QCOMPARE(sim.device(i).record.port(1).baudRate(), i == 4 ? 38400u : com2);
+    }
+    fleet = taskResult(0);
+    QCOMPARE(fleet[u"changed_count"_s].toInt(), kFleet);
+    QCOMPARE(fleet[u"devices"_s][u"127.0.17.5"_s][u"result"_s].toString(), u"changed"_s);
+    QCOMPARE(fleet[u"devices"_s][u"127.0.17.5"_s][u"written"_s].toBool(), true);
+    QVERIFY2(first.out.contains(u"-    \"comment\": \"Tessel sim 4\""_s), qPrintable(first.out));
+    QVERIFY(first.out.contains(u"localhost                  : ok=2    changed=1 "_s));
+
+    // The second finds everything in place: ok, nothing written.
+    handled.clear();
+    const Ran second = run(m_playbook, play);
+    QVERIFY2(second.status == 0, qPrintable(second.out + second.err));
+    QCOMPARE(writesOf(handled), 0);
+    fleet = taskResult(0);
+    QCOMPARE(fleet[u"changed"_s].toBool(), false);
+    QCOMPARE(fleet[u"unchanged_count"_s].toInt(), kFleet);
+    QVERIFY2(second.out.contains(u"localhost                  : ok=2    changed=0 "_s), qPrintable(second.out));
+
+    // One device changed by hand with a password the play does not know: the task fails naming it, and
+    // the device changed by hand beside it is still brought back.
+    sim.device(3).record.setComment("By hand");
+    sim.device(3).setPassword("secret1");
+    sim.device(5).record.setComment("By hand");
+    handled.clear();
+    const Ran refused = run(m_playbook, play);
+    QVERIFY2(refused.out.contains(u"fatal: [localhost]: FAILED!"_s), qPrintable(refused.out));
+    QVERIFY(refused.out.contains(u"127.0.17.5: "_s));
+    QVERIFY(refused.out.contains(u"[password mismatch]"_s));
+    fleet = taskResult(0);
+    QCOMPARE(fleet[u"failed_count"_s].toInt(), 1);
+    QCOMPARE(fleet[u"devices"_s][u"127.0.17.5"_s][u"result"_s].toString(), u"failed"_s);
+    QCOMPARE(fleet[u"devices"_s][u"127.0.17.7"_s][u"result"_s].toString(), u"changed"_s);
+    QCOMPARE(sim.device(3).record.comment(), std::string("By hand"));
+    QCOMPARE(sim.device(5).record.comment(), std::string("Plant"));
+    QCOMPARE(writesOf(handled), 2); // the refused write went out once, and the one that was taken
 }
 
 QTEST_GUILESS_MAIN(TestCliAnsible)

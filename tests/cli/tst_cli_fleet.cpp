@@ -47,6 +47,23 @@ QString macOf(int index)
     return u"02:7e:55:00:00:%1"_s.arg(index + 1, 2, 16, QLatin1Char('0'));
 }
 
+/** runCli with a search that holds at most `limit` devices, on the devices at `devicePort`. */
+CliRun runCliWithLimit(const QStringList& args, int limit, std::uint16_t devicePort = kDevicePort)
+{
+    CliRun run;
+    QTextStream out(&run.out);
+    QTextStream err(&run.err);
+    CliTool tool(out, err, simtest::loopbackProfile(devicePort));
+    FakeConsole console;
+    console.env[u"CORMAPMP_PASSWORD"_s] = QString::fromLatin1(kPassword);
+    tool.setConsole(std::make_unique<clitest::ConsoleView>(console));
+    tool.setSearchLimit(limit);
+    run.status = tool.run(QStringList{u"--loopback"_s, u"--device-port"_s, QString::number(devicePort)} + args);
+    out.flush();
+    err.flush();
+    return run;
+}
+
 /** How many copies of `command` each device handled. */
 QList<int> copiesPerDevice(const QSignalSpy& spy, int devices, int command)
 {
@@ -77,6 +94,10 @@ private slots:
     void badCountsAreRefusedBeforeAnythingIsSent();
     void searchExpectStopsOnceEnoughDevicesAnswered();
     void searchWaitSetsHowLongNoAnswerTakes();
+    void searchesBeyondTheirLimitSayHowManyWereLeftOutAndFail_data();
+    void searchesBeyondTheirLimitSayHowManyWereLeftOutAndFail();
+    void expectTakesUpToTheSearchLimit();
+    void writeAllServesAThousandDevices();
 
 private:
     std::unique_ptr<TesselSim> m_sim;
@@ -224,10 +245,10 @@ void TestCliFleet::badCountsAreRefusedBeforeAnythingIsSent_data()
                               << u"--wait: \"0\" is not a number from 10 to 600000"_s;
     QTest::newRow("--wait 600001") << QStringList{u"search"_s, u"--wait"_s, u"600001"_s}
                                    << u"--wait: \"600001\" is not a number from 10 to 600000"_s;
-    QTest::newRow("--expect 257") << QStringList{u"search"_s, u"--expect"_s, u"257"_s}
-                                  << u"--expect: \"257\" is not a number from 1 to 256"_s;
+    QTest::newRow("--expect 4097") << QStringList{u"search"_s, u"--expect"_s, u"4097"_s}
+                                   << u"--expect: \"4097\" is not a number from 1 to 4096"_s;
     QTest::newRow("--expect x") << QStringList{u"search"_s, u"--expect"_s, u"x"_s}
-                                << u"--expect: \"x\" is not a number from 1 to 256"_s;
+                                << u"--expect: \"x\" is not a number from 1 to 4096"_s;
     QTest::newRow("--wait without a search")
         << QStringList{u"write"_s, u"127.0.0.2"_s, u"--wait"_s, u"100"_s, u"comment=x"_s}
         << u"--wait and --expect go with search and with --all"_s;
@@ -267,6 +288,82 @@ void TestCliFleet::searchWaitSetsHowLongNoAnswerTakes()
     QCOMPARE(run.err.trimmed().replace(u'\n', u' '), kNoResponse);
     // The whole wait asked for, and not the 3 s of the default.
     QVERIFY2(run.elapsedMs >= 700 && run.elapsedMs < 2500, qPrintable(QString::number(run.elapsedMs)));
+}
+
+void TestCliFleet::searchesBeyondTheirLimitSayHowManyWereLeftOutAndFail_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<bool>("writes");
+    const QStringList search{u"search"_s, u"--wait"_s, u"800"_s};
+    const QStringList status{u"status"_s, u"--all"_s, u"--wait"_s, u"800"_s};
+    const QStringList write{u"write"_s, u"--all"_s, u"--yes"_s, u"--wait"_s, u"800"_s, u"comment=fleet"_s};
+    QTest::newRow("search, 10 left out") << search << 20 << false;
+    QTest::newRow("search, exactly full") << search << kFleet << false;
+    QTest::newRow("search, 1 left out") << search << kFleet - 1 << false;
+    QTest::newRow("status --all, 10 left out") << status << 20 << false;
+    QTest::newRow("write --all, 10 left out") << write << 20 << true;
+    QTest::newRow("write --all, exactly full") << write << kFleet << true;
+}
+
+void TestCliFleet::searchesBeyondTheirLimitSayHowManyWereLeftOutAndFail()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, limit);
+    QFETCH(bool, writes);
+    QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
+    const CliRun run = runCliWithLimit(args, limit);
+    const int leftOut = kFleet - limit;
+    // One line per device held, none for the others.
+    const QStringList deviceLines = run.out.split(u'\n').filter(QRegularExpression(u"^02:7e:55:"_s));
+    QCOMPARE(deviceLines.size(), limit);
+    const QString said =
+        u"%1 more Tessel(s) answered than a search holds (%2): they were not served."_s.arg(leftOut).arg(limit);
+    QCOMPARE(run.err.contains(said), leftOut > 0);
+    if (leftOut == 0 && !writes)
+        QCOMPARE(run.err, QString());
+    // The refusing device fails a write, so only a run without it held and nothing left out ends with 0.
+    const bool refusedAmongHeld = writes && deviceLines.filter(macOf(kRefusing)).size() == 1;
+    QCOMPARE(run.status, leftOut > 0 || refusedAmongHeld ? 1 : 0);
+    if (writes) {
+        // Each device held is written once (two copies), the ones left out never.
+        const QList<int> copies = copiesPerDevice(handled, kFleet, frame::kWrite);
+        QCOMPARE(copies.count(2), limit);
+        QCOMPARE(copies.count(0), leftOut);
+    }
+}
+
+void TestCliFleet::expectTakesUpToTheSearchLimit()
+{
+    const CliRun refused = runCliWithLimit({u"search"_s, u"--expect"_s, u"21"_s}, 20);
+    QCOMPARE(refused.status, 2);
+    QCOMPARE(refused.err.section(u'\n', 0, 0), u"cormapmp-cli: --expect: \"21\" is not a number from 1 to 20"_s);
+    const CliRun taken = runCliWithLimit({u"search"_s, u"--wait"_s, u"60000"_s, u"--expect"_s, u"20"_s}, 20);
+    QCOMPARE(taken.out.split(u'\n', Qt::SkipEmptyParts).size(), 20);
+}
+
+void TestCliFleet::writeAllServesAThousandDevices()
+{
+    // A thousand devices of a simulator of their own (another device port): far more than the 256 rows
+    // of the search window, every one found, written once and named in the summary.
+    constexpr std::uint16_t kThousandPort = 52735;
+    constexpr int kThousand = 1000;
+    TesselSim thousand(simtest::loopbackProfile(kThousandPort));
+    thousand.addDevices(kThousand);
+    QString error;
+    QVERIFY2(thousand.start(&error), qPrintable(error));
+    QSignalSpy handled(&thousand, &TesselSim::requestHandled);
+    const CliRun run = runCliWithLimit(
+        {u"write"_s, u"--all"_s, u"--yes"_s, u"--expect"_s, QString::number(kThousand), u"comment=thousand"_s},
+        cli::kSearchLimit, kThousandPort);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.endsWith(u"1000 Tessel(s) written, 0 failed.\n"_s), qPrintable(run.out.right(300)));
+    QCOMPARE(run.out.count(u": written\n"_s), kThousand);
+    const QList<int> copies = copiesPerDevice(handled, kThousand, frame::kWrite);
+    QCOMPARE(copies.count(2), kThousand);
+    for (int i = 0; i < kThousand; ++i)
+        QCOMPARE(thousand.device(i).record.comment(), std::string("thousand"));
 }
 
 QTEST_GUILESS_MAIN(TestCliFleet)

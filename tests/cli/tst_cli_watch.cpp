@@ -183,6 +183,7 @@ private slots:
     void jsonLinesCarryTheSetRates();
     void textLinesAndSummaryForSeveralDevices();
     void restartAndUnansweredReadingsShowAndTheWatchGoesOn();
+    void silentDevicesOfARoundAreWaitedForTogether();
     void badWatchOptionsExitTwo_data();
     void badWatchOptionsExitTwo();
     void metricsTextInEachFormat_data();
@@ -321,6 +322,39 @@ void TestCliWatch::restartAndUnansweredReadingsShowAndTheWatchGoesOn()
     const clitest::CliRun text = runCli(u"status 127.0.0.9 --watch --interval 1 --count 1"_s);
     QCOMPARE(text.status, 1);
     QVERIFY2(text.out.contains(u"  127.0.0.9  No answer\n"_s), qPrintable(text.out));
+}
+
+void TestCliWatch::silentDevicesOfARoundAreWaitedForTogether()
+{
+    // Six addresses where nothing lives, then device 0: read one after another, the round would take six
+    // whole waits (a read by address waits 1 s) before device 0 is even asked.
+    const QString metrics = m_dir->filePath(u"fleet.prom"_s);
+    QStringList names;
+    for (int i = 20; i < 26; ++i)
+        names << u"127.0.0.%1"_s.arg(i);
+    const clitest::CliRun run =
+        runCli(u"status %1 127.0.0.2 --watch --count 1 --openmetrics %2"_s.arg(names.join(u' '), metrics));
+    QCOMPARE(run.status, 1);
+    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    QVERIFY2(lines.size() >= 7, qPrintable(run.out));
+    // The lines keep the order named.
+    for (int i = 0; i < 6; ++i)
+        QVERIFY2(lines.at(i).endsWith(u"  "_s + names.at(i) + u"  No answer"_s), qPrintable(lines.at(i)));
+    QVERIFY2(lines.at(6).contains(u"  127.0.0.2  uptime "_s), qPrintable(lines.at(6)));
+    QVERIFY2(run.elapsedMs < 3000, qPrintable(u"the round took %1 ms"_s.arg(run.elapsedMs)));
+    // The metrics file came after the round, with every device in it.
+    QFile file(metrics);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    const auto up = [&text](const QString& name, int value) {
+        const QRegularExpression line(
+            u"^cormapmp_up\\{[^}]*\"%1\"[^}]*\\} %2$"_s.arg(QRegularExpression::escape(name)).arg(value),
+            QRegularExpression::MultilineOption);
+        return line.match(text).hasMatch();
+    };
+    for (const QString& name : names)
+        QVERIFY2(up(name, 0), qPrintable(text));
+    QVERIFY2(up(u"127.0.0.2"_s, 1), qPrintable(text));
 }
 
 void TestCliWatch::badWatchOptionsExitTwo_data()

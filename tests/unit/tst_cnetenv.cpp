@@ -4,11 +4,15 @@
 
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QMultiHash>
 #include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
+
+#include <memory>
+#include <vector>
 
 namespace {
 constexpr std::uint16_t kTestPort = 52005;
@@ -415,6 +419,99 @@ private slots:
         QVERIFY(!accepted.wait(300));
         QCOMPARE(env.count(), CNetEnv::kTableSize);
         QVERIFY(env.record(CNetEnv::kTableSize - 1) == last);
+    }
+
+    void searchHoldsItsTableAndCountsTheDevicesLeftOut_data()
+    {
+        QTest::addColumn<int>("tableSize");
+        QTest::addColumn<int>("beyond");
+        QTest::newRow("the search window's 256") << 256 << 3;
+        QTest::newRow("a thousand and more") << 1000 << 24;
+        QTest::newRow("a small table") << 5 << 1;
+        QTest::newRow("exactly full: nobody left out") << 7 << 0;
+    }
+
+    void searchHoldsItsTableAndCountsTheDevicesLeftOut()
+    {
+        QFETCH(int, tableSize);
+        QFETCH(int, beyond);
+        CNetEnv env(testProfile(), tableSize);
+        QCOMPARE(env.tableSize(), tableSize);
+        QCOMPARE(env.limit(), tableSize);
+        env.setCount(0);
+        env.setCommand(frame::kSearch);
+        // Device i has the MAC 02:7e:55:00:HH:LL (i + 1, big-endian).
+        const auto device = [](int i) {
+            EnvRecord r = makeRecord({0, static_cast<std::uint32_t>(0x0A000000 + i)});
+            r.setMac(
+                {0x02, 0x7e, 0x55, 0x00, static_cast<std::uint8_t>((i + 1) >> 8), static_cast<std::uint8_t>(i + 1)});
+            return r;
+        };
+        const auto answer = [&](int i) {
+            env.receiveDatagram(FakeDevice::reply(device(i), frame::kSearch, false, device(i).mac()), kDeviceAddress);
+        };
+        for (int i = 0; i < tableSize + beyond; ++i)
+            answer(i);
+        // Second copies: of a device held, and of every device left out.
+        answer(0);
+        for (int i = tableSize; i < tableSize + beyond; ++i)
+            answer(i);
+        QCOMPARE(env.count(), tableSize);
+        QCOMPARE(env.unheld(), beyond);
+        for (int i = 0; i < tableSize; ++i)
+            QVERIFY2(env.record(i) == device(i), qPrintable(QStringLiteral("record %1").arg(i)));
+        env.setCount(0);
+        QCOMPARE(env.unheld(), 0);
+    }
+
+    void setLimitStaysWithinALargerTable()
+    {
+        CNetEnv env(testProfile(), 4096);
+        env.setLimit(4097);
+        QCOMPARE(env.limit(), 4096);
+        env.setLimit(300);
+        QCOMPARE(env.limit(), 300);
+        env.reset();
+        QCOMPARE(env.limit(), 4096);
+    }
+
+    void broadcastEndpointsSideBySideNeverShareALocalPort_data()
+    {
+        QTest::addColumn<bool>("loopback");
+        QTest::addColumn<std::uint32_t>("bindAddress");
+        QTest::newRow("loopback, unbound") << true << std::uint32_t{0};
+        QTest::newRow("loopback, bound to 127.0.0.1") << true << std::uint32_t{0x7F000001};
+        QTest::newRow("real profile, bound to 127.0.0.1") << false << std::uint32_t{0x7F000001};
+    }
+
+    void broadcastEndpointsSideBySideNeverShareALocalPort()
+    {
+        // Devices answer to the port a request came from: two endpoints on one port take each other's
+        // answers, and a job of a fleet run then reports its device silent. With port sharing allowed
+        // the system hands out, for port 0, ports that other such sockets hold, and two endpoints may
+        // draw the same random port: among 1500 endpoints opened beside 256 others, several would.
+        QFETCH(bool, loopback);
+        QFETCH(std::uint32_t, bindAddress);
+        NetworkProfile profile = testProfile();
+        profile.loopback = loopback;
+        constexpr int kOpenAtOnce = 256;
+        constexpr int kOpened = 1500;
+        std::vector<std::unique_ptr<CNetEnv>> open;
+        QMultiHash<std::uint16_t, int> ports;
+        int shared = 0;
+        for (int i = 0; i < kOpened; ++i) {
+            if (open.size() == kOpenAtOnce) {
+                ports.remove(open.front()->localPort(), i - kOpenAtOnce);
+                open.erase(open.begin());
+            }
+            auto env = std::make_unique<CNetEnv>(profile);
+            QVERIFY2(env->OpenLocal(bindAddress), qPrintable(env->openError()));
+            const std::uint16_t port = env->localPort();
+            shared += ports.contains(port) ? 1 : 0;
+            ports.insert(port, i);
+            open.push_back(std::move(env));
+        }
+        QCOMPARE(shared, 0);
     }
 
     void badDatagramsAreDroppedAndLeaveTheReplyFrame_data()
