@@ -243,7 +243,7 @@ void TestCliFleet::badCountsAreRefusedBeforeAnythingIsSent()
     const CliRun run = runCli(args);
     QCOMPARE(run.status, 2);
     QCOMPARE(run.err.section(u'\n', 0, 0), u"cormapmp-cli: "_s + message);
-    QTest::qWait(50);
+    QVERIFY(simtest::drain(*m_sim));
     QCOMPARE(handled.count(), 0);
 }
 
