@@ -265,16 +265,15 @@ void TestCliApply::yamlDeclaresAStateAsJsonDoes_data()
            })
         << 2;
     // Quoted, a scalar is text whatever it looks like; plain, "007" would be the number 7.
-    QTest::newRow("quoted numbers stay text")
-        << QByteArray("devices:\n"
-                      "  127.0.16.2:\n"
-                      "    comment: \"007\"\n"
-                      "  127.0.16.3: {comment: '12.50'}\n")
-        << Expect([](QList<QByteArray>& r) {
-               r[0] = with(r[0], kCommentAt, commentBytes("007"));
-               r[1] = with(r[1], kCommentAt, commentBytes("12.50"));
-           })
-        << 2;
+    QTest::newRow("quoted numbers stay text") << QByteArray("devices:\n"
+                                                            "  127.0.16.2:\n"
+                                                            "    comment: \"007\"\n"
+                                                            "  127.0.16.3: {comment: '12.50'}\n")
+                                              << Expect([](QList<QByteArray>& r) {
+                                                     r[0] = with(r[0], kCommentAt, commentBytes("007"));
+                                                     r[1] = with(r[1], kCommentAt, commentBytes("12.50"));
+                                                 })
+                                              << 2;
     // The core schema's booleans in each of their spellings; the flags lie in the LE32 at byte 16, ARP at
     // bit 6 and Telnet at bit 7. Every device starts with ARP off and Telnet on.
     QTest::newRow("True, TRUE and FALSE")
@@ -328,16 +327,16 @@ void TestCliApply::yamlDeclaresAStateAsJsonDoes()
     for (int d = 0; d < 3; ++d)
         QCOMPARE(rawRecord(m_sim->device(d)).toHex(), expected.at(d).toHex());
     QCOMPARE(clitest::requestsOf(handled, frame::kWrite), changed);
-    QVERIFY2(first.out.endsWith(u"%1 Tessel(s) in the declared state (%1 changed, 0 unchanged), 0 failed.\n"_s.arg(
-                 changed)),
-             qPrintable(first.out));
+    QVERIFY2(
+        first.out.endsWith(u"%1 Tessel(s) in the declared state (%1 changed, 0 unchanged), 0 failed.\n"_s.arg(changed)),
+        qPrintable(first.out));
 
     handled.clear();
     const clitest::CliRun second = apply();
     QVERIFY2(second.status == 0, qPrintable(second.out + second.err));
     QCOMPARE(clitest::requestsOf(handled, frame::kWrite), 0);
-    QVERIFY(second.out.endsWith(u"%1 Tessel(s) in the declared state (0 changed, %1 unchanged), 0 failed.\n"_s.arg(
-        changed)));
+    QVERIFY(second.out.endsWith(
+        u"%1 Tessel(s) in the declared state (0 changed, %1 unchanged), 0 failed.\n"_s.arg(changed)));
 }
 
 void TestCliApply::badFilesAreRefusedNamingLineAndField_data()

@@ -167,7 +167,8 @@ int main(int argc, char** argv)
     otherMarker[10 + n] = '1';
     seed("fuzz_settingsfile", "another-marker.kvx", otherMarker);
     seed("fuzz_settingsfile", "one-byte-record.kvx",
-         settings_file::encode("\x7f", settings_file::Product{31, 7, 15, 15}, QDateTime(QDate(9999, 12, 28), QTime(23, 59, 59))));
+         settings_file::encode("\x7f", settings_file::Product{31, 7, 15, 15},
+                               QDateTime(QDate(9999, 12, 28), QTime(23, 59, 59))));
     // The writer's fields: a whole record, then (read from the end) product, date and time.
     seed("fuzz_settingsfile", "write-record",
          "W" + fuzzString(raw(exported)) + "\x05\x17\x2a\x0c\x1f\x09\x03\x07\x0e\x02\x01\x04");

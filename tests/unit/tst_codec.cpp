@@ -287,8 +287,7 @@ private slots:
         QTest::addColumn<bool>("sealedAgain"); // the change made before sealing: every checksum fits it
         QTest::newRow("magic") << 0 << 0x01 << false;
         QTest::newRow("reply flag missing") << int(frame::kOffFlags) << int(frame::kFlagReply) << false;
-        QTest::newRow("reply flag missing, sealed again")
-            << int(frame::kOffFlags) << int(frame::kFlagReply) << true;
+        QTest::newRow("reply flag missing, sealed again") << int(frame::kOffFlags) << int(frame::kFlagReply) << true;
         QTest::newRow("magic, sealed again") << 3 << 0x01 << true;
         QTest::newRow("header checksum") << int(frame::kOffHeaderSum) << 0x10 << false;
         QTest::newRow("header byte under checksum") << int(frame::kOffRandom1) << 0x01 << false;
