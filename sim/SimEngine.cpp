@@ -103,6 +103,7 @@ void SimEngine::stop()
         slot->memory.clear();
     }
     m_owners.clear();
+    m_waiting = 0; // the delayed answers are not sent
     QObject* run = m_run;
     m_run = nullptr;
     // Sockets close now, so the port is free at once; while one of them is still handling a datagram
@@ -308,7 +309,7 @@ void SimEngine::serve(int index, const frame::Frame& request, const QByteArray& 
     const bool silent = changesDevice && m_faults.silentWrites;
     slot.memory.remember(key, silent ? QByteArray() : answer.reply, now);
     if (!silent)
-        send(via, answer.reply, from);
+        send(via, answer.reply, from, true);
     if (device.liveStatus)
         sim::addToCounter(device.statusItems, sim::kStatusLanTx, 1);
     if (answer.changed) {
@@ -325,7 +326,7 @@ QUdpSocket* SimEngine::replySocket(const Slot& slot) const
     return alias != slot.aliases.end() ? alias->second : slot.home;
 }
 
-void SimEngine::send(QUdpSocket* via, const QByteArray& reply, const Sender& to)
+void SimEngine::send(QUdpSocket* via, const QByteArray& reply, const Sender& to, bool first)
 {
     if (!via || !m_run)
         return;
@@ -334,10 +335,15 @@ void SimEngine::send(QUdpSocket* via, const QByteArray& reply, const Sender& to)
         via->writeDatagram(reply, address, to.port);
         return;
     }
-    QTimer::singleShot(m_faults.delayMs, m_run, [socket = QPointer<QUdpSocket>(via), reply, address, port = to.port] {
-        if (socket && socket->state() == QAbstractSocket::BoundState)
-            socket->writeDatagram(reply, address, port);
-    });
+    if (first)
+        emit m_owner.answersWaiting(++m_waiting);
+    QTimer::singleShot(m_faults.delayMs, m_run,
+                       [this, first, socket = QPointer<QUdpSocket>(via), reply, address, port = to.port] {
+                           if (socket && socket->state() == QAbstractSocket::BoundState)
+                               socket->writeDatagram(reply, address, port);
+                           if (first)
+                               emit m_owner.answersWaiting(--m_waiting);
+                       });
 }
 
 qint64 SimEngine::sinceStart(const Slot& slot) const

@@ -70,7 +70,9 @@ private:
     void serve(int index, const frame::Frame& request, const QByteArray& key, sim::Arrival arrival, const Sender& from,
                QUdpSocket* via);
     QUdpSocket* replySocket(const Slot& slot) const;
-    void send(QUdpSocket* via, const QByteArray& reply, const Sender& to);
+    /** Sends `reply` now, or after the delay of the faults; `first`: the answer to a request's first
+     *  copy, counted while it waits. */
+    void send(QUdpSocket* via, const QByteArray& reply, const Sender& to, bool first = false);
     /** Milliseconds since the device last started (the simulator's start, or its last restart). */
     qint64 sinceStart(const Slot& slot) const;
     void refreshStatus(Slot& slot);
@@ -89,6 +91,7 @@ private:
     QHash<std::uint32_t, int> m_owners;
     /** Depth of socket handlers running, during which sockets are not deleted at once. */
     int m_busy = 0;
+    int m_waiting = 0; // first answers waiting for their delay
     QString m_statePath;
     std::map<Mac, EnvRecord> m_storedRecords;
 };

@@ -114,6 +114,9 @@ signals:
     void requestHandled(int deviceIndex, int command);
     /** A datagram was ignored as malformed (size, checks, a reply) or as an unknown command. */
     void datagramRejected();
+    /** How many requests the devices hold the answer to for SimFaults::delayMs, each time that number
+     *  changes: the requests in hand at once. A repeated copy, answered from memory, is not counted. */
+    void answersWaiting(int count);
 
 private:
     std::unique_ptr<SimEngine> m_engine;

@@ -3,6 +3,7 @@
 // shell 53523, this test's own). The written bytes are checked at their offsets in the record, as a
 // device's manual gives them, not through the record's accessors.
 #include "CliTestSupport.h"
+#include "SimExchange.h"
 #include "TesselSim.h"
 #include "history/SettingsHistory.h"
 #include "protocol/Codec.h"
@@ -21,6 +22,7 @@ const QString kAddress2 = u"127.0.16.3"_s;
 const QString kAddress3 = u"127.0.16.4"_s;
 
 // Where the written settings lie in the 512-byte record.
+constexpr int kFlagsAt = 16;        // LE32 of flags
 constexpr int kCommentAt = 88;      // 32 bytes of text, NUL-padded
 constexpr int kCom1TimeoutAt = 336; // serial port blocks from 316, 24 bytes each; the timeout at +20, LE16
 constexpr int kCom2BaudAt = 356;    // the rate at +16, LE32
@@ -52,7 +54,12 @@ QByteArray commentBytes(const char* text)
     bytes.resize(32, '\0');
     return bytes;
 }
+
+/** Turns the three devices' records before a run into the records expected after it. */
+using Expect = std::function<void(QList<QByteArray>& records)>;
 } // namespace
+
+Q_DECLARE_METATYPE(Expect)
 
 class TestCliApply : public QObject
 {
@@ -66,6 +73,7 @@ private slots:
     void dryRunReportsWhatWouldChangeAndWritesNothing();
     void aDeviceRefusingThePasswordFailsAlone();
     void aFieldTheDeviceDoesNotUseFailsThatDeviceOnly();
+    void yamlDeclaresAStateAsJsonDoes_data();
     void yamlDeclaresAStateAsJsonDoes();
     void badFilesAreRefusedNamingLineAndField_data();
     void badFilesAreRefusedNamingLineAndField();
@@ -233,37 +241,103 @@ void TestCliApply::aFieldTheDeviceDoesNotUseFailsThatDeviceOnly()
     QCOMPARE(m_sim->device(1).record.port(1).localPort(), std::uint16_t{4100});
 }
 
-void TestCliApply::yamlDeclaresAStateAsJsonDoes()
+void TestCliApply::yamlDeclaresAStateAsJsonDoes_data()
 {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<Expect>("expect");
+    QTest::addColumn<int>("changed"); // devices written
     // The state of kTwoDevices in YAML, with comments, a MAC key written plain, and the second device's
     // comment "12:30" plain too: text, not the number 750 that YAML 1.1 reads in base 60.
-    writeFile("# two devices of line 1\n"
-              "defaults:\n"
-              "  com2.baudRate: 115200\n"
-              "devices:\n"
-              "  02:7e:55:00:00:01:\n"
-              "    comment: Line 1\n"
-              "    ports:\n"
-              "      - timeout: 45\n"
-              "  \"127.0.16.3\": {comment: 12:30, com2.baudRate: 9600}\n");
-    const QByteArray before1 = rawRecord(m_sim->device(0));
-    const QByteArray before2 = rawRecord(m_sim->device(1));
+    QTest::newRow("two devices, as the JSON example")
+        << QByteArray("# two devices of line 1\n"
+                      "defaults:\n"
+                      "  com2.baudRate: 115200\n"
+                      "devices:\n"
+                      "  02:7e:55:00:00:01:\n"
+                      "    comment: Line 1\n"
+                      "    ports:\n"
+                      "      - timeout: 45\n"
+                      "  \"127.0.16.3\": {comment: 12:30, com2.baudRate: 9600}\n")
+        << Expect([](QList<QByteArray>& r) {
+               r[0] = with(r[0], kCommentAt, commentBytes("Line 1"));
+               r[0] = with(r[0], kCom1TimeoutAt, QByteArray("\x2d\x00", 2));
+               r[0] = with(r[0], kCom2BaudAt, QByteArray("\x00\xc2\x01\x00", 4)); // 115200
+               r[1] = with(r[1], kCommentAt, commentBytes("12:30"));
+           })
+        << 2;
+    // Quoted, a scalar is text whatever it looks like; plain, "007" would be the number 7.
+    QTest::newRow("quoted numbers stay text") << QByteArray("devices:\n"
+                                                            "  127.0.16.2:\n"
+                                                            "    comment: \"007\"\n"
+                                                            "  127.0.16.3: {comment: '12.50'}\n")
+                                              << Expect([](QList<QByteArray>& r) {
+                                                     r[0] = with(r[0], kCommentAt, commentBytes("007"));
+                                                     r[1] = with(r[1], kCommentAt, commentBytes("12.50"));
+                                                 })
+                                              << 2;
+    // The core schema's booleans in each of their spellings; the flags lie in the LE32 at byte 16, ARP at
+    // bit 6 and Telnet at bit 7. Every device starts with ARP off and Telnet on.
+    QTest::newRow("True, TRUE and FALSE")
+        << QByteArray("devices:\n"
+                      "  127.0.16.2: {arp: True, telnet: FALSE}\n"
+                      "  127.0.16.3:\n"
+                      "    arp: TRUE\n"
+                      "    telnet: False\n")
+        << Expect([](QList<QByteArray>& r) {
+               for (const int d : {0, 1})
+                   r[d][kFlagsAt] = char((std::uint8_t(r[d][kFlagsAt]) | 0x40) & ~0x80);
+           })
+        << 2;
+    // A default and a device's own value of one field, named in two ways: the device's own wins, and
+    // the field is not taken for one named twice.
+    QTest::newRow("a default and the device's own value under another name")
+        << QByteArray("defaults:\n"
+                      "  COM2.baudRate: 115200\n"
+                      "devices:\n"
+                      "  127.0.16.2:\n"
+                      "    ports: [{}, {baudRate: 38400}]\n"
+                      "  127.0.16.3:\n"
+                      "    com2: {baudRate: 57600}\n"
+                      "  127.0.16.4: {}\n")
+        << Expect([](QList<QByteArray>& r) {
+               r[0] = with(r[0], kCom2BaudAt, QByteArray("\x00\x96\x00\x00", 4)); // 38400
+               r[1] = with(r[1], kCom2BaudAt, QByteArray("\x00\xe1\x00\x00", 4)); // 57600
+               r[2] = with(r[2], kCom2BaudAt, QByteArray("\x00\xc2\x01\x00", 4)); // 115200
+           })
+        << 3;
+}
+
+void TestCliApply::yamlDeclaresAStateAsJsonDoes()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(Expect, expect);
+    QFETCH(int, changed);
+    for (int d = 0; d < 3; ++d) {
+        m_sim->device(d).record.setArp(false);
+        m_sim->device(d).record.setTelnet(true);
+    }
+    writeFile(text);
+    QList<QByteArray> expected;
+    for (int d = 0; d < 3; ++d)
+        expected << rawRecord(m_sim->device(d));
+    expect(expected);
     QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
 
     const clitest::CliRun first = apply();
     QVERIFY2(first.status == 0, qPrintable(first.out + first.err));
-    QByteArray expected1 = with(before1, kCommentAt, commentBytes("Line 1"));
-    expected1 = with(expected1, kCom1TimeoutAt, QByteArray("\x2d\x00", 2));
-    expected1 = with(expected1, kCom2BaudAt, QByteArray("\x00\xc2\x01\x00", 4)); // 115200
-    QCOMPARE(rawRecord(m_sim->device(0)).toHex(), expected1.toHex());
-    QCOMPARE(rawRecord(m_sim->device(1)).toHex(), with(before2, kCommentAt, commentBytes("12:30")).toHex());
-    QVERIFY(first.out.endsWith(u"2 Tessel(s) in the declared state (2 changed, 0 unchanged), 0 failed.\n"_s));
+    for (int d = 0; d < 3; ++d)
+        QCOMPARE(rawRecord(m_sim->device(d)).toHex(), expected.at(d).toHex());
+    QCOMPARE(clitest::requestsOf(handled, frame::kWrite), changed);
+    QVERIFY2(
+        first.out.endsWith(u"%1 Tessel(s) in the declared state (%1 changed, 0 unchanged), 0 failed.\n"_s.arg(changed)),
+        qPrintable(first.out));
 
     handled.clear();
     const clitest::CliRun second = apply();
     QVERIFY2(second.status == 0, qPrintable(second.out + second.err));
     QCOMPARE(clitest::requestsOf(handled, frame::kWrite), 0);
-    QVERIFY(second.out.endsWith(u"2 Tessel(s) in the declared state (0 changed, 2 unchanged), 0 failed.\n"_s));
+    QVERIFY(second.out.endsWith(
+        u"%1 Tessel(s) in the declared state (0 changed, %1 unchanged), 0 failed.\n"_s.arg(changed)));
 }
 
 void TestCliApply::badFilesAreRefusedNamingLineAndField_data()
@@ -335,6 +409,12 @@ void TestCliApply::badFilesAreRefusedNamingLineAndField_data()
     QTest::newRow("YAML: empty") << QByteArray("") << u"line 1: a desired state is one mapping"_s;
     QTest::newRow("YAML: a value out of range")
         << QByteArray("devices:\n  127.0.16.2:\n\n    com1.timeout: 70000\n") << u"line 4: com1.timeout"_s;
+    QTest::newRow("a decimal where a whole number goes")
+        << QByteArray("{\"devices\": {\"127.0.16.2\": {\n\"com1.timeout\": 45.5}}}")
+        << u"line 2: com1.timeout: \"45.5\" is not an integer"_s;
+    QTest::newRow("YAML: a decimal where a whole number goes")
+        << QByteArray("devices:\n  127.0.16.2:\n    ports:\n      - timeout: 45.5\n")
+        << u"line 4: com1.timeout: \"45.5\" is not an integer"_s;
 }
 
 void TestCliApply::badFilesAreRefusedNamingLineAndField()
@@ -346,7 +426,7 @@ void TestCliApply::badFilesAreRefusedNamingLineAndField()
     const clitest::CliRun run = apply();
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.contains(u"apply: %1: %2"_s.arg(path, message)), qPrintable(run.err));
-    QTest::qWait(50);
+    QVERIFY(simtest::drain(*m_sim));
     QCOMPARE(handled.size(), 0); // nothing was sent, not even a read
 }
 

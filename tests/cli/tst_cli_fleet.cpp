@@ -21,6 +21,7 @@ constexpr int kFleet = 30;       // devices of the main simulator, 127.0.0.2 and
 constexpr int kRefusing = 7;     // its device with another password
 constexpr int kSilentIndex = 40; // the device of a second simulator that falls silent after the search
 constexpr std::uint32_t kSilentAddress = 0x7F00002A;
+constexpr int kAnswerDelayMs = 200; // far longer than the jobs take to start side by side
 const QByteArray kPassword = "pw12";
 const QString kMismatch = u"Writing has failed. [password mismatch]"_s;
 const QString kNoResponse =
@@ -121,14 +122,16 @@ void TestCliFleet::cleanup()
 void TestCliFleet::writeAllChangesEachDeviceOnceUnderItsOwnLine_data()
 {
     QTest::addColumn<QString>("jobs");
-    QTest::newRow("--jobs 4") << u"4"_s;
-    QTest::newRow("--jobs 16") << u"16"_s;
-    QTest::newRow("--jobs 32 (more than the devices)") << u"32"_s;
+    QTest::addColumn<int>("atOnce"); // the most devices with a request in hand at one time
+    QTest::newRow("--jobs 4") << u"4"_s << 4;
+    QTest::newRow("--jobs 16") << u"16"_s << 16;
+    QTest::newRow("--jobs 32 (more than the devices)") << u"32"_s << kFleet;
 }
 
 void TestCliFleet::writeAllChangesEachDeviceOnceUnderItsOwnLine()
 {
     QFETCH(QString, jobs);
+    QFETCH(int, atOnce);
     // A further device answers the search and then nothing more.
     TesselSim silent(testProfile());
     SimDevice device = TesselSim::makeDevice(kSilentIndex, kSilentAddress);
@@ -144,9 +147,21 @@ void TestCliFleet::writeAllChangesEachDeviceOnceUnderItsOwnLine()
     for (int i = 0; i < kFleet; ++i)
         m_sim->device(i).record.setComment("before " + std::to_string(i));
     const std::string refusedBefore = m_sim->device(kRefusing).record.comment();
+    // Once every device has answered both copies of the search, each answer waits a while, so that the
+    // devices' requests overlap as long as their jobs run side by side; how many are in hand at once
+    // shows how many jobs run.
+    int searched = 0;
+    connect(m_sim.get(), &TesselSim::requestHandled, this, [&](int, int command) {
+        if (command == frame::kSearch && ++searched == 2 * kFleet)
+            m_sim->setFaults(SimFaults{0.0, kAnswerDelayMs});
+    });
+    int most = 0;
+    connect(m_sim.get(), &TesselSim::answersWaiting, this, [&](int waiting) { most = std::max(most, waiting); });
     QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
 
     const CliRun run = runCli({u"write"_s, u"--all"_s, u"--yes"_s, u"--jobs"_s, jobs, u"comment=fleet"_s});
+    disconnect(m_sim.get(), nullptr, this, nullptr);
+    QCOMPARE(most, atOnce); // never more than --jobs, and as many once they all run
 
     QString expected;
     for (int i = 0; i < kFleet; ++i)
@@ -264,7 +279,7 @@ void TestCliFleet::badCountsAreRefusedBeforeAnythingIsSent()
     const CliRun run = runCli(args);
     QCOMPARE(run.status, 2);
     QCOMPARE(run.err.section(u'\n', 0, 0), u"cormapmp-cli: "_s + message);
-    QTest::qWait(50);
+    QVERIFY(simtest::drain(*m_sim));
     QCOMPARE(handled.count(), 0);
 }
 

@@ -66,6 +66,7 @@ private slots:
     void deviceChangedAfterTheReadIsNeverWrittenOver();
     void twoRunsWritingOneDeviceAtOnceKeepBothChanges();
     void twoRunsWritingOneFieldAtOnceNeverLoseSilently();
+    void aRunWaitsForAnotherRunOnTheSameDevice_data();
     void aRunWaitsForAnotherRunOnTheSameDevice();
     void writersWithDifferentRuntimeFoldersTakeTurns();
     void writeWithoutAClearAnswerIsSettledByReadingBack_data();
@@ -308,9 +309,27 @@ void TestCliWriters::twoRunsWritingOneFieldAtOnceNeverLoseSilently()
     }
 }
 
+void TestCliWriters::aRunWaitsForAnotherRunOnTheSameDevice_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("both"); // the second device, whose lock nobody holds, is written too
+    const QString state = m_dir.filePath(u"state.json"_s);
+    QTest::newRow("write, one device") << QStringList{u"write"_s, kDevice, u"comment=waited"_s} << false;
+    QTest::newRow("write, several devices")
+        << QStringList{u"write"_s, kDevice, u"127.0.15.3"_s, u"comment=waited"_s, u"--yes"_s} << true;
+    QTest::newRow("apply") << QStringList{u"apply"_s, state} << true;
+}
+
 void TestCliWriters::aRunWaitsForAnotherRunOnTheSameDevice()
 {
-    // Another run of this machine holds the device's lock for a while; the write waits for it.
+    QFETCH(QStringList, args);
+    QFETCH(bool, both);
+    QFile state(m_dir.filePath(u"state.json"_s));
+    const QByteArray declared = R"({"devices": {"127.0.15.2": {"comment": "waited"},
+                                              "127.0.15.3": {"comment": "waited"}}})";
+    QVERIFY(state.open(QIODevice::WriteOnly) && state.write(declared) == declared.size());
+    state.close();
+    // Another run of this machine holds the first device's lock for a while; its write waits for it.
     const QString lockPath = QDir(device::lockFolder()).filePath(u"cormapmp-02-7e-55-00-00-01.lock"_s);
     std::atomic<bool> held = false;
     std::atomic<bool> released = false;
@@ -322,17 +341,20 @@ void TestCliWriters::aRunWaitsForAnotherRunOnTheSameDevice()
         lock.unlock();
     });
     QTRY_VERIFY(held.load());
+    int writes = 0;
     bool writtenAfterRelease = false;
-    connect(m_sim.get(), &TesselSim::requestHandled, this, [&](int, int command) {
-        if (command == frame::kWrite)
+    connect(m_sim.get(), &TesselSim::requestHandled, this, [&](int index, int command) {
+        if (index == 0 && command == frame::kWrite && writes++ == 0) // its first copy
             writtenAfterRelease = released.load();
     });
-    const clitest::CliRun run = clitest::runCli(testProfile(), {u"write"_s, kDevice, u"comment=waited"_s});
+    const clitest::CliRun run = clitest::runCli(testProfile(), args);
     disconnect(m_sim.get(), &TesselSim::requestHandled, this, nullptr);
     other.join();
-    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(run.status == 0, qPrintable(run.out + run.err));
+    QCOMPARE(writes, 2);
     QVERIFY(writtenAfterRelease);
     QCOMPARE(m_sim->device(0).record.comment(), std::string("waited"));
+    QCOMPARE(m_sim->device(1).record.comment(), both ? std::string("waited") : std::string("Tessel sim 2"));
 }
 
 void TestCliWriters::writersWithDifferentRuntimeFoldersTakeTurns()

@@ -62,6 +62,36 @@ QByteArray shellReads(const QList<QByteArray>& reads, bool pleaseWaitShown)
     return out;
 }
 
+/** A reply to a read carrying `record`, sealed with `flags` and format byte `format`. */
+frame::Frame sealedReply(const EnvRecord& record, std::uint8_t flags, std::uint8_t format = frame::kFormat)
+{
+    frame::Frame f{};
+    frame::writeBe32(f.data() + frame::kOffMagic, frame::kMagic);
+    f[frame::kOffFormat] = format;
+    f[frame::kOffFlags] = flags;
+    f[frame::kOffCommand] = frame::kRead;
+    std::copy_n(record.data(), 6, f.begin() + frame::kOffMac);
+    std::copy_n(record.data(), EnvRecord::kSize, f.begin() + frame::kOffBody);
+    frame::Seal(f);
+    return f;
+}
+
+/** fuzz_codec's sealed fields: the header and body of `f` (before sealing), then a byte for where one
+ *  bit is flipped and one for which bit, so every check of the sealed frame runs. */
+QByteArray sealedFields(const frame::Frame& f, std::uint8_t flags)
+{
+    QByteArray fields(reinterpret_cast<const char*>(f.data()), frame::kHeaderSumLength);
+    fields[int(frame::kOffFlags)] = char(flags);
+    fields += QByteArray(reinterpret_cast<const char*>(f.data()) + frame::kOffBody, frame::kBodySize);
+    return '\1' + fields + "\x05\x11";
+}
+
+/** A text as FuzzedDataProvider::ConsumeRandomLengthString reads it: backslashes doubled, then its end. */
+QByteArray fuzzString(const QByteArray& text)
+{
+    return QByteArray(text).replace("\\", "\\\\") + "\\\n";
+}
+
 /** The device's reply datagram to `f`, as the simulator sends it. */
 QByteArray reply(SimDevice& device, const frame::Frame& f)
 {
@@ -92,6 +122,19 @@ int main(int argc, char** argv)
     seed("fuzz_codec", "search-reply", '\0' + searchReply.left(frame::kFrameSize));
     seed("fuzz_codec", "read-request", '\0' + raw(read));
     seed("fuzz_codec", "fields", '\1' + raw(write).left(300));
+    // Frames that pass the checksums on each way through the checks: a reply sent plain, one whose only
+    // fault is its format byte, one sound but for a body byte (the header checksum holds, the FCS not),
+    // and whole sealed fields of either direction with a bit to flip.
+    const frame::Frame plainReply = sealedReply(device.record, frame::kFlagReply);
+    seed("fuzz_codec", "unscrambled-reply", '\0' + raw(plainReply));
+    seed("fuzz_codec", "reply-without-format-bit",
+         '\0' + raw(sealedReply(device.record, frame::kFlagReply | frame::kFlagScrambled, 0x10)));
+    QByteArray bodyHit = searchReply.left(frame::kFrameSize);
+    bodyHit[int(frame::kOffBody + 200)] = char(bodyHit[int(frame::kOffBody + 200)] ^ 0x40);
+    seed("fuzz_codec", "reply-body-changed", '\0' + bodyHit);
+    seed("fuzz_codec", "unicast-request", '\0' + raw(status));
+    seed("fuzz_codec", "reply-fields", sealedFields(plainReply, frame::kFlagReply | frame::kFlagScrambled));
+    seed("fuzz_codec", "request-fields", sealedFields(write, frame::kFlagsUnicastRequest));
     seed("fuzz_devicelogic", "search-request", '\0' + raw(search));
     seed("fuzz_devicelogic", "write-request", '\0' + raw(write));
     seed("fuzz_devicelogic", "fields", '\1' + raw(device.record).left(200));
@@ -114,6 +157,21 @@ int main(int argc, char** argv)
     seed("fuzz_settingsfile", "short-record.kvx",
          settings_file::encode("0123456789", settings_file::Product{3, 1, 2, 4}, QDateTime(QDate(999, 1, 2), QTime())));
     seed("fuzz_settingsfile", "write", "W" + raw(device.record).left(64) + "\x10\x20\x30\x40\x50\x60\x70");
+    // Files whose record checksum holds, taking each way after it: a trailer whose own CRC is wrong (read,
+    // and written back with the right one), a marker that is not a settings file's, a one-byte record.
+    const qsizetype n = EnvRecord::kSize;
+    QByteArray trailerHit = file;
+    trailerHit[trailerHit.size() - 1] = char(trailerHit.back() ^ 0x01);
+    seed("fuzz_settingsfile", "trailer-crc-wrong.kvx", trailerHit);
+    QByteArray otherMarker = file;
+    otherMarker[10 + n] = '1';
+    seed("fuzz_settingsfile", "another-marker.kvx", otherMarker);
+    seed("fuzz_settingsfile", "one-byte-record.kvx",
+         settings_file::encode("\x7f", settings_file::Product{31, 7, 15, 15},
+                               QDateTime(QDate(9999, 12, 28), QTime(23, 59, 59))));
+    // The writer's fields: a whole record, then (read from the end) product, date and time.
+    seed("fuzz_settingsfile", "write-record",
+         "W" + fuzzString(raw(exported)) + "\x05\x17\x2a\x0c\x1f\x09\x03\x07\x0e\x02\x01\x04");
 
     for (int i = 0; i < kDisclaimerCount; ++i) {
         QByteArray rtf;

@@ -4,6 +4,7 @@
 
 #include "DeviceLogic.h"
 #include "FieldTables.h"
+#include "SimExchange.h"
 #include "TesselSim.h"
 #include "gui/editor/CPppoeDlg.h"
 #include "gui/editor/CQorv400Dlg.h"
@@ -489,7 +490,7 @@ void TestCQorv400Dlg::writeWithAnInvalidFieldSendsNothing()
     QVERIFY(edit->isEnabled());
     QCOMPARE(QApplication::focusWidget(), edit);
     QCOMPARE(edit->text(), typed);
-    QTest::qWait(300); // a request would have reached the simulated device by now
+    QVERIFY(simtest::drain(*m_sim)); // a request sent, were there one, has been handled by now
     QCOMPARE(handled.count(), 0);
 }
 

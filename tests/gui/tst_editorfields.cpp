@@ -5,6 +5,7 @@
 #include "GuiTestSupport.h"
 
 #include "FieldTables.h"
+#include "SimExchange.h"
 #include "TesselSim.h"
 #include "gui/editor/CQorv400Dlg.h"
 #include "gui/Ipv4AddressEdit.h"
@@ -255,7 +256,7 @@ void TestEditorFields::textsARecordCannotHoldAreRefusedNamingTheField()
     QCOMPARE(m_services->messages.last().icon, QMessageBox::Warning);
     QCOMPARE(QApplication::focusWidget(), edit);
     QCOMPARE(edit->text(), typed);
-    QTest::qWait(300); // a request would have reached the simulated device by now
+    QVERIFY(simtest::drain(*m_sim)); // a request sent, were there one, has been handled by now
     QCOMPARE(m_handled->count(), 0);
 }
 

@@ -85,6 +85,9 @@ public:
         m_pending.reset();
     }
 
+    /** A reading was asked for and its answer has not been given. */
+    bool pending() const { return m_pending && m_pending->isActive(); }
+
 private:
     QElapsedTimer m_clock;
     std::unique_ptr<QTimer> m_pending;
@@ -216,10 +219,12 @@ void TestLiveStatus::readsAtEachIntervalWhileOpenAndShowsTheRates()
     // The fields follow the last answer; the text box stayed where it was scrolled.
     QCOMPARE(dialog.fields()[status::Field::Com1Rx], QString::number(10000 + 2000 * (6 - source.answers.size())));
     QCOMPARE(text->verticalScrollBar()->value(), scrolledTo);
-    // Closed: no more readings.
-    const std::size_t asked = source.askedAtMs.size();
-    QTest::qWait(1500);
-    QCOMPARE(source.askedAtMs.size(), asked);
+    // Closed: no more readings, as nothing is left to ask for one: the interval's timer stopped and no
+    // reading underway.
+    const auto* liveTimer = dialog.findChild<QTimer*>(u"liveTimer"_s);
+    QVERIFY(liveTimer);
+    QVERIFY(!liveTimer->isActive());
+    QVERIFY(!source.pending());
 }
 
 void TestLiveStatus::restartAndUnansweredReadingAreMarksAndReadingGoesOn()
@@ -274,7 +279,8 @@ void TestLiveStatus::closingAbandonsTheReadingUnderWay()
     });
     dialog.exec();
     QCOMPARE(source.cancelled, 1);
-    QTest::qWait(200);
+    QVERIFY(!source.pending());
+    QVERIFY(!dialog.findChild<QTimer*>(u"liveTimer"_s)->isActive());
     QCOMPARE(source.askedAtMs.size(), std::size_t{1});
     QCOMPARE(dialog.fields()[status::Field::Com1Rx], u"1000"_s);
 }

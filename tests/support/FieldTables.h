@@ -164,6 +164,14 @@ inline const std::vector<AddressText>& addressTexts()
         {"plain", QStringLiteral("127.0.0.2"), 0x7F000002},
         {"spaces around", QStringLiteral(" 127.0.0.2 "), 0x7F000002},
         {"leading zero", QStringLiteral("127.0.0.010"), std::nullopt},
+        // A two-digit part led by a zero, in each place: refused, however another reader would take it.
+        {"two-digit last part led by a zero", QStringLiteral("127.0.0.02"), std::nullopt},
+        {"two-digit second part led by a zero", QStringLiteral("127.00.0.2"), std::nullopt},
+        {"two-digit third part led by a zero", QStringLiteral("127.0.01.2"), std::nullopt},
+        // A tab is a blank as a space is; a line break is not.
+        {"tab before", QStringLiteral("\t127.0.0.2"), 0x7F000002},
+        {"tab after", QStringLiteral("127.0.0.2\t"), 0x7F000002},
+        {"line break after", QStringLiteral("127.0.0.2\n"), std::nullopt},
         {"three numbers", QStringLiteral("127.0.0"), std::nullopt},
         {"five numbers", QStringLiteral("127.0.0.2.5"), std::nullopt},
         {"number above 255", QStringLiteral("127.0.0.256"), std::nullopt},

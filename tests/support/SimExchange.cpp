@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <algorithm>
 
@@ -92,5 +93,29 @@ int exchangeHandled(CNetEnv& env, TesselSim& sim, const Request& r, int copies, 
     env.OnReceive();
     env.Close();
     return static_cast<int>(accepted.count());
+}
+
+bool drain(TesselSim& sim, int timeoutMs)
+{
+    const NetworkProfile& profile = sim.profile();
+    QList<std::uint32_t> addresses;
+    for (int i = 0; i < sim.deviceCount(); ++i) {
+        const SimDevice& device = sim.device(i);
+        addresses << (device.address ? device.address : device.record.ipAddress());
+    }
+    addresses << profile.broadcastAddress;
+    QSignalSpy rejected(&sim, &TesselSim::datagramRejected);
+    QUdpSocket socket;
+    if (!socket.bind(QHostAddress(QHostAddress::LocalHost), 0))
+        return false;
+    int sent = 0;
+    for (const std::uint32_t address : std::as_const(addresses)) {
+        // Only to this machine's loopback addresses, whatever profile the simulator runs.
+        if (address >> 24 != 127)
+            continue;
+        if (socket.writeDatagram(QByteArray("not a frame"), QHostAddress(address), profile.devicePort) > 0)
+            ++sent;
+    }
+    return QTest::qWaitFor([&] { return rejected.count() >= sent; }, timeoutMs);
 }
 } // namespace simtest

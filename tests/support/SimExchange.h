@@ -61,4 +61,11 @@ int search(CNetEnv& env, int devices, int timeoutMs = 3000);
  *  (answered or dropped), then takes in whatever the endpoint received and closes it. For proving that
  *  no acceptable answer came, without waiting out a timeout. Returns the replies accepted. */
 int exchangeHandled(CNetEnv& env, TesselSim& sim, const Request& r, int copies = 2, int timeoutMs = 3000);
+
+/** Runs the event loop until the in-process simulator has taken in every datagram sent to it so far: a
+ *  malformed datagram goes to each device's loopback address and to the loopback broadcast address, and
+ *  once the simulator has rejected them all, whatever reached those sockets before them has been handled
+ *  too (loopback sends are synchronous, and each socket keeps its datagrams in order). For proving that
+ *  nothing was sent, without waiting a fixed time. False when they were not all rejected in `timeoutMs`. */
+bool drain(TesselSim& sim, int timeoutMs = 3000);
 } // namespace simtest

@@ -77,8 +77,8 @@ frame::Frame referenceRequestBody()
     return f;
 }
 
-// A device's reply to a read: record with the given MAC in the body and the header.
-frame::Frame makeReply(std::uint8_t flags = frame::kFlagReply | frame::kFlagScrambled)
+// A device's reply to a read before it is sealed: record with the given MAC in the body and the header.
+frame::Frame plainReply(std::uint8_t flags = frame::kFlagReply | frame::kFlagScrambled)
 {
     frame::Frame f{};
     frame::writeBe32(f.data(), frame::kMagic);
@@ -89,6 +89,13 @@ frame::Frame makeReply(std::uint8_t flags = frame::kFlagReply | frame::kFlagScra
         f[frame::kOffMac + i] = f[frame::kOffBody + i] = static_cast<std::uint8_t>(0x10 + i);
     for (std::size_t i = 6; i < frame::kBodySize; ++i)
         f[frame::kOffBody + i] = static_cast<std::uint8_t>(i * 7);
+    return f;
+}
+
+// The same reply sealed: checksums, FCS and (when flagged) the scrambled body.
+frame::Frame makeReply(std::uint8_t flags = frame::kFlagReply | frame::kFlagScrambled)
+{
+    frame::Frame f = plainReply(flags);
     frame::Seal(f);
     return f;
 }
@@ -277,21 +284,27 @@ private slots:
     {
         QTest::addColumn<int>("offset");
         QTest::addColumn<int>("xorMask");
-        QTest::newRow("magic") << 0 << 0x01;
-        QTest::newRow("reply flag missing") << int(frame::kOffFlags) << int(frame::kFlagReply);
-        QTest::newRow("header checksum") << int(frame::kOffHeaderSum) << 0x10;
-        QTest::newRow("header byte under checksum") << int(frame::kOffRandom1) << 0x01;
-        QTest::newRow("body byte") << int(frame::kOffBody + 100) << 0x40;
-        QTest::newRow("fcs") << int(frame::kOffFcs) << 0x01;
-        QTest::newRow("wrong seed") << int(frame::kOffSeed) << 0x01;
+        QTest::addColumn<bool>("sealedAgain"); // the change made before sealing: every checksum fits it
+        QTest::newRow("magic") << 0 << 0x01 << false;
+        QTest::newRow("reply flag missing") << int(frame::kOffFlags) << int(frame::kFlagReply) << false;
+        QTest::newRow("reply flag missing, sealed again") << int(frame::kOffFlags) << int(frame::kFlagReply) << true;
+        QTest::newRow("magic, sealed again") << 3 << 0x01 << true;
+        QTest::newRow("header checksum") << int(frame::kOffHeaderSum) << 0x10 << false;
+        QTest::newRow("header byte under checksum") << int(frame::kOffRandom1) << 0x01 << false;
+        QTest::newRow("body byte") << int(frame::kOffBody + 100) << 0x40 << false;
+        QTest::newRow("fcs") << int(frame::kOffFcs) << 0x01 << false;
+        QTest::newRow("wrong seed") << int(frame::kOffSeed) << 0x01 << false;
     }
 
     void replyFailingAnyCheckIsRejected()
     {
         QFETCH(int, offset);
         QFETCH(int, xorMask);
-        frame::Frame f = makeReply();
+        QFETCH(bool, sealedAgain);
+        frame::Frame f = sealedAgain ? plainReply() : makeReply();
         f[static_cast<std::size_t>(offset)] ^= static_cast<std::uint8_t>(xorMask);
+        if (sealedAgain)
+            frame::Seal(f);
         QVERIFY(!frame::AcceptReply(f));
     }
 

@@ -70,6 +70,8 @@ private slots:
     void fieldsOfTheCapabilitiesAndTypesAreCheckedOnlyInUse();
     void typedValuesFollowTheirFieldsOwnRule_data();
     void typedValuesFollowTheirFieldsOwnRule();
+    void typedAddressesAsTheReaderTakesThem_data();
+    void typedAddressesAsTheReaderTakesThem();
 };
 
 void TestFormValidation::acceptsEveryValueAtItsBounds()
@@ -300,6 +302,25 @@ void TestFormValidation::typedValuesFollowTheirFieldsOwnRule()
     QVERIFY(ref);
     const std::optional<form::Problem> problem = form::checkTyped(*ref, typed);
     QCOMPARE(problem ? problem->describe() : QString(), refusal);
+}
+
+void TestFormValidation::typedAddressesAsTheReaderTakesThem_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("taken");
+    for (const fieldtables::AddressText& t : fieldtables::addressTexts())
+        QTest::newRow(t.name) << t.typed << t.address.has_value();
+}
+
+void TestFormValidation::typedAddressesAsTheReaderTakesThem()
+{
+    // The texts the editor's and the search window's address fields are tested with, as the form checks
+    // an address field.
+    QFETCH(QString, typed);
+    QFETCH(bool, taken);
+    const std::optional<form::Problem> problem = form::checkTyped(*record_fields::resolve(u"gateway"_s), typed);
+    QCOMPARE(problem ? problem->describe() : QString(),
+             taken ? QString() : u"gateway: \"%1\" is not a valid IPv4 address"_s.arg(typed));
 }
 
 QTEST_MAIN(TestFormValidation)

@@ -164,6 +164,19 @@ void TestSettingsHistory::entriesCountUpAndTheHundredAndFirstDropsTheFirst()
     QVERIFY(!store.entry(kMac, 1));
     QCOMPARE(store.latest(kMac)->after.raw()[23], std::uint8_t{101});
     QCOMPARE(store.entry(kMac, 2)->after.raw()[23], std::uint8_t{2});
+    // The next entry follows the newest one's number, not the count kept: 102, with 3..102 left and 101
+    // as it was.
+    e.after = recordWith(102);
+    QCOMPARE(store.keep(e).number, 102);
+    const QList<Entry> later = store.entries(kMac);
+    QCOMPARE(later.size(), kKeptPerDevice);
+    QCOMPARE(later.constFirst().number, 3);
+    QCOMPARE(later.constLast().number, 102);
+    QVERIFY(!store.entry(kMac, 2));
+    QCOMPARE(store.entry(kMac, 101)->after.raw()[23], std::uint8_t{101});
+    QCOMPARE(store.entry(kMac, 102)->after.raw()[23], std::uint8_t{102});
+    for (int i = 0; i < later.size(); ++i)
+        QCOMPARE(later.at(i).number, i + 3);
     // Another device has a folder and numbers of its own.
     Entry other = sample();
     other.before = other.after = recordWith(1, Mac{0x02, 0, 0, 0, 0, 0x01});

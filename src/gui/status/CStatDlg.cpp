@@ -106,6 +106,7 @@ CStatDlg::CStatDlg(const AppContext& context, QWidget* parent) : QDialog(parent)
     setWindowTitle(m_context.strings.text(kStrTitle));
     accessibility::setCaption(m_okButton, m_context.strings, m_context.strings.text(kStrOk), kKeyOk);
     m_clock.start();
+    m_liveTimer.setParent(this); // found by its name, as the controls are
     m_liveTimer.setObjectName(QStringLiteral("liveTimer"));
     m_liveTimer.setSingleShot(true);
     connect(&m_liveTimer, &QTimer::timeout, this, &CStatDlg::askForReading);
