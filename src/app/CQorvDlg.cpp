@@ -89,18 +89,16 @@ CQorvDlg::CQorvDlg(const AppContext& context, AdapterBinding& binding, SearchHoo
             m_context.messages.information(owner, text(kStrFirmwareMissing), text(StringTable::kProgramTitle));
         };
     }
-    m_timer.setObjectName(QStringLiteral("timer1"));
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &CQorvDlg::onTick);
-    // Queued: a reply can be taken in while a request is being sent; the request ends once it is out.
-    connect(&m_endpoint, &CNetEnv::replyAccepted, this, &CQorvDlg::endIfAnswered, Qt::QueuedConnection);
+    connect(&m_exchange, &device::Exchange::finished, this, &CQorvDlg::finishRequest);
+    // A search's progress shows the devices found so far at every tick.
+    connect(&m_exchange.timer(), &QTimer::timeout, this, &CQorvDlg::onTick);
     buildControls();
     initialise();
 }
 
 CQorvDlg::~CQorvDlg()
 {
-    m_timer.stop();
+    m_exchange.cancel();
     m_endpoint.Close();
     // The list empties while its widget is destroyed, after this window has ceased to be one: nothing of
     // this window may hear that.
@@ -405,33 +403,22 @@ void CQorvDlg::startWait(int periodMs, const QString& message)
 {
     m_messageWindow->ShowProgress();
     m_messageWindow->SetProgressText(message);
-    m_tickCount = 0;
-    m_timer.start(periodMs);
     setEnabled(false);
-    // Both copies are out: an answer taken in between them ends a read at once.
-    QMetaObject::invokeMethod(this, &CQorvDlg::endIfAnswered, Qt::QueuedConnection);
+    // Both copies are out: an answer taken in between them ends a read at once; a search waits for the
+    // tick at which it is in, as every device on the LAN may still answer.
+    m_exchange.start(periodMs, {},
+                     m_endpoint.command() == frame::kRead ? device::WaitEnd::OnAnswer : device::WaitEnd::AtTick);
 }
 
 void CQorvDlg::onTick()
 {
-    ++m_tickCount;
-    if (m_tickCount >= reply_wait::kTicks || m_endpoint.answered()) {
-        finishRequest();
-        return;
-    }
-    if (m_endpoint.command() == frame::kSearch && m_endpoint.count() > 0)
+    if (m_exchange.running() && m_endpoint.command() == frame::kSearch && m_endpoint.count() > 0)
         m_messageWindow->SetProgressText(text(kStrSearching) + kFoundLine.arg(m_endpoint.count()));
-}
-
-void CQorvDlg::endIfAnswered()
-{
-    if (m_timer.isActive() && m_endpoint.command() == frame::kRead && m_endpoint.answered())
-        finishRequest();
 }
 
 void CQorvDlg::finishRequest()
 {
-    m_timer.stop();
+    m_exchange.cancel();
     setEnabled(true);
     m_messageWindow->HideProgress();
     m_endpoint.Close();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gui/AppContext.h"
+#include "device/Exchange.h"
 #include "net/CNetEnv.h"
 
 #include <QDialog>
@@ -65,9 +66,9 @@ public:
 
     int mode() const { return m_mode; }
     std::uint32_t remoteAddress() const { return m_remoteAddress; }
-    bool requestInFlight() const { return m_timer.isActive(); }
+    bool requestInFlight() const { return m_exchange.running(); }
     /** Timer 1, which polls the endpoint during a request. */
-    const QTimer& requestTimer() const { return m_timer; }
+    const QTimer& requestTimer() const { return m_exchange.timer(); }
     CNetEnv& endpoint() { return m_endpoint; }
     CMsgDlg& messageWindow() { return *m_messageWindow; }
     QAction* bindingAction() const { return m_bindingAction; }
@@ -94,7 +95,6 @@ private:
     void onSelectBinding();
     void onTick();
     /** Ends a read as soon as its answer is in; a search keeps its full wait. */
-    void endIfAnswered();
     void finishRequest();
     void complete();
     void rebuildList();
@@ -112,12 +112,12 @@ private:
     AdapterBinding& m_binding;
     SearchHooks m_hooks;
     int m_mode = -1;
-    int m_tickCount = 0;
     std::uint32_t m_remoteAddress = 0;
     int m_readFlag = 0;
     CNetEnv m_endpoint;
     std::unique_ptr<CMsgDlg> m_messageWindow;
-    QTimer m_timer;
+    /** The wait of the request under way: both copies out, the tick, the end on the answer. */
+    device::Exchange m_exchange{m_endpoint};
     bool m_selectingRow = false;
 
     QLabel* m_resultsLabel = nullptr;
