@@ -219,6 +219,7 @@ int applyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
         },
         [&](int i, DeviceResult result, QString& outcome) {
             DeviceOutcome& o = slot[i];
+            printLeftAsIs(err, QStringLiteral("apply"), state->devices.at(i).name, o.report.warnings);
             if (result == DeviceResult::AlreadyServed) {
                 o.state = State::SameDevice;
                 o.line = outcome;

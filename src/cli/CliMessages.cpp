@@ -32,6 +32,14 @@ int printUsageError(QTextStream& err, const QString& message)
     return kExitUsage;
 }
 
+void printLeftAsIs(QTextStream& err, const QString& verb, const QString& device, const QStringList& warnings)
+{
+    for (const QString& warning : warnings)
+        err << "cormapmp-cli: " << verb << ": " << (device.isEmpty() ? QString() : device + QStringLiteral(": "))
+            << warning << '\n';
+    err.flush();
+}
+
 QString failureText(Outcome outcome, const QString& openError)
 {
     switch (outcome) {

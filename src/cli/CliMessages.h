@@ -8,6 +8,7 @@
 #include "files/BoundedRead.h"
 
 #include <QString>
+#include <QStringList>
 
 class QTextStream;
 
@@ -17,6 +18,10 @@ QString programText(int id);
 
 /** Prints "cormapmp-cli: message" and the hint to --help on `err`; returns exit status 2. */
 int printUsageError(QTextStream& err, const QString& message);
+
+/** Prints each of `warnings` (values a write leaves as the device holds them) on `err` as a line of its
+ *  own: "cormapmp-cli: VERB: warning", with the device's name before the warning when `device` is given. */
+void printLeftAsIs(QTextStream& err, const QString& verb, const QString& device, const QStringList& warnings);
 
 /** The program's message for a request that got no answer: string 166; for an endpoint that could not
  *  be opened, the socket message and, on a line of its own, the address and port tried and the system's

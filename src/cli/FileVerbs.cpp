@@ -23,6 +23,7 @@
 #include <QTextStream>
 
 #include <cstring>
+#include <vector>
 
 namespace cli {
 namespace {
@@ -115,7 +116,7 @@ DeviceResult writeImported(const VerbRequest& request, CNetEnv& env, const Targe
 /** Applies the file's settings to one of the devices named, once it has been read (`read`), as the
  *  editor's import and Write do; the outcome for its line and whether it worked. */
 DeviceResult importInto(const VerbRequest& request, const Target& target, const EnvRecord& read,
-                        const EnvRecord& imported, PasswordOnce& password, QString& outcome)
+                        const EnvRecord& imported, PasswordOnce& password, QString& outcome, QStringList& warnings)
 {
     EnvRecord before = read;
     EnvRecord merged = before;
@@ -127,8 +128,9 @@ DeviceResult importInto(const VerbRequest& request, const Target& target, const 
         merged.hasPassword()
             ? password.get(programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
             : QString();
-    if (const std::optional<form::Problem> problem = form::validate(formValues(merged, typed))) {
-        outcome = problem->describe();
+    // The fields the file sets (those whose values it changes) are checked; the rest go back as they are.
+    if (const std::optional<QString> refused = checkWrite(before, merged, typed, {}, &warnings)) {
+        outcome = *refused;
         return DeviceResult::Failed;
     }
     CNetEnv env(request.profile);
@@ -183,10 +185,19 @@ int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
     PasswordOnce password(console, request.passwordStdin);
-    return serveEach(request, out, *targets, kStrSummary,
-                     [&](const Target& target, const EnvRecord& read, QString& outcome) {
-                         return importInto(request, target, read, *imported, password, outcome);
-                     });
+    // Each device's values left as it holds them, said on this thread beside its result line.
+    std::vector<QStringList> warnings(static_cast<std::size_t>(targets->size()));
+    return serveEach(
+        request, out, *targets, kStrSummary,
+        [&](const Target& target, const EnvRecord& read, QString& outcome) {
+            const qsizetype i = &target - targets->constData(); // serveEach hands out the list's own items
+            return importInto(request, target, read, *imported, password, outcome,
+                              warnings[static_cast<std::size_t>(i)]);
+        },
+        [&](int i, DeviceResult, QString&) {
+            printLeftAsIs(err, QStringLiteral("import"), targetText(targets->at(i)),
+                          warnings.at(static_cast<std::size_t>(i)));
+        });
 }
 
 int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)

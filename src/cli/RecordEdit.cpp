@@ -1,5 +1,6 @@
 #include "RecordEdit.h"
 
+#include "CliMessages.h"
 #include "protocol/Ipv4.h"
 
 #include <QSet>
@@ -75,6 +76,46 @@ void store(EnvRecord& r, const Resolved& c)
         break;
     }
 }
+constexpr int kStrHoldsOutside = 2250;
+constexpr int kStrLeftAsIs = 2251;
+
+/** True when the two records hold different values in the field. */
+bool differs(const FieldRef& ref, const EnvRecord& before, const EnvRecord& after)
+{
+    if (ref.field->kind == Kind::Text)
+        return record_fields::text(ref, before) != record_fields::text(ref, after);
+    return record_fields::value(ref, before) != record_fields::value(ref, after);
+}
+
+/** True when the write sets the field a problem names or puts it in use. The combinations stand for the
+ *  fields that make them: the IPv4 type, Multi IP and EAPoL. */
+bool touched(const form::Problem& problem, const EnvRecord& before, const EnvRecord& after, const QStringList& named)
+{
+    const auto setsField = [&](const FieldRef& ref) { return named.contains(ref.name()) || differs(ref, before, after); };
+    if (problem.rule == form::Rule::MultiIpNeedsStatic || problem.rule == form::Rule::Md5ExcludesPppoe) {
+        for (const record_fields::Id id :
+             {record_fields::Id::MultiIp, record_fields::Id::Ipv4Type, record_fields::Id::Eapol}) {
+            if (setsField(FieldRef{&record_fields::field(id), -1}))
+                return true;
+        }
+        return false;
+    }
+    const FieldRef ref = problem.ref();
+    if (ref.field->kind == Kind::Password || setsField(ref))
+        return true;
+    return !record_fields::inUse(ref, record_fields::Situation::of(before));
+}
+
+/** The line that says a value the write leaves alone breaks a rule of the form. */
+QString leftAsIsText(const form::Problem& problem)
+{
+    if (problem.rule == form::Rule::OutOfRange)
+        return programText(kStrHoldsOutside)
+            .arg(problem.fieldName(), problem.text.trimmed())
+            .arg(problem.min)
+            .arg(problem.max);
+    return programText(kStrLeftAsIs).arg(problem.describe());
+}
 } // namespace
 
 std::optional<Change> parseChange(const QString& argument, QString* error)
@@ -115,7 +156,21 @@ std::optional<QString> checkChanges(const QList<Change>& changes)
     return resolveAll(changes, resolved);
 }
 
-std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& changes)
+std::optional<QString> checkWrite(const EnvRecord& before, const EnvRecord& after, const QString& password,
+                                  const QStringList& named, QStringList* warnings)
+{
+    QStringList left;
+    for (const form::Problem& problem : form::problems(formValues(after, password))) {
+        if (touched(problem, before, after, named))
+            return problem.describe();
+        left << leftAsIsText(problem);
+    }
+    if (warnings)
+        *warnings << left;
+    return std::nullopt;
+}
+
+std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& changes, QStringList* warnings)
 {
     QList<Resolved> resolved;
     if (const std::optional<QString> error = resolveAll(changes, resolved))
@@ -131,12 +186,14 @@ std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& chan
         if (!record_fields::inUse(c.ref, situation))
             return record_fields::whyNotInUse(c.ref, situation);
     }
+    QStringList named;
     for (const Resolved& c : resolved) {
+        named << c.ref.name();
         if (!isChoice(c.ref))
             store(working, c);
     }
-    if (const std::optional<form::Problem> problem = form::validate(formValues(working, QString())))
-        return problem->describe();
+    if (const std::optional<QString> refused = checkWrite(record, working, QString(), named, warnings))
+        return refused;
     record = working;
     return std::nullopt;
 }

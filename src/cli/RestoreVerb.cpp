@@ -137,8 +137,11 @@ int writeBack(const VerbRequest& request, const Target& target, CNetEnv& env, co
     if (before.hasPassword())
         typed = devicePassword(console, request.passwordStdin,
                                programText(kStrPasswordPrompt).arg(device) + QStringLiteral(": "));
-    if (const std::optional<form::Problem> problem = form::validate(formValues(after, typed)))
-        return printUsageError(err, QStringLiteral("restore: ") + problem->describe());
+    // The fields the entry sets (those whose values it changes) are checked; the rest go back as they are.
+    QStringList warnings;
+    if (const std::optional<QString> refused = checkWrite(before, after, typed, {}, &warnings))
+        return printUsageError(err, QStringLiteral("restore: ") + *refused);
+    printLeftAsIs(err, QStringLiteral("restore"), QString(), warnings);
     DeviceLock lock(before.mac());
     const bool locked = lock.acquire();
     WriteCheck check;

@@ -19,6 +19,8 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <vector>
+
 namespace cli {
 namespace {
 constexpr int kStrWritten = 940;
@@ -109,10 +111,12 @@ QJsonObject planJson(const Plan& plan)
             {QStringLiteral("changes"), changesJson(plan.changes, plan.before, plan.after)}};
 }
 
-/** Why the form would refuse `typed` as the password of a write of `after`, or nothing. */
-std::optional<QString> passwordRefusal(const EnvRecord& after, const QString& typed)
+/** Why the form would refuse `typed` as the password of a write, or nothing. The record's other fields
+ *  were checked when the changes were made. */
+std::optional<QString> passwordRefusal(const EnvRecord&, const QString& typed)
 {
-    if (const std::optional<form::Problem> problem = form::validate(formValues(after, typed)))
+    const record_fields::FieldRef password{&record_fields::field(record_fields::Id::Password), -1};
+    if (const std::optional<form::Problem> problem = form::checkTyped(password, typed))
         return problem->describe();
     return std::nullopt;
 }
@@ -200,10 +204,12 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     if (const Outcome outcome = readTarget(env, target); outcome != Outcome::Answered)
         return printFailure(err, outcome, env.openError());
     Plan plan{target, describeDevice(target, env.record(0)), env.record(0), env.record(0), {}};
-    if (const std::optional<QString> refused = applyChanges(plan.after, changes)) {
+    QStringList warnings;
+    if (const std::optional<QString> refused = applyChanges(plan.after, changes, &warnings)) {
         err << "cormapmp-cli: write: " << *refused << Qt::endl;
         return kExitBadInput;
     }
+    printLeftAsIs(err, QStringLiteral("write"), QString(), warnings);
     plan.changes = record_fields::differences(plan.before, plan.after);
     if (!request.json)
         printChanges(out, plan);
@@ -245,7 +251,7 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, const Env
                      const QList<Change>& changes, PasswordOnce& password, QString& outcome, DeviceWrite& report)
 {
     EnvRecord after = before;
-    if (const std::optional<QString> refused = applyChanges(after, changes)) {
+    if (const std::optional<QString> refused = applyChanges(after, changes, &report.warnings)) {
         outcome = *refused;
         return false;
     }
@@ -340,10 +346,19 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
     if (!confirmedForMany(request, targets->size(), err))
         return kExitBadInput;
     PasswordOnce password(console, request.passwordStdin);
+    // Each device's values left as it holds them, said on this thread beside its result line.
+    std::vector<QStringList> warnings(static_cast<std::size_t>(targets->size()));
     // A dry run wrote nothing, so it has no "written" summary: its lines say what would change.
-    return serveEach(request, out, *targets, request.dryRun ? 0 : kStrSummary,
-                     [&](const Target& target, const EnvRecord& before, QString& outcome) {
-                         return writeOneOfMany(request, target, before, changes, password, outcome);
-                     });
+    return serveEach(
+        request, out, *targets, request.dryRun ? 0 : kStrSummary,
+        [&](const Target& target, const EnvRecord& before, QString& outcome) {
+            const qsizetype i = &target - targets->constData(); // serveEach hands out the list's own items
+            DeviceWrite report;
+            const DeviceResult result = writeOneOfMany(request, target, before, changes, password, outcome, &report);
+            warnings[static_cast<std::size_t>(i)] = report.warnings;
+            return result;
+        },
+        [&](int i, DeviceResult, QString&) { printLeftAsIs(err, QStringLiteral("write"), targetText(targets->at(i)),
+                                                  warnings.at(static_cast<std::size_t>(i))); });
 }
 } // namespace cli

@@ -49,22 +49,44 @@ std::optional<Problem> checkInUse(const FormValues& v, const FieldRef& ref)
     return checkTyped(ref, *typed);
 }
 
-std::optional<Problem> checkFields(const FormValues& v)
+/** The fields' checks in their order; stops at the first failure unless `all` is given. */
+std::optional<Problem> checkFields(const FormValues& v, QList<Problem>* all = nullptr)
 {
+    const auto failed = [all](std::optional<Problem> p) {
+        if (p && all)
+            *all << *p;
+        return p && !all;
+    };
     for (const Id id : kFirstChecks) {
         const record_fields::Field& f = record_fields::field(id);
         for (int port = f.perPort ? 0 : -1; port < (f.perPort ? kPortCount : 0); ++port) {
-            if (auto p = checkInUse(v, FieldRef{&f, port}))
+            if (auto p = checkInUse(v, FieldRef{&f, port}); failed(p))
                 return p;
         }
     }
     for (int port = 0; port < kPortCount; ++port) {
         for (const Id id : kPortAddresses) {
-            if (auto p = checkInUse(v, FieldRef{&record_fields::field(id), port}))
+            if (auto p = checkInUse(v, FieldRef{&record_fields::field(id), port}); failed(p))
                 return p;
         }
     }
     return std::nullopt;
+}
+
+/** The combinations the device cannot run, as problems of the field that stands for them. */
+QList<Problem> combinationProblems(const FormValues& v)
+{
+    // The device runs one address per serial port only with a static main address, and an EAPoL
+    // account (MD5) does not go with a PPPoE one.
+    QList<Problem> list;
+    if (!v.checkCombinations)
+        return list;
+    const record_fields::Situation& s = v.situation;
+    if (s.multiIp && s.ipv4Type != EnvRecord::kStatic)
+        list << Problem{Id::Ipv4Type, -1, Rule::MultiIpNeedsStatic, 0, 0, {}};
+    if (s.eapol == 1 && s.ipv4Type == EnvRecord::kPppoe)
+        list << Problem{Id::Eapol, -1, Rule::Md5ExcludesPppoe, 0, 0, {}};
+    return list;
 }
 } // namespace
 
@@ -136,16 +158,17 @@ std::optional<Problem> validate(const FormValues& v)
 {
     if (auto p = checkFields(v))
         return p;
-    // The device runs one address per serial port only with a static main address, and an EAPoL
-    // account (MD5) does not go with a PPPoE one.
-    if (!v.checkCombinations)
-        return std::nullopt;
-    const record_fields::Situation& s = v.situation;
-    if (s.multiIp && s.ipv4Type != EnvRecord::kStatic)
-        return Problem{Id::Ipv4Type, -1, Rule::MultiIpNeedsStatic, 0, 0, {}};
-    if (s.eapol == 1 && s.ipv4Type == EnvRecord::kPppoe)
-        return Problem{Id::Eapol, -1, Rule::Md5ExcludesPppoe, 0, 0, {}};
+    const QList<Problem> combinations = combinationProblems(v);
+    if (!combinations.isEmpty())
+        return combinations.constFirst();
     return std::nullopt;
+}
+
+QList<Problem> problems(const FormValues& v)
+{
+    QList<Problem> list;
+    checkFields(v, &list);
+    return list + combinationProblems(v);
 }
 
 QString Problem::describe() const

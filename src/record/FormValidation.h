@@ -8,6 +8,7 @@
 
 #include "record/RecordFields.h"
 
+#include <QList>
 #include <QString>
 
 #include <array>
@@ -85,6 +86,10 @@ std::optional<Problem> checkTyped(const record_fields::FieldRef& ref, const QStr
  *  addresses; each port's local and peer address; Multi IP needing a static IPv4 type; EAPoL MD5
  *  excluding PPPoE. Only the fields in use are checked. The first failure is returned. */
 std::optional<Problem> validate(const FormValues& values);
+
+/** Every failure of the checks validate() runs, in the same order: at most one per field (its first),
+ *  then the combinations. validate() gives the first of them. */
+QList<Problem> problems(const FormValues& values);
 
 /** An integer as the form reads it (surrounding blanks allowed); nothing for other text. */
 std::optional<qint64> readInteger(const QString& text);
