@@ -2,6 +2,7 @@
 #include "CliMessages.h"
 #include "DesiredState.h"
 #include "DeviceTargets.h"
+#include "ExitStatus.h"
 #include "Verbs.h"
 #include "WriteVerb.h"
 #include "files/BoundedRead.h"
@@ -21,7 +22,6 @@ constexpr int kStrWouldChange = 1702;
 constexpr int kStrFailed = 1703;
 constexpr int kStrSummary = 1704;
 constexpr int kStrDryRunSummary = 1705;
-constexpr int kExitBadInput = 2;
 constexpr qint64 kFileLimit = 1024 * 1024; // far more than a desired state of 256 devices takes
 constexpr int kFieldWidth = 22;
 
@@ -48,7 +48,7 @@ std::optional<QByteArray> readDesiredFile(const QString& path, QTextStream& err,
     const bounded_read::Result read = bounded_read::read(path, kFileLimit);
     if (printReadProblem(path, read, err, status))
         return std::nullopt;
-    status = kExitBadInput;
+    status = kExitUsage;
     if (read.tooLarge) {
         printUsageError(
             err, QStringLiteral("apply: %1: longer than %2 bytes; not a desired state").arg(path).arg(kFileLimit));
@@ -75,7 +75,7 @@ QString visibleText(const QString& text)
 /** The desired state the request's file declares, or nothing (the message printed, `status` set). */
 std::optional<DesiredState> desiredState(const VerbRequest& request, QTextStream& err, int& status)
 {
-    status = kExitBadInput;
+    status = kExitUsage;
     if (request.operands.size() != 1) {
         printUsageError(err, QStringLiteral("apply: name one file of desired state (apply FILE)"));
         return std::nullopt;

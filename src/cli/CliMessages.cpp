@@ -1,4 +1,5 @@
 #include "CliMessages.h"
+#include "ExitStatus.h"
 
 #include "firmware/FirmwareImage.h"
 #include "text/FixedTexts.h"
@@ -16,8 +17,6 @@ constexpr int kStrPasswordMismatch = 961;
 constexpr int kStrUnknownResponse = 962;
 constexpr int kStrIsDirectory = 1151;
 constexpr int kStrStalled = 1101;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 } // namespace
 
 QString programText(int id)

@@ -1,4 +1,5 @@
 #include "DeviceTargets.h"
+#include "ExitStatus.h"
 
 #include "DeviceJobs.h"
 #include "net/CNetEnv.h"
@@ -13,8 +14,6 @@ namespace cli {
 namespace {
 constexpr int kStrConfirmMany = 975;
 constexpr int kStrSameDevice = 1103;
-constexpr int kExitFailed = 1;
-constexpr int kExitBadInput = 2;
 
 } // namespace
 
@@ -55,7 +54,7 @@ Target targetFor(const DeviceName& device, const VerbRequest& request)
 std::optional<QList<Target>> deviceTargets(const VerbRequest& request, const QStringList& names, const QString& verb,
                                            QTextStream& err, int& status)
 {
-    status = kExitBadInput;
+    status = kExitUsage;
     if (request.all) {
         if (!names.isEmpty()) {
             printUsageError(err, QStringLiteral("%1: --all takes every device a search finds; name none (\"%2\")")

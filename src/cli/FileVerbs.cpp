@@ -5,6 +5,7 @@
 #include "DeviceRequests.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
+#include "ExitStatus.h"
 #include "HistoryKeeper.h"
 #include "RecordEdit.h"
 #include "RecordFormat.h"
@@ -31,8 +32,6 @@ constexpr int kStrPasswordPrompt = 942;
 constexpr int kStrSaved = 972;
 constexpr int kStrImported = 973;
 constexpr int kStrSummary = 974;
-constexpr int kExitFailed = 1;
-constexpr int kExitBadInput = 2;
 } // namespace
 
 /** Reads and checks a settings file; the record (at least 512 bytes) or nothing, with the message
@@ -47,7 +46,7 @@ std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& st
     // Longer than any settings file: damaged, as a file one byte too long is.
     const settings_file::Decoded decoded =
         read.tooLarge ? settings_file::Decoded{settings_file::kDamaged, {}, {}} : settings_file::decode(read.bytes);
-    status = kExitBadInput;
+    status = kExitUsage;
     if (decoded.outcome == settings_file::kNotSettingsFile) {
         err << programText(settings_file::kStrNotSettingsFile) << Qt::endl;
         return std::nullopt;
@@ -144,7 +143,7 @@ int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
         return printUsageError(err, QStringLiteral("export: name the device (MAC or IPv4 address) and the file"));
     const std::optional<Target> target = targetOf(request.operands.at(0), request, QStringLiteral("export"), err);
     if (!target)
-        return kExitBadInput;
+        return kExitUsage;
     // A folder can never take the file: said before the device is asked.
     if (QFileInfo(request.operands.at(1)).isDir())
         return printUsageError(err, QStringLiteral("export: ") + fileProblem(request.operands.at(1), 0));
@@ -183,7 +182,7 @@ int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (!targets)
         return status;
     if (!confirmedForMany(request, targets->size(), err))
-        return kExitBadInput;
+        return kExitUsage;
     PasswordOnce password(console, request.passwordStdin);
     // Each device's values left as it holds them, said on this thread beside its result line.
     std::vector<QStringList> warnings(static_cast<std::size_t>(targets->size()));

@@ -1,4 +1,5 @@
 #include "FirmwareMany.h"
+#include "ExitStatus.h"
 
 #include "DeviceRequests.h"
 #include "DeviceTargets.h"
@@ -143,7 +144,7 @@ int firmwareToMany(const VerbRequest& request, const QByteArray& image, const QS
     if (!targets)
         return status;
     if (!confirmedForMany(request, targets->size(), err))
-        return 2;
+        return kExitUsage;
     std::vector<Upload> uploads;
     for (const Target& target : *targets) {
         Upload u;

@@ -2,6 +2,7 @@
 // from a device, a settings file or a history entry.
 #include "HistoryVerbs.h"
 #include "CliArguments.h"
+#include "ExitStatus.h"
 #include "HistoryKeeper.h"
 #include "SettingsFileLoad.h"
 #include "Verbs.h"
@@ -20,8 +21,6 @@ constexpr int kStrHistoryOf = 1601;
 constexpr int kStrNoHistory = 1602;
 constexpr int kStrNothingChanged = 1603;
 constexpr int kStrNoEntry = 1604;
-constexpr int kExitDiffer = 1;
-constexpr int kExitBadInput = 2;
 
 /** One side of a diff: a record and where it came from. */
 struct Side
@@ -76,7 +75,7 @@ QJsonObject entryJson(const settings_history::Entry& entry)
 /** The MAC of the device `operand` names: as given, or asked of the device at an address. */
 std::optional<Mac> macOfDevice(const QString& operand, const VerbRequest& request, QTextStream& err, int& status)
 {
-    status = kExitBadInput;
+    status = kExitUsage;
     const std::optional<Target> target = targetOf(operand, request, QStringLiteral("history"), err);
     if (!target)
         return std::nullopt;
@@ -186,10 +185,10 @@ int diffVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Con
     // they differ?": exit status 2, never 1.
     const std::optional<Side> a = sideOf(request.operands.at(0), request, err);
     if (!a)
-        return kExitBadInput;
+        return kExitUsage;
     const std::optional<Side> b = sideOf(request.operands.at(1), request, err);
     if (!b)
-        return kExitBadInput;
+        return kExitUsage;
     const QList<record_fields::Difference> list = settingsDifferences(a->record, b->record, a->file || b->file);
     if (request.json) {
         QJsonArray differences;

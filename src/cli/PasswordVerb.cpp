@@ -3,6 +3,7 @@
 #include "CliConsole.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
+#include "ExitStatus.h"
 #include "Verbs.h"
 #include "WriteGuard.h"
 #include "net/CNetEnv.h"
@@ -26,8 +27,6 @@ constexpr int kStrRetypePrompt = 971;
 constexpr int kStrSummary = 983;
 constexpr int kStrChangedShort = 984;
 constexpr int kStrRemovedShort = 985;
-constexpr int kExitBadInput = 2;
-constexpr int kExitFailed = 1;
 constexpr char kNewPasswordVariable[] = "CORMAPMP_NEW_PASSWORD";
 
 /** The new password from the second line of standard input, the environment or two prompts; nothing
@@ -97,7 +96,7 @@ int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out
         return printUsageError(err, *refused);
     const std::optional<QString> next = checkedNewPassword(request, console, err);
     if (!next)
-        return kExitBadInput;
+        return kExitUsage;
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, target); read != Outcome::Answered)
         return printFailure(err, read, env.openError());
@@ -162,7 +161,7 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (!request.all && targets->size() == 1)
         return passwdOne(request, targets->constFirst(), out, err, console);
     if (!confirmedForMany(request, targets->size(), err))
-        return kExitBadInput;
+        return kExitUsage;
     // One current and one new password for all the devices, both checked before anything is sent.
     const QString current =
         devicePassword(console, request.passwordStdin,
@@ -171,7 +170,7 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
         return printUsageError(err, *refused);
     const std::optional<QString> next = checkedNewPassword(request, console, err);
     if (!next)
-        return kExitBadInput;
+        return kExitUsage;
     // A device named twice is changed once: a second change would be judged against the new password.
     return serveEach(request, out, *targets, kStrSummary,
                      [&](const Target& target, const EnvRecord& record, QString& outcome) {

@@ -91,7 +91,9 @@ bool differs(const FieldRef& ref, const EnvRecord& before, const EnvRecord& afte
  *  fields that make them: the IPv4 type, Multi IP and EAPoL. */
 bool touched(const form::Problem& problem, const EnvRecord& before, const EnvRecord& after, const QStringList& named)
 {
-    const auto setsField = [&](const FieldRef& ref) { return named.contains(ref.name()) || differs(ref, before, after); };
+    const auto setsField = [&](const FieldRef& ref) {
+        return named.contains(ref.name()) || differs(ref, before, after);
+    };
     if (problem.rule == form::Rule::MultiIpNeedsStatic || problem.rule == form::Rule::Md5ExcludesPppoe) {
         for (const record_fields::Id id :
              {record_fields::Id::MultiIp, record_fields::Id::Ipv4Type, record_fields::Id::Eapol}) {

@@ -2,6 +2,7 @@
 // password handling and output of write.
 #include "CliConsole.h"
 #include "DeviceTargets.h"
+#include "ExitStatus.h"
 #include "HistoryKeeper.h"
 #include "HistoryVerbs.h"
 #include "RecordEdit.h"
@@ -26,8 +27,6 @@ constexpr int kStrChangesTo = 943;
 constexpr int kStrNothingChanges = 944;
 constexpr int kStrOtherDevice = 1605;
 constexpr int kFieldWidth = 22;
-constexpr int kExitFailed = 1;
-constexpr int kExitBadInput = 2;
 
 /** The entry a restore names: of the device itself ("3", "latest") or with a MAC ("02:…@3"). */
 struct EntryName
@@ -176,22 +175,22 @@ int restoreVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, 
                                                    "latest, the history entry to write back"));
     const std::optional<Target> target = targetOf(request.operands.at(0), request, QStringLiteral("restore"), err);
     if (!target)
-        return kExitBadInput;
+        return kExitUsage;
     const std::optional<EntryName> name = entryName(request, err);
     if (!name)
-        return kExitBadInput;
+        return kExitUsage;
     // A device named by its MAC is refused another device's entry before anything is sent.
     if (target->mac && refuseOtherDevice(*name, *target->mac, err))
-        return kExitBadInput;
+        return kExitUsage;
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, *target); read != Outcome::Answered)
         return printFailure(err, read, env.openError());
     const Mac mac = env.record(0).mac();
     if (refuseOtherDevice(*name, mac, err))
-        return kExitBadInput;
+        return kExitUsage;
     const std::optional<settings_history::Entry> entry = findEntry(historyStore(request), mac, name->number, err);
     if (!entry)
-        return kExitBadInput;
+        return kExitUsage;
     return writeBack(request, *target, env, *entry, out, err, console);
 }
 } // namespace cli

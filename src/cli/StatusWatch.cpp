@@ -1,4 +1,5 @@
 #include "StatusWatch.h"
+#include "ExitStatus.h"
 
 #include "CliArguments.h"
 #include "CliMessages.h"
@@ -422,6 +423,6 @@ int statusWatch(const VerbRequest& request, QTextStream& out, QTextStream& err)
     printSummary(watch.devices, round, request.json, out);
     const bool allAnswered =
         std::all_of(watch.devices.begin(), watch.devices.end(), [](const Watched& d) { return d.lastAnswered; });
-    return allAnswered && metricsWritten ? 0 : 1;
+    return allAnswered && metricsWritten ? kExitOk : kExitFailed;
 }
 } // namespace cli

@@ -5,6 +5,7 @@
 #include "DeviceJobs.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
+#include "ExitStatus.h"
 #include "HistoryKeeper.h"
 #include "RecordEdit.h"
 #include "Verbs.h"
@@ -32,8 +33,6 @@ constexpr int kStrWrittenShort = 973;
 constexpr int kStrSummary = 974;
 constexpr int kStrDryRunMany = 986;
 constexpr int kFieldWidth = 22;
-constexpr int kExitFailed = 1;
-constexpr int kExitBadInput = 2;
 
 /** What a write is about: the device, its record as read and as it will be written. */
 struct Plan
@@ -207,7 +206,7 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     QStringList warnings;
     if (const std::optional<QString> refused = applyChanges(plan.after, changes, &warnings)) {
         err << "cormapmp-cli: write: " << *refused << Qt::endl;
-        return kExitBadInput;
+        return kExitUsage;
     }
     printLeftAsIs(err, QStringLiteral("write"), QString(), warnings);
     plan.changes = record_fields::differences(plan.before, plan.after);
@@ -226,7 +225,7 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     }
     const std::optional<QByteArray> password = writePassword(request, plan, console, err);
     if (!password)
-        return kExitBadInput;
+        return kExitUsage;
     // Under this machine's lock of the device, the device is read again before the whole record goes out.
     DeviceLock lock(plan.before.mac());
     const bool locked = lock.acquire();
@@ -344,7 +343,7 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
     if (!many)
         return writeOne(request, targets->constFirst(), changes, out, err, console);
     if (!confirmedForMany(request, targets->size(), err))
-        return kExitBadInput;
+        return kExitUsage;
     PasswordOnce password(console, request.passwordStdin);
     // Each device's values left as it holds them, said on this thread beside its result line.
     std::vector<QStringList> warnings(static_cast<std::size_t>(targets->size()));
@@ -358,7 +357,9 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
             warnings[static_cast<std::size_t>(i)] = report.warnings;
             return result;
         },
-        [&](int i, DeviceResult, QString&) { printLeftAsIs(err, QStringLiteral("write"), targetText(targets->at(i)),
-                                                  warnings.at(static_cast<std::size_t>(i))); });
+        [&](int i, DeviceResult, QString&) {
+            printLeftAsIs(err, QStringLiteral("write"), targetText(targets->at(i)),
+                          warnings.at(static_cast<std::size_t>(i)));
+        });
 }
 } // namespace cli

@@ -21,10 +21,10 @@ using namespace Qt::StringLiterals;
 namespace {
 constexpr std::uint16_t kDevicePort = 52541; // this test's own device port on the loopback profile
 constexpr std::uint32_t kFirstAddress = 0x7F000002;
-constexpr std::size_t kCom1Timeout = 316 + 20;   // COM1's block at 316, its timeout 20 bytes in
-constexpr std::size_t kCom2First = 340;          // COM2's block
-constexpr std::size_t kCom4End = 388 + 24;       // one past COM4's block
-constexpr std::size_t kSourceAddress = 152;      // written by the endpoint that took the answer
+constexpr std::size_t kCom1Timeout = 316 + 20; // COM1's block at 316, its timeout 20 bytes in
+constexpr std::size_t kCom2First = 340;        // COM2's block
+constexpr std::size_t kCom4End = 388 + 24;     // one past COM4's block
+constexpr std::size_t kSourceAddress = 152;    // written by the endpoint that took the answer
 
 NetworkProfile testProfile()
 {
@@ -130,7 +130,7 @@ QStringList TestCliUntouched::timeoutFive(const QString& verb)
 void TestCliUntouched::oneFieldIsWrittenAndTheRestStaysWithAWarning_data()
 {
     QTest::addColumn<QString>("verb");
-    QTest::addColumn<int>("devices"); // written, from device 0 on
+    QTest::addColumn<int>("devices");   // written, from device 0 on
     QTest::addColumn<QString>("named"); // what names the device before each warning, if anything
     QTest::newRow("write") << u"write"_s << 1 << QString();
     QTest::newRow("write to two devices") << u"write to two"_s << 2 << u"127.0.0.%1: "_s;
@@ -180,16 +180,14 @@ void TestCliUntouched::whatTheCommandSetsIsStillChecked_data()
     QTest::newRow("a mode that puts a value in use")
         << QStringList{u"write"_s, u"127.0.0.2"_s, u"com1.mode=T2S"_s, u"com1.timeout=5"_s}
         << u"cormapmp-cli: write: com1.localPort: 0 is outside 1 to 65534"_s;
-    QTest::newRow("the field itself")
-        << QStringList{u"write"_s, u"127.0.0.2"_s, u"com1.timeout=3601"_s}
-        << u"cormapmp-cli: write: com1.timeout: 3601 is outside 0 to 3600"_s;
+    QTest::newRow("the field itself") << QStringList{u"write"_s, u"127.0.0.2"_s, u"com1.timeout=3601"_s}
+                                      << u"cormapmp-cli: write: com1.timeout: 3601 is outside 0 to 3600"_s;
     QTest::newRow("an untouched port's field named")
         << QStringList{u"write"_s, u"127.0.0.2"_s, u"com3.localPort=0"_s}
         << u"cormapmp-cli: write: com3.localPort: 0 is outside 1 to 65534"_s;
     // A combination the device cannot run, made by the command.
-    QTest::newRow("Multi IP with DHCP")
-        << QStringList{u"write"_s, u"127.0.0.2"_s, u"ipv4Type=DHCP"_s, u"multiIp=yes"_s}
-        << u"ipv4Type: Multi IP needs the static IPv4 type"_s;
+    QTest::newRow("Multi IP with DHCP") << QStringList{u"write"_s, u"127.0.0.2"_s, u"ipv4Type=DHCP"_s, u"multiIp=yes"_s}
+                                        << u"ipv4Type: Multi IP needs the static IPv4 type"_s;
 }
 
 void TestCliUntouched::whatTheCommandSetsIsStillChecked()
