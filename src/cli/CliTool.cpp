@@ -296,6 +296,16 @@ constexpr VerbEntry kVerbs[] = {
 };
 // clang-format on
 
+/** The option called "--name". */
+Option optionNamed(const QString& typed)
+{
+    for (const Option o : kEveryOption) {
+        if (typed == QStringLiteral("--") + name(o))
+            return o;
+    }
+    return Option::Help;
+}
+
 const VerbEntry* verbNamed(const QString& verb)
 {
     for (const VerbEntry& v : kVerbs) {
@@ -357,7 +367,32 @@ void CliTool::setConsole(std::unique_ptr<cli::Console> console)
 
 QString CliTool::helpText()
 {
-    return kHelp;
+    // The options each verb takes, from the verb table, before the exit status.
+    constexpr int kWidth = 96;
+    constexpr int kVerbWidth = 12;
+    QString byVerb = QStringLiteral("Options by verb (every verb also takes --loopback, --device-port, --tftp-port,\n"
+                                    "--shell-port and --help; any other option is refused, exit status 2):\n");
+    for (const VerbEntry& v : kVerbs) {
+        QString line = QStringLiteral("  ") + QString::fromLatin1(v.name).leftJustified(kVerbWidth);
+        const QStringList options = optionsOf(QString::fromLatin1(v.name));
+        bool any = false;
+        for (const QString& o : options) {
+            if (kProfile & bit(optionNamed(o)))
+                continue;
+            if (line.size() + 1 + o.size() > kWidth) {
+                byVerb += line + QLatin1Char('\n');
+                line = QString(kVerbWidth + 2, QLatin1Char(' '));
+            } else if (any) {
+                line += QLatin1Char(' ');
+            }
+            line += o;
+            any = true;
+        }
+        byVerb += (any ? line : line + QStringLiteral("(none)")) + QLatin1Char('\n');
+    }
+    QString help = kHelp;
+    const QString exitStatus = QStringLiteral("\nExit status:");
+    return help.insert(help.indexOf(exitStatus) + 1, byVerb + QLatin1Char('\n'));
 }
 
 QStringList CliTool::verbNames()
@@ -394,7 +429,7 @@ int CliTool::run(const QStringList& args)
     if ((request->searchWaitMs || request->expect) && verb != QLatin1String("search") && !request->all)
         return usageError(QStringLiteral("--wait and --expect go with search and with --all"));
     if (!entry->function) {
-        m_out << kHelp;
+        m_out << helpText();
         m_out.flush();
         return kExitOk;
     }
@@ -412,7 +447,7 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
         return std::nullopt;
     }
     if (parser.isSet(name(Option::Help))) {
-        m_out << kHelp;
+        m_out << helpText();
         m_out.flush();
         status = kExitOk;
         return std::nullopt;

@@ -130,28 +130,6 @@ std::optional<Change> parseChange(const QString& argument, QString* error)
     return Change{argument.left(eq).trimmed(), argument.mid(eq + 1)};
 }
 
-form::FormValues formValues(const EnvRecord& r, const QString& password)
-{
-    form::FormValues v;
-    v.password = password;
-    v.comment = QString::fromLatin1(r.comment());
-    for (int i = 0; i < EnvRecord::kPortCount; ++i) {
-        const EnvPortBlock p = r.port(i);
-        const auto at = static_cast<std::size_t>(i);
-        v.peerPort[at] = QString::number(p.peerPort());
-        v.timeout[at] = QString::number(p.timeout());
-        v.eventByte[at] = QString::number(p.waterMark());
-        v.localPort[at] = QString::number(p.localPort());
-        v.localIp[at] = ipv4::dotted(p.localIp());
-        v.peerIp[at] = ipv4::dotted(p.peerIp());
-    }
-    v.ipAddress = ipv4::dotted(r.ipAddress());
-    v.subnetMask = ipv4::dotted(r.subnetMask());
-    v.gateway = ipv4::dotted(r.gateway());
-    v.situation = record_fields::Situation::of(r);
-    return v;
-}
-
 std::optional<QString> checkChanges(const QList<Change>& changes)
 {
     QList<Resolved> resolved;
@@ -162,7 +140,7 @@ std::optional<QString> checkWrite(const EnvRecord& before, const EnvRecord& afte
                                   const QStringList& named, QStringList* warnings)
 {
     QStringList left;
-    for (const form::Problem& problem : form::problems(formValues(after, password))) {
+    for (const form::Problem& problem : form::problems(form::formValues(after, password))) {
         if (touched(problem, before, after, named))
             return problem.describe();
         left << leftAsIsText(problem);

@@ -51,7 +51,4 @@ std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& chan
  *  `warnings` (when given): "com2.localPort holds 0, outside 1 to 65534; left as the device has it". */
 std::optional<QString> checkWrite(const EnvRecord& before, const EnvRecord& after, const QString& password,
                                   const QStringList& named, QStringList* warnings);
-
-/** The form values of `record` as the editor reads them from its controls, with `password` typed. */
-form::FormValues formValues(const EnvRecord& record, const QString& password);
 } // namespace cli

@@ -111,13 +111,7 @@ WriteCheck checkBeforeWrite(CNetEnv& env, const Target& target, EnvRecord& befor
 
 QStringList importedFields(const EnvRecord& record)
 {
-    // A file whose every byte differs from the record: what the import takes from it is what it sets.
-    EnvRecord different = record;
-    for (std::uint8_t& byte : different.raw())
-        byte = static_cast<std::uint8_t>(~byte);
-    EnvRecord imported = record;
-    mergeImportedRecord(imported, different);
-    return record_fields::changedSettings(record, imported);
+    return record_fields::importedSettings(record);
 }
 
 QString notWrittenText(const WriteCheck& check, const QString& device, bool locked)

@@ -92,6 +92,11 @@ QList<Problem> combinationProblems(const FormValues& v)
 
 const QString* FormValues::typed(Id field, int port) const
 {
+    return const_cast<FormValues*>(this)->typed(field, port);
+}
+
+QString* FormValues::typed(Id field, int port)
+{
     const auto at = static_cast<std::size_t>(port < 0 ? 0 : port);
     switch (field) {
     case Id::Password:
@@ -119,6 +124,36 @@ const QString* FormValues::typed(Id field, int port) const
     default:
         return nullptr;
     }
+}
+
+FormValues formValues(const TypedText& typed, const record_fields::Situation& situation)
+{
+    FormValues v;
+    for (const record_fields::Field& f : record_fields::all()) {
+        for (int port = f.perPort ? 0 : -1; port < (f.perPort ? kPortCount : 0); ++port) {
+            if (QString* text = v.typed(f.id, port))
+                *text = typed(FieldRef{&f, port});
+        }
+    }
+    v.situation = situation;
+    return v;
+}
+
+FormValues formValues(const EnvRecord& record, const QString& password)
+{
+    const auto shown = [&](const FieldRef& ref) {
+        switch (ref.field->kind) {
+        case Kind::Password:
+            return password;
+        case Kind::Text:
+            return QString::fromLatin1(record_fields::text(ref, record));
+        case Kind::Address:
+            return ipv4::dotted(static_cast<std::uint32_t>(record_fields::value(ref, record)));
+        default:
+            return QString::number(record_fields::value(ref, record));
+        }
+    };
+    return formValues(shown, record_fields::Situation::of(record));
 }
 
 std::optional<qint64> readInteger(const QString& text)

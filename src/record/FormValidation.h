@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace form {
@@ -43,7 +44,21 @@ struct FormValues
 
     /** The text typed for a field, or nullptr for a field the form does not take as text. */
     const QString* typed(record_fields::Id field, int port) const;
+    QString* typed(record_fields::Id field, int port);
 };
+
+/** What a face of the program holds as typed for a field of the catalogue: the editor its control's text,
+ *  the command line the record's value as text. */
+using TypedText = std::function<QString(const record_fields::FieldRef&)>;
+
+/** The form values, built from the catalogue: for every field (and port) the form takes as text, what
+ *  `typed` gives for it; `situation` says which fields are in use. The editor and the command line both
+ *  build theirs here. */
+FormValues formValues(const TypedText& typed, const record_fields::Situation& situation);
+
+/** The form values of `record` as the editor shows them in its controls (numbers in decimal, addresses
+ *  dotted, texts as their bytes), with `password` typed and the record's own situation. */
+FormValues formValues(const EnvRecord& record, const QString& password);
 
 /** The rule a value broke. */
 enum class Rule
