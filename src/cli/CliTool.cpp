@@ -51,7 +51,9 @@ Verbs:
                       read the device's settings, change the fields named as read --json
                       names them (ipAddress=10.1.0.7 com1.baudRate=115200 comment=Lab), print
                       each change (old -> new) and write them; refused (exit 2, nothing
-                      sent) where the settings editor would refuse them. The device password
+                      sent) where the settings editor would refuse them. Only the fields
+                      set and those they put in use are checked: a value left alone goes
+                      back as the device holds it, with a warning. The device password
                       (asked only when the device has one) comes from CORMAPMP_PASSWORD, or
                       with --password-stdin from the first line of standard input, or from a
                       prompt on the terminal; never from the arguments. Several devices
