@@ -1,5 +1,6 @@
 // cormapmp-cli apply: brings devices into the state a file declares, writing only what differs.
 #include "CliMessages.h"
+#include "CliTexts.h"
 #include "DesiredState.h"
 #include "DeviceTargets.h"
 #include "ExitStatus.h"
@@ -16,12 +17,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrUnchanged = 1700;
-constexpr int kStrChanged = 1701;
-constexpr int kStrWouldChange = 1702;
-constexpr int kStrFailed = 1703;
-constexpr int kStrSummary = 1704;
-constexpr int kStrDryRunSummary = 1705;
 constexpr qint64 kFileLimit = 1024 * 1024; // far more than a desired state of 256 devices takes
 constexpr int kFieldWidth = 22;
 
@@ -118,13 +113,13 @@ DeviceOutcome applyTo(const VerbRequest& request, const Target& target, const En
     if (o.report.made)
         o.changes = record_fields::differences(o.report.before, o.report.after);
     if (result == DeviceResult::Failed) {
-        o.line = programText(kStrFailed).arg(outcome);
+        o.line = programText(texts::kApplyFailed).arg(outcome);
     } else if (o.changes.isEmpty()) {
         o.state = State::Unchanged;
-        o.line = programText(kStrUnchanged);
+        o.line = programText(texts::kApplyUnchanged);
     } else {
         o.state = State::Changed;
-        o.line = programText(request.dryRun ? kStrWouldChange : kStrChanged) + changeLines(o.changes);
+        o.line = programText(request.dryRun ? texts::kApplyWouldChange : texts::kApplyChanged) + changeLines(o.changes);
     }
     return o;
 }
@@ -181,9 +176,10 @@ void printSummary(const DesiredState& state, const QList<DeviceOutcome>& outcome
                               {QStringLiteral("failed"), failed}};
         out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
     } else if (request.dryRun) {
-        out << programText(kStrDryRunSummary).arg(changed).arg(unchanged).arg(failed) << '\n';
+        out << programText(texts::kApplyDryRunSummary).arg(changed).arg(unchanged).arg(failed) << '\n';
     } else {
-        out << programText(kStrSummary).arg(changed + unchanged).arg(changed).arg(unchanged).arg(failed) << '\n';
+        out << programText(texts::kApplySummary).arg(changed + unchanged).arg(changed).arg(unchanged).arg(failed)
+            << '\n';
     }
     out.flush();
 }
@@ -224,7 +220,7 @@ int applyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
                 o.state = State::SameDevice;
                 o.line = outcome;
             } else if (o.line.isEmpty()) { // never served: it could not be read
-                o.line = programText(kStrFailed).arg(outcome);
+                o.line = programText(texts::kApplyFailed).arg(outcome);
             }
             outcome = o.line;
         });

@@ -1,4 +1,5 @@
 #include "CliMessages.h"
+#include "CliTexts.h"
 #include "ExitStatus.h"
 
 #include "firmware/FirmwareImage.h"
@@ -10,15 +11,6 @@
 #include <QTextStream>
 
 namespace cli {
-namespace {
-constexpr int kStrNotAnAddress = 906;
-constexpr int kStrNoResponse = 166;
-constexpr int kStrPasswordMismatch = 961;
-constexpr int kStrUnknownResponse = 962;
-constexpr int kStrIsDirectory = 1151;
-constexpr int kStrStalled = 1101;
-} // namespace
-
 QString programText(int id)
 {
     QString text = StringTable(StringTable::languageFor(QLocale::system())).text(id);
@@ -43,7 +35,7 @@ QString failureText(Outcome outcome, const QString& openError)
 {
     switch (outcome) {
     case Outcome::NoAnswer:
-        return programText(kStrNoResponse);
+        return programText(texts::kNoResponse);
     case Outcome::CannotOpen:
         return openError.isEmpty() ? fixed_text::cannotOpenSocket()
                                    : fixed_text::cannotOpenSocket() + QLatin1Char('\n') + openError;
@@ -72,29 +64,29 @@ QString failureLine(Outcome outcome, const QString& openError)
 
 QString passwordMismatchText()
 {
-    return programText(kStrPasswordMismatch);
+    return programText(texts::kPasswordMismatch);
 }
 
 QString unknownResponseText()
 {
-    return programText(kStrUnknownResponse);
+    return programText(texts::kUnknownResponse);
 }
 
 QString notAnAddressText(const QString& text)
 {
-    return programText(kStrNotAnAddress).replace(u'\n', u' ').arg(text);
+    return programText(texts::kNotAnAddress).replace(u'\n', u' ').arg(text);
 }
 
 QString fileProblem(const QString& path, int errorNumber)
 {
     if (QFileInfo(path).isDir())
-        return programText(kStrIsDirectory).arg(path);
+        return programText(texts::kIsDirectory).arg(path);
     return QStringLiteral("%1: %2").arg(path, systemErrorMessage(errorNumber));
 }
 bool printReadProblem(const QString& path, const bounded_read::Result& read, QTextStream& err, int& status)
 {
     if (read.stalled) {
-        err << programText(kStrStalled).arg(path).arg(bounded_read::kStreamIdleMs / 1000) << Qt::endl;
+        err << programText(texts::kStalled).arg(path).arg(bounded_read::kStreamIdleMs / 1000) << Qt::endl;
         status = kExitFailed;
         return true;
     }

@@ -120,7 +120,8 @@ Options:
   --clear             passwd: remove the password
   --all               write, passwd, import, status, firmware: every device a search finds
                       (--wait and --expect shape that search)
-  --yes               write, passwd, import, firmware: act on more than one device
+  --yes               write, passwd, import, firmware: act on more than one device (status
+                      takes it too and needs none: it changes nothing)
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
   --tftp-port P, --shell-port P
@@ -276,8 +277,8 @@ constexpr VerbEntry kVerbs[] = {
     {"search", cli::searchVerb, kProfile | kBroadcast | bits(Option::Json, Option::Ip, Option::Csv, Option::Wait,
                                                              Option::Expect)},
     {"read", cli::readVerb, kProfile | kBroadcast | bit(Option::Json)},
-    {"status", cli::statusVerb, kProfile | kBroadcast | kEvery | bits(Option::Json, Option::Jobs, Option::Watch,
-                                                                      Option::Interval, Option::Count,
+    {"status", cli::statusVerb, kProfile | kBroadcast | kEvery | bits(Option::Json, Option::Yes, Option::Jobs,
+                                                                      Option::Watch, Option::Interval, Option::Count,
                                                                       Option::OpenMetrics)},
     {"write", cli::writeVerb, kProfile | kBroadcast | kEvery | bits(Option::Json, Option::DryRun,
                                                                     Option::PasswordStdin, Option::Yes, Option::Jobs)},

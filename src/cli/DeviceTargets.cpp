@@ -1,4 +1,5 @@
 #include "DeviceTargets.h"
+#include "CliTexts.h"
 #include "ExitStatus.h"
 
 #include "DeviceJobs.h"
@@ -12,8 +13,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrConfirmMany = 975;
-constexpr int kStrSameDevice = 1103;
 
 } // namespace
 
@@ -91,7 +90,7 @@ bool confirmedForMany(const VerbRequest& request, qsizetype count, QTextStream& 
 {
     if (count <= 1 || request.yes)
         return true;
-    err << programText(kStrConfirmMany).arg(count) << Qt::endl;
+    err << programText(texts::kConfirmMany).arg(count) << Qt::endl;
     return false;
 }
 
@@ -115,7 +114,7 @@ std::optional<QString> ServedDevices::servedBefore(const EnvRecord& record, cons
 
 QString ServedDevices::sameDeviceText(const QString& earlier)
 {
-    return programText(kStrSameDevice).arg(earlier);
+    return programText(texts::kSameDevice).arg(earlier);
 }
 
 int deviceJobs(const VerbRequest& request)

@@ -1,6 +1,7 @@
 // cormapmp-cli export, import and show: settings files, as the settings editor saves and loads them.
 #include "CliArguments.h"
 #include "CliConsole.h"
+#include "CliTexts.h"
 #include "DeviceJobs.h"
 #include "DeviceRequests.h"
 #include "DeviceTargets.h"
@@ -27,13 +28,6 @@
 #include <vector>
 
 namespace cli {
-namespace {
-constexpr int kStrPasswordPrompt = 942;
-constexpr int kStrSaved = 972;
-constexpr int kStrImported = 973;
-constexpr int kStrSummary = 974;
-} // namespace
-
 /** Reads and checks a settings file; the record (at least 512 bytes) or nothing, with the message
  *  printed and the exit status in `status`: a file that cannot be read is bad input, as a damaged one. */
 std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& status, settings_file::Trailer* trailer)
@@ -106,7 +100,7 @@ DeviceResult writeImported(const VerbRequest& request, CNetEnv& env, const Targe
         return DeviceResult::Failed;
     }
     const int result = env.replyResult();
-    outcome = result == frame::kResultOk              ? programText(kStrImported)
+    outcome = result == frame::kResultOk              ? programText(texts::kWrittenShort)
               : result == frame::kResultWrongPassword ? passwordMismatchText()
                                                       : unknownResponseText();
     return result == frame::kResultOk ? DeviceResult::Done : DeviceResult::Failed;
@@ -125,7 +119,7 @@ DeviceResult importInto(const VerbRequest& request, const Target& target, const 
     }
     const QString typed =
         merged.hasPassword()
-            ? password.get(programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
+            ? password.get(programText(texts::kPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
             : QString();
     // The fields the file sets (those whose values it changes) are checked; the rest go back as they are.
     if (const std::optional<QString> refused = checkWrite(before, merged, typed, {}, &warnings)) {
@@ -162,7 +156,7 @@ int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
         err << request.operands.at(1) << ": " << saved.errorText() << Qt::endl;
         return kExitFailed;
     }
-    out << programText(kStrSaved).arg(QString::fromStdString(env.record(0).macText()), request.operands.at(1))
+    out << programText(texts::kSaved).arg(QString::fromStdString(env.record(0).macText()), request.operands.at(1))
         << Qt::endl;
     return 0;
 }
@@ -187,7 +181,7 @@ int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     // Each device's values left as it holds them, said on this thread beside its result line.
     std::vector<QStringList> warnings(static_cast<std::size_t>(targets->size()));
     return serveEach(
-        request, out, *targets, kStrSummary,
+        request, out, *targets, texts::kWrittenSummary,
         [&](const Target& target, const EnvRecord& read, QString& outcome) {
             const qsizetype i = &target - targets->constData(); // serveEach hands out the list's own items
             return importInto(request, target, read, *imported, password, outcome,

@@ -1,4 +1,5 @@
 #include "FirmwareMany.h"
+#include "CliTexts.h"
 #include "ExitStatus.h"
 
 #include "DeviceRequests.h"
@@ -21,7 +22,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrSummary = 987;
 
 /** Several uploads at once show no please-wait window: each device's line says how it ended. */
 class NoWindow final : public PleaseWaitWindow
@@ -161,6 +161,6 @@ int firmwareToMany(const VerbRequest& request, const QByteArray& image, const QS
         out << resultLine(u.target, u.outcome) << '\n';
     }
     out.flush();
-    return finishMany(out, kStrSummary, static_cast<qsizetype>(uploads.size()) - again, failed);
+    return finishMany(out, texts::kFirmwareSummary, static_cast<qsizetype>(uploads.size()) - again, failed);
 }
 } // namespace cli

@@ -2,6 +2,7 @@
 // from a device, a settings file or a history entry.
 #include "HistoryVerbs.h"
 #include "CliArguments.h"
+#include "CliTexts.h"
 #include "ExitStatus.h"
 #include "HistoryKeeper.h"
 #include "SettingsFileLoad.h"
@@ -17,10 +18,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrHistoryOf = 1601;
-constexpr int kStrNoHistory = 1602;
-constexpr int kStrNothingChanged = 1603;
-constexpr int kStrNoEntry = 1604;
 
 /** One side of a diff: a record and where it came from. */
 struct Side
@@ -108,7 +105,7 @@ std::optional<settings_history::Entry> findEntry(const settings_history::Store& 
         printUsageError(err,
                         QStringLiteral("\"%1\" names no history entry: give its number or \"latest\"").arg(number));
     if (!entry && (number == QLatin1String("latest") || digits.match(number).hasMatch()))
-        printUsageError(err, programText(kStrNoEntry).arg(number, macText(mac), store.deviceFolder(mac)));
+        printUsageError(err, programText(texts::kNoEntry).arg(number, macText(mac), store.deviceFolder(mac)));
     return entry;
 }
 
@@ -161,16 +158,16 @@ int historyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, 
         return 0;
     }
     if (entries.isEmpty()) {
-        out << programText(kStrNoHistory).arg(macText(*mac), store.deviceFolder(*mac)) << Qt::endl;
+        out << programText(texts::kNoHistory).arg(macText(*mac), store.deviceFolder(*mac)) << Qt::endl;
         return 0;
     }
-    out << programText(kStrHistoryOf).arg(macText(*mac)).arg(entries.size()).arg(store.deviceFolder(*mac)) << '\n';
+    out << programText(texts::kHistoryOf).arg(macText(*mac)).arg(entries.size()).arg(store.deviceFolder(*mac)) << '\n';
     for (const settings_history::Entry& e : entries) {
         const QStringList changed = e.changed();
         out << QStringLiteral("%1  %2  %3 %4  ")
                    .arg(e.number, 5)
                    .arg(e.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), e.program, e.verb)
-            << (changed.isEmpty() ? programText(kStrNothingChanged) : changed.join(QStringLiteral(", "))) << '\n';
+            << (changed.isEmpty() ? programText(texts::kNothingChanged) : changed.join(QStringLiteral(", "))) << '\n';
     }
     out.flush();
     return 0;

@@ -1,6 +1,7 @@
 // cormapmp-cli passwd: changes or removes a device's password, as the settings editor's "Set Password".
 #include "CliArguments.h"
 #include "CliConsole.h"
+#include "CliTexts.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
 #include "ExitStatus.h"
@@ -16,17 +17,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrPasswordPrompt = 942;
-constexpr int kStrPasswordCheck = 1049;
-constexpr int kStrPasswordEmpty = 1054;
-constexpr int kStrPasswordShort = 1055;
-constexpr int kStrChanged = 968;
-constexpr int kStrRemoved = 969;
-constexpr int kStrNewPrompt = 970;
-constexpr int kStrRetypePrompt = 971;
-constexpr int kStrSummary = 983;
-constexpr int kStrChangedShort = 984;
-constexpr int kStrRemovedShort = 985;
 constexpr char kNewPasswordVariable[] = "CORMAPMP_NEW_PASSWORD";
 
 /** The new password from the second line of standard input, the environment or two prompts; nothing
@@ -46,10 +36,10 @@ std::optional<QString> newPassword(const VerbRequest& request, Console& console,
                                             "line of standard input with --password-stdin, or use --clear"));
         return std::nullopt;
     }
-    const QString typed = console.readHidden(programText(kStrNewPrompt)).value_or(QString());
-    const QString retyped = console.readHidden(programText(kStrRetypePrompt)).value_or(QString());
+    const QString typed = console.readHidden(programText(texts::kNewPrompt)).value_or(QString());
+    const QString retyped = console.readHidden(programText(texts::kRetypePrompt)).value_or(QString());
     if (typed != retyped) {
-        err << programText(kStrPasswordCheck) << Qt::endl;
+        err << programText(texts::kPasswordCheck) << Qt::endl;
         return std::nullopt;
     }
     return typed;
@@ -60,9 +50,9 @@ std::optional<QString> newPassword(const VerbRequest& request, Console& console,
 std::optional<QString> refusal(const QString& password, bool isNew)
 {
     if (isNew && password.isEmpty())
-        return programText(kStrPasswordEmpty);
+        return programText(texts::kPasswordEmpty);
     if (isNew && password.size() < record_fields::field(record_fields::Id::Password).min)
-        return programText(kStrPasswordShort);
+        return programText(texts::kPasswordShort);
     // The device password's own rule (its width, characters a record holds), as the editor checks it.
     const record_fields::FieldRef field{&record_fields::field(record_fields::Id::Password), -1};
     if (const std::optional<form::Problem> problem = form::checkTyped(field, password))
@@ -90,8 +80,9 @@ std::optional<QString> checkedNewPassword(const VerbRequest& request, Console& c
  *  are had and checked before anything is sent. */
 int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out, QTextStream& err, Console& console)
 {
-    const QString current = devicePassword(
-        console, request.passwordStdin, programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "));
+    const QString current =
+        devicePassword(console, request.passwordStdin,
+                       programText(texts::kPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "));
     if (const std::optional<QString> refused = refusal(current, false))
         return printUsageError(err, *refused);
     const std::optional<QString> next = checkedNewPassword(request, console, err);
@@ -113,7 +104,8 @@ int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out
         return printFailure(err, outcome, env.openError());
     switch (env.replyResult()) {
     case frame::kResultOk:
-        out << programText(request.clear ? kStrRemoved : kStrChanged).arg(QString::fromStdString(record.macText()))
+        out << programText(request.clear ? texts::kPasswordRemoved : texts::kPasswordChanged)
+                   .arg(QString::fromStdString(record.macText()))
             << Qt::endl;
         return 0;
     case frame::kResultWrongPassword:
@@ -141,7 +133,8 @@ DeviceResult passwdOneOfMany(const VerbRequest& request, const Target& target, c
         return DeviceResult::Failed;
     }
     const int result = env.replyResult();
-    outcome = result == frame::kResultOk              ? programText(request.clear ? kStrRemovedShort : kStrChangedShort)
+    outcome = result == frame::kResultOk
+                  ? programText(request.clear ? texts::kPasswordRemovedShort : texts::kPasswordChangedShort)
               : result == frame::kResultWrongPassword ? passwordMismatchText()
                                                       : unknownResponseText();
     return result == frame::kResultOk ? DeviceResult::Done : DeviceResult::Failed;
@@ -163,16 +156,16 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (!confirmedForMany(request, targets->size(), err))
         return kExitUsage;
     // One current and one new password for all the devices, both checked before anything is sent.
-    const QString current =
-        devicePassword(console, request.passwordStdin,
-                       programText(kStrPasswordPrompt).arg(targetText(targets->constFirst())) + QStringLiteral(": "));
+    const QString current = devicePassword(console, request.passwordStdin,
+                                           programText(texts::kPasswordPrompt).arg(targetText(targets->constFirst())) +
+                                               QStringLiteral(": "));
     if (const std::optional<QString> refused = refusal(current, false))
         return printUsageError(err, *refused);
     const std::optional<QString> next = checkedNewPassword(request, console, err);
     if (!next)
         return kExitUsage;
     // A device named twice is changed once: a second change would be judged against the new password.
-    return serveEach(request, out, *targets, kStrSummary,
+    return serveEach(request, out, *targets, texts::kPasswordSummary,
                      [&](const Target& target, const EnvRecord& record, QString& outcome) {
                          return passwdOneOfMany(request, target, record, current, *next, outcome);
                      });

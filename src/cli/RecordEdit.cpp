@@ -1,4 +1,5 @@
 #include "RecordEdit.h"
+#include "CliTexts.h"
 
 #include "CliMessages.h"
 #include "protocol/Ipv4.h"
@@ -76,8 +77,6 @@ void store(EnvRecord& r, const Resolved& c)
         break;
     }
 }
-constexpr int kStrHoldsOutside = 2250;
-constexpr int kStrLeftAsIs = 2251;
 
 /** True when the two records hold different values in the field. */
 bool differs(const FieldRef& ref, const EnvRecord& before, const EnvRecord& after)
@@ -112,11 +111,11 @@ bool touched(const form::Problem& problem, const EnvRecord& before, const EnvRec
 QString leftAsIsText(const form::Problem& problem)
 {
     if (problem.rule == form::Rule::OutOfRange)
-        return programText(kStrHoldsOutside)
+        return programText(texts::kHoldsOutside)
             .arg(problem.fieldName(), problem.text.trimmed())
             .arg(problem.min)
             .arg(problem.max);
-    return programText(kStrLeftAsIs).arg(problem.describe());
+    return programText(texts::kLeftAsIs).arg(problem.describe());
 }
 } // namespace
 

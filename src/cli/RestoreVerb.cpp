@@ -1,6 +1,7 @@
 // cormapmp-cli restore: writes a record the settings history kept back to its device, with the checks,
 // password handling and output of write.
 #include "CliConsole.h"
+#include "CliTexts.h"
 #include "DeviceTargets.h"
 #include "ExitStatus.h"
 #include "HistoryKeeper.h"
@@ -20,12 +21,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrWritten = 940;
-constexpr int kStrDryRun = 941;
-constexpr int kStrPasswordPrompt = 942;
-constexpr int kStrChangesTo = 943;
-constexpr int kStrNothingChanges = 944;
-constexpr int kStrOtherDevice = 1605;
 constexpr int kFieldWidth = 22;
 
 /** The entry a restore names: of the device itself ("3", "latest") or with a MAC ("02:…@3"). */
@@ -61,7 +56,8 @@ bool refuseOtherDevice(const EntryName& name, const Mac& device, QTextStream& er
 {
     if (!name.mac || *name.mac == device)
         return false;
-    printUsageError(err, QStringLiteral("restore: ") + programText(kStrOtherDevice).arg(name.text, macText(device)));
+    printUsageError(err,
+                    QStringLiteral("restore: ") + programText(texts::kOtherDevice).arg(name.text, macText(device)));
     return true;
 }
 
@@ -91,10 +87,10 @@ QJsonObject planJson(const EnvRecord& before, const EnvRecord& after, int number
 
 void printChanges(QTextStream& out, const QString& device, const EnvRecord& before, const EnvRecord& after)
 {
-    out << programText(kStrChangesTo).arg(device) << '\n';
+    out << programText(texts::kChangesTo).arg(device) << '\n';
     const QList<record_fields::Difference> changes = settingsDifferences(before, after, false);
     if (changes.isEmpty())
-        out << "  " << programText(kStrNothingChanges) << '\n';
+        out << "  " << programText(texts::kNothingChanges) << '\n';
     for (const record_fields::Difference& d : changes)
         out << "  " << d.field.leftJustified(kFieldWidth) << ' ' << d.before << " -> " << d.after << '\n';
     out.flush();
@@ -107,7 +103,7 @@ int report(const CNetEnv& env, Outcome outcome, QTextStream& out, QTextStream& e
         return printFailure(err, outcome, env.openError());
     if (env.replyResult() == frame::kResultOk) {
         if (!json)
-            out << programText(kStrWritten) << Qt::endl;
+            out << programText(texts::kWritten) << Qt::endl;
         return 0;
     }
     err << (env.replyResult() == frame::kResultWrongPassword ? passwordMismatchText() : unknownResponseText())
@@ -128,14 +124,14 @@ int writeBack(const VerbRequest& request, const Target& target, CNetEnv& env, co
         if (request.json)
             out << QJsonDocument(planJson(before, after, entry.number, false)).toJson(QJsonDocument::Indented);
         else
-            out << programText(kStrDryRun) << '\n';
+            out << programText(texts::kDryRun) << '\n';
         out.flush();
         return 0;
     }
     QString typed;
     if (before.hasPassword())
         typed = devicePassword(console, request.passwordStdin,
-                               programText(kStrPasswordPrompt).arg(device) + QStringLiteral(": "));
+                               programText(texts::kPasswordPrompt).arg(device) + QStringLiteral(": "));
     // The fields the entry sets (those whose values it changes) are checked; the rest go back as they are.
     QStringList warnings;
     if (const std::optional<QString> refused = checkWrite(before, after, typed, {}, &warnings))

@@ -1,5 +1,6 @@
 // cormapmp-cli status: a device's status report, decoded as the status dialog shows it.
 #include "CliArguments.h"
+#include "CliTexts.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
 #include "StatusWatch.h"
@@ -16,7 +17,6 @@ namespace {
 using status::Field;
 
 constexpr int kLabelWidth = 10;
-constexpr int kStrSummary = 1750;
 constexpr int kCounterWidth = 12;
 
 /** The report's fields by the dialog's labels and by their JSON names. */
@@ -113,7 +113,7 @@ int statusOfMany(const VerbRequest& request, QTextStream& out, QTextStream& err)
         deviceTargets(request, request.operands, QStringLiteral("status"), err, status);
     if (!targets)
         return status;
-    return serveEach(request, out, *targets, kStrSummary,
+    return serveEach(request, out, *targets, texts::kAnsweredSummary,
                      [&request](const Target& target, const EnvRecord& record, QString& outcome) {
                          return statusOfOne(request, target, record, outcome);
                      });

@@ -2,6 +2,7 @@
 #include "WriteVerb.h"
 #include "CliArguments.h"
 #include "CliConsole.h"
+#include "CliTexts.h"
 #include "DeviceJobs.h"
 #include "DeviceTargets.h"
 #include "EditorRequests.h"
@@ -24,14 +25,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrWritten = 940;
-constexpr int kStrDryRun = 941;
-constexpr int kStrPasswordPrompt = 942;
-constexpr int kStrChangesTo = 943;
-constexpr int kStrNothingChanges = 944;
-constexpr int kStrWrittenShort = 973;
-constexpr int kStrSummary = 974;
-constexpr int kStrDryRunMany = 986;
 constexpr int kFieldWidth = 22;
 
 /** What a write is about: the device, its record as read and as it will be written. */
@@ -96,9 +89,9 @@ QString describeDevice(const Target& target, const EnvRecord& record)
 
 void printChanges(QTextStream& out, const Plan& plan)
 {
-    out << programText(kStrChangesTo).arg(plan.deviceText) << '\n';
+    out << programText(texts::kChangesTo).arg(plan.deviceText) << '\n';
     if (plan.changes.isEmpty())
-        out << "  " << programText(kStrNothingChanges) << '\n';
+        out << "  " << programText(texts::kNothingChanges) << '\n';
     for (const record_fields::Difference& d : plan.changes)
         out << "  " << d.field.leftJustified(kFieldWidth) << ' ' << d.before << " -> " << d.after << '\n';
     out.flush();
@@ -127,8 +120,9 @@ std::optional<QByteArray> writePassword(const VerbRequest& request, const Plan& 
 {
     if (!plan.before.hasPassword())
         return QByteArray();
-    const QString typed = devicePassword(console, request.passwordStdin,
-                                         programText(kStrPasswordPrompt).arg(plan.deviceText) + QStringLiteral(": "));
+    const QString typed =
+        devicePassword(console, request.passwordStdin,
+                       programText(texts::kPasswordPrompt).arg(plan.deviceText) + QStringLiteral(": "));
     if (const std::optional<QString> refused = passwordRefusal(plan.after, typed)) {
         printUsageError(err, QStringLiteral("write: ") + *refused);
         return std::nullopt;
@@ -152,7 +146,7 @@ int reportResult(const CNetEnv& env, Outcome outcome, bool json, const Plan& pla
     switch (env.replyResult()) {
     case frame::kResultOk:
         if (!json)
-            out << programText(kStrWritten) << Qt::endl;
+            out << programText(texts::kWritten) << Qt::endl;
         return 0;
     case frame::kResultWrongPassword:
         err << passwordMismatchText() << Qt::endl;
@@ -218,7 +212,7 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
             doc.insert(QStringLiteral("sent"), false);
             out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
         } else {
-            out << programText(kStrDryRun) << '\n';
+            out << programText(texts::kDryRun) << '\n';
         }
         out.flush();
         return 0;
@@ -260,12 +254,12 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, const Env
     if (report.skipUnchanged && record_fields::differences(before, after).isEmpty())
         return true;
     if (request.dryRun) {
-        outcome = programText(kStrDryRunMany).arg(record_fields::differences(before, after).size());
+        outcome = programText(texts::kDryRunMany).arg(record_fields::differences(before, after).size());
         return true;
     }
     const QString typed =
         before.hasPassword()
-            ? password.get(programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
+            ? password.get(programText(texts::kPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
             : QString();
     if (const std::optional<QString> refused = passwordRefusal(after, typed)) {
         outcome = *refused;
@@ -295,7 +289,7 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, const Env
     }
     report.sent = true;
     const int result = env.replyResult();
-    outcome = result == frame::kResultOk              ? programText(kStrWrittenShort)
+    outcome = result == frame::kResultOk              ? programText(texts::kWrittenShort)
               : result == frame::kResultWrongPassword ? passwordMismatchText()
                                                       : unknownResponseText();
     return result == frame::kResultOk;
@@ -349,7 +343,7 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
     std::vector<QStringList> warnings(static_cast<std::size_t>(targets->size()));
     // A dry run wrote nothing, so it has no "written" summary: its lines say what would change.
     return serveEach(
-        request, out, *targets, request.dryRun ? 0 : kStrSummary,
+        request, out, *targets, request.dryRun ? 0 : texts::kWrittenSummary,
         [&](const Target& target, const EnvRecord& before, QString& outcome) {
             const qsizetype i = &target - targets->constData(); // serveEach hands out the list's own items
             DeviceWrite report;
