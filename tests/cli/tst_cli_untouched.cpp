@@ -73,8 +73,11 @@ private slots:
     void whatTheCommandSetsIsStillChecked();
 
 private:
-    /** The arguments that run `verb` against device 0 with COM1's timeout set to 5. */
+    /** The arguments that run `verb` against device 0 with COM1's timeout set to 5 (restore: back to the
+     *  0 a write of 5 replaced). */
     QStringList timeoutFive(const QString& verb);
+    /** Writes `record` as the settings file `name` in the test's folder; its path. */
+    QString writeSettingsFile(const QString& name, const EnvRecord& record);
 
     std::unique_ptr<TesselSim> m_sim;
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -105,6 +108,13 @@ QStringList TestCliUntouched::timeoutFive(const QString& verb)
         return {u"write"_s, u"127.0.0.2"_s, u"com1.timeout=5"_s};
     if (verb == u"write to two"_s)
         return {u"write"_s, u"127.0.0.2"_s, u"127.0.0.3"_s, u"--yes"_s, u"com1.timeout=5"_s};
+    if (verb == u"restore"_s) {
+        // A write of 5 keeps the record with 0 in the history; the restore writes that back.
+        const clitest::CliRun write = clitest::runCli(testProfile(), {u"write"_s, u"127.0.0.2"_s, u"com1.timeout=5"_s});
+        if (write.status != 0)
+            qWarning("the write before the restore failed: %s", qPrintable(write.err));
+        return {u"restore"_s, u"127.0.0.2"_s};
+    }
     if (verb == u"apply"_s) {
         const QString path = m_dir->filePath(u"state.json"_s);
         QFile file(path);
@@ -117,14 +127,19 @@ QStringList TestCliUntouched::timeoutFive(const QString& verb)
     EnvPortBlock com1 = fileRecord.port(0);
     com1.setTimeout(5);
     fileRecord.setPort(0, com1);
-    const QString path = m_dir->filePath(u"timeout.kvx"_s);
+    return {u"import"_s, writeSettingsFile(u"timeout.kvx"_s, fileRecord), u"127.0.0.2"_s};
+}
+
+QString TestCliUntouched::writeSettingsFile(const QString& name, const EnvRecord& record)
+{
+    const QString path = m_dir->filePath(name);
     QFile file(path);
-    const EnvRecord exported = settings_file::exportedRecord(fileRecord);
-    const QByteArray bytes = settings_file::encode(raw(exported), settings_file::Product::of(fileRecord),
+    const EnvRecord exported = settings_file::exportedRecord(record);
+    const QByteArray bytes = settings_file::encode(raw(exported), settings_file::Product::of(record),
                                                    QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qWarning("cannot write %s", qPrintable(path));
-    return {u"import"_s, path, u"127.0.0.2"_s};
+    return path;
 }
 
 void TestCliUntouched::oneFieldIsWrittenAndTheRestStaysWithAWarning_data()
@@ -136,6 +151,7 @@ void TestCliUntouched::oneFieldIsWrittenAndTheRestStaysWithAWarning_data()
     QTest::newRow("write to two devices") << u"write to two"_s << 2 << u"127.0.0.%1: "_s;
     QTest::newRow("apply") << u"apply"_s << 1 << u"127.0.0.%1: "_s;
     QTest::newRow("import") << u"import"_s << 1 << u"127.0.0.%1: "_s;
+    QTest::newRow("restore") << u"restore"_s << 1 << QString();
 }
 
 void TestCliUntouched::oneFieldIsWrittenAndTheRestStaysWithAWarning()
@@ -165,7 +181,7 @@ void TestCliUntouched::oneFieldIsWrittenAndTheRestStaysWithAWarning()
         QCOMPARE(after.mid(kCom2First, kCom4End - kCom2First).toHex(),
                  before.at(i).mid(kCom2First, kCom4End - kCom2First).toHex());
         QByteArray expected = before.at(i);
-        expected.replace(kCom1Timeout, 2, QByteArray::fromHex("0500"));
+        expected.replace(kCom1Timeout, 2, QByteArray::fromHex(verb == u"restore"_s ? "0000" : "0500"));
         expected.replace(kSourceAddress, 4, after.mid(kSourceAddress, 4));
         QCOMPARE(after.toHex(), expected.toHex());
     }
@@ -185,6 +201,9 @@ void TestCliUntouched::whatTheCommandSetsIsStillChecked_data()
     QTest::newRow("an untouched port's field named")
         << QStringList{u"write"_s, u"127.0.0.2"_s, u"com3.localPort=0"_s}
         << u"cormapmp-cli: write: com3.localPort: 0 is outside 1 to 65534"_s;
+    // A file whose COM2 runs U2S puts its peer port, 0 in the file as on the device, in use.
+    QTest::newRow("an import that puts a value in use") << QStringList{u"import"_s, u"@com2-u2s.kvx"_s, u"127.0.0.2"_s}
+                                                        << u"127.0.0.2: com2.peerPort: 0 is outside 1 to 65534"_s;
     // A combination the device cannot run, made by the command.
     QTest::newRow("Multi IP with DHCP") << QStringList{u"write"_s, u"127.0.0.2"_s, u"ipv4Type=DHCP"_s, u"multiIp=yes"_s}
                                         << u"ipv4Type: Multi IP needs the static IPv4 type"_s;
@@ -195,10 +214,20 @@ void TestCliUntouched::whatTheCommandSetsIsStillChecked()
     QFETCH(QStringList, args);
     QFETCH(QString, named);
     const QByteArray before = raw(m_sim->device(0).record);
+    for (QString& arg : args) {
+        if (arg == u"@com2-u2s.kvx"_s) {
+            EnvRecord fileRecord = defaultLayout(0);
+            EnvPortBlock com2 = fileRecord.port(1);
+            com2.setMode(EnvPortBlock::kUdp);
+            fileRecord.setPort(1, com2);
+            arg = writeSettingsFile(u"com2-u2s.kvx"_s, fileRecord);
+        }
+    }
     QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
     const clitest::CliRun run = clitest::runCli(testProfile(), args);
-    QCOMPARE(run.status, 2);
-    QVERIFY2(run.err.contains(named), qPrintable(run.err));
+    // An import names the device on its line and fails it (exit 1); the others are usage errors.
+    QCOMPARE(run.status, args.constFirst() == u"import"_s ? 1 : 2);
+    QVERIFY2((run.err + run.out).contains(named), qPrintable(run.err + run.out));
     QVERIFY2(!run.err.contains(u"left as the device has it"_s), qPrintable(run.err));
     QCOMPARE(writesOf(handled), 0);
     QCOMPARE(raw(m_sim->device(0).record).toHex(), before.toHex());
