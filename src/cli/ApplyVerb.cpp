@@ -3,6 +3,8 @@
 #include "device/DesiredState.h"
 #include "DeviceTargets.h"
 #include "PasswordOnce.h"
+#include "CliTexts.h"
+#include "ExitStatus.h"
 #include "Verbs.h"
 #include "WriteVerb.h"
 #include "files/BoundedRead.h"
@@ -16,13 +18,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrUnchanged = 1700;
-constexpr int kStrChanged = 1701;
-constexpr int kStrWouldChange = 1702;
-constexpr int kStrFailed = 1703;
-constexpr int kStrSummary = 1704;
-constexpr int kStrDryRunSummary = 1705;
-constexpr int kExitBadInput = 2;
 constexpr qint64 kFileLimit = 16 * 1024 * 1024; // far more than a desired state of 4096 devices takes
 constexpr int kFieldWidth = 22;
 
@@ -49,7 +44,7 @@ std::optional<QByteArray> readDesiredFile(const QString& path, QTextStream& err,
     const bounded_read::Result read = bounded_read::read(path, kFileLimit);
     if (printReadProblem(path, read, err, status))
         return std::nullopt;
-    status = kExitBadInput;
+    status = kExitUsage;
     if (read.tooLarge) {
         printUsageError(
             err, QStringLiteral("apply: %1: longer than %2 bytes; not a desired state").arg(path).arg(kFileLimit));
@@ -76,7 +71,7 @@ QString visibleText(const QString& text)
 /** The desired state the request's file declares, or nothing (the message printed, `status` set). */
 std::optional<DesiredState> desiredState(const VerbRequest& request, QTextStream& err, int& status)
 {
-    status = kExitBadInput;
+    status = kExitUsage;
     if (request.operands.size() != 1) {
         printUsageError(err, QStringLiteral("apply: name one file of desired state (apply FILE)"));
         return std::nullopt;
@@ -119,13 +114,13 @@ DeviceOutcome applyTo(const VerbRequest& request, const Target& target, const En
     if (o.report.made)
         o.changes = record_fields::differences(o.report.before, o.report.after);
     if (result == DeviceResult::Failed) {
-        o.line = programText(kStrFailed).arg(outcome);
+        o.line = programText(texts::kApplyFailed).arg(outcome);
     } else if (o.changes.isEmpty()) {
         o.state = State::Unchanged;
-        o.line = programText(kStrUnchanged);
+        o.line = programText(texts::kApplyUnchanged);
     } else {
         o.state = State::Changed;
-        o.line = programText(request.dryRun ? kStrWouldChange : kStrChanged) + changeLines(o.changes);
+        o.line = programText(request.dryRun ? texts::kApplyWouldChange : texts::kApplyChanged) + changeLines(o.changes);
     }
     return o;
 }
@@ -182,9 +177,10 @@ void printSummary(const DesiredState& state, const QList<DeviceOutcome>& outcome
                               {QStringLiteral("failed"), failed}};
         out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
     } else if (request.dryRun) {
-        out << programText(kStrDryRunSummary).arg(changed).arg(unchanged).arg(failed) << '\n';
+        out << programText(texts::kApplyDryRunSummary).arg(changed).arg(unchanged).arg(failed) << '\n';
     } else {
-        out << programText(kStrSummary).arg(changed + unchanged).arg(changed).arg(unchanged).arg(failed) << '\n';
+        out << programText(texts::kApplySummary).arg(changed + unchanged).arg(changed).arg(unchanged).arg(failed)
+            << '\n';
     }
     out.flush();
 }
@@ -220,11 +216,12 @@ int applyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
         },
         [&](int i, DeviceResult result, QString& outcome) {
             DeviceOutcome& o = slot[i];
+            printLeftAsIs(err, QStringLiteral("apply"), state->devices.at(i).name, o.report.warnings);
             if (result == DeviceResult::AlreadyServed) {
                 o.state = State::SameDevice;
                 o.line = outcome;
             } else if (o.line.isEmpty()) { // never served: it could not be read
-                o.line = programText(kStrFailed).arg(outcome);
+                o.line = programText(texts::kApplyFailed).arg(outcome);
             }
             outcome = o.line;
         });

@@ -9,6 +9,7 @@
 #include "files/BoundedRead.h"
 
 #include <QString>
+#include <QStringList>
 
 class QTextStream;
 
@@ -18,6 +19,10 @@ using namespace device;
 
 /** Prints "cormapmp-cli: message" and the hint to --help on `err`; returns exit status 2. */
 int printUsageError(QTextStream& err, const QString& message);
+
+/** Prints each of `warnings` (values a write leaves as the device holds them) on `err` as a line of its
+ *  own: "cormapmp-cli: VERB: warning", with the device's name before the warning when `device` is given. */
+void printLeftAsIs(QTextStream& err, const QString& verb, const QString& device, const QStringList& warnings);
 
 /** Prints failureText on `err` and returns exit status 1 (0 for Answered). */
 int printFailure(QTextStream& err, Outcome outcome, const QString& openError);

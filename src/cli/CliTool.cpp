@@ -2,6 +2,7 @@
 
 #include "device/DeviceName.h"
 #include "CliMessages.h"
+#include "CliTexts.h"
 #include "device/DeviceJobs.h"
 #include "FirmwareMany.h"
 #include "device/HistoryKeeper.h"
@@ -14,7 +15,6 @@
 
 namespace {
 const QString kProgram = QStringLiteral("cormapmp-cli");
-constexpr int kStrHistoryNotKept = 1600;
 
 const QString kHelp = QStringLiteral(R"(Usage: cormapmp-cli VERB [options]
 
@@ -55,7 +55,9 @@ Verbs:
                       read the device's settings, change the fields named as read --json
                       names them (ipAddress=10.1.0.7 com1.baudRate=115200 comment=Lab), print
                       each change (old -> new) and write them; refused (exit 2, nothing
-                      sent) where the settings editor would refuse them. The device password
+                      sent) where the settings editor would refuse them. Only the fields
+                      set and those they put in use are checked: a value left alone goes
+                      back as the device holds it, with a warning. The device password
                       (asked only when the device has one) comes from CORMAPMP_PASSWORD, or
                       with --password-stdin from the first line of standard input, or from a
                       prompt on the terminal; never from the arguments. Several devices
@@ -122,7 +124,8 @@ Options:
   --clear             passwd: remove the password
   --all               write, passwd, import, status, firmware: every device a search finds,
                       up to 4096 (--wait and --expect shape that search)
-  --yes               write, passwd, import, firmware: act on more than one device
+  --yes               write, passwd, import, firmware: act on more than one device (status
+                      takes it too and needs none: it changes nothing)
   --loopback          talk to simulated devices on this machine (tessel-sim --loopback)
   --device-port P     the devices' protocol port (default 50005, with --loopback 51005)
   --tftp-port P, --shell-port P
@@ -238,6 +241,112 @@ QString name(Option which)
     return option(which).names().constLast();
 }
 
+constexpr Option kEveryOption[] = {
+    Option::Help,       Option::Json,        Option::Loopback,      Option::Bind,   Option::Ip,
+    Option::DevicePort, Option::TftpPort,    Option::ShellPort,     Option::DryRun, Option::Clear,
+    Option::All,        Option::Yes,         Option::PasswordStdin, Option::Shell,  Option::Direct,
+    Option::Jobs,       Option::AllAdapters, Option::Csv,           Option::Watch,  Option::Interval,
+    Option::Count,      Option::OpenMetrics, Option::Wait,          Option::Expect,
+};
+
+using Options = std::uint32_t;
+
+constexpr Options bit(Option o)
+{
+    return Options{1} << static_cast<int>(o);
+}
+
+template <typename... More> constexpr Options bits(Option first, More... more)
+{
+    return (bit(first) | ... | bit(more));
+}
+
+// Every verb takes these: the help, and the network profile (which ports and addresses the devices use).
+constexpr Options kProfile =
+    bits(Option::Help, Option::Loopback, Option::DevicePort, Option::TftpPort, Option::ShellPort);
+// Every verb that finds devices by broadcast takes where the broadcasts leave from.
+constexpr Options kBroadcast = bits(Option::Bind, Option::AllAdapters);
+// Every device a search finds, and how that search waits.
+constexpr Options kEvery = bits(Option::All, Option::Wait, Option::Expect);
+
+/** One verb: its name, its function and the options it takes. */
+struct VerbEntry
+{
+    const char* name;
+    cli::Verb function;
+    Options options;
+};
+
+// clang-format off
+constexpr VerbEntry kVerbs[] = {
+    {"search", cli::searchVerb, kProfile | kBroadcast | bits(Option::Json, Option::Ip, Option::Csv, Option::Wait,
+                                                             Option::Expect)},
+    {"read", cli::readVerb, kProfile | kBroadcast | bit(Option::Json)},
+    {"status", cli::statusVerb, kProfile | kBroadcast | kEvery | bits(Option::Json, Option::Yes, Option::Jobs,
+                                                                      Option::Watch, Option::Interval, Option::Count,
+                                                                      Option::OpenMetrics)},
+    {"write", cli::writeVerb, kProfile | kBroadcast | kEvery | bits(Option::Json, Option::DryRun,
+                                                                    Option::PasswordStdin, Option::Yes, Option::Jobs)},
+    {"passwd", cli::passwdVerb, kProfile | kBroadcast | kEvery | bits(Option::PasswordStdin, Option::Clear,
+                                                                      Option::Yes, Option::Jobs)},
+    {"export", cli::exportVerb, kProfile | kBroadcast},
+    {"import", cli::importVerb, kProfile | kBroadcast | kEvery | bits(Option::PasswordStdin, Option::Yes,
+                                                                      Option::Jobs)},
+    {"show", cli::showVerb, kProfile | bit(Option::Json)},
+    {"firmware", cli::firmwareVerb, kProfile | kBroadcast | kEvery | bits(Option::Yes, Option::Jobs, Option::Shell,
+                                                                          Option::Direct)},
+    {"history", cli::historyVerb, kProfile | kBroadcast | bit(Option::Json)},
+    {"diff", cli::diffVerb, kProfile | kBroadcast | bit(Option::Json)},
+    {"restore", cli::restoreVerb, kProfile | kBroadcast | bits(Option::Json, Option::DryRun, Option::PasswordStdin)},
+    {"apply", cli::applyVerb, kProfile | kBroadcast | bits(Option::Json, Option::DryRun, Option::PasswordStdin,
+                                                           Option::Jobs)},
+    {"help", nullptr, kProfile},
+};
+// clang-format on
+
+/** The option called "--name". */
+Option optionNamed(const QString& typed)
+{
+    for (const Option o : kEveryOption) {
+        if (typed == QStringLiteral("--") + name(o))
+            return o;
+    }
+    return Option::Help;
+}
+
+const VerbEntry* verbNamed(const QString& verb)
+{
+    for (const VerbEntry& v : kVerbs) {
+        if (verb == QLatin1String(v.name))
+            return &v;
+    }
+    return nullptr;
+}
+
+/** The verbs' names, in the table's order, the way a sentence lists them: "a, b and c" or "a, b or c". */
+QString verbList(const QString& last)
+{
+    QStringList names;
+    for (const VerbEntry& v : kVerbs) {
+        if (v.function)
+            names << QString::fromLatin1(v.name);
+    }
+    const QString end = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QLatin1Char(' ') + last + QLatin1Char(' ') + end;
+}
+
+/** The first option given that `verb` does not take, as typed with its dashes, or nothing. */
+std::optional<QString> foreignOption(const QCommandLineParser& parser, const VerbEntry& verb)
+{
+    for (const QString& typed : parser.optionNames()) {
+        for (const Option o : kEveryOption) {
+            if (option(o).names().contains(typed) && !(verb.options & bit(o)))
+                return (typed.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + typed;
+        }
+    }
+    return std::nullopt;
+}
+
 /** The profile options as NetworkProfile::fromArguments reads them, whichever form was typed. */
 QStringList profileArguments(const QCommandLineParser& parser)
 {
@@ -266,49 +375,79 @@ void CliTool::setConsole(std::unique_ptr<cli::Console> console)
 
 QString CliTool::helpText()
 {
-    return kHelp;
+    // The options each verb takes, from the verb table, before the exit status.
+    constexpr int kWidth = 96;
+    constexpr int kVerbWidth = 12;
+    QString byVerb = QStringLiteral("Options by verb (every verb also takes --loopback, --device-port, --tftp-port,\n"
+                                    "--shell-port and --help; any other option is refused, exit status 2):\n");
+    for (const VerbEntry& v : kVerbs) {
+        QString line = QStringLiteral("  ") + QString::fromLatin1(v.name).leftJustified(kVerbWidth);
+        const QStringList options = optionsOf(QString::fromLatin1(v.name));
+        bool any = false;
+        for (const QString& o : options) {
+            if (kProfile & bit(optionNamed(o)))
+                continue;
+            if (line.size() + 1 + o.size() > kWidth) {
+                byVerb += line + QLatin1Char('\n');
+                line = QString(kVerbWidth + 2, QLatin1Char(' '));
+            } else if (any) {
+                line += QLatin1Char(' ');
+            }
+            line += o;
+            any = true;
+        }
+        byVerb += (any ? line : line + QStringLiteral("(none)")) + QLatin1Char('\n');
+    }
+    QString help = kHelp;
+    const QString exitStatus = QStringLiteral("\nExit status:");
+    return help.insert(help.indexOf(exitStatus) + 1, byVerb + QLatin1Char('\n'));
+}
+
+QStringList CliTool::verbNames()
+{
+    QStringList names;
+    for (const VerbEntry& v : kVerbs)
+        names << QString::fromLatin1(v.name);
+    return names;
+}
+
+QStringList CliTool::optionsOf(const QString& verb)
+{
+    QStringList names;
+    const VerbEntry* entry = verbNamed(verb);
+    for (const Option o : kEveryOption) {
+        if (entry && (entry->options & bit(o)))
+            names << QStringLiteral("--") + name(o);
+    }
+    return names;
 }
 
 int CliTool::run(const QStringList& args)
 {
-    static const std::pair<const char*, cli::Verb> verbs[] = {
-        {"search", cli::searchVerb},   {"read", cli::readVerb},     {"status", cli::statusVerb},
-        {"write", cli::writeVerb},     {"passwd", cli::passwdVerb}, {"export", cli::exportVerb},
-        {"import", cli::importVerb},   {"show", cli::showVerb},     {"firmware", cli::firmwareVerb},
-        {"history", cli::historyVerb}, {"diff", cli::diffVerb},     {"restore", cli::restoreVerb},
-        {"apply", cli::applyVerb},
-    };
     QCommandLineParser parser;
     int status = kExitOk;
     const std::optional<cli::VerbRequest> request = parse(parser, args, status);
     if (!request)
         return status;
     const QString verb = parser.positionalArguments().constFirst();
+    const VerbEntry* entry = verbNamed(verb);
+    if (!entry)
+        return usageError(
+            QStringLiteral("unknown verb \"%1\" (the verbs are %2)").arg(verb, verbList(QStringLiteral("and"))));
     if ((request->searchWaitMs || request->expect) && verb != QLatin1String("search") && !request->all)
         return usageError(QStringLiteral("--wait and --expect go with search and with --all"));
-    for (const auto& [name, function] : verbs) {
-        if (verb == QLatin1String(name))
-            return function(*request, m_out, m_err, *m_console);
-    }
-    if (verb == QLatin1String("help")) {
-        m_out << kHelp;
+    if (!entry->function) {
+        m_out << helpText();
         m_out.flush();
         return kExitOk;
     }
-    return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search, read, status, write, passwd, "
-                                     "export, import, show, firmware, history, diff, restore and apply)")
-                          .arg(verb));
+    return entry->function(*request, m_out, m_err, *m_console);
 }
 
 std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const QStringList& args, int& status)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const Option o :
-         {Option::Help,       Option::Json,        Option::Loopback,  Option::Bind,   Option::Ip,
-          Option::DevicePort, Option::TftpPort,    Option::ShellPort, Option::DryRun, Option::PasswordStdin,
-          Option::Clear,      Option::All,         Option::Yes,       Option::Shell,  Option::Direct,
-          Option::Jobs,       Option::AllAdapters, Option::Csv,       Option::Watch,  Option::Interval,
-          Option::Count,      Option::OpenMetrics, Option::Wait,      Option::Expect})
+    for (const Option o : kEveryOption)
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -316,15 +455,22 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
         return std::nullopt;
     }
     if (parser.isSet(name(Option::Help))) {
-        m_out << kHelp;
+        m_out << helpText();
         m_out.flush();
         status = kExitOk;
         return std::nullopt;
     }
     if (parser.positionalArguments().isEmpty()) {
-        usageError(QStringLiteral("name a verb (search, read, status, write, passwd, export, import, show, "
-                                  "firmware, history, diff, restore or apply)"));
+        usageError(QStringLiteral("name a verb (%1)").arg(verbList(QStringLiteral("or"))));
         return std::nullopt;
+    }
+    // An option the verb does not take is refused before any is read, so nothing is sent.
+    if (const VerbEntry* verb = verbNamed(parser.positionalArguments().constFirst())) {
+        if (const std::optional<QString> foreign = foreignOption(parser, *verb)) {
+            usageError(QStringLiteral("%1 is not an option of %2 (see cormapmp-cli --help)")
+                           .arg(*foreign, QLatin1String(verb->name)));
+            return std::nullopt;
+        }
     }
     cli::VerbRequest request;
     request.profile = m_profile;
@@ -332,7 +478,7 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
     request.searchLimit = m_searchLimit;
     QTextStream& err = m_err;
     request.history = std::make_shared<device::HistoryKeeper>(kProgram, [&err](const QString& why) {
-        err << "cormapmp-cli: " << device::programText(kStrHistoryNotKept).arg(why) << Qt::endl;
+        err << "cormapmp-cli: " << device::programText(cli::texts::kHistoryNotKept).arg(why) << Qt::endl;
     });
     if (const std::optional<QString> error = readOptions(parser, request)) {
         if (!error->isEmpty())

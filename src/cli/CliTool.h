@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliConsole.h"
+#include "ExitStatus.h"
 #include "Verbs.h"
 #include "protocol/NetworkProfile.h"
 
@@ -24,12 +25,7 @@ class QTextStream;
 class CliTool final
 {
 public:
-    enum ExitCode
-    {
-        kExitOk = 0,
-        kExitFailed = 1,
-        kExitUsage = 2,
-    };
+    using enum cli::ExitStatus;
 
     CliTool(QTextStream& out, QTextStream& err, const NetworkProfile& profile);
     ~CliTool();
@@ -42,6 +38,11 @@ public:
     int run(const QStringList& args);
 
     static QString helpText();
+    /** The verbs, as the command line takes them (help included), in the order of the help. */
+    static QStringList verbNames();
+    /** The options `verb` takes, each as "--name" (every verb takes the help and the network profile
+     *  options); an option not listed is refused with exit status 2. Empty for an unknown verb. */
+    static QStringList optionsOf(const QString& verb);
 
     /** How many devices a search holds: cli::kSearchLimit unless a test asks for fewer (--expect then
      *  takes 1 to this). */

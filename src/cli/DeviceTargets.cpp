@@ -1,4 +1,6 @@
 #include "DeviceTargets.h"
+#include "CliTexts.h"
+#include "ExitStatus.h"
 
 #include "StopSignals.h"
 #include "device/DeviceJobs.h"
@@ -13,12 +15,7 @@
 
 namespace cli {
 namespace {
-constexpr int kStrConfirmMany = 975;
-constexpr int kStrSameDevice = 1103;
-constexpr int kStrStopped = 1825;
-constexpr int kExitFailed = 1;
-constexpr int kExitBadInput = 2;
-constexpr int kStrNotHeld = 2200;
+
 } // namespace
 
 SearchWait searchWait(const VerbRequest& request)
@@ -53,7 +50,7 @@ Outcome searchEveryDevice(CNetEnv& env, const VerbRequest& request, QTextStream&
     const Outcome found = searchByMac(env, request.bindAddress.value_or(0), request.allAdapters, searchWait(request));
     status = 0;
     if (found == Outcome::Answered && env.unheld() > 0) {
-        err << programText(kStrNotHeld).arg(env.unheld()).arg(env.tableSize()) << Qt::endl;
+        err << programText(texts::kNotHeld).arg(env.unheld()).arg(env.tableSize()) << Qt::endl;
         status = kExitFailed;
     }
     return found;
@@ -67,7 +64,7 @@ Target targetFor(const DeviceName& device, const VerbRequest& request)
 std::optional<QList<Target>> deviceTargets(const VerbRequest& request, const QStringList& names, const QString& verb,
                                            QTextStream& err, int& status)
 {
-    status = kExitBadInput;
+    status = kExitUsage;
     if (request.all) {
         if (!names.isEmpty()) {
             printUsageError(err, QStringLiteral("%1: --all takes every device a search finds; name none (\"%2\")")
@@ -105,7 +102,7 @@ bool confirmedForMany(const VerbRequest& request, qsizetype count, QTextStream& 
 {
     if (count <= 1 || request.yes)
         return true;
-    err << programText(kStrConfirmMany).arg(count) << Qt::endl;
+    err << programText(texts::kConfirmMany).arg(count) << Qt::endl;
     return false;
 }
 
@@ -129,7 +126,7 @@ std::optional<QString> ServedDevices::servedBefore(const EnvRecord& record, cons
 
 QString ServedDevices::sameDeviceText(const QString& earlier)
 {
-    return programText(kStrSameDevice).arg(earlier);
+    return programText(texts::kSameDevice).arg(earlier);
 }
 
 int deviceJobs(const VerbRequest& request)
@@ -186,7 +183,7 @@ int serveEach(const VerbRequest& request, QTextStream& out, const QList<Target>&
         [&](int i) {
             Device& d = devices[static_cast<std::size_t>(i)];
             if (d.read && stopping) {
-                d.outcome = programText(kStrStopped);
+                d.outcome = programText(texts::kStopped);
                 return;
             }
             if (d.read)

@@ -7,6 +7,9 @@
 #include "device/EditorRequests.h"
 #include "WriteReport.h"
 #include "record/RecordEdit.h"
+#include "CliTexts.h"
+#include "ExitStatus.h"
+#include "device/HistoryKeeper.h"
 #include "RecordFormat.h"
 #include "SettingsFileLoad.h"
 #include "PasswordOnce.h"
@@ -25,19 +28,9 @@
 #include <algorithm>
 
 #include <cstring>
+#include <vector>
 
 namespace cli {
-namespace {
-constexpr int kStrPasswordPrompt = 942;
-constexpr int kStrSaved = 972;
-constexpr int kStrImported = 973;
-constexpr int kStrSummary = 974;
-constexpr int kStrNothingRead = 1102;
-constexpr int kStrTooLong = 1826;
-constexpr int kExitFailed = 1;
-constexpr int kExitBadInput = 2;
-} // namespace
-
 /** Reads and checks a settings file; the record (at least 512 bytes) or nothing, with the message
  *  printed and the exit status in `status`: a file that cannot be read is bad input, as a damaged one. */
 std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& status, settings_file::Trailer* trailer)
@@ -47,21 +40,21 @@ std::optional<EnvRecord> loadFile(const QString& path, QTextStream& err, int& st
     const bounded_read::Result read = settings_file::readFile(path);
     if (printReadProblem(path, read, err, status))
         return std::nullopt;
-    status = kExitBadInput;
+    status = kExitUsage;
     // An empty file or stream and one longer than any settings file (an endless one too) say why.
     if (read.bytes.isEmpty() && !read.tooLarge) {
-        err << programText(kStrNothingRead).arg(path) << Qt::endl;
+        err << programText(texts::kNothingRead).arg(path) << Qt::endl;
         return std::nullopt;
     }
     if (read.tooLarge) {
         err << programText(settings_file::kStrDamaged) << '\n'
-            << programText(kStrTooLong).arg(path).arg(settings_file::kMaxRecordLength + settings_file::kOverhead)
+            << programText(texts::kTooLong).arg(path).arg(settings_file::kMaxRecordLength + settings_file::kOverhead)
             << Qt::endl;
         return std::nullopt;
     }
     const settings_file::Decoded decoded =
         read.tooLarge ? settings_file::Decoded{settings_file::kDamaged, {}, {}} : settings_file::decode(read.bytes);
-    status = kExitBadInput;
+    status = kExitUsage;
     if (decoded.outcome == settings_file::kNotSettingsFile) {
         err << programText(settings_file::kStrNotSettingsFile) << Qt::endl;
         return std::nullopt;
@@ -104,16 +97,16 @@ DeviceResult writeImported(const VerbRequest& request, const Target& target, con
 {
     const WriteOutcome written = runGuardedWrite(
         request, {target, before, merged, typed.toLatin1(),
-                  [&imported](EnvRecord& record) { return importOnto(record, imported); }, importedFields(before),
+                  [&imported](EnvRecord& record) { return importOnto(record, imported); }, record_fields::importedSettings(before),
                   QStringLiteral("import")});
-    outcome = writeOutcomeLine(written, targetText(target), programText(kStrImported));
+    outcome = writeOutcomeLine(written, targetText(target), programText(texts::kWrittenShort));
     return written.stored() ? DeviceResult::Done : DeviceResult::Failed;
 }
 
 /** Applies the file's settings to one of the devices named, once it has been read (`read`), as the
  *  editor's import and Write do; the outcome for its line and whether it worked. */
 DeviceResult importInto(const VerbRequest& request, const Target& target, const EnvRecord& read,
-                        const EnvRecord& imported, PasswordOnce& password, QString& outcome)
+                        const EnvRecord& imported, PasswordOnce& password, QString& outcome, QStringList& warnings)
 {
     EnvRecord before = read;
     EnvRecord merged = before;
@@ -123,10 +116,11 @@ DeviceResult importInto(const VerbRequest& request, const Target& target, const 
     }
     const QString typed =
         merged.hasPassword()
-            ? password.get(programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
+            ? password.get(programText(texts::kPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
             : QString();
-    if (const std::optional<form::Problem> problem = form::validate(formValues(merged, typed))) {
-        outcome = problem->describe();
+    // The fields the file sets (those whose values it changes) are checked; the rest go back as they are.
+    if (const std::optional<QString> refused = checkWrite(before, merged, typed, {}, &warnings)) {
+        outcome = *refused;
         return DeviceResult::Failed;
     }
     return writeImported(request, target, before, merged, imported, typed, outcome);
@@ -139,7 +133,7 @@ int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
         return printUsageError(err, QStringLiteral("export: name the device (MAC or IPv4 address) and the file"));
     const std::optional<Target> target = targetOf(request.operands.at(0), request, QStringLiteral("export"), err);
     if (!target)
-        return kExitBadInput;
+        return kExitUsage;
     // A folder can never take the file: said before the device is asked.
     if (QFileInfo(request.operands.at(1)).isDir())
         return printUsageError(err, QStringLiteral("export: ") + fileProblem(request.operands.at(1), 0));
@@ -158,7 +152,7 @@ int exportVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
         err << request.operands.at(1) << ": " << saved.errorText() << Qt::endl;
         return kExitFailed;
     }
-    out << programText(kStrSaved).arg(QString::fromStdString(env.record(0).macText()), request.operands.at(1))
+    out << programText(texts::kSaved).arg(QString::fromStdString(env.record(0).macText()), request.operands.at(1))
         << Qt::endl;
     return 0;
 }
@@ -178,13 +172,22 @@ int importVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (!targets)
         return status;
     if (!confirmedForMany(request, targets->size(), err))
-        return kExitBadInput;
+        return kExitUsage;
     PasswordOnce password(console, request.passwordStdin);
+    // Each device's values left as it holds them, said on this thread beside its result line.
+    std::vector<QStringList> warnings(static_cast<std::size_t>(targets->size()));
     // status: 1 when the search of --all left devices out (already said).
-    return std::max(status, serveEach(request, out, *targets, kStrSummary,
-                                      [&](const Target& target, const EnvRecord& read, QString& outcome) {
-                                          return importInto(request, target, read, *imported, password, outcome);
-                                      }));
+    return std::max(status, serveEach(
+        request, out, *targets, texts::kWrittenSummary,
+        [&](const Target& target, const EnvRecord& read, QString& outcome) {
+            const qsizetype i = &target - targets->constData(); // serveEach hands out the list's own items
+            return importInto(request, target, read, *imported, password, outcome,
+                              warnings[static_cast<std::size_t>(i)]);
+        },
+        [&](int i, DeviceResult, QString&) {
+            printLeftAsIs(err, QStringLiteral("import"), targetText(targets->at(i)),
+                          warnings.at(static_cast<std::size_t>(i)));
+        }));
 }
 
 int showVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)

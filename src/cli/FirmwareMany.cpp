@@ -1,4 +1,6 @@
 #include "FirmwareMany.h"
+#include "CliTexts.h"
+#include "ExitStatus.h"
 
 #include "device/DeviceRequests.h"
 #include "DeviceTargets.h"
@@ -20,7 +22,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrSummary = 987;
 
 /** Several uploads at once show no please-wait window: each device's line says how it ended. */
 class NoWindow final : public PleaseWaitWindow
@@ -143,7 +144,7 @@ int firmwareToMany(const VerbRequest& request, const QByteArray& image, const QS
     if (!targets)
         return status;
     if (!confirmedForMany(request, targets->size(), err))
-        return 2;
+        return kExitUsage;
     std::vector<Upload> uploads;
     for (const Target& target : *targets) {
         Upload u;
@@ -161,6 +162,6 @@ int firmwareToMany(const VerbRequest& request, const QByteArray& image, const QS
     }
     out.flush();
     // status: 1 when the search of --all left devices out (already said).
-    return std::max(status, finishMany(out, kStrSummary, static_cast<qsizetype>(uploads.size()) - again, failed));
+    return std::max(status, finishMany(out, texts::kFirmwareSummary, static_cast<qsizetype>(uploads.size()) - again, failed));
 }
 } // namespace cli

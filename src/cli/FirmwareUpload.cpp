@@ -1,4 +1,5 @@
 #include "FirmwareUpload.h"
+#include "CliTexts.h"
 
 #include "firmware/CQuickBurnWnd.h"
 #include "firmware/FirmwareImage.h"
@@ -11,10 +12,6 @@
 
 namespace {
 constexpr int kShellProductCode = 10;
-constexpr int kStrFileSize = 160;
-constexpr int kStrTimeout = 161;
-constexpr int kStrMemoryError = 162;
-constexpr int kStrCompleted = 163;
 constexpr int kBarWidth = 40;
 constexpr int kPlainSteps = 10;
 
@@ -75,17 +72,17 @@ QString firmwareResultText(const StringTable& strings, int code, qint64 value, c
 {
     switch (code) {
     case CQuickBurnWnd::kNoResponse:
-        return strings.text(kStrTimeout);
+        return strings.text(texts::kFirmwareTimeout);
     case CQuickBurnWnd::kComplete:
-        return strings.text(kStrCompleted);
+        return strings.text(texts::kCompleted);
     case CQuickBurnWnd::kTftpError:
         return message;
     case CQuickBurnWnd::kSocketError:
         return systemErrorMessage(static_cast<int>(value));
     case CQuickBurnWnd::kSizeRejected:
-        return strings.text(kStrFileSize);
+        return strings.text(texts::kFileSize);
     default:
-        return strings.text(kStrMemoryError);
+        return strings.text(texts::kMemoryError);
     }
 }
 

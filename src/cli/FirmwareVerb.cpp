@@ -4,6 +4,7 @@
 #include "device/DeviceName.h"
 #include "CliMessages.h"
 #include "device/DeviceRequests.h"
+#include "ExitStatus.h"
 #include "FirmwareMany.h"
 #include "FirmwareUpload.h"
 #include "Verbs.h"
@@ -18,7 +19,6 @@
 
 namespace cli {
 namespace {
-constexpr int kExitFailed = 1;
 
 /** Reads the device with `mac` for its address and product code, as the search window has them; an exit
  *  status. */

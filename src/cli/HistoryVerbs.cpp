@@ -3,6 +3,8 @@
 #include "HistoryVerbs.h"
 #include "device/DeviceName.h"
 #include "device/HistoryKeeper.h"
+#include "CliTexts.h"
+#include "ExitStatus.h"
 #include "SettingsFileLoad.h"
 #include "Verbs.h"
 #include "net/CNetEnv.h"
@@ -16,12 +18,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrHistoryOf = 1601;
-constexpr int kStrNoHistory = 1602;
-constexpr int kStrNothingChanged = 1603;
-constexpr int kStrNoEntry = 1604;
-constexpr int kExitDiffer = 1;
-constexpr int kExitBadInput = 2;
 
 /** One side of a diff: a record and where it came from. */
 struct Side
@@ -76,7 +72,7 @@ QJsonObject entryJson(const settings_history::Entry& entry)
 /** The MAC of the device `operand` names: as given, or asked of the device at an address. */
 std::optional<Mac> macOfDevice(const QString& operand, const VerbRequest& request, QTextStream& err, int& status)
 {
-    status = kExitBadInput;
+    status = kExitUsage;
     const std::optional<Target> target = targetOf(operand, request, QStringLiteral("history"), err);
     if (!target)
         return std::nullopt;
@@ -109,7 +105,7 @@ std::optional<settings_history::Entry> findEntry(const settings_history::Store& 
         printUsageError(err,
                         QStringLiteral("\"%1\" names no history entry: give its number or \"latest\"").arg(number));
     if (!entry && (number == QLatin1String("latest") || digits.match(number).hasMatch()))
-        printUsageError(err, programText(kStrNoEntry).arg(number, macText(mac), store.deviceFolder(mac)));
+        printUsageError(err, programText(texts::kNoEntry).arg(number, macText(mac), store.deviceFolder(mac)));
     return entry;
 }
 
@@ -162,16 +158,16 @@ int historyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, 
         return 0;
     }
     if (entries.isEmpty()) {
-        out << programText(kStrNoHistory).arg(macText(*mac), store.deviceFolder(*mac)) << Qt::endl;
+        out << programText(texts::kNoHistory).arg(macText(*mac), store.deviceFolder(*mac)) << Qt::endl;
         return 0;
     }
-    out << programText(kStrHistoryOf).arg(macText(*mac)).arg(entries.size()).arg(store.deviceFolder(*mac)) << '\n';
+    out << programText(texts::kHistoryOf).arg(macText(*mac)).arg(entries.size()).arg(store.deviceFolder(*mac)) << '\n';
     for (const settings_history::Entry& e : entries) {
         const QStringList changed = e.changed();
         out << QStringLiteral("%1  %2  %3 %4  ")
                    .arg(e.number, 5)
                    .arg(e.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), e.program, e.verb)
-            << (changed.isEmpty() ? programText(kStrNothingChanged) : changed.join(QStringLiteral(", "))) << '\n';
+            << (changed.isEmpty() ? programText(texts::kNothingChanged) : changed.join(QStringLiteral(", "))) << '\n';
     }
     out.flush();
     return 0;
@@ -186,10 +182,10 @@ int diffVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Con
     // they differ?": exit status 2, never 1.
     const std::optional<Side> a = sideOf(request.operands.at(0), request, err);
     if (!a)
-        return kExitBadInput;
+        return kExitUsage;
     const std::optional<Side> b = sideOf(request.operands.at(1), request, err);
     if (!b)
-        return kExitBadInput;
+        return kExitUsage;
     const QList<record_fields::Difference> list = settingsDifferences(a->record, b->record, a->file || b->file);
     if (request.json) {
         QJsonArray differences;

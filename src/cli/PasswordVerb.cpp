@@ -1,8 +1,10 @@
 // cormapmp-cli passwd: changes or removes a device's password, as the settings editor's "Set Password".
 #include "device/DeviceName.h"
 #include "CliConsole.h"
+#include "CliTexts.h"
 #include "DeviceTargets.h"
 #include "device/EditorRequests.h"
+#include "ExitStatus.h"
 #include "Verbs.h"
 #include "WriteReport.h"
 #include "device/DeviceLock.h"
@@ -16,22 +18,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrPasswordLate = 1827;
-constexpr int kStrPasswordNotChanged = 1828;
-constexpr int kStrPasswordUnknown = 1829;
-constexpr int kStrPasswordPrompt = 942;
-constexpr int kStrPasswordCheck = 1049;
-constexpr int kStrPasswordEmpty = 1054;
-constexpr int kStrPasswordShort = 1055;
-constexpr int kStrChanged = 968;
-constexpr int kStrRemoved = 969;
-constexpr int kStrNewPrompt = 970;
-constexpr int kStrRetypePrompt = 971;
-constexpr int kStrSummary = 983;
-constexpr int kStrChangedShort = 984;
-constexpr int kStrRemovedShort = 985;
-constexpr int kExitBadInput = 2;
-constexpr int kExitFailed = 1;
 constexpr char kNewPasswordVariable[] = "CORMAPMP_NEW_PASSWORD";
 
 /** The new password from the second line of standard input, the environment or two prompts; nothing
@@ -51,10 +37,10 @@ std::optional<QString> newPassword(const VerbRequest& request, Console& console,
                                             "line of standard input with --password-stdin, or use --clear"));
         return std::nullopt;
     }
-    const QString typed = console.readHidden(programText(kStrNewPrompt)).value_or(QString());
-    const QString retyped = console.readHidden(programText(kStrRetypePrompt)).value_or(QString());
+    const QString typed = console.readHidden(programText(texts::kNewPrompt)).value_or(QString());
+    const QString retyped = console.readHidden(programText(texts::kRetypePrompt)).value_or(QString());
     if (typed != retyped) {
-        err << programText(kStrPasswordCheck) << Qt::endl;
+        err << programText(texts::kPasswordCheck) << Qt::endl;
         return std::nullopt;
     }
     return typed;
@@ -65,9 +51,9 @@ std::optional<QString> newPassword(const VerbRequest& request, Console& console,
 std::optional<QString> refusal(const QString& password, bool isNew)
 {
     if (isNew && password.isEmpty())
-        return programText(kStrPasswordEmpty);
+        return programText(texts::kPasswordEmpty);
     if (isNew && password.size() < record_fields::field(record_fields::Id::Password).min)
-        return programText(kStrPasswordShort);
+        return programText(texts::kPasswordShort);
     // The device password's own rule (its width, characters a record holds), as the editor checks it.
     const record_fields::FieldRef field{&record_fields::field(record_fields::Id::Password), -1};
     if (const std::optional<form::Problem> problem = form::checkTyped(field, password))
@@ -115,22 +101,23 @@ Settled changeAndSettle(CNetEnv& env, const Target& target, const EnvRecord& rec
     const QString device = targetText(target);
     const std::optional<bool> holds = holdsPassword(env, target, next);
     if (holds && *holds)
-        return {true, {}, programText(kStrPasswordLate).arg(device)};
+        return {true, {}, programText(texts::kPasswordLate).arg(device)};
     const QString answer = result < 0 ? failureLine(Outcome::NoAnswer, {}) : unknownResponseText();
-    return {false, answer + u' ' + programText(holds ? kStrPasswordNotChanged : kStrPasswordUnknown).arg(device), {}};
+    return {false, answer + u' ' + programText(holds ? texts::kPasswordNotChanged : texts::kPasswordUnknown).arg(device), {}};
 }
 
 /** The password change of one device named alone, with the program's full messages. Both passwords
  *  are had and checked before anything is sent. */
 int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out, QTextStream& err, Console& console)
 {
-    const QString current = devicePassword(
-        console, request.passwordStdin, programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "));
+    const QString current =
+        devicePassword(console, request.passwordStdin,
+                       programText(texts::kPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "));
     if (const std::optional<QString> refused = refusal(current, false))
         return printUsageError(err, *refused);
     const std::optional<QString> next = checkedNewPassword(request, console, err);
     if (!next)
-        return kExitBadInput;
+        return kExitUsage;
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, target); read != Outcome::Answered)
         return printFailure(err, read, env.openError());
@@ -150,7 +137,7 @@ int passwdOne(const VerbRequest& request, const Target& target, QTextStream& out
     const QString mac = QString::fromStdString(record.macText());
     if (!settled.note.isEmpty())
         out << settled.note << Qt::endl;
-    out << programText(request.clear ? kStrRemoved : kStrChanged).arg(mac) << Qt::endl;
+    out << programText(request.clear ? texts::kPasswordRemoved : texts::kPasswordChanged).arg(mac) << Qt::endl;
     return 0;
 }
 
@@ -166,7 +153,7 @@ DeviceResult passwdOneOfMany(const VerbRequest& request, const Target& target, c
         return DeviceResult::Failed;
     }
     const Settled settled = changeAndSettle(env, target, record, current, next);
-    outcome = settled.changed ? programText(request.clear ? kStrRemovedShort : kStrChangedShort) : settled.problem;
+    outcome = settled.changed ? programText(request.clear ? texts::kPasswordRemovedShort : texts::kPasswordChangedShort) : settled.problem;
     return settled.changed ? DeviceResult::Done : DeviceResult::Failed;
 }
 } // namespace
@@ -185,18 +172,18 @@ int passwdVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, C
     if (!request.all && targets->size() == 1)
         return passwdOne(request, targets->constFirst(), out, err, console);
     if (!confirmedForMany(request, targets->size(), err))
-        return kExitBadInput;
+        return kExitUsage;
     // One current and one new password for all the devices, both checked before anything is sent.
-    const QString current =
-        devicePassword(console, request.passwordStdin,
-                       programText(kStrPasswordPrompt).arg(targetText(targets->constFirst())) + QStringLiteral(": "));
+    const QString current = devicePassword(console, request.passwordStdin,
+                                           programText(texts::kPasswordPrompt).arg(targetText(targets->constFirst())) +
+                                               QStringLiteral(": "));
     if (const std::optional<QString> refused = refusal(current, false))
         return printUsageError(err, *refused);
     const std::optional<QString> next = checkedNewPassword(request, console, err);
     if (!next)
-        return kExitBadInput;
+        return kExitUsage;
     // A device named twice is changed once: a second change would be judged against the new password.
-    return std::max(status, serveEach(request, out, *targets, kStrSummary,
+    return std::max(status, serveEach(request, out, *targets, texts::kPasswordSummary,
                                       [&](const Target& target, const EnvRecord& record, QString& outcome) {
                                           return passwdOneOfMany(request, target, record, current, *next, outcome);
                                       }));

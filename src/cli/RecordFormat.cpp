@@ -19,8 +19,8 @@ QList<const Field*> shownFields(const EnvRecord& record, bool perPort)
 {
     QList<const Field*> fields;
     for (const Field& f : record_fields::all()) {
-        // A device without the comment capability keeps no comment: its bytes are shown as uninterpreted.
-        if (f.perPort == perPort && f.shown() && (f.id != Id::Comment || record.commentSupported()))
+        // A device without a field's capability keeps no such field: its bytes are shown as uninterpreted.
+        if (f.perPort == perPort && f.shown() && record_fields::kept(f, record))
             fields << &f;
     }
     return fields;
@@ -117,7 +117,7 @@ QJsonObject summaryJson(const EnvRecord& record)
     for (const Id id : {Id::Mac, Id::IpAddress, Id::ProductId, Id::ProductCode, Id::SourceAddress})
         device.insert(QLatin1String(record_fields::field(id).name),
                       record_fields::jsonValue(FieldRef{&record_fields::field(id), -1}, record));
-    if (record.commentSupported())
+    if (record_fields::kept(record_fields::field(Id::Comment), record))
         device.insert(QStringLiteral("comment"), QString::fromLatin1(record.comment()));
     return device;
 }
@@ -127,7 +127,7 @@ QString summaryLine(const QString& first, const EnvRecord& record)
     const QString line = QStringLiteral("%1  %2  product %3")
                              .arg(first.leftJustified(17), ipv4::dotted(record.ipAddress()).leftJustified(15),
                                   QString::number(record.productCode()).leftJustified(2));
-    if (!record.commentSupported())
+    if (!record_fields::kept(record_fields::field(Id::Comment), record))
         return line.trimmed();
     return line + QStringLiteral("  ") + value(Id::Comment, -1, record);
 }

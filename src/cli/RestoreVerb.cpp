@@ -1,9 +1,11 @@
 // cormapmp-cli restore: writes a record the settings history kept back to its device, with the checks,
 // password handling and output of write.
 #include "CliConsole.h"
+#include "CliTexts.h"
 #include "DeviceTargets.h"
 #include "WriteReport.h"
 #include "device/HistoryKeeper.h"
+#include "ExitStatus.h"
 #include "HistoryVerbs.h"
 #include "record/RecordEdit.h"
 #include "SettingsFileLoad.h"
@@ -19,15 +21,7 @@
 
 namespace cli {
 namespace {
-constexpr int kStrWritten = 940;
-constexpr int kStrDryRun = 941;
-constexpr int kStrPasswordPrompt = 942;
-constexpr int kStrChangesTo = 943;
-constexpr int kStrNothingChanges = 944;
-constexpr int kStrOtherDevice = 1605;
 constexpr int kFieldWidth = 22;
-constexpr int kExitFailed = 1;
-constexpr int kExitBadInput = 2;
 
 /** The entry a restore names: of the device itself ("3", "latest") or with a MAC ("02:…@3"). */
 struct EntryName
@@ -62,7 +56,8 @@ bool refuseOtherDevice(const EntryName& name, const Mac& device, QTextStream& er
 {
     if (!name.mac || *name.mac == device)
         return false;
-    printUsageError(err, QStringLiteral("restore: ") + programText(kStrOtherDevice).arg(name.text, macText(device)));
+    printUsageError(err,
+                    QStringLiteral("restore: ") + programText(texts::kOtherDevice).arg(name.text, macText(device)));
     return true;
 }
 
@@ -92,10 +87,10 @@ QJsonObject planJson(const EnvRecord& before, const EnvRecord& after, int number
 
 void printChanges(QTextStream& out, const QString& device, const EnvRecord& before, const EnvRecord& after)
 {
-    out << programText(kStrChangesTo).arg(device) << '\n';
+    out << programText(texts::kChangesTo).arg(device) << '\n';
     const QList<record_fields::Difference> changes = settingsDifferences(before, after, false);
     if (changes.isEmpty())
-        out << "  " << programText(kStrNothingChanges) << '\n';
+        out << "  " << programText(texts::kNothingChanges) << '\n';
     for (const record_fields::Difference& d : changes)
         out << "  " << d.field.leftJustified(kFieldWidth) << ' ' << d.before << " -> " << d.after << '\n';
     out.flush();
@@ -114,16 +109,19 @@ int writeBack(const VerbRequest& request, const Target& target, CNetEnv& env, co
         if (request.json)
             out << QJsonDocument(planJson(before, after, entry.number, false)).toJson(QJsonDocument::Indented);
         else
-            out << programText(kStrDryRun) << '\n';
+            out << programText(texts::kDryRun) << '\n';
         out.flush();
         return 0;
     }
     QString typed;
     if (before.hasPassword())
         typed = devicePassword(console, request.passwordStdin,
-                               programText(kStrPasswordPrompt).arg(device) + QStringLiteral(": "));
-    if (const std::optional<form::Problem> problem = form::validate(formValues(after, typed)))
-        return printUsageError(err, QStringLiteral("restore: ") + problem->describe());
+                               programText(texts::kPasswordPrompt).arg(device) + QStringLiteral(": "));
+    // The fields the entry sets (those whose values it changes) are checked; the rest go back as they are.
+    QStringList warnings;
+    if (const std::optional<QString> refused = checkWrite(before, after, typed, {}, &warnings))
+        return printUsageError(err, QStringLiteral("restore: ") + *refused);
+    printLeftAsIs(err, QStringLiteral("restore"), QString(), warnings);
     const MakeChanges again = [&entry](EnvRecord& record) {
         record = restored(entry, record);
         return std::optional<QString>();
@@ -139,7 +137,7 @@ int writeBack(const VerbRequest& request, const Target& target, CNetEnv& env, co
         out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
         out.flush();
     }
-    return printWriteOutcome(written, device, request.json, out, err, kStrWritten);
+    return printWriteOutcome(written, device, request.json, out, err, texts::kWritten);
 }
 } // namespace
 
@@ -150,22 +148,22 @@ int restoreVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, 
                                                    "latest, the history entry to write back"));
     const std::optional<Target> target = targetOf(request.operands.at(0), request, QStringLiteral("restore"), err);
     if (!target)
-        return kExitBadInput;
+        return kExitUsage;
     const std::optional<EntryName> name = entryName(request, err);
     if (!name)
-        return kExitBadInput;
+        return kExitUsage;
     // A device named by its MAC is refused another device's entry before anything is sent.
     if (target->mac && refuseOtherDevice(*name, *target->mac, err))
-        return kExitBadInput;
+        return kExitUsage;
     CNetEnv env(request.profile);
     if (const Outcome read = readTarget(env, *target); read != Outcome::Answered)
         return printFailure(err, read, env.openError());
     const Mac mac = env.record(0).mac();
     if (refuseOtherDevice(*name, mac, err))
-        return kExitBadInput;
+        return kExitUsage;
     const std::optional<settings_history::Entry> entry = findEntry(historyStore(request), mac, name->number, err);
     if (!entry)
-        return kExitBadInput;
+        return kExitUsage;
     return writeBack(request, *target, env, *entry, out, err, console);
 }
 } // namespace cli

@@ -1,5 +1,6 @@
 // cormapmp-cli status: a device's status report, decoded as the status dialog shows it.
 #include "device/DeviceName.h"
+#include "CliTexts.h"
 #include "DeviceTargets.h"
 #include "device/EditorRequests.h"
 #include "StatusWatch.h"
@@ -18,7 +19,6 @@ namespace {
 using status::Field;
 
 constexpr int kLabelWidth = 10;
-constexpr int kStrSummary = 1750;
 constexpr int kCounterWidth = 12;
 
 /** The report's fields by the dialog's labels and by their JSON names. */
@@ -116,7 +116,7 @@ int statusOfMany(const VerbRequest& request, QTextStream& out, QTextStream& err)
     if (!targets)
         return status;
     // status: 1 when the search of --all left devices out (already said).
-    return std::max(status, serveEach(request, out, *targets, kStrSummary,
+    return std::max(status, serveEach(request, out, *targets, texts::kAnsweredSummary,
                                       [&request](const Target& target, const EnvRecord& record, QString& outcome) {
                                           return statusOfOne(request, target, record, outcome);
                                       }));

@@ -1,4 +1,6 @@
 #include "StatusWatch.h"
+#include "CliTexts.h"
+#include "ExitStatus.h"
 
 #include "device/DeviceName.h"
 #include "CliMessages.h"
@@ -30,11 +32,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrRestart = 1253;
-constexpr int kStrNoAnswer = 1254;
-constexpr int kStrSummary = 1270;
-constexpr int kStrDeviceSummary = 1271;
-constexpr int kStrAverage = 1272;
 constexpr int kPorts = status::kPortCount;
 
 /** One device under watch: how it is reached, what its readings said so far. */
@@ -158,9 +155,9 @@ QString textLine(const Watched& device, const status::Reading& reading, const st
     QString line =
         QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  ") + device.name;
     if (!reading.answered)
-        return line + QStringLiteral("  ") + programText(kStrNoAnswer);
+        return line + QStringLiteral("  ") + programText(texts::kNoAnswer);
     if (rates.mark == status::Mark::Restart)
-        line += QStringLiteral("  ") + programText(kStrRestart);
+        line += QStringLiteral("  ") + programText(texts::kRestart);
     if (reading.counters.uptime)
         line += QStringLiteral("  uptime ") + status::uptimeText(*reading.counters.uptime);
     for (std::size_t p = 0; p < kPorts; ++p) {
@@ -285,9 +282,10 @@ QString deviceSummary(const Watched& d, QJsonObject& json)
                        {QStringLiteral("unanswered"), d.unanswered},
                        {QStringLiteral("restarts"), d.restarts},
                        {QStringLiteral("average"), averages}};
-    QString line = programText(kStrDeviceSummary).arg(d.name).arg(d.answered).arg(d.unanswered).arg(d.restarts);
+    QString line =
+        programText(texts::kWatchDeviceSummary).arg(d.name).arg(d.answered).arg(d.unanswered).arg(d.restarts);
     if (!ports.isEmpty())
-        line += QStringLiteral("  ") + programText(kStrAverage) + ports.mid(1);
+        line += QStringLiteral("  ") + programText(texts::kWatchAverage) + ports.mid(1);
     return line;
 }
 
@@ -315,7 +313,12 @@ void printSummary(const std::vector<Watched>& devices, int rounds, bool json, QT
                                   {QStringLiteral("devices"), perDevice}};
         out << QJsonDocument(QJsonObject{{QStringLiteral("summary"), summary}}).toJson(QJsonDocument::Compact) << '\n';
     } else {
-        out << programText(kStrSummary).arg(rounds).arg(devices.size()).arg(answered).arg(unanswered).arg(restarts)
+        out << programText(texts::kWatchSummary)
+                   .arg(rounds)
+                   .arg(devices.size())
+                   .arg(answered)
+                   .arg(unanswered)
+                   .arg(restarts)
             << '\n';
     }
     out.flush();
@@ -453,6 +456,6 @@ int statusWatch(const VerbRequest& request, QTextStream& out, QTextStream& err)
     printSummary(watch.devices, round, request.json, out);
     const bool allAnswered =
         std::all_of(watch.devices.begin(), watch.devices.end(), [](const Watched& d) { return d.lastAnswered; });
-    return allAnswered && metricsWritten ? 0 : 1;
+    return allAnswered && metricsWritten ? kExitOk : kExitFailed;
 }
 } // namespace cli

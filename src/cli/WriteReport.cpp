@@ -1,6 +1,7 @@
 #include "WriteReport.h"
 
 #include "CliMessages.h"
+#include "CliTexts.h"
 #include "CliTool.h"
 #include "device/HistoryKeeper.h"
 #include "net/CNetEnv.h"
@@ -9,14 +10,6 @@
 
 namespace cli {
 namespace {
-constexpr int kStrConflict = 1104;
-constexpr int kStrRemade = 1105;
-constexpr int kStrStoredLate = 1800;
-constexpr int kStrNotStored = 1801;
-constexpr int kStrUnknown = 1802;
-constexpr int kStrMismatch = 1803;
-constexpr int kStrLockTimeout = 1805;
-constexpr int kStrNoResponse = 166;
 constexpr int kMsPerSecond = 1000;
 
 QString joined(const QStringList& fields)
@@ -32,25 +25,25 @@ QString problemText(const WriteOutcome& o, const QString& device, bool oneLine)
     case WriteOutcome::WrittenLate:
         return {};
     case WriteOutcome::Mismatch:
-        return programText(kStrMismatch).arg(device, joined(o.fields));
+        return programText(texts::kMismatch).arg(device, joined(o.fields));
     case WriteOutcome::Refused:
         return passwordMismatchText();
     case WriteOutcome::NotStored: {
-        const QString notStored = programText(kStrNotStored).arg(device);
+        const QString notStored = programText(texts::kNotStored).arg(device);
         if (o.result < 0)
             return notStored;
         return unknownResponseText() + (oneLine ? QStringLiteral(" ") : QStringLiteral("\n")) + notStored;
     }
     case WriteOutcome::Unknown: {
         // Without any answer the program's own message comes first, as for every silent device.
-        const QString unknown = programText(kStrUnknown).arg(device);
+        const QString unknown = programText(texts::kUnknownOutcome).arg(device);
         if (o.result >= 0)
             return unknownResponseText() + (oneLine ? QStringLiteral(" ") : QStringLiteral("\n")) + unknown;
-        return oneLine ? unknown : programText(kStrNoResponse) + u'\n' + unknown;
+        return oneLine ? unknown : programText(texts::kNoResponse) + u'\n' + unknown;
     }
     case WriteOutcome::Conflict:
     case WriteOutcome::Cancelled:
-        return programText(kStrConflict).arg(device, joined(o.fields));
+        return programText(texts::kConflict).arg(device, joined(o.fields));
     case WriteOutcome::RemakeRefused:
         return o.reason;
     case WriteOutcome::LockTimeout:
@@ -77,7 +70,7 @@ int printWriteOutcome(const WriteOutcome& outcome, const QString& device, bool j
     if (outcome.stored()) {
         if (!json)
             out << (outcome.status == WriteOutcome::Written ? programText(writtenId)
-                                                             : programText(kStrStoredLate).arg(device))
+                                                             : programText(texts::kStoredLate).arg(device))
                 << Qt::endl;
         return CliTool::kExitOk;
     }
@@ -90,18 +83,18 @@ QString writeOutcomeLine(const WriteOutcome& outcome, const QString& device, con
     if (outcome.status == WriteOutcome::Written)
         return writtenText;
     if (outcome.status == WriteOutcome::WrittenLate)
-        return programText(kStrStoredLate).arg(device);
+        return programText(texts::kStoredLate).arg(device);
     return problemText(outcome, device, true);
 }
 
 QString remadeLine(const WriteOutcome& outcome, const QString& device)
 {
-    return outcome.remade ? programText(kStrRemade).arg(device, joined(outcome.remadeFields)) : QString();
+    return outcome.remade ? programText(texts::kRemade).arg(device, joined(outcome.remadeFields)) : QString();
 }
 
 QString lockTimeoutText(const QString& device, const QString& holder)
 {
-    return programText(kStrLockTimeout)
+    return programText(texts::kLockTimeout)
         .arg(device)
         .arg(kLockWaitMs / kMsPerSecond)
         .arg(holder.isEmpty() ? QStringLiteral("?") : holder);

@@ -7,6 +7,9 @@
 #include "device/EditorRequests.h"
 #include "WriteReport.h"
 #include "record/RecordEdit.h"
+#include "CliTexts.h"
+#include "ExitStatus.h"
+#include "device/HistoryKeeper.h"
 #include "Verbs.h"
 #include "net/CNetEnv.h"
 #include "protocol/Codec.h"
@@ -19,22 +22,11 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <vector>
 
 namespace cli {
 namespace {
-constexpr int kStrWritten = 940;
-constexpr int kStrAlreadySet = 1806;
-constexpr int kStrAlreadySetAll = 1807;
-constexpr int kStrDryRun = 941;
-constexpr int kStrPasswordPrompt = 942;
-constexpr int kStrChangesTo = 943;
-constexpr int kStrNothingChanges = 944;
-constexpr int kStrWrittenShort = 973;
-constexpr int kStrSummary = 974;
-constexpr int kStrDryRunMany = 986;
 constexpr int kFieldWidth = 22;
-constexpr int kExitFailed = 1;
-constexpr int kExitBadInput = 2;
 
 /** What a write is about: the device, its record as read and as it will be written. */
 struct Plan
@@ -98,9 +90,9 @@ QString describeDevice(const Target& target, const EnvRecord& record)
 
 void printChanges(QTextStream& out, const Plan& plan)
 {
-    out << programText(kStrChangesTo).arg(plan.deviceText) << '\n';
+    out << programText(texts::kChangesTo).arg(plan.deviceText) << '\n';
     if (plan.changes.isEmpty())
-        out << "  " << programText(kStrNothingChanges) << '\n';
+        out << "  " << programText(texts::kNothingChanges) << '\n';
     for (const record_fields::Difference& d : plan.changes)
         out << "  " << d.field.leftJustified(kFieldWidth) << ' ' << d.before << " -> " << d.after << '\n';
     out.flush();
@@ -112,10 +104,12 @@ QJsonObject planJson(const Plan& plan)
             {QStringLiteral("changes"), changesJson(plan.changes, plan.before, plan.after)}};
 }
 
-/** Why the form would refuse `typed` as the password of a write of `after`, or nothing. */
-std::optional<QString> passwordRefusal(const EnvRecord& after, const QString& typed)
+/** Why the form would refuse `typed` as the password of a write, or nothing. The record's other fields
+ *  were checked when the changes were made. */
+std::optional<QString> passwordRefusal(const EnvRecord&, const QString& typed)
 {
-    if (const std::optional<form::Problem> problem = form::validate(formValues(after, typed)))
+    const record_fields::FieldRef password{&record_fields::field(record_fields::Id::Password), -1};
+    if (const std::optional<form::Problem> problem = form::checkTyped(password, typed))
         return problem->describe();
     return std::nullopt;
 }
@@ -127,8 +121,9 @@ std::optional<QByteArray> writePassword(const VerbRequest& request, const Plan& 
 {
     if (!plan.before.hasPassword())
         return QByteArray();
-    const QString typed = devicePassword(console, request.passwordStdin,
-                                         programText(kStrPasswordPrompt).arg(plan.deviceText) + QStringLiteral(": "));
+    const QString typed =
+        devicePassword(console, request.passwordStdin,
+                       programText(texts::kPasswordPrompt).arg(plan.deviceText) + QStringLiteral(": "));
     if (const std::optional<QString> refused = passwordRefusal(plan.after, typed)) {
         printUsageError(err, QStringLiteral("write: ") + *refused);
         return std::nullopt;
@@ -165,10 +160,12 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
     if (const Outcome outcome = readTarget(env, target); outcome != Outcome::Answered)
         return printFailure(err, outcome, env.openError());
     Plan plan{target, describeDevice(target, env.record(0)), env.record(0), env.record(0), {}};
-    if (const std::optional<QString> refused = applyChanges(plan.after, changes)) {
+    QStringList warnings;
+    if (const std::optional<QString> refused = applyChanges(plan.after, changes, &warnings)) {
         err << "cormapmp-cli: write: " << *refused << Qt::endl;
-        return kExitBadInput;
+        return kExitUsage;
     }
+    printLeftAsIs(err, QStringLiteral("write"), QString(), warnings);
     plan.changes = record_fields::differences(plan.before, plan.after);
     if (plan.changes.isEmpty()) {
         // The device already holds every value asked for: nothing is sent, and that is said once.
@@ -178,7 +175,7 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
             doc.insert(QStringLiteral("outcome"), QStringLiteral("already-set"));
             out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
         } else {
-            out << programText(kStrAlreadySetAll) << '\n';
+            out << programText(texts::kAlreadySetAll) << '\n';
         }
         out.flush();
         return 0;
@@ -191,14 +188,14 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
             doc.insert(QStringLiteral("sent"), false);
             out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
         } else {
-            out << programText(kStrDryRun) << '\n';
+            out << programText(texts::kDryRun) << '\n';
         }
         out.flush();
         return 0;
     }
     const std::optional<QByteArray> password = writePassword(request, plan, console, err);
     if (!password)
-        return kExitBadInput;
+        return kExitUsage;
     // Under the device's lock the device is read again before the whole record goes out.
     const WriteOutcome written =
         runGuardedWrite(request, {target, plan.before, plan.after, *password, changesOf(changes), namedFields(changes),
@@ -220,7 +217,7 @@ int writeOne(const VerbRequest& request, const Target& target, const QList<Chang
         out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
         out.flush();
     }
-    return printWriteOutcome(written, plan.deviceText, request.json, out, err, kStrWritten);
+    return printWriteOutcome(written, plan.deviceText, request.json, out, err, texts::kWritten);
 }
 
 /** writeOneOfMany once the device has been read (`before`); `report` is filled as the write goes on. */
@@ -228,7 +225,7 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, const Env
                      const QList<Change>& changes, PasswordOnce& password, QString& outcome, DeviceWrite& report)
 {
     EnvRecord after = before;
-    if (const std::optional<QString> refused = applyChanges(after, changes)) {
+    if (const std::optional<QString> refused = applyChanges(after, changes, &report.warnings)) {
         outcome = *refused;
         return false;
     }
@@ -238,16 +235,16 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, const Env
     if (record_fields::differences(before, after).isEmpty()) {
         // Nothing to send: the device already holds every value asked for.
         if (!report.skipUnchanged)
-            outcome = programText(kStrAlreadySet);
+            outcome = programText(texts::kAlreadySet);
         return true;
     }
     if (request.dryRun) {
-        outcome = programText(kStrDryRunMany).arg(record_fields::differences(before, after).size());
+        outcome = programText(texts::kDryRunMany).arg(record_fields::differences(before, after).size());
         return true;
     }
     const QString typed =
         before.hasPassword()
-            ? password.get(programText(kStrPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
+            ? password.get(programText(texts::kPasswordPrompt).arg(targetText(target)) + QStringLiteral(": "))
             : QString();
     if (const std::optional<QString> refused = passwordRefusal(after, typed)) {
         outcome = *refused;
@@ -260,7 +257,7 @@ bool writeReadDevice(const VerbRequest& request, const Target& target, const Env
     report.before = written.before;
     report.after = written.after;
     report.sent = written.sent();
-    outcome = writeOutcomeLine(written, targetText(target), programText(kStrWrittenShort));
+    outcome = writeOutcomeLine(written, targetText(target), programText(texts::kWrittenShort));
     return written.stored();
 }
 } // namespace
@@ -306,13 +303,25 @@ int writeVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Co
     if (!many)
         return writeOne(request, targets->constFirst(), changes, out, err, console);
     if (!confirmedForMany(request, targets->size(), err))
-        return kExitBadInput;
+        return kExitUsage;
     PasswordOnce password(console, request.passwordStdin);
-    // A dry run wrote nothing, so it has no "written" summary: its lines say what would change. Devices a
-    // search of --all could not hold (status 1, already said) make the run fail whatever the others did.
-    return std::max(status, serveEach(request, out, *targets, request.dryRun ? 0 : kStrSummary,
-                                      [&](const Target& target, const EnvRecord& before, QString& outcome) {
-                                          return writeOneOfMany(request, target, before, changes, password, outcome);
-                                      }));
+    // Each device's values left as it holds them, said on this thread beside its result line.
+    std::vector<QStringList> warnings(static_cast<std::size_t>(targets->size()));
+    // A dry run wrote nothing, so it has no "written" summary: its lines say what would change.
+    // Devices a search of --all could not hold (status 1, already said) make the run fail whatever the
+    // others did.
+    return std::max(status, serveEach(
+        request, out, *targets, request.dryRun ? 0 : texts::kWrittenSummary,
+        [&](const Target& target, const EnvRecord& before, QString& outcome) {
+            const qsizetype i = &target - targets->constData(); // serveEach hands out the list's own items
+            DeviceWrite report;
+            const DeviceResult result = writeOneOfMany(request, target, before, changes, password, outcome, &report);
+            warnings[static_cast<std::size_t>(i)] = report.warnings;
+            return result;
+        },
+        [&](int i, DeviceResult, QString&) {
+            printLeftAsIs(err, QStringLiteral("write"), targetText(targets->at(i)),
+                          warnings.at(static_cast<std::size_t>(i)));
+        }));
 }
 } // namespace cli

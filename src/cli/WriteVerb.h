@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -32,6 +33,9 @@ struct DeviceWrite
     bool made = false;
     /** Out: the device answered a write (whether it took it or not). */
     bool sent = false;
+    /** Out: one line for each value the changes left as the device holds it although the form would
+     *  refuse it. */
+    QStringList warnings;
 };
 
 /** The write of one of several devices once `serveEach` has read it (`before`): change, check again under

@@ -1,6 +1,7 @@
 #include "SearchList.h"
 
 #include "net/CNetEnv.h"
+#include "record/RecordFields.h"
 
 #include <QStringList>
 
@@ -53,11 +54,18 @@ QString field(const QString& text)
     return u'"' + doubled + u'"';
 }
 
+/** The device's comment, empty for a device that keeps none. */
+QString comment(const EnvRecord& record)
+{
+    return record_fields::kept(record_fields::field(record_fields::Id::Comment), record) ? deviceText(record.comment())
+                                                                                         : QString();
+}
+
 QString row(const EnvRecord& record, const QString& adapter)
 {
     const QStringList fields = {
         QString::fromStdString(record.macText()), dotted(record.ipAddress()),
-        QString::number(record.productCode()),    record.commentSupported() ? deviceText(record.comment()) : QString(),
+        QString::number(record.productCode()),    comment(record),
         dotted(record.sourceAddress()),           adapter,
     };
     QStringList written;

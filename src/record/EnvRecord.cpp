@@ -1,5 +1,7 @@
 #include "EnvRecord.h"
 
+#include "RecordFields.h"
+
 #include "protocol/Codec.h"
 
 #include <algorithm>
@@ -14,23 +16,6 @@ namespace {
 // Placeholder identity of a default record: a locally administered MAC and six fixed bytes.
 constexpr std::array<std::uint8_t, 12> kPlaceholderIdentity = {0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                                                0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-
-// Flag bits a settings import takes over: bits 1..12 and 15.
-constexpr std::uint32_t kImportedFlagMask = 0x2 | 0xC | 0x30 | 0x40 | 0x80 | 0x100 | 0x600 | 0x800 | 0x1000 | 0x8000;
-
-struct ByteRange
-{
-    std::size_t offset;
-    std::size_t size;
-};
-// Byte ranges a settings import takes over besides the flags.
-constexpr std::array<ByteRange, 5> kImportedRanges = {{
-    {EnvRecord::kOffIpAddress, 12}, // ipAddress, subnetMask, gateway
-    {EnvRecord::kOffComment, EnvRecord::kCommentSize},
-    {120, 32},
-    {156, 160},
-    {EnvRecord::kOffPorts, EnvRecord::kPortAreaSize},
-}};
 } // namespace
 
 EnvRecord::EnvRecord(const std::uint8_t* raw)
@@ -142,10 +127,6 @@ void EnvRecord::setPort(int index, const EnvPortBlock& block)
 
 void mergeImportedRecord(EnvRecord& target, const EnvRecord& imported)
 {
-    target.setFlags((target.flags() & ~kImportedFlagMask) | (imported.flags() & kImportedFlagMask));
-    for (const ByteRange& range : kImportedRanges) {
-        const auto from = imported.raw().begin() + static_cast<std::ptrdiff_t>(range.offset);
-        std::copy(from, from + static_cast<std::ptrdiff_t>(range.size),
-                  target.raw().begin() + static_cast<std::ptrdiff_t>(range.offset));
-    }
+    // What an import carries is a column of the catalogue of fields.
+    record_fields::mergeImported(target, imported);
 }

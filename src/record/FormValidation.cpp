@@ -49,26 +49,53 @@ std::optional<Problem> checkInUse(const FormValues& v, const FieldRef& ref)
     return checkTyped(ref, *typed);
 }
 
-std::optional<Problem> checkFields(const FormValues& v)
+/** The fields' checks in their order; stops at the first failure unless `all` is given. */
+std::optional<Problem> checkFields(const FormValues& v, QList<Problem>* all = nullptr)
 {
+    const auto failed = [all](std::optional<Problem> p) {
+        if (p && all)
+            *all << *p;
+        return p && !all;
+    };
     for (const Id id : kFirstChecks) {
         const record_fields::Field& f = record_fields::field(id);
         for (int port = f.perPort ? 0 : -1; port < (f.perPort ? kPortCount : 0); ++port) {
-            if (auto p = checkInUse(v, FieldRef{&f, port}))
+            if (auto p = checkInUse(v, FieldRef{&f, port}); failed(p))
                 return p;
         }
     }
     for (int port = 0; port < kPortCount; ++port) {
         for (const Id id : kPortAddresses) {
-            if (auto p = checkInUse(v, FieldRef{&record_fields::field(id), port}))
+            if (auto p = checkInUse(v, FieldRef{&record_fields::field(id), port}); failed(p))
                 return p;
         }
     }
     return std::nullopt;
 }
+
+/** The combinations the device cannot run, as problems of the field that stands for them. */
+QList<Problem> combinationProblems(const FormValues& v)
+{
+    // The device runs one address per serial port only with a static main address, and an EAPoL
+    // account (MD5) does not go with a PPPoE one.
+    QList<Problem> list;
+    if (!v.checkCombinations)
+        return list;
+    const record_fields::Situation& s = v.situation;
+    if (s.multiIp && s.ipv4Type != EnvRecord::kStatic)
+        list << Problem{Id::Ipv4Type, -1, Rule::MultiIpNeedsStatic, 0, 0, {}};
+    if (s.eapol == 1 && s.ipv4Type == EnvRecord::kPppoe)
+        list << Problem{Id::Eapol, -1, Rule::Md5ExcludesPppoe, 0, 0, {}};
+    return list;
+}
 } // namespace
 
 const QString* FormValues::typed(Id field, int port) const
+{
+    return const_cast<FormValues*>(this)->typed(field, port);
+}
+
+QString* FormValues::typed(Id field, int port)
 {
     const auto at = static_cast<std::size_t>(port < 0 ? 0 : port);
     switch (field) {
@@ -97,6 +124,36 @@ const QString* FormValues::typed(Id field, int port) const
     default:
         return nullptr;
     }
+}
+
+FormValues formValues(const TypedText& typed, const record_fields::Situation& situation)
+{
+    FormValues v;
+    for (const record_fields::Field& f : record_fields::all()) {
+        for (int port = f.perPort ? 0 : -1; port < (f.perPort ? kPortCount : 0); ++port) {
+            if (QString* text = v.typed(f.id, port))
+                *text = typed(FieldRef{&f, port});
+        }
+    }
+    v.situation = situation;
+    return v;
+}
+
+FormValues formValues(const EnvRecord& record, const QString& password)
+{
+    const auto shown = [&](const FieldRef& ref) {
+        switch (ref.field->kind) {
+        case Kind::Password:
+            return password;
+        case Kind::Text:
+            return QString::fromLatin1(record_fields::text(ref, record));
+        case Kind::Address:
+            return ipv4::dotted(static_cast<std::uint32_t>(record_fields::value(ref, record)));
+        default:
+            return QString::number(record_fields::value(ref, record));
+        }
+    };
+    return formValues(shown, record_fields::Situation::of(record));
 }
 
 std::optional<qint64> readInteger(const QString& text)
@@ -136,16 +193,17 @@ std::optional<Problem> validate(const FormValues& v)
 {
     if (auto p = checkFields(v))
         return p;
-    // The device runs one address per serial port only with a static main address, and an EAPoL
-    // account (MD5) does not go with a PPPoE one.
-    if (!v.checkCombinations)
-        return std::nullopt;
-    const record_fields::Situation& s = v.situation;
-    if (s.multiIp && s.ipv4Type != EnvRecord::kStatic)
-        return Problem{Id::Ipv4Type, -1, Rule::MultiIpNeedsStatic, 0, 0, {}};
-    if (s.eapol == 1 && s.ipv4Type == EnvRecord::kPppoe)
-        return Problem{Id::Eapol, -1, Rule::Md5ExcludesPppoe, 0, 0, {}};
+    const QList<Problem> combinations = combinationProblems(v);
+    if (!combinations.isEmpty())
+        return combinations.constFirst();
     return std::nullopt;
+}
+
+QList<Problem> problems(const FormValues& v)
+{
+    QList<Problem> list;
+    checkFields(v, &list);
+    return list + combinationProblems(v);
 }
 
 QString Problem::describe() const

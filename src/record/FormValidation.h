@@ -8,10 +8,12 @@
 
 #include "record/RecordFields.h"
 
+#include <QList>
 #include <QString>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace form {
@@ -42,7 +44,21 @@ struct FormValues
 
     /** The text typed for a field, or nullptr for a field the form does not take as text. */
     const QString* typed(record_fields::Id field, int port) const;
+    QString* typed(record_fields::Id field, int port);
 };
+
+/** What a face of the program holds as typed for a field of the catalogue: the editor its control's text,
+ *  the command line the record's value as text. */
+using TypedText = std::function<QString(const record_fields::FieldRef&)>;
+
+/** The form values, built from the catalogue: for every field (and port) the form takes as text, what
+ *  `typed` gives for it; `situation` says which fields are in use. The editor and the command line both
+ *  build theirs here. */
+FormValues formValues(const TypedText& typed, const record_fields::Situation& situation);
+
+/** The form values of `record` as the editor shows them in its controls (numbers in decimal, addresses
+ *  dotted, texts as their bytes), with `password` typed and the record's own situation. */
+FormValues formValues(const EnvRecord& record, const QString& password);
 
 /** The rule a value broke. */
 enum class Rule
@@ -85,6 +101,10 @@ std::optional<Problem> checkTyped(const record_fields::FieldRef& ref, const QStr
  *  addresses; each port's local and peer address; Multi IP needing a static IPv4 type; EAPoL MD5
  *  excluding PPPoE. Only the fields in use are checked. The first failure is returned. */
 std::optional<Problem> validate(const FormValues& values);
+
+/** Every failure of the checks validate() runs, in the same order: at most one per field (its first),
+ *  then the combinations. validate() gives the first of them. */
+QList<Problem> problems(const FormValues& values);
 
 /** An integer as the form reads it (surrounding blanks allowed); nothing for other text. */
 std::optional<qint64> readInteger(const QString& text);

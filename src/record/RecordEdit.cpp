@@ -1,11 +1,23 @@
 #include "record/RecordEdit.h"
 
+#include "text/StringTable.h"
+
+#include <QLocale>
 #include "protocol/Ipv4.h"
 
 #include <QSet>
 
 namespace record_edit {
 namespace {
+constexpr int kStrHoldsOutside = 2250;
+constexpr int kStrLeftAsIs = 2251;
+
+/** A warning's text in the user's language. */
+QString leftAsIsText(int id)
+{
+    return StringTable(StringTable::languageFor(QLocale::system())).text(id);
+}
+
 using record_fields::FieldRef;
 using record_fields::Kind;
 
@@ -75,6 +87,46 @@ void store(EnvRecord& r, const Resolved& c)
         break;
     }
 }
+
+/** True when the two records hold different values in the field. */
+bool differs(const FieldRef& ref, const EnvRecord& before, const EnvRecord& after)
+{
+    if (ref.field->kind == Kind::Text)
+        return record_fields::text(ref, before) != record_fields::text(ref, after);
+    return record_fields::value(ref, before) != record_fields::value(ref, after);
+}
+
+/** True when the write sets the field a problem names or puts it in use. The combinations stand for the
+ *  fields that make them: the IPv4 type, Multi IP and EAPoL. */
+bool touched(const form::Problem& problem, const EnvRecord& before, const EnvRecord& after, const QStringList& named)
+{
+    const auto setsField = [&](const FieldRef& ref) {
+        return named.contains(ref.name()) || differs(ref, before, after);
+    };
+    if (problem.rule == form::Rule::MultiIpNeedsStatic || problem.rule == form::Rule::Md5ExcludesPppoe) {
+        for (const record_fields::Id id :
+             {record_fields::Id::MultiIp, record_fields::Id::Ipv4Type, record_fields::Id::Eapol}) {
+            if (setsField(FieldRef{&record_fields::field(id), -1}))
+                return true;
+        }
+        return false;
+    }
+    const FieldRef ref = problem.ref();
+    if (ref.field->kind == Kind::Password || setsField(ref))
+        return true;
+    return !record_fields::inUse(ref, record_fields::Situation::of(before));
+}
+
+/** The line that says a value the write leaves alone breaks a rule of the form. */
+QString leftAsIsText(const form::Problem& problem)
+{
+    if (problem.rule == form::Rule::OutOfRange)
+        return leftAsIsText(kStrHoldsOutside)
+            .arg(problem.fieldName(), problem.text.trimmed())
+            .arg(problem.min)
+            .arg(problem.max);
+    return leftAsIsText(kStrLeftAsIs).arg(problem.describe());
+}
 } // namespace
 
 std::optional<Change> parseChange(const QString& argument, QString* error)
@@ -87,46 +139,27 @@ std::optional<Change> parseChange(const QString& argument, QString* error)
     return Change{argument.left(eq).trimmed(), argument.mid(eq + 1)};
 }
 
-form::FormValues formValues(const EnvRecord& r, const QString& password)
-{
-    form::FormValues v;
-    v.password = password;
-    v.comment = QString::fromLatin1(r.comment());
-    for (int i = 0; i < EnvRecord::kPortCount; ++i) {
-        const EnvPortBlock p = r.port(i);
-        const auto at = static_cast<std::size_t>(i);
-        v.peerPort[at] = QString::number(p.peerPort());
-        v.timeout[at] = QString::number(p.timeout());
-        v.eventByte[at] = QString::number(p.waterMark());
-        v.localPort[at] = QString::number(p.localPort());
-        v.localIp[at] = ipv4::dotted(p.localIp());
-        v.peerIp[at] = ipv4::dotted(p.peerIp());
-    }
-    v.ipAddress = ipv4::dotted(r.ipAddress());
-    v.subnetMask = ipv4::dotted(r.subnetMask());
-    v.gateway = ipv4::dotted(r.gateway());
-    v.situation = record_fields::Situation::of(r);
-    return v;
-}
-
-QStringList importedFields(const EnvRecord& record)
-{
-    // A file whose every byte differs from the record: what the import takes from it is what it sets.
-    EnvRecord different = record;
-    for (std::uint8_t& byte : different.raw())
-        byte = static_cast<std::uint8_t>(~byte);
-    EnvRecord imported = record;
-    mergeImportedRecord(imported, different);
-    return record_fields::changedSettings(record, imported);
-}
-
 std::optional<QString> checkChanges(const QList<Change>& changes)
 {
     QList<Resolved> resolved;
     return resolveAll(changes, resolved);
 }
 
-std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& changes)
+std::optional<QString> checkWrite(const EnvRecord& before, const EnvRecord& after, const QString& password,
+                                  const QStringList& named, QStringList* warnings)
+{
+    QStringList left;
+    for (const form::Problem& problem : form::problems(form::formValues(after, password))) {
+        if (touched(problem, before, after, named))
+            return problem.describe();
+        left << leftAsIsText(problem);
+    }
+    if (warnings)
+        *warnings << left;
+    return std::nullopt;
+}
+
+std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& changes, QStringList* warnings)
 {
     QList<Resolved> resolved;
     if (const std::optional<QString> error = resolveAll(changes, resolved))
@@ -142,12 +175,14 @@ std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& chan
         if (!record_fields::inUse(c.ref, situation))
             return record_fields::whyNotInUse(c.ref, situation);
     }
+    QStringList named;
     for (const Resolved& c : resolved) {
+        named << c.ref.name();
         if (!isChoice(c.ref))
             store(working, c);
     }
-    if (const std::optional<form::Problem> problem = form::validate(formValues(working, QString())))
-        return problem->describe();
+    if (const std::optional<QString> refused = checkWrite(record, working, QString(), named, warnings))
+        return refused;
     record = working;
     return std::nullopt;
 }

@@ -11,6 +11,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -36,14 +37,18 @@ std::optional<QString> checkChanges(const QList<Change>& changes);
 /** Applies `changes` to `record` as the settings editor would store them, or returns why not: every
  *  refusal of checkChanges; a field the resulting settings do not use (the editor greys it out: a port's
  *  peer port in ATC mode, the addresses without the static IPv4 type, the account without PPPoE or
- *  EAPoL MD5, …), unless the same changes put it in use; and every refusal of form::validate on the
- *  resulting record (with an empty password). `record` changes only on success; fields not named keep
- *  their bytes. */
-std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& changes);
+ *  EAPoL MD5, …), unless the same changes put it in use; and every refusal of checkWrite for the fields
+ *  the changes name or put in use. A field the changes leave alone goes back as the device holds it, even
+ *  where the form would refuse its value: each such value is a line in `warnings` (when given). `record`
+ *  changes only on success; fields not named keep their bytes. */
+std::optional<QString> applyChanges(EnvRecord& record, const QList<Change>& changes, QStringList* warnings = nullptr);
 
-/** The fields an import of a settings file sets on `record` (by read --json's names). */
-QStringList importedFields(const EnvRecord& record);
-
-/** The form values of `record` as the editor reads them from its controls, with `password` typed. */
-form::FormValues formValues(const EnvRecord& record, const QString& password);
+/** The form's checks on a record about to be written (`after`) over the one the device holds (`before`),
+ *  with `password` typed: a field the write sets (named in `named` as read --json names it, or holding
+ *  another value than the device's), and a field it puts in use (in use with `after`'s settings, not with
+ *  `before`'s), is refused when the form would refuse it: why, or nothing. A field the write leaves as the
+ *  device holds it is never refused: each one whose value the form would refuse adds one line to
+ *  `warnings` (when given): "com2.localPort holds 0, outside 1 to 65534; left as the device has it". */
+std::optional<QString> checkWrite(const EnvRecord& before, const EnvRecord& after, const QString& password,
+                                  const QStringList& named, QStringList* warnings);
 } // namespace record_edit

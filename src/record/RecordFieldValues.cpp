@@ -10,8 +10,11 @@
 namespace record_fields {
 namespace {
 // Ranges the record layout marks as not interpreted, including bytes 2-3 of each port block.
+// Those a settings import carries: 120-151, 156-315 and the port area's (bytes 2-3 of each port block and
+// the rest of the area up to 507).
 constexpr ByteSpan kUninterpretedSpans[] = {
-    {6, 11}, {14, 15}, {120, 151}, {156, 315}, {318, 319}, {342, 343}, {366, 367}, {390, 391}, {412, 507}, {508, 511},
+    {6, 11},          {14, 15},         {120, 151, true}, {156, 315, true}, {318, 319, true},
+    {342, 343, true}, {366, 367, true}, {390, 391, true}, {412, 507, true}, {508, 511},
 };
 // The comment's bytes, uninterpreted on a device that keeps no comment.
 constexpr ByteSpan kCommentSpan = {EnvRecord::kOffComment, EnvRecord::kOffComment + EnvRecord::kCommentSize - 1};
@@ -388,7 +391,7 @@ std::span<const ByteSpan> uninterpretedSpans()
 QList<ByteSpan> uninterpretedSpans(const EnvRecord& record)
 {
     QList<ByteSpan> spans(std::begin(kUninterpretedSpans), std::end(kUninterpretedSpans));
-    if (!record.commentSupported()) {
+    if (!kept(field(Id::Comment), record)) {
         const auto after =
             std::find_if(spans.begin(), spans.end(), [](const ByteSpan& s) { return s.first > kCommentSpan.first; });
         spans.insert(after, kCommentSpan);
@@ -399,7 +402,7 @@ QList<ByteSpan> uninterpretedSpans(const EnvRecord& record)
 QList<Difference> differences(const EnvRecord& before, const EnvRecord& after)
 {
     // The comment is a field when either record's device keeps one; otherwise its bytes are a span.
-    const bool comment = before.commentSupported() || after.commentSupported();
+    const bool comment = kept(field(Id::Comment), before) || kept(field(Id::Comment), after);
     QList<Difference> list;
     for (int port = -1; port < EnvRecord::kPortCount; ++port) {
         for (const Field& f : all()) {
@@ -437,5 +440,48 @@ QStringList changedSettings(const EnvRecord& before, const EnvRecord& after)
             changed << name;
     }
     return changed;
+}
+void mergeImported(EnvRecord& target, const EnvRecord& imported)
+{
+    for (const Field& f : all()) {
+        for (int port = f.perPort ? 0 : -1; port < (f.perPort ? EnvRecord::kPortCount : 0); ++port) {
+            const FieldRef ref{&f, port};
+            if (f.importedBits) {
+                const auto word = static_cast<std::uint32_t>(value(ref, target));
+                const auto from = static_cast<std::uint32_t>(value(ref, imported));
+                setValue(ref, target, (word & ~f.importedBits) | (from & f.importedBits));
+            }
+            if (!f.imported)
+                continue;
+            if (f.kind == Kind::Text) {
+                // Every byte of the text's width, those after its end included.
+                const auto at = static_cast<std::ptrdiff_t>(textOffset(f.id));
+                std::copy_n(imported.raw().begin() + at, textWidth(f.id), target.raw().begin() + at);
+            } else {
+                setValue(ref, target, value(ref, imported));
+            }
+        }
+    }
+    for (const ByteSpan& span : kUninterpretedSpans) {
+        if (span.imported)
+            std::copy(imported.raw().begin() + static_cast<std::ptrdiff_t>(span.first),
+                      imported.raw().begin() + static_cast<std::ptrdiff_t>(span.last + 1),
+                      target.raw().begin() + static_cast<std::ptrdiff_t>(span.first));
+    }
+}
+
+QStringList importedSettings(const EnvRecord& record)
+{
+    QStringList names;
+    for (int port = -1; port < EnvRecord::kPortCount; ++port) {
+        for (const Field& f : all()) {
+            if (f.perPort == (port >= 0) && (f.imported || f.importedBits) && kept(f, record))
+                names << FieldRef{&f, port}.name();
+        }
+    }
+    if (std::any_of(std::begin(kUninterpretedSpans), std::end(kUninterpretedSpans),
+                    [](const ByteSpan& span) { return span.imported; }))
+        names << QStringLiteral("uninterpreted");
+    return names;
 }
 } // namespace record_fields

@@ -77,32 +77,65 @@ constexpr int kPortMin = 1;
 constexpr int kNewPasswordMin = 4; // a password set by a password change has 4 to 8 characters
 constexpr int kPortMax = 65534;
 
+/** The row of a field a settings import carries from the file. */
+constexpr Field imported(Field f)
+{
+    f.imported = true;
+    return f;
+}
+
+/** The row of a word whose unnamed `bits` a settings import carries from the file. */
+constexpr Field importedBits(Field f, std::uint32_t bits)
+{
+    f.importedBits = bits;
+    return f;
+}
+
+/** The row of a field in use only on a device with `capability`; `absentWithout`: a device without it
+ *  keeps no such field. */
+constexpr Field needs(Id capability, bool absentWithout, Field f)
+{
+    f.use = Use::Capability;
+    f.capability = capability;
+    f.absentWithoutCapability = absentWithout;
+    return f;
+}
+
+// Bits of the option word no named part holds that an import carries: 4-5, 8 and 12 (not bit 0 and not
+// 16-31); bit 7 of a port's serial format.
+constexpr std::uint32_t kFlagsImportedBits = 0x30 | 0x100 | 0x1000;
+constexpr std::uint32_t kSerialFormatImportedBits = 0x80;
+
 // One row per field: id, name, kind, per port, when in use, caption; then where a part of a word lives,
-// its list entries, its range or width, and the modes that use a port field.
+// its list entries, its range or width, and the modes that use a port field. A row in imported() is
+// carried by a settings import; one in needs() is in use only with the device capability it names.
 // clang-format off
 const Field kFields[] = {
     {Id::Mac, "mac", Kind::Mac, false, Use::Never},
     {Id::ProductId, "productId", Kind::Word, false, Use::Never},
     {Id::ProductCode, "productCode", Kind::Number, false, Use::Never, 0, Id::ProductId, 0xF8},
     {Id::ProductInfo, "productInfo", Kind::Word, false, Use::Never},
-    {Id::Flags, "flags", Kind::Word, false, Use::Never},
-    {Id::MultiIp, "multiIp", Kind::Flag, false, Use::Always, kStrMultiIp,
-     Id::Flags, EnvRecord::kFlagMultiIp, kMultiIp},
-    {Id::Ipv4Type, "ipv4Type", Kind::List, false, Use::Always, 0,
-     Id::Flags, EnvRecord::kMaskIpv4Type, kIpv4Types},
-    {Id::Arp, "arp", Kind::Flag, false, Use::Always, kStrArp, Id::Flags, EnvRecord::kFlagArp},
-    {Id::Telnet, "telnet", Kind::Flag, false, Use::Always, kStrTelnet, Id::Flags, EnvRecord::kFlagTelnet},
-    {Id::Eapol, "eapol", Kind::List, false, Use::NoMultiIp, kStrEapol, Id::Flags, EnvRecord::kMaskEapol, kEapol},
-    {Id::Ssl, "ssl", Kind::Flag, false, Use::Never, kStrSsl, Id::Flags, EnvRecord::kFlagSsl},
+    importedBits({Id::Flags, "flags", Kind::Word, false, Use::Never}, kFlagsImportedBits),
+    imported({Id::MultiIp, "multiIp", Kind::Flag, false, Use::Always, kStrMultiIp,
+     Id::Flags, EnvRecord::kFlagMultiIp, kMultiIp}),
+    imported({Id::Ipv4Type, "ipv4Type", Kind::List, false, Use::Always, 0,
+     Id::Flags, EnvRecord::kMaskIpv4Type, kIpv4Types}),
+    imported({Id::Arp, "arp", Kind::Flag, false, Use::Always, kStrArp, Id::Flags, EnvRecord::kFlagArp}),
+    imported({Id::Telnet, "telnet", Kind::Flag, false, Use::Always, kStrTelnet,
+     Id::Flags, EnvRecord::kFlagTelnet}),
+    imported({Id::Eapol, "eapol", Kind::List, false, Use::NoMultiIp, kStrEapol,
+     Id::Flags, EnvRecord::kMaskEapol, kEapol}),
+    imported({Id::Ssl, "ssl", Kind::Flag, false, Use::Never, kStrSsl, Id::Flags, EnvRecord::kFlagSsl}),
     {Id::CommentSupported, "commentSupported", Kind::Flag, false, Use::Never, 0,
      Id::Flags, EnvRecord::kFlagCommentSupported},
     {Id::RemoteSearchSupported, "remoteSearchSupported", Kind::Flag, false, Use::Never, 0,
      Id::Flags, EnvRecord::kFlagRemoteSearchSupported},
-    {Id::RemoteSearch, "remoteSearch", Kind::Flag, false, Use::RemoteSearch, kStrRemoteSearch,
-     Id::Flags, EnvRecord::kFlagRemoteSearch},
-    {Id::IpAddress, "ipAddress", Kind::Address, false, Use::StaticIpv4, kStrLocalIpAddress},
-    {Id::SubnetMask, "subnetMask", Kind::Address, false, Use::StaticIpv4, kStrSubnetMask},
-    {Id::Gateway, "gateway", Kind::Address, false, Use::StaticIpv4, kStrGateway},
+    imported(needs(Id::RemoteSearchSupported, false,
+     {Id::RemoteSearch, "remoteSearch", Kind::Flag, false, Use::Always, kStrRemoteSearch,
+      Id::Flags, EnvRecord::kFlagRemoteSearch})),
+    imported({Id::IpAddress, "ipAddress", Kind::Address, false, Use::StaticIpv4, kStrLocalIpAddress}),
+    imported({Id::SubnetMask, "subnetMask", Kind::Address, false, Use::StaticIpv4, kStrSubnetMask}),
+    imported({Id::Gateway, "gateway", Kind::Address, false, Use::StaticIpv4, kStrGateway}),
     {Id::AccountId, "accountId", Kind::Text, false, Use::Account, kStrAccountId,
      Id::None, 0, {}, 0, int{EnvRecord::kAccountIdSize}},
     {Id::AccountPassword, "accountPassword", Kind::Text, false, Use::Account, kStrPassword,
@@ -110,28 +143,31 @@ const Field kFields[] = {
     {Id::PasswordSet, "passwordSet", Kind::Flag, false, Use::Never},
     {Id::Password, "password", Kind::Password, false, Use::Always, kStrPassword,
      Id::None, 0, {}, kNewPasswordMin, int{EnvRecord::kPasswordMax}},
-    {Id::Comment, "comment", Kind::Text, false, Use::Comment, kStrComment,
-     Id::None, 0, {}, 0, int{EnvRecord::kCommentSize}},
+    imported(needs(Id::CommentSupported, true,
+     {Id::Comment, "comment", Kind::Text, false, Use::Always, kStrComment,
+      Id::None, 0, {}, 0, int{EnvRecord::kCommentSize}})),
     {Id::SourceAddress, "sourceAddress", Kind::Address, false, Use::Never},
-    {Id::SerialFormat, "serialFormat", Kind::Word, true, Use::Never},
-    {Id::DataBits, "dataBits", Kind::List, true, Use::Always, kStrDataBit, Id::SerialFormat, 0x03, kDataBits},
-    {Id::StopBits, "stopBits", Kind::List, true, Use::Always, kStrStopBit, Id::SerialFormat, 0x04, kStopBits},
-    {Id::Parity, "parity", Kind::List, true, Use::Always, kStrParity, Id::SerialFormat, 0x18, kParities},
-    {Id::FlowControl, "flowControl", Kind::List, true, Use::Always, kStrFlowControl,
-     Id::SerialFormat, 0x60, kFlowControls},
-    {Id::Mode, "mode", Kind::List, true, Use::Always, kStrMode, Id::None, 0, kModes},
-    {Id::LocalIp, "localIp", Kind::Address, true, Use::PortMultiIp, kStrLocalIpAddress},
-    {Id::PeerIp, "peerIp", Kind::Address, true, Use::PortMode, kStrPeerAddress,
-     Id::None, 0, {}, 0, 0, kCOD | kU2S},
-    {Id::LocalPort, "localPort", Kind::Number, true, Use::PortMode, kStrLocalPort,
-     Id::None, 0, {}, kPortMin, kPortMax, kT2S | kU2S},
-    {Id::PeerPort, "peerPort", Kind::Number, true, Use::PortMode, kStrPeerPort,
-     Id::None, 0, {}, kPortMin, kPortMax, kCOD | kU2S},
-    {Id::BaudRate, "baudRate", Kind::List, true, Use::Always, kStrBaudrate, Id::None, 0, kRates},
-    {Id::Timeout, "timeout", Kind::Number, true, Use::PortMode, kStrTimeout,
-     Id::None, 0, {}, 0, 3600, kEveryMode},
-    {Id::WaterMark, "waterMark", Kind::Number, true, Use::PortMode, kStrEventByte,
-     Id::None, 0, {}, 0, 8192, kCOD | kU2S},
+    importedBits({Id::SerialFormat, "serialFormat", Kind::Word, true, Use::Never}, kSerialFormatImportedBits),
+    imported({Id::DataBits, "dataBits", Kind::List, true, Use::Always, kStrDataBit,
+     Id::SerialFormat, 0x03, kDataBits}),
+    imported({Id::StopBits, "stopBits", Kind::List, true, Use::Always, kStrStopBit,
+     Id::SerialFormat, 0x04, kStopBits}),
+    imported({Id::Parity, "parity", Kind::List, true, Use::Always, kStrParity, Id::SerialFormat, 0x18, kParities}),
+    imported({Id::FlowControl, "flowControl", Kind::List, true, Use::Always, kStrFlowControl,
+     Id::SerialFormat, 0x60, kFlowControls}),
+    imported({Id::Mode, "mode", Kind::List, true, Use::Always, kStrMode, Id::None, 0, kModes}),
+    imported({Id::LocalIp, "localIp", Kind::Address, true, Use::PortMultiIp, kStrLocalIpAddress}),
+    imported({Id::PeerIp, "peerIp", Kind::Address, true, Use::PortMode, kStrPeerAddress,
+     Id::None, 0, {}, 0, 0, kCOD | kU2S}),
+    imported({Id::LocalPort, "localPort", Kind::Number, true, Use::PortMode, kStrLocalPort,
+     Id::None, 0, {}, kPortMin, kPortMax, kT2S | kU2S}),
+    imported({Id::PeerPort, "peerPort", Kind::Number, true, Use::PortMode, kStrPeerPort,
+     Id::None, 0, {}, kPortMin, kPortMax, kCOD | kU2S}),
+    imported({Id::BaudRate, "baudRate", Kind::List, true, Use::Always, kStrBaudrate, Id::None, 0, kRates}),
+    imported({Id::Timeout, "timeout", Kind::Number, true, Use::PortMode, kStrTimeout,
+     Id::None, 0, {}, 0, 3600, kEveryMode}),
+    imported({Id::WaterMark, "waterMark", Kind::Number, true, Use::PortMode, kStrEventByte,
+     Id::None, 0, {}, 0, 8192, kCOD | kU2S}),
 };
 // clang-format on
 
@@ -319,6 +355,23 @@ Situation Situation::of(const EnvRecord& record)
     return s;
 }
 
+bool Situation::has(Id capability) const
+{
+    switch (capability) {
+    case Id::CommentSupported:
+        return commentSupported;
+    case Id::RemoteSearchSupported:
+        return remoteSearchSupported;
+    default:
+        return true;
+    }
+}
+
+bool kept(const Field& f, const EnvRecord& record)
+{
+    return !f.absentWithoutCapability || value(FieldRef{&field(f.capability), -1}, record) != 0;
+}
+
 bool inUse(const FieldRef& ref, const Situation& s)
 {
     const int mode = ref.port >= 0 ? s.modes[static_cast<std::size_t>(ref.port)] : -1;
@@ -334,10 +387,8 @@ bool inUse(const FieldRef& ref, const Situation& s)
         return s.ipv4Type == EnvRecord::kPppoe || s.eapol == 1;
     case Use::NoMultiIp:
         return !s.multiIp;
-    case Use::Comment:
-        return s.commentSupported;
-    case Use::RemoteSearch:
-        return s.remoteSearchSupported;
+    case Use::Capability:
+        return s.has(ref.field->capability);
     case Use::PortMode:
         return knownMode && (ref.field->modes >> mode & 1u);
     case Use::PortMultiIp:
@@ -360,11 +411,11 @@ QString whyNotInUse(const FieldRef& ref, const Situation& s)
         return QStringLiteral("%1 is used only with PPPoE (ipv4Type=PPPoE) or EAPoL MD5 (eapol=MD5)").arg(name);
     case Use::NoMultiIp:
         return QStringLiteral("%1 is not used while Multi IP is on (multiIp=yes)").arg(name);
-    case Use::Comment:
-        return QStringLiteral("%1 is not used: this device keeps no comment (commentSupported is no)").arg(name);
-    case Use::RemoteSearch:
-        return QStringLiteral("%1 is not used: this device has no remote search (remoteSearchSupported is no)")
-            .arg(name);
+    case Use::Capability:
+        if (ref.field->capability == Id::CommentSupported)
+            return QStringLiteral("%1 is not used: this device keeps no comment (commentSupported is no)").arg(name);
+        return QStringLiteral("%1 is not used: this device has no remote search (%2 is no)")
+            .arg(name, QLatin1String(field(ref.field->capability).name));
     case Use::PortMultiIp:
         if (positionOf(field(Id::Mode), mode) >= 0)
             return QStringLiteral("%1 is used only with Multi IP (multiIp=yes)").arg(name);

@@ -81,13 +81,12 @@ enum class Use
 {
     Never, // read-only: the device reports it, nothing writes it
     Always,
-    StaticIpv4,   // the static IPv4 type
-    Account,      // PPPoE or EAPoL MD5
-    NoMultiIp,    // Multi IP off
-    Comment,      // the device keeps a comment
-    RemoteSearch, // the device supports remote search
-    PortMode,     // a port's mode that uses it (Field::modes)
-    PortMultiIp,  // a port with a known mode, and Multi IP on
+    StaticIpv4,  // the static IPv4 type
+    Account,     // PPPoE or EAPoL MD5
+    NoMultiIp,   // Multi IP off
+    Capability,  // the device has the capability the field names (Field::capability)
+    PortMode,    // a port's mode that uses it (Field::modes)
+    PortMultiIp, // a port with a known mode, and Multi IP on
 };
 
 /** One entry of a list: what the record stores for it, the names the command line takes (the first as
@@ -114,6 +113,17 @@ struct Field
     int min = 0;                         // Number: its range; Password: a new one's least length
     int max = 0;                         // Number: the range; Text and Password: at most this many characters
     std::uint8_t modes = 0;              // PortMode: bit n set when mode code n uses the field
+    /** The device capability (a read-only flag) the field needs: with Use::Capability in use only when
+     *  the device has it. */
+    Id capability = Id::None;
+    /** Without that capability the device keeps no such field at all: its bytes are not interpreted, not
+     *  shown and not compared as the field (the comment). */
+    bool absentWithoutCapability = false;
+    /** A settings import carries the field from the file (the device's identity, accounts, password and
+     *  capabilities stay). A word's named parts say so for themselves; `importedBits` are the bits of the
+     *  word that no part names and an import carries. */
+    bool imported = false;
+    std::uint32_t importedBits = 0;
 
     bool readOnly() const { return use == Use::Never; }
     /** True for the fields `read` shows (all but the device password, which it shows as passwordSet). */
@@ -125,6 +135,10 @@ std::span<const Field> all();
 const Field& field(Id id);
 /** The field called `name` (per port or not), or nothing. */
 const Field* find(QStringView name, bool perPort);
+
+/** True when a device with `record` keeps the field: false for a field it has no capability for and
+ *  keeps nothing of (`absentWithoutCapability`). */
+bool kept(const Field& field, const EnvRecord& record);
 
 /** A field of one record: the field and its port (-1 for the record's own fields). */
 struct FieldRef
@@ -186,6 +200,8 @@ struct Situation
     std::array<int, EnvRecord::kPortCount> modes{-1, -1, -1, -1};
 
     static Situation of(const EnvRecord& record);
+    /** True when the device has the capability (commentSupported, remoteSearchSupported). */
+    bool has(Id capability) const;
 };
 bool inUse(const FieldRef& ref, const Situation& situation);
 /** Why a field is not in use, in a sentence that names it ("com1.peerPort is not used in ATC mode"). */
@@ -208,6 +224,7 @@ struct ByteSpan
 {
     std::size_t first;
     std::size_t last;
+    bool imported = false; // a settings import carries these bytes from the file
 };
 /** The byte ranges no field interprets, in offset order, including bytes 2-3 of each port block. */
 std::span<const ByteSpan> uninterpretedSpans();
@@ -226,6 +243,16 @@ struct Difference
  *  differing bytes. A word (flags, a serial format, productId) is listed only for bits none of its named
  *  parts hold; the device password only as "passwordSet" or, when both hold one, "password". */
 QList<Difference> differences(const EnvRecord& before, const EnvRecord& after);
+
+/** Copies what a settings import carries from `imported` into `target`, as the catalogue's import
+ *  column says: every field marked imported (a word's parts bit by bit, with the word's imported unnamed
+ *  bits), and the uninterpreted spans marked imported. Everything else of `target` stays. */
+void mergeImported(EnvRecord& target, const EnvRecord& imported);
+
+/** The settings an import sets on a device with `record`, by the names changedSettings() gives them:
+ *  every imported field the device keeps (a word by its name when it has imported unnamed bits) and
+ *  "uninterpreted" for the imported spans. */
+QStringList importedSettings(const EnvRecord& record);
 
 /** The settings that differ between two states of one device's record, by the names differences() gives
  *  them, apart from what the device changes by itself (its password field, and the source address of an

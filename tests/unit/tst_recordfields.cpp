@@ -33,6 +33,7 @@ constexpr std::size_t kCom2 = 340;
 } // namespace
 
 Q_DECLARE_METATYPE(Edit)
+Q_DECLARE_METATYPE(EnvRecord)
 
 class TestRecordFields : public QObject
 {
@@ -59,6 +60,11 @@ private slots:
     void changedSettingsLeaveOutWhatTheDeviceChangesItself();
     void changedSettingsNamesWhatAnotherWriterChanged_data();
     void changedSettingsNamesWhatAnotherWriterChanged();
+    void anImportCarriesExactlyItsBytes_data();
+    void anImportCarriesExactlyItsBytes();
+    void importedSettingsAreTheFieldsAnImportCanChange_data();
+    void importedSettingsAreTheFieldsAnImportCanChange();
+    void onlyTheCommentIsAbsentWithoutItsCapability();
 };
 
 void TestRecordFields::everyListShowsTheEnglishTextsInOrder_data()
@@ -430,6 +436,114 @@ void TestRecordFields::changedSettingsNamesWhatAnotherWriterChanged()
     edit(after.raw());
     QCOMPARE(record_fields::changedSettings(before, after), named);
     QCOMPARE(record_fields::changedSettings(after, before), named);
+}
+
+namespace {
+/** The bits of each record byte a settings import carries, written out from the record's layout: the
+ *  option word's bits 1-12 and 15 (bytes 16-17, little-endian: 0xFE and 0x9F), the three addresses
+ *  (20-31), the comment (88-119), the bytes 120-151 and 156-315, and the port area 316-507. */
+std::array<std::uint8_t, EnvRecord::kSize> importedBitsByByte()
+{
+    std::array<std::uint8_t, EnvRecord::kSize> mask{};
+    mask[16] = 0xFE;
+    mask[17] = 0x9F;
+    const std::pair<std::size_t, std::size_t> whole[] = {{20, 31}, {88, 119}, {120, 151}, {156, 315}, {316, 507}};
+    for (const auto& [first, last] : whole) {
+        for (std::size_t at = first; at <= last; ++at)
+            mask[at] = 0xFF;
+    }
+    return mask;
+}
+
+EnvRecord filled(const std::function<std::uint8_t(std::size_t)>& byte)
+{
+    EnvRecord r;
+    for (std::size_t at = 0; at < EnvRecord::kSize; ++at)
+        r.raw()[at] = byte(at);
+    return r;
+}
+} // namespace
+
+void TestRecordFields::anImportCarriesExactlyItsBytes_data()
+{
+    QTest::addColumn<EnvRecord>("target");
+    QTest::addColumn<EnvRecord>("file");
+    QTest::newRow("a file of ones onto zeros")
+        << filled([](std::size_t) { return 0x00; }) << filled([](std::size_t) { return 0xFF; });
+    QTest::newRow("a file of zeros onto ones")
+        << filled([](std::size_t) { return 0xFF; }) << filled([](std::size_t) { return 0x00; });
+    QTest::newRow("two patterns") << filled([](std::size_t at) { return static_cast<std::uint8_t>(at * 7 + 3); })
+                                  << filled([](std::size_t at) { return static_cast<std::uint8_t>(at * 13 + 5); });
+    QTest::newRow("alternating bits") << filled([](std::size_t) { return 0x55; })
+                                      << filled([](std::size_t) { return 0xAA; });
+}
+
+void TestRecordFields::anImportCarriesExactlyItsBytes()
+{
+    QFETCH(EnvRecord, target);
+    QFETCH(EnvRecord, file);
+    const std::array<std::uint8_t, EnvRecord::kSize> mask = importedBitsByByte();
+    EnvRecord merged = target;
+    record_fields::mergeImported(merged, file);
+    for (std::size_t at = 0; at < EnvRecord::kSize; ++at) {
+        const auto expected = static_cast<std::uint8_t>((target.raw()[at] & ~mask[at]) | (file.raw()[at] & mask[at]));
+        QVERIFY2(merged.raw()[at] == expected, qPrintable(u"byte %1: %2, expected %3"_s.arg(at)
+                                                              .arg(int{merged.raw()[at]}, 2, 16, QLatin1Char('0'))
+                                                              .arg(int{expected}, 2, 16, QLatin1Char('0'))));
+    }
+    // The record's own merge is the catalogue's.
+    EnvRecord again = target;
+    mergeImportedRecord(again, file);
+    QCOMPARE(bytesAt(again, 0, EnvRecord::kSize), bytesAt(merged, 0, EnvRecord::kSize));
+}
+
+void TestRecordFields::importedSettingsAreTheFieldsAnImportCanChange_data()
+{
+    QTest::addColumn<bool>("comment");
+    QTest::newRow("a device that keeps a comment") << true;
+    QTest::newRow("a device without comments") << false;
+}
+
+void TestRecordFields::importedSettingsAreTheFieldsAnImportCanChange()
+{
+    QFETCH(bool, comment);
+    EnvRecord record = EnvRecord::defaultRecord();
+    record.setCommentSupported(comment);
+    QStringList expected = {u"flags"_s, u"multiIp"_s,      u"ipv4Type"_s,  u"arp"_s,        u"telnet"_s, u"eapol"_s,
+                            u"ssl"_s,   u"remoteSearch"_s, u"ipAddress"_s, u"subnetMask"_s, u"gateway"_s};
+    if (comment)
+        expected << u"comment"_s;
+    for (int port = 1; port <= EnvRecord::kPortCount; ++port) {
+        for (const char* f : {"serialFormat", "dataBits", "stopBits", "parity", "flowControl", "mode", "localIp",
+                              "peerIp", "localPort", "peerPort", "baudRate", "timeout", "waterMark"})
+            expected << u"com%1.%2"_s.arg(port).arg(QLatin1String(f));
+    }
+    expected << u"uninterpreted"_s;
+    QCOMPARE(record_fields::importedSettings(record), expected);
+    // The same as an import of a file whose every byte differs from the record shows as changed.
+    EnvRecord different = record;
+    for (std::uint8_t& byte : different.raw())
+        byte = static_cast<std::uint8_t>(~byte);
+    EnvRecord merged = record;
+    record_fields::mergeImported(merged, different);
+    QCOMPARE(record_fields::changedSettings(record, merged), expected);
+}
+
+void TestRecordFields::onlyTheCommentIsAbsentWithoutItsCapability()
+{
+    EnvRecord with = EnvRecord::defaultRecord();
+    with.setCommentSupported(true);
+    with.setRemoteSearchSupported(true);
+    EnvRecord without = with;
+    without.setCommentSupported(false);
+    without.setRemoteSearchSupported(false);
+    for (const record_fields::Field& f : record_fields::all()) {
+        QVERIFY2(record_fields::kept(f, with), f.name);
+        QVERIFY2(record_fields::kept(f, without) == (f.id != Id::Comment), f.name);
+    }
+    // A device without remote search still shows the flag, greyed out.
+    QVERIFY(!record_fields::inUse(ref(u"remoteSearch"_s), record_fields::Situation::of(without)));
+    QVERIFY(record_fields::inUse(ref(u"remoteSearch"_s), record_fields::Situation::of(with)));
 }
 
 QTEST_MAIN(TestRecordFields)

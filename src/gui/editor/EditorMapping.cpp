@@ -191,7 +191,7 @@ void showRecord(EditorControls& c, const EnvRecord& r)
         select(c.*l.control, record_fields::positionOf(record_fields::field(l.field), value(ref(l.field), r)));
     for (const CheckControl& k : kChecks)
         (c.*k.control)->setChecked(value(ref(k.field), r) != 0);
-    if (r.commentSupported())
+    if (record_fields::kept(record_fields::field(Id::Comment), r))
         c.comment->setText(recordText(r.comment()));
     for (const AddressControl& a : kAddresses)
         (c.*a.control)->setAddress(static_cast<std::uint32_t>(value(ref(a.field), r)));
@@ -230,25 +230,34 @@ record_fields::Situation situation(const EditorControls& c, const EnvRecord& sho
     return s;
 }
 
+namespace {
+/** The text typed in the control of a field the form takes as text. */
+QString typedText(const EditorControls& c, const FieldRef& ref)
+{
+    const PortControls& row = c.ports[static_cast<std::size_t>(ref.port < 0 ? 0 : ref.port)];
+    for (const PortNumberControl& n : kPortNumbers) {
+        if (ref.port >= 0 && n.field == ref.field->id)
+            return (row.*n.control)->text();
+    }
+    for (const PortAddressControl& a : kPortAddresses) {
+        if (ref.port >= 0 && a.field == ref.field->id)
+            return (row.*a.control)->text();
+    }
+    for (const AddressControl& a : kAddresses) {
+        if (a.field == ref.field->id)
+            return (c.*a.control)->text();
+    }
+    if (ref.field->id == Id::Password)
+        return c.password->text();
+    if (ref.field->id == Id::Comment)
+        return c.comment->text();
+    return {};
+}
+} // namespace
+
 form::FormValues formValues(const EditorControls& c, const EnvRecord& shown)
 {
-    form::FormValues v;
-    v.password = c.password->text();
-    v.comment = c.comment->text();
-    v.ipAddress = c.ipAddress->text();
-    v.subnetMask = c.subnetMask->text();
-    v.gateway = c.gateway->text();
-    for (int i = 0; i < EditorControls::kPortCount; ++i) {
-        const PortControls& port = c.ports[static_cast<std::size_t>(i)];
-        const auto at = static_cast<std::size_t>(i);
-        v.localPort[at] = port.localPort->text();
-        v.peerPort[at] = port.peerPort->text();
-        v.timeout[at] = port.timeout->text();
-        v.eventByte[at] = port.eventByte->text();
-        v.localIp[at] = port.localIp->text();
-        v.peerIp[at] = port.peerIp->text();
-    }
-    v.situation = situation(c, shown);
+    form::FormValues v = form::formValues([&c](const FieldRef& ref) { return typedText(c, ref); }, situation(c, shown));
     v.checkCombinations = false; // the enable rules correct them as they are chosen
     return v;
 }
