@@ -18,7 +18,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -116,6 +118,7 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     ShowRecord(record);
     UpdateControlStates();
     setTitle();
+    reportOutcome(frame::kRead, true); // the search window read it just now
 }
 
 CQorv400Dlg::~CQorv400Dlg()
@@ -154,11 +157,16 @@ void CQorv400Dlg::connectControls()
     connect(c.writeButton, &QPushButton::clicked, this, [this] { startRequest(frame::kWrite); });
     connect(c.statusButton, &QPushButton::clicked, this, [this] { startRequest(frame::kStatus); });
     connect(c.passwordButton, &QPushButton::clicked, this, &CQorv400Dlg::onPasswordButton);
-    connect(c.accountButton, &QPushButton::clicked, m_account, &CPppoeDlg::runAccountFlow);
+    connect(c.accountButton, &QPushButton::clicked, this, &CQorv400Dlg::onAccountButton);
     connect(c.exitButton, &QPushButton::clicked, this, &CQorv400Dlg::reject);
     connect(c.exportButton, &QPushButton::clicked, this, &CQorv400Dlg::onExport);
     connect(c.importButton, &QPushButton::clicked, m_envManager, &CEnvManager::LoadEnvFile);
-    connect(c.historyButton, &QPushButton::clicked, this, &CQorv400Dlg::onHistory);
+    connect(c.historyButton, &QPushButton::clicked, this, [this] {
+        const EnvRecord before = m_shown;
+        onHistory();
+        if (m_shown.raw() != before.raw())
+            markFormSource(FormSource::History);
+    });
     const auto update = [this] {
         if (!m_loading)
             UpdateControlStates();
@@ -414,6 +422,8 @@ void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvReco
         return; // a live reading: the status dialog stays in front and usable
     m_messageWindow->ShowProgress();
     m_messageWindow->SetProgressText(text(textId) + QStringLiteral("\r\n") + secondLine);
+    if (QWidget* focus = QApplication::focusWidget(); focus && isAncestorOf(focus))
+        m_focusBeforeRequest = focus;
     setEnabled(false);
 }
 
@@ -435,6 +445,8 @@ void CQorv400Dlg::finishRequest()
 {
     m_timer.stop();
     setEnabled(true);
+    if (m_focusBeforeRequest)
+        std::exchange(m_focusBeforeRequest, nullptr)->setFocus(Qt::OtherFocusReason);
     m_messageWindow->HideProgress();
     m_endpoint.Close();
     if (std::exchange(m_checkingBeforeWrite, false))
@@ -502,6 +514,7 @@ void CQorv400Dlg::complete(int command)
     // as the user left it.
     if (command == frame::kRead || (command == frame::kWrite && accepted))
         reloadFromTable();
+    reportOutcome(command, accepted);
 }
 
 void CQorv400Dlg::completePasswordChange(bool accepted)
@@ -625,4 +638,5 @@ void CQorv400Dlg::completeImport()
     mergeImportedRecord(target, imported);
     ShowRecord(target);
     UpdateControlStates();
+    markFormSource(FormSource::SettingsFile, QFileInfo(CEnvManager::rememberedPath()).fileName());
 }

@@ -8,6 +8,7 @@
 #include "status/StatusSource.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -65,6 +66,23 @@ public:
     bool requestStatusReading(Reply reply) override;
     void cancelStatusReading() override;
 
+    /** Where the settings in the form came from while they differ from what the device was last read or
+     *  written with. */
+    enum class FormSource
+    {
+        History,      // an earlier state loaded from the device's settings history
+        SettingsFile, // a settings file imported
+        Account,      // the PPPoE or EAPoL account changed in the form
+    };
+    /** Says `text` on the status line and to a screen reader: as the description of the control that has
+     *  the focus (the button pressed), whose change a screen reader announces. */
+    void announce(const QString& text);
+    /** Says on the status line that the form holds settings from `source` not yet written to the device
+     *  (`detail`: the settings file's name). */
+    void markFormSource(FormSource source, const QString& detail = {});
+    /** Says what a request the device answered did: a Read, a Write or a password change it took. */
+    void reportOutcome(int command, bool accepted);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -101,6 +119,7 @@ private:
     void settleHistory(bool answered, int result);
     void completePasswordChange(bool accepted);
     void reloadFromTable();
+    void onAccountButton();
     QString text(int id) const;
 
     AppContext m_context;
@@ -132,4 +151,8 @@ private:
     bool m_historyNoted = false;
     /** Set while a live reading for the status dialog is under way: its answer goes there alone. */
     Reply m_readingReply;
+    /** The control that had the focus when a request went out: it has it again when the request ends. */
+    QPointer<QWidget> m_focusBeforeRequest;
+    /** The control whose description carries the last announcement. */
+    QPointer<QWidget> m_announcedOn;
 };
