@@ -420,10 +420,10 @@ void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvReco
     QMetaObject::invokeMethod(this, &CQorv400Dlg::endIfAnswered, Qt::QueuedConnection);
     if (m_readingReply)
         return; // a live reading: the status dialog stays in front and usable
+    // The editor's focus child: the button pressed (after a dialog it opened, the one it will get back).
+    m_focusBeforeRequest = focusWidget();
     m_messageWindow->ShowProgress();
     m_messageWindow->SetProgressText(text(textId) + QStringLiteral("\r\n") + secondLine);
-    if (QWidget* focus = QApplication::focusWidget(); focus && isAncestorOf(focus))
-        m_focusBeforeRequest = focus;
     setEnabled(false);
 }
 
@@ -441,13 +441,25 @@ void CQorv400Dlg::endIfAnswered()
         finishRequest();
 }
 
+void CQorv400Dlg::restoreFocus()
+{
+    QWidget* focus = std::exchange(m_focusBeforeRequest, nullptr);
+    if (!focus)
+        return;
+    // The progress window had the keyboard while the request ran: the editor takes it back, and the
+    // control the user pressed has the focus again.
+    const QWidget* active = QApplication::activeWindow();
+    if (!active || active == m_messageWindow.get())
+        activateWindow();
+    focus->setFocus(Qt::OtherFocusReason);
+}
+
 void CQorv400Dlg::finishRequest()
 {
     m_timer.stop();
     setEnabled(true);
-    if (m_focusBeforeRequest)
-        std::exchange(m_focusBeforeRequest, nullptr)->setFocus(Qt::OtherFocusReason);
     m_messageWindow->HideProgress();
+    restoreFocus();
     m_endpoint.Close();
     if (std::exchange(m_checkingBeforeWrite, false))
         completeWriteCheck();

@@ -110,6 +110,8 @@ private:
     /** Ends the request in flight as soon as its answer is in, without waiting for the next tick. */
     void endIfAnswered();
     void finishRequest();
+    /** Gives the focus back to the control that had it when the request went out. */
+    void restoreFocus();
     void complete(int command);
     /** A Write starts with a read of the device (EditorWriteCheck.cpp). */
     void startWriteCheck(const EnvRecord& body);

@@ -2,6 +2,7 @@
 
 #include "config/SettingsFile.h"
 #include "gui/Accessibility.h"
+#include "gui/AccessibleList.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "record/RecordFields.h"
 #include "text/StringTable.h"
@@ -280,6 +281,8 @@ QHBoxLayout* buttonRow(EditorControls& c, QWidget* w, const StringTable& s)
 
 void buildEditorControls(EditorControls& c, QWidget* w, const StringTable& s)
 {
+    // Before the first list exists: a screen reader may ask about a list as soon as it is made.
+    AccessibleList::install();
     auto* top = new QHBoxLayout;
     top->addWidget(networkGroup(c, w, s), 1);
     top->addWidget(optionGroup(c, w, s), 1);

@@ -7,7 +7,6 @@
 #include "text/StringTable.h"
 
 #include <QAccessible>
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTime>
@@ -32,8 +31,8 @@ void CQorv400Dlg::announce(const QString& line)
     m_controls.statusLine->setText(line);
     // A screen reader announces a change of the description of the control that has the focus: the
     // button the user pressed hears what it did. The line itself announces its new text as its name.
-    QWidget* focus = QApplication::focusWidget();
-    if (!focus || !isAncestorOf(focus))
+    QWidget* focus = focusWidget(); // the editor's focus child, also while another window is in front
+    if (!focus)
         focus = m_controls.statusLine;
     if (m_announcedOn && m_announcedOn != focus)
         m_announcedOn->setAccessibleDescription({});

@@ -124,9 +124,9 @@ void LiveTrafficPanel::buildRow(int port)
     graph->addSeries(QStringLiteral("RX"), rxColor());
     graph->addSeries(QStringLiteral("TX"), txColor());
     m_graphs[i] = graph;
-    // Wide enough for the widest figure, its swatch and unit included ("TX ■ 1020 KiB/s").
+    // Wide enough for the widest figure, its swatch, digit grouping and unit included ("TX ■ 1,023 KiB/s").
     int width = 0;
-    for (const char* widest : {"TX \u25A0 1020 KiB/s", "RX \u25A0 1020 MiB/s", "TX \u25A0 1020 GiB/s"})
+    for (const char* widest : {"TX \u25A0 1,023 KiB/s", "RX \u25A0 1,023 MiB/s", "TX \u25A0 1,023 GiB/s"})
         width = std::max(width, fontMetrics().horizontalAdvance(QString::fromUtf8(widest)));
     width += fontMetrics().averageCharWidth() * 2;
     for (const bool tx : {false, true}) {
