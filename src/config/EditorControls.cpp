@@ -290,7 +290,8 @@ void buildEditorControls(EditorControls& c, QWidget* w, const StringTable& s)
     c.comment = named(new QLineEdit(w), QStringLiteral("commentEdit"));
     accessibility::name(c.comment, caption(s, Id::Comment));
     auto* commentRow = new QHBoxLayout;
-    auto* commentLabel = named(new QLabel(keyedCaption(s, Id::Comment, kKeyComment), w), QStringLiteral("commentLabel"));
+    auto* commentLabel =
+        named(new QLabel(keyedCaption(s, Id::Comment, kKeyComment), w), QStringLiteral("commentLabel"));
     commentLabel->setBuddy(c.comment);
     commentRow->addWidget(commentLabel);
     commentRow->addWidget(c.comment, 1);

@@ -109,7 +109,8 @@ QString AccessibleList::text(int startOffset, int endOffset) const
 {
     const QString entry = list()->currentText();
     const int start = std::clamp(startOffset, 0, static_cast<int>(entry.size()));
-    const int end = endOffset < 0 ? static_cast<int>(entry.size()) : std::clamp(endOffset, start, static_cast<int>(entry.size()));
+    const int size = static_cast<int>(entry.size());
+    const int end = endOffset < 0 ? size : std::clamp(endOffset, start, size);
     return entry.mid(start, end - start);
 }
 

@@ -40,8 +40,8 @@ std::optional<QTime> namedTime(const QString& line, const QString& pattern)
 {
     const QString filled = pattern.arg(kMac);
     const qsizetype at = filled.indexOf(u"%2"_s);
-    const QRegularExpression re(u"\\A"_s + QRegularExpression::escape(filled.left(at)) +
-                                u"(\\d\\d:\\d\\d:\\d\\d)"_s + QRegularExpression::escape(filled.mid(at + 2)) + u"\\z"_s);
+    const QRegularExpression re(u"\\A"_s + QRegularExpression::escape(filled.left(at)) + u"(\\d\\d:\\d\\d:\\d\\d)"_s +
+                                QRegularExpression::escape(filled.mid(at + 2)) + u"\\z"_s);
     const QRegularExpressionMatch m = re.match(line);
     if (!m.hasMatch())
         return std::nullopt;

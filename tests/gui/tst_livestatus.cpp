@@ -476,7 +476,8 @@ void TestLiveStatus::legendExplainsTheDash()
         auto* legend = panel.findChild<QLabel*>(u"liveLegendLabel"_s);
         QTextDocument shown;
         shown.setHtml(legend->text());
-        QVERIFY2(shown.toPlainText().contains(u"– "_s + services.strings.text(2146)), qPrintable(shown.toPlainText()));
+        QVERIFY2(shown.toPlainText().contains(u"– "_s + services.strings.text(2146)),
+                 qPrintable(shown.toPlainText()));
         QVERIFY(legend->toolTip().startsWith(u"“–”"_s));
         QCOMPARE(legend->accessibleDescription(), legend->toolTip());
     }
