@@ -15,12 +15,15 @@
 #include <QVBoxLayout>
 
 namespace {
-// The dialog's own texts are fixed; its two messages are Korean in every language.
-const QString kTitle = QStringLiteral("Select binding IP");
-const QString kNetworkAdapter = QStringLiteral("Network Adapter");
-const QString kIpAddress = QStringLiteral("IP Address");
-const QString kSelectAdapter = QStringLiteral("네트워크 어댑터를 선택하세요.");
-const QString kSelectAddress = QStringLiteral("IP주소를 선택하세요.");
+// The dialog's texts and its two messages, in the user's language like the rest of the program.
+constexpr int kStrTitle = 184;
+constexpr int kStrUse = 1034;
+constexpr int kStrNetworkAdapter = 2130;
+constexpr int kStrIpAddress = 106;
+constexpr int kStrOk = 177;
+constexpr int kStrCancel = 1048;
+constexpr int kStrSelectAdapter = 2131;
+constexpr int kStrSelectAddress = 2132;
 // The choice of every adapter at once, from the string table.
 constexpr int kStrEveryAdapterChoice = 977;
 // Access keys of Use, every adapter, OK and Cancel.
@@ -45,10 +48,13 @@ CBindDlg::CBindDlg(const AppContext& context, const QString& presetName, std::ui
 
 void CBindDlg::buildControls()
 {
-    setWindowTitle(kTitle);
-    setWindowIcon(programIcon());
     const StringTable& strings = m_context.strings;
-    m_useCheck = new QCheckBox(accessibility::withKey(strings, QStringLiteral("Use"), kKeyUse), this);
+    const QString networkAdapter = strings.text(kStrNetworkAdapter);
+    const QString ipAddress = strings.text(kStrIpAddress);
+    setWindowTitle(strings.text(kStrTitle));
+    setWindowIcon(programIcon());
+    m_useCheck = new QCheckBox(this);
+    accessibility::setCaption(m_useCheck, strings, strings.text(kStrUse), kKeyUse);
     m_useCheck->setObjectName(QStringLiteral("useCheckBox"));
     m_adapterList = new QListWidget(this);
     m_adapterList->setObjectName(QStringLiteral("adapterList"));
@@ -57,20 +63,20 @@ void CBindDlg::buildControls()
     m_everyAdapterCheck = new QCheckBox(this);
     accessibility::setCaption(m_everyAdapterCheck, strings, strings.text(kStrEveryAdapterChoice), kKeyEveryAdapter);
     m_everyAdapterCheck->setObjectName(QStringLiteral("everyAdapterCheckBox"));
-    auto* adapterLabel = new QLabel(kNetworkAdapter, this);
+    auto* adapterLabel = new QLabel(networkAdapter, this);
     adapterLabel->setBuddy(m_adapterList);
-    auto* addressLabel = new QLabel(kIpAddress, this);
+    auto* addressLabel = new QLabel(ipAddress, this);
     addressLabel->setBuddy(m_addressList);
     // A list is not named by its label: a screen reader is told the same texts.
-    accessibility::name(m_adapterList, kNetworkAdapter);
-    accessibility::name(m_addressList, kIpAddress);
+    accessibility::name(m_adapterList, networkAdapter);
+    accessibility::name(m_addressList, ipAddress);
     auto* buttons = new QDialogButtonBox(this);
-    m_okButton =
-        buttons->addButton(accessibility::withKey(strings, QStringLiteral("OK"), kKeyOk), QDialogButtonBox::AcceptRole);
+    m_okButton = buttons->addButton(QString(), QDialogButtonBox::AcceptRole);
+    accessibility::setCaption(m_okButton, strings, strings.text(kStrOk), kKeyOk);
     m_okButton->setObjectName(QStringLiteral("okButton"));
     m_okButton->setDefault(true);
-    m_cancelButton = buttons->addButton(accessibility::withKey(strings, QStringLiteral("Cancel"), kKeyCancel),
-                                        QDialogButtonBox::RejectRole);
+    m_cancelButton = buttons->addButton(QString(), QDialogButtonBox::RejectRole);
+    accessibility::setCaption(m_cancelButton, strings, strings.text(kStrCancel), kKeyCancel);
     m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
 
     auto* grid = new QGridLayout;
@@ -166,12 +172,12 @@ void CBindDlg::accept()
     }
     const QListWidgetItem* adapter = m_adapterList->currentItem();
     if (!adapter || !adapter->isSelected()) {
-        m_context.messages.error(this, kSelectAdapter, title);
+        m_context.messages.error(this, m_context.strings.text(kStrSelectAdapter), title);
         return;
     }
     const QListWidgetItem* address = m_addressList->currentItem();
     if (!address || !address->isSelected()) {
-        m_context.messages.error(this, kSelectAddress, title);
+        m_context.messages.error(this, m_context.strings.text(kStrSelectAddress), title);
         return;
     }
     m_adapterName = adapter->data(Qt::UserRole).toString();

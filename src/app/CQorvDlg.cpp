@@ -3,6 +3,7 @@
 #include "app/CBindDlg.h"
 #include "app/SearchListFile.h"
 #include "gui/Accessibility.h"
+#include "gui/AccessibleMenuButton.h"
 #include "gui/AppIcon.h"
 #include "gui/CMsgDlg.h"
 #include "gui/FirewallLauncher.h"
@@ -130,7 +131,10 @@ void CQorvDlg::buildControls()
     m_saveListAction->setObjectName(QStringLiteral("saveListAction"));
     m_saveListAction->setEnabled(false);
     menu->addAction(m_saveListAction);
+    // The open menu is the menu button's child for a screen reader, so that it is in the window's tree.
+    AccessibleMenuButton::install();
     m_menuButton = control(new QToolButton(this), "bindingMenuButton", kIdBindingCommand);
+    menu->setParent(m_menuButton, menu->windowFlags());
     m_menuButton->setMenu(menu);
     m_menuButton->setPopupMode(QToolButton::InstantPopup);
     m_menuButton->setAutoRaise(false);

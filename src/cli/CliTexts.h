@@ -54,6 +54,8 @@ constexpr int kNoAnswer = 1254;
 constexpr int kWatchSummary = 1270;
 constexpr int kWatchDeviceSummary = 1271;
 constexpr int kWatchAverage = 1272;
+constexpr int kFirstReading = 2160;
+constexpr int kNotReported = 2161;
 constexpr int kAnsweredSummary = 1750;
 // apply.
 constexpr int kApplyUnchanged = 1700;

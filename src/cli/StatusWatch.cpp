@@ -28,11 +28,15 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 #include <vector>
 
 namespace cli {
 namespace {
 constexpr int kPorts = status::kPortCount;
+// Widths of the columns of a text line: a rate ("1020 KiB/s"), an uptime ("497 days, 02:27:52").
+constexpr int kRateWidth = 10;
+constexpr int kUptimeWidth = 18;
 
 /** One device under watch: how it is reached, what its readings said so far. */
 struct Watched
@@ -46,6 +50,8 @@ struct Watched
     int answered = 0;
     int unanswered = 0;
     int restarts = 0;
+    // The ports any of its reports gave so far: one a later report lacks is said to be missing.
+    std::array<bool, kPorts> reported{};
     // For the averages: the bytes and the time the rates covered, per port and direction.
     std::array<double, kPorts> rxBytes{};
     std::array<double, kPorts> txBytes{};
@@ -150,22 +156,68 @@ QString rateOrDash(const std::optional<double>& rate)
     return rate ? status::rateText(*rate, QLocale::system()) : QStringLiteral("-");
 }
 
-QString textLine(const Watched& device, const status::Reading& reading, const status::Rates& rates)
+/** The widths of the text lines' columns that depend on the devices and the language. */
+struct Columns
 {
-    QString line =
-        QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  ") + device.name;
+    int device = 0; // the longest device name
+    int state = 0;  // "Restart", "No answer"
+
+    explicit Columns(const std::vector<Watched>& devices)
+    {
+        for (const Watched& d : devices)
+            device = std::max(device, static_cast<int>(d.name.size()));
+        state = static_cast<int>(std::max(programText(texts::kRestart).size(), programText(texts::kNoAnswer).size()));
+    }
+};
+
+/** One port's column: "COM1 RX 2.93 KiB/s TX      0 B/s", its rates right-aligned. */
+QString portColumn(std::size_t port, const std::optional<double>& rx, const std::optional<double>& tx)
+{
+    return QStringLiteral("COM%1 RX %2 TX %3")
+        .arg(port + 1)
+        .arg(rateOrDash(rx), kRateWidth)
+        .arg(rateOrDash(tx), kRateWidth);
+}
+
+/** The ports of a reading, in columns that line up from line to line: each port the device reported
+ *  so far, said to be missing when this report lacks it. */
+QString portColumns(Watched& device, const status::Reading& reading, const status::Rates& rates)
+{
+    const int width = static_cast<int>(portColumn(0, {}, {}).size());
+    QString columns;
+    QString pending; // the room of ports never reported, kept only when a later port follows
+    for (std::size_t p = 0; p < kPorts; ++p) {
+        const bool now = reading.counters.rx[p] || reading.counters.tx[p];
+        device.reported[p] = device.reported[p] || now;
+        if (!device.reported[p]) {
+            pending += QString(width + 2, u' ');
+            continue;
+        }
+        const QString column = now ? portColumn(p, rates.rx[p], rates.tx[p])
+                                   : programText(texts::kNotReported).arg(QStringLiteral("COM%1").arg(p + 1));
+        columns += std::exchange(pending, {}) + QStringLiteral("  ") + column.leftJustified(width);
+    }
+    return columns;
+}
+
+QString textLine(Watched& device, const status::Reading& reading, const status::Rates& rates, const Columns& widths)
+{
+    QString line = QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  ") +
+                   device.name.leftJustified(widths.device);
     if (!reading.answered)
         return line + QStringLiteral("  ") + programText(texts::kNoAnswer);
-    if (rates.mark == status::Mark::Restart)
-        line += QStringLiteral("  ") + programText(texts::kRestart);
-    if (reading.counters.uptime)
-        line += QStringLiteral("  uptime ") + status::uptimeText(*reading.counters.uptime);
-    for (std::size_t p = 0; p < kPorts; ++p) {
-        if (!reading.counters.rx[p] && !reading.counters.tx[p])
-            continue; // the device does not report this port
-        line += QStringLiteral("  COM%1 RX %2 TX %3").arg(p + 1).arg(rateOrDash(rates.rx[p]), rateOrDash(rates.tx[p]));
+    const QString state = rates.mark == status::Mark::Restart ? programText(texts::kRestart) : QString();
+    line += QStringLiteral("  ") + state.leftJustified(widths.state);
+    const QString uptime = reading.counters.uptime ? status::uptimeText(*reading.counters.uptime) : QString();
+    line += QStringLiteral("  uptime ") + uptime.rightJustified(kUptimeWidth);
+    // The first answer has nothing to compare with: the rates start with the second.
+    const bool first = device.answered == 1 && rates.mark == status::Mark::None;
+    if (first) {
+        for (std::size_t p = 0; p < kPorts; ++p)
+            device.reported[p] = reading.counters.rx[p] || reading.counters.tx[p];
+        return line + QStringLiteral("  ") + programText(texts::kFirstReading);
     }
-    return line;
+    return (line + portColumns(device, reading, rates)).trimmed();
 }
 
 /** The local time with its offset from UTC ("2026-05-04T14:03:12.345+02:00"), as a log reader wants it. */
@@ -385,6 +437,7 @@ struct Watch
     std::vector<Watched> devices;
     QElapsedTimer clock;
     bool openErrorShown = false;
+    Columns widths{devices};
 
     /** One device's reading of the round, taken on a job's thread with an endpoint of its own. */
     struct Taken
@@ -423,7 +476,7 @@ struct Watch
         if (request.json)
             out << QJsonDocument(jsonLine(device, round, reading, rates)).toJson(QJsonDocument::Compact) << '\n';
         else
-            out << textLine(device, reading, rates) << '\n';
+            out << textLine(device, reading, rates, widths) << '\n';
         out.flush();
     }
 };

@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QLabel>
 
+#include <algorithm>
+
 namespace {
 QAccessibleInterface* listFactory(const QString& className, QObject* object)
 {
@@ -88,4 +90,48 @@ void AccessibleList::doAction(const QString& actionName)
 {
     if (actionName == showMenuAction() || actionName == pressAction())
         list()->showPopup();
+}
+
+void* AccessibleList::interface_cast(QAccessible::InterfaceType t)
+{
+    if (t == QAccessible::TextInterface)
+        return static_cast<QAccessibleTextInterface*>(this);
+    return QAccessibleWidget::interface_cast(t);
+}
+
+void AccessibleList::selection(int, int* startOffset, int* endOffset) const
+{
+    *startOffset = 0;
+    *endOffset = 0;
+}
+
+QString AccessibleList::text(int startOffset, int endOffset) const
+{
+    const QString entry = list()->currentText();
+    const int start = std::clamp(startOffset, 0, static_cast<int>(entry.size()));
+    const int size = static_cast<int>(entry.size());
+    const int end = endOffset < 0 ? size : std::clamp(endOffset, start, size);
+    return entry.mid(start, end - start);
+}
+
+int AccessibleList::characterCount() const
+{
+    return static_cast<int>(list()->currentText().size());
+}
+
+QRect AccessibleList::characterRect(int) const
+{
+    return {};
+}
+
+int AccessibleList::offsetAtPoint(const QPoint&) const
+{
+    return -1;
+}
+
+QString AccessibleList::attributes(int offset, int* startOffset, int* endOffset) const
+{
+    *startOffset = offset;
+    *endOffset = offset;
+    return {};
 }

@@ -9,8 +9,10 @@ class QComboBox;
  * "COM3 Baudrate") and, apart from it, its value (the entry chosen, "19200"), with the popup list as its
  * child. Qt's own interface on Linux announces a list by its entry alone, so twenty lists of a form
  * could not be told apart; install() puts this one in its place for every QComboBox of the program.
+ * The entry is also the list's text (read-only), which is what a screen reader on Linux says for a list
+ * when it gets the focus: the popup, where the entry is only an item marked selected, is hidden then.
  */
-class AccessibleList final : public QAccessibleWidget
+class AccessibleList final : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
     explicit AccessibleList(QComboBox* list);
@@ -24,6 +26,22 @@ public:
     int indexOfChild(const QAccessibleInterface* child) const override;
     QStringList actionNames() const override;
     void doAction(const QString& actionName) override;
+    void* interface_cast(QAccessible::InterfaceType t) override;
+
+    // The chosen entry as read-only text.
+    void selection(int selectionIndex, int* startOffset, int* endOffset) const override;
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int startOffset, int endOffset) const override;
+    int characterCount() const override;
+    QRect characterRect(int offset) const override;
+    int offsetAtPoint(const QPoint& point) const override;
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* startOffset, int* endOffset) const override;
 
 private:
     QComboBox* list() const;

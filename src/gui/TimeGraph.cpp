@@ -222,6 +222,7 @@ int TimeGraph::labelRoom() const
 void TimeGraph::setMinimumLabelRoom(int pixels)
 {
     m_minimumLabelRoom = pixels;
+    updateGeometry();
     update();
 }
 
@@ -252,7 +253,12 @@ QSize TimeGraph::sizeHint() const
 
 QSize TimeGraph::minimumSizeHint() const
 {
-    return QSize(fontMetrics().averageCharWidth() * 36, fontMetrics().height() * 5);
+    // Room for the value labels and for three time labels with seconds side by side, the fewest that
+    // still tell the time across the shortest span.
+    const int timeLabel = fontMetrics().horizontalAdvance(clockText(locale(), m_nowMs, true)) + 4 * kPad;
+    const int right = timeLabel / 2;
+    return QSize(std::max(labelRoom() + 3 * timeLabel + right, fontMetrics().averageCharWidth() * 36),
+                 fontMetrics().height() * 5);
 }
 
 void TimeGraph::paintEvent(QPaintEvent*)
@@ -331,27 +337,66 @@ void TimeGraph::drawSeries(QPainter& p, const Series& series) const
 void TimeGraph::drawMarks(QPainter& p) const
 {
     const QRectF plot = plotRect();
-    QFont small = font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
+    const QFont small = markFont();
     p.setFont(small);
     const QFontMetricsF fm(small);
-    double labelsEnd = plot.left(); // a label never covers the one before it
     p.setRenderHint(QPainter::Antialiasing, false); // crisp lines, whole pixels
-    for (const Mark& m : m_marks) {
+    const std::vector<std::optional<double>> places = markLabelPlaces();
+    for (std::size_t i = 0; i < m_marks.size(); ++i) {
+        const Mark& m = m_marks[i];
         const double x = std::round(position(m.atMs, 0).x());
         p.setPen(QPen(m.color, 2, m.style, Qt::FlatCap));
         p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-        // The label right of its line, or left of it near the right edge; left out where there is no room.
+        if (!places[i])
+            continue;
+        p.setPen(m.color);
+        p.drawText(QPointF(*places[i], plot.top() + fm.ascent() + 1), m.label);
+    }
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setFont(font());
+}
+
+QFont TimeGraph::markFont() const
+{
+    QFont small = font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    return small;
+}
+
+std::vector<std::optional<double>> TimeGraph::markLabelPlaces() const
+{
+    // Each label right of its line, or left of it near the right edge. Where labels would cover each other
+    // the newer one stays: a restart after a run of unanswered readings is the one to see.
+    const QRectF plot = plotRect();
+    const QFontMetricsF fm(markFont());
+    std::vector<std::optional<double>> places(m_marks.size());
+    std::vector<std::pair<double, double>> taken;
+    for (std::size_t i = m_marks.size(); i-- > 0;) {
+        const Mark& m = m_marks[i];
+        const double x = std::round(position(m.atMs, 0).x());
         const double width = fm.horizontalAdvance(m.label);
         double left = x + 3;
         if (left + width > plot.right())
             left = x - 3 - width;
-        if (left < labelsEnd || left < plot.left())
+        const double right = left + width + 4;
+        const bool covers = std::any_of(taken.begin(), taken.end(), [&](const std::pair<double, double>& t) {
+            return left < t.second && right > t.first;
+        });
+        if (covers || left < plot.left())
             continue;
-        p.setPen(m.color);
-        p.drawText(QPointF(left, plot.top() + fm.ascent() + 1), m.label);
-        labelsEnd = left + width + 4;
+        places[i] = left;
+        taken.emplace_back(left, right);
     }
-    p.setRenderHint(QPainter::Antialiasing, true);
-    p.setFont(font());
+    return places;
+}
+
+QStringList TimeGraph::shownMarkLabels() const
+{
+    QStringList shown;
+    const std::vector<std::optional<double>> places = markLabelPlaces();
+    for (std::size_t i = 0; i < m_marks.size(); ++i) {
+        if (places[i])
+            shown << m_marks[i].label;
+    }
+    return shown;
 }

@@ -81,6 +81,8 @@ public:
         Qt::PenStyle style;
     };
     const std::vector<Mark>& marks() const { return m_marks; }
+    /** The labels of the marks as drawn, oldest first: where two would cover each other, the newer one. */
+    QStringList shownMarkLabels() const;
 
     /** A clock time as `locale` writes it in short, with the seconds when `seconds` (they are added to a
      *  short format that leaves them out). */
@@ -111,6 +113,9 @@ private:
     void drawGrid(QPainter& p, const ValueAxis& axis) const;
     void drawSeries(QPainter& p, const Series& series) const;
     void drawMarks(QPainter& p) const;
+    QFont markFont() const;
+    /** Where each mark's label starts, in the order of the marks; nothing for a label left out. */
+    std::vector<std::optional<double>> markLabelPlaces() const;
 
     std::vector<Series> m_series;
     std::vector<Mark> m_marks;

@@ -1,6 +1,8 @@
 // Shows the settings editor, the status dialog and the firmware dialog on a real display for the
 // AT-SPI walk (atspi_check.py): the same windows the offscreen tests drive, with every control of the
-// editor in use. Prints "ready" once they are up and quits when its standard input closes.
+// editor in use. Prints "ready" once they are up and quits when its standard input closes; an "a" on
+// standard input has the editor announce a line on its status line with the focus on Write, as after a
+// Write the device took.
 #include "EditorFixtures.h"
 #include "GuiTestSupport.h"
 
@@ -8,6 +10,7 @@
 #include "gui/editor/CQorv400Dlg.h"
 #include "gui/firmware/CChangeFWDlg.h"
 #include "protocol/Codec.h"
+#include <QPushButton>
 #include "gui/status/CStatDlg.h"
 
 #include <QApplication>
@@ -43,10 +46,17 @@ int main(int argc, char* argv[])
     for (QWidget* window : std::initializer_list<QWidget*>{&editor, &status, &firmware})
         window->show();
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&app] {
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&app, &editor] {
         char byte = 0;
-        if (::read(STDIN_FILENO, &byte, 1) <= 0)
+        if (::read(STDIN_FILENO, &byte, 1) <= 0) {
             app.quit();
+            return;
+        }
+        if (byte == 'a') {
+            editor.activateWindow();
+            editor.controls().writeButton->setFocus();
+            editor.announce(QStringLiteral("Written to 02:7e:55:00:00:01 at 10:42:07"));
+        }
     });
     QTimer::singleShot(2000, &app, [] {
         std::puts("ready");

@@ -9,6 +9,7 @@
 #include "StatusItems.h"
 #include "status/StatusMetrics.h"
 #include "TesselSim.h"
+#include "protocol/Codec.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -199,6 +200,7 @@ private slots:
     void signalEndsTheWatchWithItsSummary_data();
     void signalEndsTheWatchWithItsSummary();
     void signalHandlersAreGivenBackAfterTheWatch();
+    void aPortMissingFromAReportIsSaidInItsColumn();
 
 private:
     std::unique_ptr<TesselSim> m_sim;
@@ -283,10 +285,20 @@ void TestCliWatch::textLinesAndSummaryForSeveralDevices()
     QCOMPARE(run.status, 0);
     const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2 * 2 + 2 + 1); // per reading and device, per device, the total
-    QVERIFY2(lines[0].contains(u"  127.0.0.2  uptime 0 days, "_s), qPrintable(lines[0]));
-    QVERIFY2(lines[0].contains(u"COM1 RX - TX -"_s), qPrintable(lines[0]));
-    QVERIFY2(lines[1].contains(u"  02:7e:55:00:00:02  "_s), qPrintable(lines[1])); // named as the tool writes it
-    QVERIFY2(lines[2].contains(u"COM1 RX 2.93 KiB/s TX 0 B/s  COM2 RX 0 B/s TX 1.17 KiB/s"_s), qPrintable(lines[2]));
+    // The first reading has no rates yet and says so instead of a row of dashes.
+    const QRegularExpression first(u"\\A\\d\\d:\\d\\d:\\d\\d  (127\\.0\\.0\\.2        |02:7e:55:00:00:02) +"
+                                   u"uptime +\\d+ days, \\d\\d:\\d\\d:\\d\\d  first reading: rates follow\\z"_s);
+    QVERIFY2(first.match(lines[0]).hasMatch(), qPrintable(lines[0]));
+    QVERIFY2(first.match(lines[1]).hasMatch(), qPrintable(lines[1])); // named as the tool writes it
+    QVERIFY2(lines[1].contains(u"  02:7e:55:00:00:02  "_s), qPrintable(lines[1]));
+    QVERIFY2(lines[2].contains(u"COM1 RX 2.93 KiB/s TX      0 B/s  COM2 RX      0 B/s TX 1.17 KiB/s"_s),
+             qPrintable(lines[2]));
+    // The columns line up from device to device and reading to reading.
+    for (const QString& column : {u"uptime"_s, u"first reading"_s})
+        QCOMPARE(lines[0].indexOf(column), lines[1].indexOf(column));
+    for (const QString& column : {u"uptime"_s, u"COM1"_s, u"COM2"_s, u"COM3"_s, u"COM4"_s})
+        QCOMPARE(lines[2].indexOf(column), lines[3].indexOf(column));
+    QCOMPARE(lines[0].indexOf(u"uptime"_s), lines[2].indexOf(u"uptime"_s));
     QVERIFY2(
         lines[4].startsWith(u"127.0.0.2: 2 answered, 0 without an answer, 0 restart(s)  average COM1 RX 2.93 KiB/s"_s),
         qPrintable(lines[4]));
@@ -737,6 +749,31 @@ void TestCliWatch::signalHandlersAreGivenBackAfterTheWatch()
     ::raise(SIGINT);
     QCOMPARE(g_caught, 1);
     ::sigaction(SIGINT, &before, nullptr);
+}
+
+void TestCliWatch::aPortMissingFromAReportIsSaidInItsColumn()
+{
+    // After its second status answer, device 0 stops reporting COM4 (its RX and TX items go).
+    int statusAnswers = 0;
+    QObject::connect(m_sim.get(), &TesselSim::requestHandled, m_sim.get(), [&](int device, int command) {
+        if (device != 0 || command != frame::kStatus || ++statusAnswers != 2)
+            return;
+        QByteArray& items = m_sim->device(0).statusItems;
+        for (const std::uint8_t type : {std::uint8_t(sim::kStatusComRx + 3), std::uint8_t(sim::kStatusComTx + 3)}) {
+            const qsizetype value = sim::findItemValue(items, type, 4);
+            QVERIFY(value >= 2);
+            items.remove(value - 2, static_cast<std::uint8_t>(items.at(value - 1)));
+        }
+    });
+    const clitest::CliRun run = runCli(u"status 127.0.0.2 --watch --interval 1 --count 3"_s);
+    QCOMPARE(run.status, 0);
+    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3 + 1 + 1);
+    QVERIFY2(lines[1].contains(u"COM4 RX"_s) || lines[1].contains(u"COM4 not reported"_s), qPrintable(lines[1]));
+    QVERIFY2(lines[2].contains(u"COM4 not reported"_s), qPrintable(run.out));
+    QVERIFY2(lines[2].contains(u"COM1 RX 2.93 KiB/s"_s), qPrintable(lines[2]));
+    // Said in COM4's own column, where its rates stood.
+    QCOMPARE(lines[2].indexOf(u"COM4"_s), lines[1].indexOf(u"COM4"_s));
 }
 
 QTEST_GUILESS_MAIN(TestCliWatch)

@@ -16,6 +16,7 @@
 #include "gui/editor/CQorv400Dlg.h"
 #include "gui/firmware/CChangeFWDlg.h"
 #include "gui/AccessibleList.h"
+#include "gui/Accessibility.h"
 #include "gui/CMsgDlg.h"
 #include "gui/TimeGraph.h"
 #include "gui/status/CStatDlg.h"
@@ -38,6 +39,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -166,10 +168,9 @@ QStringList nameProblems(QWidget* window)
             if (accessible(w, QAccessible::Value) != list->currentText())
                 problems << describe(w) + u" does not give its entry as its value"_s;
         }
-        // A button may share its field's words ("Firmware" the button, "Firmware" the file): a screen
-        // reader tells them apart by their roles. Two fields may not.
-        if (takesInputOrShowsValue(w))
-            byName.insert(name, w);
+        // No two controls of a window share a name, a button and a field neither: "Firmware" twice is
+        // one thing too many to tell apart by ear.
+        byName.insert(name, w);
     }
     for (const QString& name : byName.uniqueKeys()) {
         if (byName.count(name) > 1) {
@@ -251,6 +252,14 @@ private slots:
     void givesTheSearchMenuEntriesAccessKeys();
     void namesThePortFieldsOfTheStatusReportByPortAndColumn_data();
     void namesThePortFieldsOfTheStatusReportByPortAndColumn();
+    void showsTheStatusReportInTheLanguageItIsReadIn_data();
+    void showsTheStatusReportInTheLanguageItIsReadIn();
+    void takesTheFocusToAnEditorFieldByItsLabelsKey_data();
+    void takesTheFocusToAnEditorFieldByItsLabelsKey();
+    void putsTheOpenMenuInTheWindowsTree_data();
+    void putsTheOpenMenuInTheWindowsTree();
+    void givesAListsEntryAsItsTextForTheReaderToSay_data();
+    void givesAListsEntryAsItsTextForTheReaderToSay();
     void namesTheFirmwareFieldsWithoutTheLabelsColon();
     void keepsAListsEntryAsItsValueAndMarksItInThePopup();
     void namesAListWithoutANameByItsLabelElseByItsEntry();
@@ -354,8 +363,39 @@ void TestAccessibility::namesThePortFieldsOfTheStatusReportByPortAndColumn()
     QWidget* control = dialog.findChild<QWidget*>(field);
     QVERIFY(control);
     QCOMPARE(accessible(control, QAccessible::Name), name);
-    // The visible labels stay the report's fixed English ones.
-    QVERIFY(dialog.findChild<QGroupBox*>()->title() == u"Tessel Basic Status"_s);
+}
+
+void TestAccessibility::showsTheStatusReportInTheLanguageItIsReadIn_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("labels");
+    QTest::newRow("en") << int(UiLanguage::English) << u"Tessel Basic Status"_s
+                        << QStringList{u"Version"_s, u"Uptime"_s, u"MAC"_s, u"Local IP"_s, u"Subnet"_s,
+                                       u"Gateway"_s, u"RX"_s, u"TX"_s};
+    QTest::newRow("ko") << int(UiLanguage::Korean) << u"Tessel 기본 상태"_s
+                        << QStringList{u"버전"_s, u"가동 시간"_s, u"MAC"_s, u"로컬 IP"_s, u"서브넷"_s,
+                                       u"게이트웨이"_s, u"수신(RX)"_s, u"송신(TX)"_s};
+    QTest::newRow("zh") << int(UiLanguage::Chinese) << u"Tessel 基本状态"_s
+                        << QStringList{u"版本"_s, u"运行时间"_s, u"MAC"_s, u"本地 IP"_s, u"子网"_s, u"网关"_s,
+                                       u"接收(RX)"_s, u"发送(TX)"_s};
+}
+
+void TestAccessibility::showsTheStatusReportInTheLanguageItIsReadIn()
+{
+    QFETCH(int, language);
+    QFETCH(QString, title);
+    QFETCH(QStringList, labels);
+    guitest::Services services{UiLanguage(language)};
+    CStatDlg dialog(services.context());
+    auto* group = dialog.findChild<QGroupBox*>(u"basicStatusGroupBox"_s);
+    QCOMPARE(group->title(), title);
+    QStringList shown;
+    for (QLabel* label : group->findChildren<QLabel*>()) {
+        if (!label->text().startsWith(u"COM"_s))
+            shown << label->text();
+    }
+    QCOMPARE(shown, labels);
 }
 
 void TestAccessibility::namesTheFirmwareFieldsWithoutTheLabelsColon()
@@ -363,7 +403,7 @@ void TestAccessibility::namesTheFirmwareFieldsWithoutTheLabelsColon()
     guitest::Services services;
     CChangeFWDlg dialog(services.context());
     const std::pair<const char*, QString> expected[] = {
-        {"productList", u"Product"_s},          {"firmwareNameEdit", u"Firmware"_s},   {"crcEdit", u"CRC"_s},
+        {"productList", u"Product"_s},          {"firmwareNameEdit", u"Firmware file"_s}, {"crcEdit", u"CRC"_s},
         {"addressEdit", u"Local IP Address"_s}, {"progressBar", u"Upload progress"_s},
     };
     for (const auto& [objectName, name] : expected) {
@@ -474,6 +514,139 @@ void TestAccessibility::tabReachesEveryControlOnceARound()
     for (QWidget* w : reachable)
         QVERIFY2(met.contains(w), qPrintable(describe(w) + u" is never reached by Tab"_s));
     QCOMPARE(met.size(), reachable.size());
+}
+
+void TestAccessibility::takesTheFocusToAnEditorFieldByItsLabelsKey_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("en comment") << int(UiLanguage::English) << int(Qt::Key_C) << u"commentEdit"_s << u"&Comment"_s;
+    QTest::newRow("en gateway") << int(UiLanguage::English) << int(Qt::Key_G) << u"gatewayEdit"_s
+                                << u"&Gateway IP Address"_s;
+    QTest::newRow("en password") << int(UiLanguage::English) << int(Qt::Key_D) << u"passwordEdit"_s
+                                 << u"Passwor&d"_s;
+    QTest::newRow("en multi ip") << int(UiLanguage::English) << int(Qt::Key_U) << u"multiIpCombo"_s << u"M&ulti IP"_s;
+    QTest::newRow("ko comment") << int(UiLanguage::Korean) << int(Qt::Key_C) << u"commentEdit"_s << u"설명(&C)"_s;
+    QTest::newRow("ko subnet") << int(UiLanguage::Korean) << int(Qt::Key_B) << u"subnetMaskEdit"_s
+                               << u"서브넷 마스크(&B)"_s;
+    QTest::newRow("zh address") << int(UiLanguage::Chinese) << int(Qt::Key_A) << u"ipAddressEdit"_s
+                                << u"本地 IP 地址(&A)"_s;
+}
+
+void TestAccessibility::takesTheFocusToAnEditorFieldByItsLabelsKey()
+{
+    QFETCH(int, language);
+    QFETCH(int, key);
+    QFETCH(QString, field);
+    QFETCH(QString, label);
+    guitest::Services services(UiLanguage(language), systemLanguage(UiLanguage(language)));
+    AdapterBinding binding;
+    CQorv400Dlg editor(services.context(), binding, everythingInUse(), CQorv400Dlg::kModeRemote, 0x7F000002);
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowActive(&editor));
+    QWidget* target = editor.findChild<QWidget*>(field);
+    QVERIFY(target);
+    QLabel* holder = nullptr;
+    for (QLabel* l : editor.findChildren<QLabel*>()) {
+        if (l->buddy() == target)
+            holder = l;
+    }
+    QVERIFY2(holder, qPrintable(field + u" has no label that hands it the focus"_s));
+    QCOMPARE(holder->text(), label);
+    editor.controls().readButton->setFocus();
+    QTest::keyClick(&editor, Qt::Key(key), Qt::AltModifier);
+    QTRY_COMPARE(QApplication::focusWidget(), target);
+}
+
+void TestAccessibility::putsTheOpenMenuInTheWindowsTree_data()
+{
+    QTest::addColumn<int>("language");
+    for (const auto& [language, suffix] : kLanguages)
+        QTest::newRow(suffix) << int(language);
+}
+
+/** The accessible interfaces under `root`, depth first, as a screen reader walks the tree. */
+static void walk(QAccessibleInterface* root, QList<QAccessibleInterface*>& out, int depth = 0)
+{
+    if (!root || depth > 30)
+        return;
+    out << root;
+    for (int i = 0; i < root->childCount(); ++i)
+        walk(root->child(i), out, depth + 1);
+}
+
+void TestAccessibility::putsTheOpenMenuInTheWindowsTree()
+{
+    QFETCH(int, language);
+    guitest::Services services(UiLanguage(language), systemLanguage(UiLanguage(language)));
+    AdapterBinding bound;
+    CQorvDlg window(services.context(), bound);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto* button = window.findChild<QToolButton*>(u"bindingMenuButton"_s);
+    auto* menu = window.findChild<QMenu*>(u"windowMenu"_s);
+    QVERIFY(button && menu);
+    QAccessibleInterface* buttonFace = QAccessible::queryAccessibleInterface(button);
+    QCOMPARE(buttonFace->role(), QAccessible::ButtonMenu);
+    QVERIFY(buttonFace->state().hasPopup);
+    QCOMPARE(buttonFace->childCount(), 0); // closed: nothing to walk into
+    QStringList found;
+    bool expanded = false;
+    QTimer::singleShot(0, menu, [&] {
+        const auto closeMenu = qScopeGuard([menu] { menu->close(); }); // also when a check fails
+        QTRY_VERIFY(menu->isVisible());
+        expanded = buttonFace->state().expanded;
+        QList<QAccessibleInterface*> tree;
+        walk(QAccessible::queryAccessibleInterface(&window), tree);
+        for (QAccessibleInterface* node : tree) {
+            if (node->object() == menu) {
+                found << u"menu"_s;
+                QCOMPARE(node->role(), QAccessible::PopupMenu);
+                for (int i = 0; i < node->childCount(); ++i)
+                    found << node->child(i)->text(QAccessible::Name);
+            }
+        }
+    });
+    button->showMenu();
+    QVERIFY(expanded);
+    QStringList entries{u"menu"_s};
+    for (QAction* action : menu->actions())
+        entries << access_key::shown(action->text());
+    QCOMPARE(found, entries);
+    QCOMPARE(buttonFace->childCount(), 0);
+}
+
+void TestAccessibility::givesAListsEntryAsItsTextForTheReaderToSay_data()
+{
+    QTest::addColumn<int>("language");
+    for (const auto& [language, suffix] : kLanguages)
+        QTest::newRow(suffix) << int(language);
+}
+
+void TestAccessibility::givesAListsEntryAsItsTextForTheReaderToSay()
+{
+    QFETCH(int, language);
+    guitest::Services services(UiLanguage(language), systemLanguage(UiLanguage(language)));
+    AdapterBinding binding;
+    CQorv400Dlg editor(services.context(), binding, everythingInUse(), CQorv400Dlg::kModeRemote, 0x7F000002);
+    QList<QComboBox*> lists = editor.findChildren<QComboBox*>();
+    QVERIFY(lists.size() > 20);
+    for (QComboBox* list : lists) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(list);
+        QAccessibleTextInterface* text = face->textInterface();
+        QVERIFY2(text, qPrintable(describe(list)));
+        QCOMPARE(text->text(0, text->characterCount()), list->currentText());
+    }
+    // It follows the choice.
+    QComboBox* baud = editor.controls().ports[2].baudRate;
+    baud->setCurrentIndex(baud->findText(u"9600"_s));
+    QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(baud)->textInterface();
+    QCOMPARE(text->text(0, text->characterCount()), u"9600"_s);
+    QCOMPARE(text->text(0, -1), u"9600"_s);
+    QCOMPARE(QAccessible::queryAccessibleInterface(baud)->text(QAccessible::Name),
+             accessibility::portFieldName(services.strings, 2, services.strings.text(1019)));
 }
 
 QTEST_MAIN(TestAccessibility)

@@ -5,7 +5,9 @@
 #include "app/CBindDlg.h"
 #include "protocol/Ipv4.h"
 
+#include <QAccessible>
 #include <QCheckBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QtTest>
@@ -41,6 +43,8 @@ private slots:
     void storedFormIsTheNetworkOrderAddressReadLittleEndian_data();
     void storedFormIsTheNetworkOrderAddressReadLittleEndian();
     void systemAdaptersReportAnAddressEach();
+    void speaksTheUsersLanguageOnScreenAndInItsMessages_data();
+    void speaksTheUsersLanguageOnScreenAndInItsMessages();
 
 private:
     QList<AdapterInfo> standardAdapters() const;
@@ -138,7 +142,7 @@ void TestCBindDlg::presetWithAChangedAddressSelectsNoAddressAndOkAsksForOne()
     QVERIFY(c.addresses->selectedItems().isEmpty());
     QTest::mouseClick(c.ok, Qt::LeftButton);
     const ShownMessage shown = m_services->messages.last();
-    QCOMPARE(shown.text, QStringLiteral("IP주소를 선택하세요."));
+    QCOMPARE(shown.text, QStringLiteral("Select an IP address."));
     QCOMPARE(shown.caption, QStringLiteral("CormapMP v4.1F (2013/06/04)"));
     QCOMPARE(shown.icon, QMessageBox::Critical);
     QVERIFY(dialog.isVisible());
@@ -155,7 +159,7 @@ void TestCBindDlg::useTickedWithoutAnAdapterAsksForOneAndStaysOpen()
     QTest::mouseClick(c.ok, Qt::LeftButton);
     QCOMPARE(m_services->messages.shown().size(), 1);
     const ShownMessage shown = m_services->messages.last();
-    QCOMPARE(shown.text, QStringLiteral("네트워크 어댑터를 선택하세요."));
+    QCOMPARE(shown.text, QStringLiteral("Select a network adapter."));
     QCOMPARE(shown.caption, QStringLiteral("CormapMP v4.1F (2013/06/04)"));
     QCOMPARE(shown.icon, QMessageBox::Critical);
     QCOMPARE(shown.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
@@ -238,7 +242,7 @@ void TestCBindDlg::addressChosenThenDeselectedAsksForOneAndStaysOpen()
     QTest::mouseClick(c.ok, Qt::LeftButton);
     QCOMPARE(m_services->messages.shown().size(), 1);
     const ShownMessage shown = m_services->messages.last();
-    QCOMPARE(shown.text, QStringLiteral("IP주소를 선택하세요."));
+    QCOMPARE(shown.text, QStringLiteral("Select an IP address."));
     QCOMPARE(shown.caption, QStringLiteral("CormapMP v4.1F (2013/06/04)"));
     QCOMPARE(shown.icon, QMessageBox::Critical);
     QCOMPARE(shown.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
@@ -357,6 +361,49 @@ void TestCBindDlg::systemAdaptersReportAnAddressEach()
         for (const QString& address : a.addresses)
             QVERIFY(ipv4::parse(address).has_value());
     }
+}
+
+void TestCBindDlg::speaksTheUsersLanguageOnScreenAndInItsMessages_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("en") << int(UiLanguage::English)
+                        << QStringList{u"Select binding IP"_s, u"&Use"_s, u"Network Adapter"_s, u"IP Address"_s,
+                                       u"&OK"_s, u"&Cancel"_s, u"Select a network adapter."_s,
+                                       u"Select an IP address."_s};
+    QTest::newRow("ko") << int(UiLanguage::Korean)
+                        << QStringList{u"바인딩 IP 선택"_s, u"사용(&U)"_s, u"네트워크 어댑터"_s, u"IP 주소"_s,
+                                       u"확인(&O)"_s, u"취소(&C)"_s, u"네트워크 어댑터를 선택하세요."_s,
+                                       u"IP주소를 선택하세요."_s};
+    QTest::newRow("zh") << int(UiLanguage::Chinese)
+                        << QStringList{u"选择绑定 IP"_s, u"使用(&U)"_s, u"网络适配器"_s, u"IP 地址"_s, u"确定(&O)"_s,
+                                       u"取消(&C)"_s, u"请选择网络适配器。"_s, u"请选择 IP 地址。"_s};
+}
+
+void TestCBindDlg::speaksTheUsersLanguageOnScreenAndInItsMessages()
+{
+    QFETCH(int, language);
+    QFETCH(QStringList, texts);
+    guitest::Services services{UiLanguage(language)};
+    services.adapters.setAdapters(standardAdapters());
+    CBindDlg dialog(services.context(), u"eth0"_s, 0xC0A80063); // 192.168.0.99, gone: OK asks for one
+    Controls c(dialog);
+    QStringList seen{dialog.windowTitle(), c.use->text()};
+    for (const QLabel* label : dialog.findChildren<QLabel*>())
+        seen << label->text();
+    seen << c.ok->text() << c.cancel->text();
+    // What a screen reader says is what the screen shows: one language in the window.
+    QCOMPARE(QAccessible::queryAccessibleInterface(c.adapters)->text(QAccessible::Name), texts.at(2));
+    QCOMPARE(QAccessible::queryAccessibleInterface(c.addresses)->text(QAccessible::Name), texts.at(3));
+    dialog.show();
+    QTest::mouseClick(c.ok, Qt::LeftButton); // an adapter chosen, its address gone
+    seen << services.messages.last().text;
+    c.adapters->setCurrentRow(-1);
+    c.adapters->clearSelection();
+    QTest::mouseClick(c.ok, Qt::LeftButton);
+    seen << services.messages.last().text;
+    QCOMPARE(seen, (QStringList{texts.at(0), texts.at(1), texts.at(2), texts.at(3), texts.at(4), texts.at(5),
+                                texts.at(7), texts.at(6)}));
 }
 
 QTEST_MAIN(TestCBindDlg)

@@ -79,7 +79,7 @@ private slots:
     void textBoxIsReadOnlyWithoutWordWrap();
     void openingShowsEveryFieldOfTheReport();
     void textBoxJoinsLanLinesAndTakesLineBreaksFromTextItems();
-    void secondReportWithoutGatewayKeepsTheFirstGateway();
+    void secondReportWithoutGatewayShowsTheGatewayAsMissing();
     void caretSitsAfterTheFirstCharacterAtTheTop();
     void hostileReportShowsWhatCameBeforeTheBadItem();
 };
@@ -144,14 +144,20 @@ void TestCStatDlg::titleAndButtonComeFromTheStringTable()
     dialog.decodeReport();
     QCOMPARE(dialog.windowTitle(), title);
     QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->text(), ok);
-    // The labels are the dialog's fixed English texts in every language.
-    QCOMPARE(dialog.findChild<QGroupBox*>()->title(), QStringLiteral("Tessel Basic Status"));
+    // The labels are in the user's language too (in English the report's own short ones); the ports
+    // keep their names.
     QStringList labels;
     for (const QLabel* label : dialog.findChildren<QLabel*>())
         labels << label->text();
-    for (const char* expected :
-         {"Version", "Uptime", "MAC", "Local IP", "Subnet", "Gateway", "COM1", "COM2", "COM3", "COM4", "RX", "TX"})
+    for (const char* expected : {"COM1", "COM2", "COM3", "COM4"})
         QVERIFY2(labels.contains(QString::fromLatin1(expected)), expected);
+    if (language == static_cast<int>(UiLanguage::English)) {
+        QCOMPARE(dialog.findChild<QGroupBox*>()->title(), QStringLiteral("Tessel Basic Status"));
+        for (const char* expected : {"Version", "Uptime", "MAC", "Local IP", "Subnet", "Gateway", "RX", "TX"})
+            QVERIFY2(labels.contains(QString::fromLatin1(expected)), expected);
+    } else {
+        QVERIFY(!labels.contains(QStringLiteral("Uptime")) && !labels.contains(QStringLiteral("Gateway")));
+    }
 }
 
 void TestCStatDlg::textBoxIsReadOnlyWithoutWordWrap()
@@ -180,9 +186,9 @@ void TestCStatDlg::openingShowsEveryFieldOfTheReport()
     QCOMPARE(fieldText(dialog, "com1TxEdit"), QStringLiteral("4294967295"));
     QCOMPARE(fieldText(dialog, "com3TxEdit"), QStringLiteral("256"));
     QCOMPARE(fieldText(dialog, "com4RxEdit"), QStringLiteral("1"));
-    // Ports without an item in the report stay empty (the first opening).
-    QCOMPARE(fieldText(dialog, "com2RxEdit"), QString());
-    QCOMPARE(fieldText(dialog, "com4TxEdit"), QString());
+    // Ports without an item in the report show as missing.
+    QCOMPARE(fieldText(dialog, "com2RxEdit"), QStringLiteral("–"));
+    QCOMPARE(fieldText(dialog, "com4TxEdit"), QStringLiteral("–"));
 }
 
 void TestCStatDlg::textBoxJoinsLanLinesAndTakesLineBreaksFromTextItems()
@@ -197,7 +203,7 @@ void TestCStatDlg::textBoxJoinsLanLinesAndTakesLineBreaksFromTextItems()
     QCOMPARE(textBox(dialog)->document()->blockCount(), 4);
 }
 
-void TestCStatDlg::secondReportWithoutGatewayKeepsTheFirstGateway()
+void TestCStatDlg::secondReportWithoutGatewayShowsTheGatewayAsMissing()
 {
     guitest::Services services;
     CStatDlg dialog(services.context());
@@ -206,15 +212,23 @@ void TestCStatDlg::secondReportWithoutGatewayKeepsTheFirstGateway()
     // The second report: another address and uptime, no gateway, one text line.
     fill(dialog, {17, 6, 127, 0, 0, 9, 32, 6, 0, 0, 0, 0, 2, 6, 'n', 'e', 'x', 't'});
     openAndClose(dialog);
-    QCOMPARE(fieldText(dialog, "gatewayEdit"), QStringLiteral("127.0.0.1"));
+    // What the report gave shows; what it lacked shows as missing, with a tooltip that says why, never as
+    // the first report's value.
     QCOMPARE(fieldText(dialog, "localIpEdit"), QStringLiteral("127.0.0.9"));
     QCOMPARE(fieldText(dialog, "uptimeEdit"), QStringLiteral("0 days, 00:00:00"));
-    QCOMPARE(fieldText(dialog, "versionEdit"), QStringLiteral("Tessel/LAN Rev. 1.5C 20MHz"));
+    QCOMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("localIpEdit"))->toolTip(), QString());
+    for (const char* missing : {"gatewayEdit", "versionEdit", "macEdit", "com1RxEdit"}) {
+        QCOMPARE(fieldText(dialog, missing), QStringLiteral("–"));
+        const auto* field = dialog.findChild<QLineEdit*>(QString::fromLatin1(missing));
+        QCOMPARE(field->toolTip(), QStringLiteral("Not in the Tessel's last report"));
+        QCOMPARE(field->accessibleDescription(), field->toolTip());
+    }
+    QCOMPARE(dialog.fields()[status::Field::Gateway], QString());
     QCOMPARE(textBox(dialog)->toPlainText(), QStringLiteral("next")); // the text box starts empty each time
-    // A device that sent no status data: every field as it was, an empty text box.
+    // A device that sent no status data: every field missing, an empty text box.
     fill(dialog, {});
     openAndClose(dialog);
-    QCOMPARE(fieldText(dialog, "localIpEdit"), QStringLiteral("127.0.0.9"));
+    QCOMPARE(fieldText(dialog, "localIpEdit"), QStringLiteral("–"));
     QCOMPARE(textBox(dialog)->toPlainText(), QString());
 }
 
@@ -248,7 +262,7 @@ void TestCStatDlg::hostileReportShowsWhatCameBeforeTheBadItem()
     dialog.statusData()[1461] = 6;
     dialog.decodeReport();
     QCOMPARE(fieldText(dialog, "macEdit"), QStringLiteral("02:7e:55:00:00:01"));
-    QCOMPARE(fieldText(dialog, "versionEdit"), QString());
+    QCOMPARE(fieldText(dialog, "versionEdit"), QStringLiteral("–"));
     QCOMPARE(textBox(dialog)->toPlainText(), QString());
 }
 

@@ -13,7 +13,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTreeWidget>
+#include <QAccessible>
+#include <QTableWidget>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -45,11 +46,11 @@ int writesHandled(const QSignalSpy& handled)
 QStringList shownIn(CHistoryDlg* dialog)
 {
     QStringList seen{dialog->windowTitle()};
-    auto* list = dialog->findChild<QTreeWidget*>(u"entriesList"_s);
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    auto* list = dialog->findChild<QTableWidget*>(u"entriesList"_s);
+    for (int i = 0; i < list->rowCount(); ++i) {
         QStringList cells;
         for (int c = 0; c < list->columnCount(); ++c)
-            cells << list->topLevelItem(i)->text(c);
+            cells << list->item(i, c)->text();
         seen << cells.join(u" | "_s);
     }
     seen << dialog->findChild<QPlainTextEdit*>(u"changesView"_s)->toPlainText();
@@ -71,6 +72,8 @@ private slots:
     void historyListsTheWritesAndLoadsOneIntoTheFormSendingNothing();
     void historyOfADeviceNeverWrittenSaysSo();
     void anUnwritableHistoryFolderDoesNotStopTheWriteAndIsSaidOnce();
+    void saysWhoWroteAndWhatChangedInTheUsersLanguage_data();
+    void saysWhoWroteAndWhatChangedInTheUsersLanguage();
 
 private:
     void openEditor(const QString& historyFolder);
@@ -154,8 +157,8 @@ void TestHistoryDlg::historyListsTheWritesAndLoadsOneIntoTheFormSendingNothing()
     QStringList seen;
     // Choose the older entry (the second row: newest first) and load it.
     auto act = guitest::whenShown<CHistoryDlg>([&](CHistoryDlg* dialog) {
-        auto* list = dialog->findChild<QTreeWidget*>(u"entriesList"_s);
-        list->setCurrentItem(list->topLevelItem(1));
+        auto* list = dialog->findChild<QTableWidget*>(u"entriesList"_s);
+        list->setCurrentCell(1, 0);
         seen = shownIn(dialog);
         dialog->resize(760, 420);
         QVERIFY(dialog->grab().save(m_dir.filePath(u"history-dialog.png"_s)));
@@ -164,11 +167,12 @@ void TestHistoryDlg::historyListsTheWritesAndLoadsOneIntoTheFormSendingNothing()
     QTest::mouseClick(m_editor->controls().historyButton, Qt::LeftButton);
     QCOMPARE(seen.size(), 5);
     QCOMPARE(seen.at(0), u"Settings history of 02:7e:55:00:00:01"_s);
-    QVERIFY2(seen.at(1).startsWith(u"2 | "_s) && seen.at(1).endsWith(u" | cormapmp write | comment, com1.baudRate"_s),
+    // Who wrote in words, each field by its label in the form.
+    QVERIFY2(seen.at(1).startsWith(u"2 | "_s) && seen.at(1).endsWith(u" | desktop program | Comment, COM1 Baudrate"_s),
              qPrintable(seen.at(1)));
-    QVERIFY2(seen.at(2).startsWith(u"1 | "_s) && seen.at(2).endsWith(u" | cormapmp write | comment"_s),
+    QVERIFY2(seen.at(2).startsWith(u"1 | "_s) && seen.at(2).endsWith(u" | desktop program | Comment"_s),
              qPrintable(seen.at(2)));
-    QCOMPARE(seen.at(3), u"comment: \"%1\" -> \"first\""_s.arg(QString::fromStdString(original)));
+    QCOMPARE(seen.at(3), u"Comment: \"%1\" -> \"first\""_s.arg(QString::fromStdString(original)));
     QCOMPARE(seen.at(4), u"load on"_s);
     // The form holds the settings from before the first write; the device still has the second.
     QCOMPARE(m_editor->controls().comment->text(), QString::fromStdString(original));
@@ -212,6 +216,72 @@ void TestHistoryDlg::anUnwritableHistoryFolderDoesNotStopTheWriteAndIsSaidOnce()
     for (const ShownMessage& m : m_services->messages.shown())
         notes += m.text.startsWith(u"The settings history could not keep what this write replaces ("_s) ? 1 : 0;
     QCOMPARE(notes, 1);
+}
+
+void TestHistoryDlg::saysWhoWroteAndWhatChangedInTheUsersLanguage_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QStringList>("writers");
+    QTest::addColumn<QString>("changed");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("load");
+    QTest::newRow("en") << int(UiLanguage::English)
+                        << QStringList{u"command line: restore"_s, u"command line: write"_s, u"desktop program"_s}
+                        << u"Gateway IP Address, COM2 Baudrate"_s << u"COM2 Baudrate: 9600 -> 115200"_s
+                        << u"&Load the settings before this change"_s;
+    QTest::newRow("ko") << int(UiLanguage::Korean)
+                        << QStringList{u"명령줄: restore"_s, u"명령줄: write"_s, u"데스크톱 프로그램"_s}
+                        << u"게이트웨이 IP 주소, COM2 통신 속도"_s << u"COM2 통신 속도: 9600 -> 115200"_s
+                        << u"이 변경 이전의 설정 불러오기(&L)"_s;
+    QTest::newRow("zh") << int(UiLanguage::Chinese)
+                        << QStringList{u"命令行：restore"_s, u"命令行：write"_s, u"桌面程序"_s}
+                        << u"网关 IP 地址, COM2 波特率"_s << u"COM2 波特率: 9600 -> 115200"_s
+                        << u"载入此更改之前的设置(&L)"_s;
+}
+
+void TestHistoryDlg::saysWhoWroteAndWhatChangedInTheUsersLanguage()
+{
+    QFETCH(int, language);
+    QFETCH(QStringList, writers);
+    QFETCH(QString, changed);
+    QFETCH(QString, change);
+    QFETCH(QString, load);
+    const QString folder = m_dir.filePath(u"history"_s);
+    settings_history::Store store(folder);
+    EnvRecord record = m_sim->device(0).record;
+    EnvPortBlock com2 = record.port(1);
+    com2.setBaudRate(9600);
+    record.setPort(1, com2);
+    const std::pair<const char*, const char*> writes[] = {
+        {"cormapmp", "write"}, {"cormapmp-cli", "write"}, {"cormapmp-cli", "restore"}};
+    for (const auto& [program, verb] : writes) {
+        settings_history::Entry entry;
+        entry.time = QDateTime::currentDateTimeUtc();
+        entry.program = QString::fromLatin1(program);
+        entry.verb = QString::fromLatin1(verb);
+        entry.before = record;
+        entry.after = record;
+        EnvPortBlock faster = entry.after.port(1);
+        faster.setBaudRate(115200);
+        entry.after.setPort(1, faster);
+        entry.after.setGateway(record.gateway() + 1);
+        QVERIFY(store.keep(entry).error.isEmpty());
+    }
+    guitest::Services services{UiLanguage(language)};
+    CHistoryDlg dialog(services.strings, store, record.mac());
+    auto* list = dialog.findChild<QTableWidget*>(u"entriesList"_s);
+    QCOMPARE(list->rowCount(), 3);
+    QStringList shownWriters;
+    for (int row = 0; row < list->rowCount(); ++row) {
+        shownWriters << list->item(row, 2)->text();
+        QCOMPARE(list->item(row, 3)->text(), changed);
+    }
+    QCOMPARE(shownWriters, writers); // newest first
+    const QString changes = dialog.findChild<QPlainTextEdit*>(u"changesView"_s)->toPlainText();
+    QVERIFY2(changes.split(u'\n').contains(change), qPrintable(changes));
+    QCOMPARE(dialog.findChild<QPushButton*>(u"loadButton"_s)->text(), load);
+    // A screen reader meets a table of writes, not a tree.
+    QCOMPARE(QAccessible::queryAccessibleInterface(list)->role(), QAccessible::Table);
 }
 
 QTEST_MAIN(TestHistoryDlg)

@@ -23,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextDocument>
 #include <QtTest>
 
 #include <deque>
@@ -120,6 +121,11 @@ private slots:
     void closingAbandonsTheReadingUnderWay();
     void panelDrawsFiveMinutesOfKnownTraffic();
     void editorFeedsTheLiveViewWithoutProgressWindow();
+    void screenReaderHearsEachFigureAndASummary();
+    void aMissingFigureSaysWhyAndNeverShowsAnOldOne();
+    void legendExplainsTheDash();
+    void atTheMinimumSizeUnitsAndTimeLabelsStay();
+    void tickingLiveAgainKeepsTheSizeTheUserChose();
 
 private:
     QTemporaryDir m_profileDir;
@@ -369,6 +375,185 @@ void TestLiveStatus::editorFeedsTheLiveViewWithoutProgressWindow()
     QVERIFY2(services.messages.shown().constFirst().text.contains(u"999.1.1.1"_s),
              qPrintable(services.messages.shown().constFirst().text));
     QCOMPARE(messagesWhenDone, messagesWhenShown);
+}
+
+namespace {
+/** A reading at `atMs` with an uptime and COM1's and COM2's counters (COM2's only when `com2`). */
+status::Reading reading(qint64 atMs, std::uint32_t uptime, std::uint32_t com1Rx, std::uint32_t com1Tx, bool com2 = true)
+{
+    status::Reading r{atMs, true, {}};
+    r.counters.uptime = uptime;
+    r.counters.rx[0] = com1Rx;
+    r.counters.tx[0] = com1Tx;
+    if (com2) {
+        r.counters.rx[1] = 0;
+        r.counters.tx[1] = 0;
+    }
+    return r;
+}
+
+QString said(QWidget* w)
+{
+    return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+}
+} // namespace
+
+void TestLiveStatus::screenReaderHearsEachFigureAndASummary()
+{
+    guitest::Services services;
+    LiveTrafficPanel panel(services.strings);
+    panel.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+    const qint64 start = QDateTime(QDate(2026, 5, 4), QTime(10, 42, 0)).toMSecsSinceEpoch();
+    panel.addReading(reading(start, 1000, 0, 0), start);
+    // One second of the device's time later: 6000 bytes in and 800 out on COM1.
+    panel.addReading(reading(start + 1000, 1100, 6000, 800), start + 1000);
+    QCOMPARE(said(panel.rxFigure(0)), u"COM1 received: 5.86 KiB/s"_s);
+    QCOMPARE(said(panel.txFigure(0)), u"COM1 sent: 800 B/s"_s);
+    QCOMPARE(said(panel.rxFigure(1)), u"COM2 received: 0 B/s"_s);
+    const QString summary = u"COM1 5.86 KiB/s in, 800 B/s out; COM2 0 B/s in, 0 B/s out; COM3 – in, – out; "
+                            u"COM4 – in, – out"_s;
+    QCOMPARE(panel.summary(), summary);
+    QCOMPARE(QAccessible::queryAccessibleInterface(&panel)->text(QAccessible::Description), summary);
+    QCOMPARE(QAccessible::queryAccessibleInterface(panel.stateLabel())->text(QAccessible::Description), summary);
+    // Six seconds without an answer: the summary says so.
+    panel.addReading(status::Reading{start + 7000, false, {}}, start + 7000);
+    QVERIFY2(panel.summary().endsWith(u"; no answer for 6 s"_s), qPrintable(panel.summary()));
+    QVERIFY2(panel.summary().startsWith(u"COM1 – in, – out"_s), qPrintable(panel.summary()));
+}
+
+void TestLiveStatus::aMissingFigureSaysWhyAndNeverShowsAnOldOne()
+{
+    guitest::Services services;
+    LiveTrafficPanel panel(services.strings);
+    const qint64 start = QDateTime::currentMSecsSinceEpoch();
+    const auto figure = [&panel](int port) {
+        return std::pair(labelText(panel, u"com%1RxRateLabel"_s.arg(port + 1)), panel.rxFigure(port)->toolTip());
+    };
+    const QString noFigure = u"–"_s;
+    panel.addReading(reading(start, 1000, 0, 0), start);
+    QVERIFY(figure(0).first.contains(noFigure));
+    QCOMPARE(figure(0).second, u"no figure yet: rates follow from the next reading"_s);
+    panel.addReading(reading(start + 1000, 1100, 512, 0), start + 1000);
+    QVERIFY(figure(0).first.contains(u"512 B/s"_s));
+    QCOMPARE(figure(0).second, QString());
+    QVERIFY(figure(1).first.contains(u"0 B/s"_s));
+    // The next report lacks COM2: its figure goes, it does not stay as it was.
+    panel.addReading(reading(start + 2000, 1200, 1024, 0, false), start + 2000);
+    QVERIFY(figure(0).first.contains(u"512 B/s"_s));
+    QVERIFY2(figure(1).first.contains(noFigure) && !figure(1).first.contains(u"B/s"_s), qPrintable(figure(1).first));
+    QCOMPARE(figure(1).second, u"no figure: the last reading did not report this counter"_s);
+    QCOMPARE(said(panel.rxFigure(1)), u"COM2 received: no figure: the last reading did not report this counter"_s);
+    // No answer: no figure is current.
+    panel.addReading(status::Reading{start + 3000, false, {}}, start + 3000);
+    QVERIFY2(figure(0).first.contains(noFigure) && !figure(0).first.contains(u"B/s"_s), qPrintable(figure(0).first));
+    QCOMPARE(figure(0).second, u"no figure: the Tessel did not answer"_s);
+    // A restart: the counters begin anew, the rates with the reading after.
+    panel.addReading(reading(start + 4000, 50, 10, 0), start + 4000);
+    QVERIFY(figure(0).first.contains(noFigure));
+    QCOMPARE(figure(0).second, u"no figure: the Tessel restarted; rates follow from the next reading"_s);
+    // And in the status dialog's fields: a live reading without COM2's counters shows them as missing.
+    CStatDlg dialog(services.context());
+    ScriptedSource source;
+    dialog.setStatusSource(&source);
+    QByteArray without;
+    sim::appendU32Item(without, sim::kStatusUptime, 360100);
+    source.answers = {without};
+    source.lastAnswer = without;
+    fill(dialog, report(360000, 1000, 512));
+    dialog.findChild<QComboBox*>(u"liveIntervalCombo"_s)->setCurrentIndex(0);
+    dialog.findChild<QCheckBox*>(u"liveCheckBox"_s)->setChecked(true);
+    QString com2Tx;
+    auto watch = guitest::whenShown<CStatDlg>([&](CStatDlg*) {
+        QCOMPARE(dialog.findChild<QLineEdit*>(u"com2TxEdit"_s)->text(), u"512"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(source.answers.empty() && !source.askedAtMs.empty(), 6000);
+        QTRY_COMPARE(dialog.findChild<QLineEdit*>(u"uptimeEdit"_s)->text(), status::uptimeText(360100));
+        com2Tx = dialog.findChild<QLineEdit*>(u"com2TxEdit"_s)->text();
+        dialog.accept();
+    });
+    dialog.exec();
+    QCOMPARE(com2Tx, noFigure);
+}
+
+void TestLiveStatus::legendExplainsTheDash()
+{
+    for (const UiLanguage language : {UiLanguage::English, UiLanguage::Korean, UiLanguage::Chinese}) {
+        guitest::Services services(language);
+        LiveTrafficPanel panel(services.strings);
+        auto* legend = panel.findChild<QLabel*>(u"liveLegendLabel"_s);
+        QTextDocument shown;
+        shown.setHtml(legend->text());
+        QVERIFY2(shown.toPlainText().contains(u"– "_s + services.strings.text(2146)),
+                 qPrintable(shown.toPlainText()));
+        QVERIFY(legend->toolTip().startsWith(u"“–”"_s));
+        QCOMPARE(legend->accessibleDescription(), legend->toolTip());
+    }
+}
+
+void TestLiveStatus::atTheMinimumSizeUnitsAndTimeLabelsStay()
+{
+    guitest::Services services;
+    CStatDlg dialog(services.context());
+    dialog.livePanel().setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+    dialog.findChild<QCheckBox*>(u"liveCheckBox"_s)->setChecked(true);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    // The widest figures there are, on every port.
+    const qint64 start = QDateTime::currentMSecsSinceEpoch();
+    status::Reading first{start, true, {}};
+    status::Reading second{start + 1000, true, {}};
+    first.counters.uptime = 100;
+    second.counters.uptime = 200;
+    for (std::size_t p = 0; p < 4; ++p) {
+        first.counters.rx[p] = first.counters.tx[p] = 0;
+        second.counters.rx[p] = second.counters.tx[p] = 1020u * 1024u + 1000u;
+    }
+    dialog.livePanel().addReading(first, start);
+    dialog.livePanel().addReading(second, start + 1000);
+    dialog.resize(dialog.minimumSizeHint());
+    QTRY_COMPARE(dialog.size(), dialog.minimumSizeHint());
+    QApplication::processEvents();
+    for (int port = 0; port < 4; ++port) {
+        for (QLabel* figure : {dialog.livePanel().rxFigure(port), dialog.livePanel().txFigure(port)}) {
+            QTextDocument text;
+            text.setHtml(figure->text());
+            QVERIFY2(text.toPlainText().endsWith(u"1,021 KiB/s"_s), qPrintable(text.toPlainText()));
+            const int needs = figure->fontMetrics().horizontalAdvance(text.toPlainText());
+            QVERIFY2(figure->contentsRect().width() >= needs,
+                     qPrintable(u"%1: %2 px for %3"_s.arg(figure->objectName()).arg(figure->width()).arg(needs)));
+        }
+        const TimeGraph* graph = dialog.livePanel().graph(port);
+        QVERIFY2(graph->timeLabels().size() >= 2, qPrintable(graph->timeLabels().join(u", "_s)));
+        const int timeLabel = graph->fontMetrics().horizontalAdvance(graph->timeLabels().constFirst());
+        QVERIFY2(graph->plotRect().width() >= 3 * timeLabel, qPrintable(QString::number(graph->plotRect().width())));
+    }
+    const QString pictures = qEnvironmentVariable("CORMAP_TEST_PICTURES");
+    if (!pictures.isEmpty())
+        dialog.grab().save(pictures + u"/status-live-minimum.png"_s);
+}
+
+void TestLiveStatus::tickingLiveAgainKeepsTheSizeTheUserChose()
+{
+    guitest::Services services;
+    CStatDlg dialog(services.context());
+    auto* live = dialog.findChild<QCheckBox*>(u"liveCheckBox"_s);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    live->setChecked(true);
+    const QSize natural = dialog.size();
+    // The user makes the window with the graphs narrower and taller than it came.
+    const QSize chosen(std::max(dialog.minimumSizeHint().width(), natural.width() - 60), natural.height() + 40);
+    QVERIFY(chosen.width() < natural.width());
+    dialog.resize(chosen);
+    QTRY_COMPARE(dialog.size(), chosen);
+    live->setChecked(false);
+    QVERIFY(dialog.size() != chosen);
+    const QSize without(dialog.size().width() + 30, dialog.size().height());
+    dialog.resize(without);
+    QTRY_COMPARE(dialog.size(), without);
+    live->setChecked(true);
+    QTRY_COMPARE(dialog.size(), chosen);
+    live->setChecked(false);
+    QTRY_COMPARE(dialog.size(), without);
 }
 
 QTEST_MAIN(TestLiveStatus)

@@ -8,7 +8,8 @@ namespace {
 /** The access keys of the buttons and menu entries: one letter per row, ids 1500-1599. */
 bool isAccessKey(int id)
 {
-    return id >= 1500 && id <= 1599;
+    // 2110-2119: the keys of the settings editor's field labels.
+    return (id >= 1500 && id <= 1599) || (id >= 2110 && id <= 2119);
 }
 } // namespace
 
@@ -103,10 +104,10 @@ void TestStringTable::translatesEveryIdIntoKoreanAndChinese()
     const StringTable table(UiLanguage::English);
     // The title, "CRC" and the protocol and product names read the same everywhere (Multi IP, EAPoL,
     // Telnet, SSL, TCP/IP, PPPoE ID, EAPoL ID, ID, MD5, U2S - UDP, RTS/CTS, Xon/Xoff).
-    // So do the name of a port's field ("%1 %2") and the access keys (1500 and up), which are Latin
-    // letters in every table.
+    // So do the name of a port's field ("%1 %2"), the status report's "MAC" and the access keys (1500
+    // and up), which are Latin letters in every table.
     const QList<int> languageNeutral = {102,  155,  1005, 1006, 1010, 1011, 1012, 1027,
-                                        1028, 1035, 1039, 1043, 1044, 1046, 1400};
+                                        1028, 1035, 1039, 1043, 1044, 1046, 1400, 2134};
     QVERIFY(table.ids().size() >= 32);
     for (const int id : table.ids()) {
         const QString english = table.text(id, UiLanguage::English);

@@ -100,6 +100,8 @@ private slots:
     void timeAxisGrowsWithThePointsUpToItsLongestSpan();
     void timeLabelsNeverOverlap_data();
     void timeLabelsNeverOverlap();
+    void newerMarkKeepsItsLabelWhereTwoWouldCover();
+    void minimumSizeHoldsThreeTimeLabels();
 };
 
 void TestTimeGraph::lineRunsFromItsFirstToItsLastPoint()
@@ -266,6 +268,39 @@ void TestTimeGraph::timeLabelsNeverOverlap()
         QVERIFY2(x - half >= 0 && x + half <= width, qPrintable(labels.join(u", "_s)));
         lastRight = x + half;
     }
+}
+
+void TestTimeGraph::newerMarkKeepsItsLabelWhereTwoWouldCover()
+{
+    Fixture f;
+    f.graph.resize(300, 160);
+    const qint64 now = twoPastTwo();
+    f.graph.addPoint(f.series, now - 60000, 1.0);
+    // Unanswered readings two seconds apart, then the restart that explains them: far too close for
+    // three labels, and the restart is the one to read.
+    f.graph.addMark(now - 10000, kMark, QStringLiteral("No answer"), Qt::DotLine);
+    f.graph.addMark(now - 8000, kMark, QStringLiteral("No answer"), Qt::DotLine);
+    f.graph.addMark(now - 6000, kMark, QStringLiteral("Restart"));
+    const QStringList shown = f.graph.shownMarkLabels();
+    QVERIFY2(shown.contains(u"Restart"_s), qPrintable(shown.join(u", "_s)));
+    QVERIFY2(shown.size() < 3, qPrintable(shown.join(u", "_s))); // the older ones yield, none is covered
+    // Far apart, every label shows.
+    Fixture wide;
+    wide.graph.resize(900, 160);
+    wide.graph.addPoint(wide.series, now - 60000, 1.0);
+    wide.graph.addMark(now - 50000, kMark, QStringLiteral("No answer"), Qt::DotLine);
+    wide.graph.addMark(now - 10000, kMark, QStringLiteral("Restart"));
+    QCOMPARE(wide.graph.shownMarkLabels(), (QStringList{u"No answer"_s, u"Restart"_s}));
+}
+
+void TestTimeGraph::minimumSizeHoldsThreeTimeLabels()
+{
+    Fixture f;
+    const qint64 now = twoPastTwo();
+    f.graph.addPoint(f.series, now - 60000, 1.0);
+    f.graph.addPoint(f.series, now, 1000.0);
+    f.graph.resize(f.graph.minimumSizeHint());
+    QVERIFY2(f.graph.timeLabels().size() >= 3, qPrintable(f.graph.timeLabels().join(u", "_s)));
 }
 
 QTEST_MAIN(TestTimeGraph)

@@ -43,7 +43,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
-#include <QTreeWidget>
+#include <QTableWidget>
 #include <QUdpSocket>
 
 #include <algorithm>
@@ -377,8 +377,8 @@ void shootHistory(Gallery& gallery, Scene& scene, const EnvRecord& record, const
     });
     keep("cormapmp-cli", "import", 95, [](EnvRecord& r) { r.setGateway(r.gateway() + 1); });
     CHistoryDlg dialog(scene.strings(), store, record.mac());
-    auto* list = dialog.findChild<QTreeWidget*>(QStringLiteral("entriesList"));
-    list->setCurrentItem(list->topLevelItem(1));
+    auto* list = dialog.findChild<QTableWidget*>(QStringLiteral("entriesList"));
+    list->setCurrentCell(1, 0);
     gallery.shoot(&dialog, scene.name("history"));
 }
 } // namespace

@@ -18,7 +18,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -118,6 +120,7 @@ CQorv400Dlg::CQorv400Dlg(const AppContext& context, const AdapterBinding& bindin
     ShowRecord(record);
     UpdateControlStates();
     setTitle();
+    reportOutcome(frame::kRead, true); // the search window read it just now
 }
 
 CQorv400Dlg::~CQorv400Dlg()
@@ -156,11 +159,16 @@ void CQorv400Dlg::connectControls()
     connect(c.writeButton, &QPushButton::clicked, this, [this] { startRequest(frame::kWrite); });
     connect(c.statusButton, &QPushButton::clicked, this, [this] { startRequest(frame::kStatus); });
     connect(c.passwordButton, &QPushButton::clicked, this, &CQorv400Dlg::onPasswordButton);
-    connect(c.accountButton, &QPushButton::clicked, m_account, &CPppoeDlg::runAccountFlow);
+    connect(c.accountButton, &QPushButton::clicked, this, &CQorv400Dlg::onAccountButton);
     connect(c.exitButton, &QPushButton::clicked, this, &CQorv400Dlg::reject);
     connect(c.exportButton, &QPushButton::clicked, this, &CQorv400Dlg::onExport);
     connect(c.importButton, &QPushButton::clicked, m_envManager, &CEnvManager::LoadEnvFile);
-    connect(c.historyButton, &QPushButton::clicked, this, &CQorv400Dlg::onHistory);
+    connect(c.historyButton, &QPushButton::clicked, this, [this] {
+        const EnvRecord before = m_shown;
+        onHistory();
+        if (m_shown.raw() != before.raw())
+            markFormSource(FormSource::History);
+    });
     const auto update = [this] {
         if (!m_loading)
             UpdateControlStates();
@@ -413,15 +421,31 @@ void CQorv400Dlg::sendFrame(int command, int periodMs, int textId, const EnvReco
     m_exchange.start(periodMs);
     if (m_readingReply)
         return; // a live reading: the status dialog stays in front and usable
+    // The editor's focus child: the button pressed (after a dialog it opened, the one it will get back).
+    m_focusBeforeRequest = focusWidget();
     m_messageWindow->ShowProgress();
     m_messageWindow->SetProgressText(text(textId) + QStringLiteral("\r\n") + secondLine);
     setEnabled(false);
+}
+
+void CQorv400Dlg::restoreFocus()
+{
+    QWidget* focus = std::exchange(m_focusBeforeRequest, nullptr);
+    if (!focus)
+        return;
+    // The progress window had the keyboard while the request ran: the editor takes it back, and the
+    // control the user pressed has the focus again.
+    const QWidget* active = QApplication::activeWindow();
+    if (!active || active == m_messageWindow.get())
+        activateWindow();
+    focus->setFocus(Qt::OtherFocusReason);
 }
 
 void CQorv400Dlg::finishRequest()
 {
     setEnabled(true);
     m_messageWindow->HideProgress();
+    restoreFocus();
     m_endpoint.Close();
     complete(m_endpoint.command());
 }
@@ -483,6 +507,7 @@ void CQorv400Dlg::complete(int command)
     // as the user left it.
     if (command == frame::kRead || (command == frame::kWrite && accepted))
         reloadFromTable();
+    reportOutcome(command, accepted);
 }
 
 void CQorv400Dlg::completePasswordChange(bool accepted)
@@ -606,4 +631,5 @@ void CQorv400Dlg::completeImport()
     mergeImportedRecord(target, imported);
     ShowRecord(target);
     UpdateControlStates();
+    markFormSource(FormSource::SettingsFile, QFileInfo(CEnvManager::rememberedPath()).fileName());
 }

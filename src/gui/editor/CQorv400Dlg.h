@@ -11,6 +11,7 @@
 #include "status/StatusSource.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -69,6 +70,23 @@ public:
     bool requestStatusReading(Reply reply) override;
     void cancelStatusReading() override;
 
+    /** Where the settings in the form came from while they differ from what the device was last read or
+     *  written with. */
+    enum class FormSource
+    {
+        History,      // an earlier state loaded from the device's settings history
+        SettingsFile, // a settings file imported
+        Account,      // the PPPoE or EAPoL account changed in the form
+    };
+    /** Says `text` on the status line and to a screen reader: as the description of the control that has
+     *  the focus (the button pressed), whose change a screen reader announces. */
+    void announce(const QString& text);
+    /** Says on the status line that the form holds settings from `source` not yet written to the device
+     *  (`detail`: the settings file's name). */
+    void markFormSource(FormSource source, const QString& detail = {});
+    /** Says what a request the device answered did: a Read, a Write or a password change it took. */
+    void reportOutcome(int command, bool accepted);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -93,6 +111,8 @@ private:
     void onFileOutcome(int code, int detail);
     void completeImport();
     void finishRequest();
+    /** Gives the focus back to the control that had it when the request went out. */
+    void restoreFocus();
     void complete(int command);
     /** A Write goes through the guarded write of the device layer (EditorWrite.cpp). */
     void startWrite(const EnvRecord& body);
@@ -103,6 +123,7 @@ private:
     void noteHistoryNotKept(const QString& why);
     void completePasswordChange(bool accepted);
     void reloadFromTable();
+    void onAccountButton();
     QString text(int id) const;
 
     AppContext m_context;
@@ -132,4 +153,8 @@ private:
     device::GuardedWrite m_write;
     /** Set while a live reading for the status dialog is under way: its answer goes there alone. */
     Reply m_readingReply;
+    /** The control that had the focus when a request went out: it has it again when the request ends. */
+    QPointer<QWidget> m_focusBeforeRequest;
+    /** The control whose description carries the last announcement. */
+    QPointer<QWidget> m_announcedOn;
 };

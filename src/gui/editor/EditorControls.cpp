@@ -2,6 +2,7 @@
 
 #include "record/SettingsFile.h"
 #include "gui/Accessibility.h"
+#include "gui/AccessibleList.h"
 #include "gui/Ipv4AddressEdit.h"
 #include "record/RecordFields.h"
 #include "text/StringTable.h"
@@ -51,6 +52,14 @@ constexpr int kKeyRemoteSearch = 1539;
 constexpr int kKeyTelnet = 1540;
 constexpr int kKeySsl = 1541;
 constexpr int kKeyHistory = 1542;
+// Access keys of the field labels that hand the focus to their field (letters no button of the editor
+// uses; the MAC address, which cannot be edited, and EAPoL go without).
+constexpr int kKeyIpAddress = 2110;
+constexpr int kKeySubnetMask = 2111;
+constexpr int kKeyGateway = 2112;
+constexpr int kKeyMultiIp = 2113;
+constexpr int kKeyPassword = 2114;
+constexpr int kKeyComment = 2115;
 
 template <typename W> W* named(W* widget, const QString& name)
 {
@@ -91,6 +100,12 @@ QString caption(const StringTable& strings, Id id)
     return strings.text(record_fields::field(id).captionId);
 }
 
+/** A field's caption with the access key of string `keyId` marked: the label hands the focus to its field. */
+QString keyedCaption(const StringTable& strings, Id id, int keyId)
+{
+    return accessibility::withKey(strings, caption(strings, id), keyId);
+}
+
 QLineEdit* numberField(QWidget* parent, const QString& name)
 {
     auto* edit = named(new QLineEdit(parent), name);
@@ -115,9 +130,9 @@ QGroupBox* networkGroup(EditorControls& c, QWidget* w, const StringTable& s)
     auto* form = new QFormLayout(group);
     form->addRow(s.text(kStrMacAddress), c.mac);
     form->addRow(c.ipv4Type);
-    form->addRow(caption(s, Id::IpAddress), c.ipAddress);
-    form->addRow(caption(s, Id::SubnetMask), c.subnetMask);
-    form->addRow(caption(s, Id::Gateway), c.gateway);
+    form->addRow(keyedCaption(s, Id::IpAddress, kKeyIpAddress), c.ipAddress);
+    form->addRow(keyedCaption(s, Id::SubnetMask, kKeySubnetMask), c.subnetMask);
+    form->addRow(keyedCaption(s, Id::Gateway, kKeyGateway), c.gateway);
     return group;
 }
 
@@ -152,9 +167,9 @@ QGroupBox* optionGroup(EditorControls& c, QWidget* w, const StringTable& s)
     accessibility::name(c.password, caption(s, Id::Password));
     c.ssl->setEnabled(false);
     auto* form = new QFormLayout(group);
-    form->addRow(caption(s, Id::MultiIp), c.multiIp);
+    form->addRow(keyedCaption(s, Id::MultiIp, kKeyMultiIp), c.multiIp);
     form->addRow(caption(s, Id::Eapol), c.eapol);
-    form->addRow(caption(s, Id::Password), c.password);
+    form->addRow(keyedCaption(s, Id::Password, kKeyPassword), c.password);
     auto* checks = new QGridLayout;
     checks->addWidget(c.arp, 0, 0, 1, 2);
     checks->addWidget(c.remoteSearch, 1, 0);
@@ -266,6 +281,8 @@ QHBoxLayout* buttonRow(EditorControls& c, QWidget* w, const StringTable& s)
 
 void buildEditorControls(EditorControls& c, QWidget* w, const StringTable& s)
 {
+    // Before the first list exists: a screen reader may ask about a list as soon as it is made.
+    AccessibleList::install();
     auto* top = new QHBoxLayout;
     top->addWidget(networkGroup(c, w, s), 1);
     top->addWidget(optionGroup(c, w, s), 1);
@@ -273,7 +290,10 @@ void buildEditorControls(EditorControls& c, QWidget* w, const StringTable& s)
     c.comment = named(new QLineEdit(w), QStringLiteral("commentEdit"));
     accessibility::name(c.comment, caption(s, Id::Comment));
     auto* commentRow = new QHBoxLayout;
-    commentRow->addWidget(new QLabel(caption(s, Id::Comment), w));
+    auto* commentLabel =
+        named(new QLabel(keyedCaption(s, Id::Comment, kKeyComment), w), QStringLiteral("commentLabel"));
+    commentLabel->setBuddy(c.comment);
+    commentRow->addWidget(commentLabel);
     commentRow->addWidget(c.comment, 1);
 
     auto* layout = new QVBoxLayout(w);
@@ -282,6 +302,10 @@ void buildEditorControls(EditorControls& c, QWidget* w, const StringTable& s)
     layout->addWidget(serialGroup(c, w, s));
     layout->addLayout(commentRow);
     layout->addLayout(buttonRow(c, w, s));
+    c.statusLine = named(new QLabel(w), QStringLiteral("statusLine"));
+    // No name of its own: its text is what a screen reader says, and each change of it is announced.
+    c.statusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(c.statusLine);
     setEditorTabOrder(c);
 }
 

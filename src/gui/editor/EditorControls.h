@@ -60,6 +60,10 @@ struct EditorControls
     QPushButton* importButton = nullptr;
     QPushButton* historyButton = nullptr;
     QPushButton* exitButton = nullptr;
+
+    /** The line under the buttons that says what the last request did, to which device and when, or where
+     *  the form's settings came from while they are not yet written. */
+    QLabel* statusLine = nullptr;
 };
 
 /** Creates every control as a child of `window`, with its caption and list entries in the table's

@@ -59,6 +59,7 @@ void CQorv400Dlg::startWrite(const EnvRecord& body)
     if (IsPasswordSet(plan.mine.passwordField()))
         HashPassword(plan.mine.passwordField());
     plan.verb = QStringLiteral("write");
+    m_focusBeforeRequest = focusWidget();
     m_messageWindow->ShowProgress();
     setEnabled(false);
     m_write.start(plan);
@@ -110,6 +111,7 @@ void CQorv400Dlg::completeWrite(const device::WriteOutcome& outcome)
     m_endpoint.setLimit(kTableLimit);
     setEnabled(true);
     m_messageWindow->HideProgress();
+    restoreFocus();
     const QString title = text(StringTable::kProgramTitle);
     const QString mac = QString::fromStdString(m_shown.macText());
     m_confirmedPassword.clear();
@@ -131,6 +133,7 @@ void CQorv400Dlg::completeWrite(const device::WriteOutcome& outcome)
         m_endpoint.record(0) = now;
         ShowRecord(now);
         UpdateControlStates();
+        reportOutcome(frame::kWrite, true);
         return;
     }
     case Status::Refused:

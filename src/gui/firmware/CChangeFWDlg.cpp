@@ -31,6 +31,7 @@ namespace {
 constexpr int kStrLocalIpAddress = 117;
 constexpr int kStrChangeFirmware = 153;
 constexpr int kStrFirmware = 154;
+constexpr int kStrFirmwareFile = 2170;
 constexpr int kStrCrc = 155;
 constexpr int kStrClose = 156;
 constexpr int kStrSend = 157;
@@ -163,7 +164,8 @@ void CChangeFWDlg::loadTexts()
     accessibility::setCaption(m_closeButton, strings, text(kStrClose), kKeyClose);
     // The fields are named without the labels' " : ".
     accessibility::name(m_productList, text(kStrProduct));
-    accessibility::name(m_firmwareName, text(kStrFirmware));
+    // The button that chooses the file says "Firmware": the box it fills is named for what it holds.
+    accessibility::name(m_firmwareName, text(kStrFirmwareFile));
     accessibility::name(m_crc, text(kStrCrc));
     accessibility::name(m_address, text(kStrLocalIpAddress));
     accessibility::name(m_progress, text(kStrProgressName));

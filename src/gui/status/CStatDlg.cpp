@@ -25,14 +25,14 @@
 namespace {
 using status::Field;
 
-/** One field of the report: the item it shows, its control, its label (fixed English texts) and the string
- *  a screen reader names it by, in the user's language. */
+/** One field of the report: the item it shows, its control, its label (string number; 0 for none) and the
+ *  string a screen reader names it by, both in the user's language. */
 struct FieldControl
 {
     Field field;
     int id;
     const char* objectName;
-    const char* label;
+    int labelId;
     int nameId;
 };
 
@@ -46,29 +46,34 @@ constexpr int kStrUptime = 1402;
 constexpr int kStrRx = 1403;
 constexpr int kStrTx = 1404;
 constexpr int kStrTextBoxName = 1405;
+constexpr int kStrBasicStatus = 2133;
+constexpr int kStrMacLabel = 2134;
+constexpr int kStrLocalIpLabel = 2135;
+constexpr int kStrSubnetLabel = 2136;
+constexpr int kStrGatewayLabel = 2137;
 constexpr int kKeyOk = 1515;
 constexpr int kKeyLive = 1545;
 constexpr int kKeyInterval = 1546;
 
 constexpr FieldControl kIdentityFields[] = {
-    {Field::Version, CStatDlg::kIdVersion, "versionEdit", "Version", kStrVersion},
-    {Field::Uptime, CStatDlg::kIdUptime, "uptimeEdit", "Uptime", kStrUptime},
-    {Field::Mac, CStatDlg::kIdMac, "macEdit", "MAC", kStrMacAddress},
-    {Field::LocalIp, CStatDlg::kIdLocalIp, "localIpEdit", "Local IP", kStrLocalIpAddress},
-    {Field::Subnet, CStatDlg::kIdSubnet, "subnetEdit", "Subnet", kStrSubnetMask},
-    {Field::Gateway, CStatDlg::kIdGateway, "gatewayEdit", "Gateway", kStrGateway},
+    {Field::Version, CStatDlg::kIdVersion, "versionEdit", kStrVersion, kStrVersion},
+    {Field::Uptime, CStatDlg::kIdUptime, "uptimeEdit", kStrUptime, kStrUptime},
+    {Field::Mac, CStatDlg::kIdMac, "macEdit", kStrMacLabel, kStrMacAddress},
+    {Field::LocalIp, CStatDlg::kIdLocalIp, "localIpEdit", kStrLocalIpLabel, kStrLocalIpAddress},
+    {Field::Subnet, CStatDlg::kIdSubnet, "subnetEdit", kStrSubnetLabel, kStrSubnetMask},
+    {Field::Gateway, CStatDlg::kIdGateway, "gatewayEdit", kStrGatewayLabel, kStrGateway},
 };
 
 /** The counters: per port the received (RX) and the sent (TX) field, named "COM1 RX" and so on. */
 constexpr FieldControl kCounterFields[] = {
-    {Field::Com1Rx, CStatDlg::kIdCom1Rx, "com1RxEdit", "COM1", kStrRx},
-    {Field::Com1Tx, CStatDlg::kIdCom1Tx, "com1TxEdit", "", kStrTx},
-    {Field::Com2Rx, CStatDlg::kIdCom2Rx, "com2RxEdit", "COM2", kStrRx},
-    {Field::Com2Tx, CStatDlg::kIdCom2Tx, "com2TxEdit", "", kStrTx},
-    {Field::Com3Rx, CStatDlg::kIdCom3Rx, "com3RxEdit", "COM3", kStrRx},
-    {Field::Com3Tx, CStatDlg::kIdCom3Tx, "com3TxEdit", "", kStrTx},
-    {Field::Com4Rx, CStatDlg::kIdCom4Rx, "com4RxEdit", "COM4", kStrRx},
-    {Field::Com4Tx, CStatDlg::kIdCom4Tx, "com4TxEdit", "", kStrTx},
+    {Field::Com1Rx, CStatDlg::kIdCom1Rx, "com1RxEdit", 0, kStrRx},
+    {Field::Com1Tx, CStatDlg::kIdCom1Tx, "com1TxEdit", 0, kStrTx},
+    {Field::Com2Rx, CStatDlg::kIdCom2Rx, "com2RxEdit", 0, kStrRx},
+    {Field::Com2Tx, CStatDlg::kIdCom2Tx, "com2TxEdit", 0, kStrTx},
+    {Field::Com3Rx, CStatDlg::kIdCom3Rx, "com3RxEdit", 0, kStrRx},
+    {Field::Com3Tx, CStatDlg::kIdCom3Tx, "com3TxEdit", 0, kStrTx},
+    {Field::Com4Rx, CStatDlg::kIdCom4Rx, "com4RxEdit", 0, kStrRx},
+    {Field::Com4Tx, CStatDlg::kIdCom4Tx, "com4TxEdit", 0, kStrTx},
 };
 
 constexpr int kFieldChars = 26;   // wide enough for "Tessel/LAN Rev. 255.255A 255MHz"
@@ -79,6 +84,8 @@ constexpr int kStrLive = 1250;
 constexpr int kStrInterval = 1251;
 constexpr int kStrSeconds = 1252;
 constexpr int kStrLiveDescription = 1261;
+constexpr int kStrNotReported = 2150;
+const QString kMissing = QStringLiteral("–");
 constexpr int kStrIntervalDescription = 1262;
 
 template <typename W> W* withId(W* widget, const char* objectName, int id)
@@ -122,7 +129,8 @@ QLineEdit* CStatDlg::addField(Field field, int id, const char* objectName)
 
 void CStatDlg::buildControls()
 {
-    auto* group = new QGroupBox(QStringLiteral("Tessel Basic Status"), this);
+    const StringTable& strings = m_context.strings;
+    auto* group = new QGroupBox(strings.text(kStrBasicStatus), this);
     group->setObjectName(QStringLiteral("basicStatusGroupBox"));
     auto* identity = new QGridLayout;
     int row = 0;
@@ -130,14 +138,14 @@ void CStatDlg::buildControls()
         QLineEdit* edit = addField(f.field, f.id, f.objectName);
         accessibility::name(edit, m_context.strings.text(f.nameId));
         edit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * kFieldChars);
-        auto* label = new QLabel(QString::fromLatin1(f.label), group);
+        auto* label = new QLabel(strings.text(f.labelId), group);
         label->setBuddy(edit);
         identity->addWidget(label, row, 0);
         identity->addWidget(edit, row++, 1);
     }
     auto* counters = new QGridLayout;
-    counters->addWidget(new QLabel(QStringLiteral("RX"), group), 0, 1, Qt::AlignHCenter);
-    counters->addWidget(new QLabel(QStringLiteral("TX"), group), 0, 2, Qt::AlignHCenter);
+    counters->addWidget(new QLabel(strings.text(kStrRx), group), 0, 1, Qt::AlignHCenter);
+    counters->addWidget(new QLabel(strings.text(kStrTx), group), 0, 2, Qt::AlignHCenter);
     for (std::size_t i = 0; i < std::size(kCounterFields); ++i) {
         const FieldControl& f = kCounterFields[i];
         QLineEdit* edit = addField(f.field, f.id, f.objectName);
@@ -147,7 +155,7 @@ void CStatDlg::buildControls()
         accessibility::name(
             edit, accessibility::portFieldName(m_context.strings, port - 1, m_context.strings.text(f.nameId)));
         if (i % 2 == 0)
-            counters->addWidget(new QLabel(QString::fromLatin1(f.label), group), port, 0);
+            counters->addWidget(new QLabel(QStringLiteral("COM%1").arg(port), group), port, 0);
         counters->addWidget(edit, port, static_cast<int>(i % 2) + 1);
     }
     counters->setRowStretch(5, 1);
@@ -232,6 +240,8 @@ void CStatDlg::decodeReport()
 
 void CStatDlg::showText(bool keepScroll)
 {
+    // Each report is shown on its own: a field its report lacks shows as missing, not as an older value.
+    m_fields = {};
     const QString text =
         displayed(status::decode(std::span<const std::uint8_t>(m_statusData).first(status::kBlockSize), m_fields));
     if (keepScroll) {
@@ -257,7 +267,10 @@ void CStatDlg::showText(bool keepScroll)
 void CStatDlg::showFields()
 {
     for (std::size_t i = 0; i < status::kFieldCount; ++i) {
-        m_edits[i]->setText(m_fields.texts[i]);
+        const bool missing = m_fields.texts[i].isEmpty();
+        m_edits[i]->setText(missing ? kMissing : m_fields.texts[i]);
+        m_edits[i]->setToolTip(missing ? m_context.strings.text(kStrNotReported) : QString());
+        m_edits[i]->setAccessibleDescription(m_edits[i]->toolTip());
         m_edits[i]->setCursorPosition(0);
     }
 }
@@ -288,14 +301,21 @@ int CStatDlg::intervalMs() const
 
 void CStatDlg::onLiveToggled(bool on)
 {
+    // Each view keeps the size the user gave it: the window takes it again when the view comes back, and
+    // grows to its natural size only the first time.
+    m_viewSizes[on ? 0 : 1] = size();
+    const QSize chosen = m_viewSizes[on ? 1 : 0];
     if (!on) {
         stopLive();
         m_livePanel->hide();
-        adjustSize();
+        if (chosen.isValid())
+            resize(chosen.expandedTo(minimumSizeHint()));
+        else
+            adjustSize();
         return;
     }
     m_livePanel->show();
-    resize(size().expandedTo(sizeHint()));
+    resize(chosen.isValid() ? chosen.expandedTo(minimumSizeHint()) : size().expandedTo(sizeHint()));
     if (isVisible())
         startLive(false); // what the fields show may be old: read afresh
 }
@@ -357,6 +377,7 @@ void CStatDlg::takeReading(bool answered, std::span<const std::uint8_t> block)
         reading.counters = status::readCounters(block);
     }
     m_livePanel->addReading(reading, QDateTime::currentMSecsSinceEpoch());
+    setAccessibleDescription(m_livePanel->summary());
     if (live() && isVisible())
         scheduleReading();
 }

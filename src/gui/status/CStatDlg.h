@@ -25,8 +25,8 @@ class StatusSource;
  * The status report of one device (dialog 104): version, uptime, network identity, the serial counters
  * of the four ports and a text box with the device's free text and LAN statistics. The settings editor
  * creates it once, fills the first 1460 bytes of statusData() after each status reply and runs exec().
- * Each opening decodes the data afresh; a field whose item is absent keeps the text of the previous
- * opening, while the text box starts empty every time.
+ * Each opening and each live reading decodes the data afresh; a field whose item the report lacks shows
+ * "–" (its tooltip says the report did not give it), never an older report's value.
  *
  * With "Live" ticked (it starts unticked) the dialog asks its StatusSource for the status again at
  * every interval (1, 2, 5 or 10 s) while it is open, shows each answer in its fields and draws each
@@ -73,7 +73,7 @@ public:
      *  decoded into the fields and the text box, the caret after the first character. */
     void decodeReport();
 
-    /** The fields' texts as they stand (the last decoding's, or earlier ones' for absent items). */
+    /** The fields' texts as the last decoding gave them (empty for items the report lacked). */
     const status::StatusFields& fields() const { return m_fields; }
 
     /** Where live readings come from; without one, "Live" reads nothing. */
@@ -116,4 +116,6 @@ private:
     QElapsedTimer m_clock;
     qint64 m_askedAtMs = 0;
     bool m_waiting = false; // a live reading was asked for and has not come back
+    /** The window's size as the user left it without (0) and with (1) the live view; invalid until then. */
+    std::array<QSize, 2> m_viewSizes{};
 };

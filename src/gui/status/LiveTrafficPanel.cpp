@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 constexpr int kStrRestart = 1253;
 constexpr int kStrNoAnswer = 1254;
@@ -20,8 +22,32 @@ constexpr int kStrNoAnswerAt = 1258;
 constexpr int kStrReceived = 1259;
 constexpr int kStrSent = 1260;
 constexpr int kStrGraphsName = 1263;
-constexpr int kFigureChars = 14; // "TX 1023 KiB/s" and a swatch
+constexpr int kStrReceivedFigure = 2140;
+constexpr int kStrSentFigure = 2141;
+constexpr int kStrMissingFirst = 2142;
+constexpr int kStrMissingNoAnswer = 2143;
+constexpr int kStrMissingRestart = 2144;
+constexpr int kStrMissingNotReported = 2145;
+constexpr int kStrNoFigure = 2146;
+constexpr int kStrNoFigureExplained = 2147;
+constexpr int kStrPortSummary = 2148;
+constexpr int kStrNoAnswerFor = 2149;
 const QString kNoFigure = QStringLiteral("–");
+
+int missingText(LiveTrafficPanel::Missing why)
+{
+    switch (why) {
+    case LiveTrafficPanel::Missing::FirstReading:
+        return kStrMissingFirst;
+    case LiveTrafficPanel::Missing::NoAnswer:
+        return kStrMissingNoAnswer;
+    case LiveTrafficPanel::Missing::Restart:
+        return kStrMissingRestart;
+    case LiveTrafficPanel::Missing::NotReported:
+        break;
+    }
+    return kStrMissingNotReported;
+}
 
 /** The byte-rate axis in the graph's terms. */
 TimeGraph::ValueAxis byteRateAxis(double largest)
@@ -98,7 +124,11 @@ void LiveTrafficPanel::buildRow(int port)
     graph->addSeries(QStringLiteral("RX"), rxColor());
     graph->addSeries(QStringLiteral("TX"), txColor());
     m_graphs[i] = graph;
-    const int width = fontMetrics().averageCharWidth() * kFigureChars;
+    // Wide enough for the widest figure, its swatch, digit grouping and unit included ("TX ■ 1,023 KiB/s").
+    int width = 0;
+    for (const char* widest : {"TX \u25A0 1,023 KiB/s", "RX \u25A0 1,023 MiB/s", "TX \u25A0 1,023 GiB/s"})
+        width = std::max(width, fontMetrics().horizontalAdvance(QString::fromUtf8(widest)));
+    width += fontMetrics().averageCharWidth() * 2;
     for (const bool tx : {false, true}) {
         auto* label = new QLabel(this);
         label->setObjectName(
@@ -117,10 +147,14 @@ QWidget* LiveTrafficPanel::buildLegend()
     legend->setTextFormat(Qt::RichText);
     legend->setText(QStringList{swatch(rxColor(), QStringLiteral("RX")), swatch(txColor(), QStringLiteral("TX")),
                                 swatch(restartColor(), m_strings.text(kStrRestart), "<b>&#9550;</b>"),
-                                swatch(noAnswerColor(), m_strings.text(kStrNoAnswer), "<b>&#9482;</b>")}
+                                swatch(noAnswerColor(), m_strings.text(kStrNoAnswer), "<b>&#9482;</b>"),
+                                kNoFigure + QStringLiteral("&nbsp;") + m_strings.text(kStrNoFigure).toHtmlEscaped()}
                         .join(QStringLiteral("&nbsp;&nbsp;&nbsp;")));
-    legend->setAccessibleName(
-        QStringLiteral("RX, TX, %1, %2").arg(m_strings.text(kStrRestart), m_strings.text(kStrNoAnswer)));
+    legend->setAccessibleName(QStringLiteral("RX, TX, %1, %2, %3 %4")
+                                  .arg(m_strings.text(kStrRestart), m_strings.text(kStrNoAnswer), kNoFigure,
+                                       m_strings.text(kStrNoFigure)));
+    legend->setToolTip(m_strings.text(kStrNoFigureExplained));
+    legend->setAccessibleDescription(m_strings.text(kStrNoFigureExplained));
     return legend;
 }
 
@@ -131,9 +165,12 @@ void LiveTrafficPanel::startOver()
         graph->clear();
         graph->setNow(QDateTime::currentMSecsSinceEpoch());
     }
-    showFigures(status::Rates{});
+    showFigures(status::Rates{}, nullptr);
     lineUp();
     m_state->clear();
+    m_state->setAccessibleDescription({});
+    m_summary.clear();
+    setAccessibleDescription({});
 }
 
 void LiveTrafficPanel::addReading(const status::Reading& reading, qint64 wallMs)
@@ -150,11 +187,32 @@ void LiveTrafficPanel::addReading(const status::Reading& reading, qint64 wallMs)
         graph->addPoint(1, wallMs, rates.tx[static_cast<std::size_t>(port)]);
     }
     lineUp();
-    // Figures stay at the last rates known through an unanswered reading; a restart clears them.
-    if (rates.mark != status::Mark::NoAnswer)
-        showFigures(rates);
+    // Each figure is the last reading's: one the reading does not give shows as missing, not as it was.
+    showFigures(rates, &reading);
     const QString time = TimeGraph::clockText(locale(), wallMs, true);
     m_state->setText(m_strings.text(reading.answered ? kStrReadAt : kStrNoAnswerAt).arg(time));
+    summarize(rates, reading);
+}
+
+void LiveTrafficPanel::summarize(const status::Rates& rates, const status::Reading& reading)
+{
+    const QLocale here = locale();
+    const auto said = [&here](const std::optional<double>& rate) {
+        return rate ? status::rateText(*rate, here) : kNoFigure;
+    };
+    QStringList parts;
+    for (std::size_t port = 0; port < m_rx.size(); ++port) {
+        parts << m_strings.text(kStrPortSummary)
+                     .arg(portName(static_cast<int>(port)), said(rates.rx[port]), said(rates.tx[port]));
+    }
+    if (!reading.answered) {
+        const std::optional<status::Reading>& last = m_tracker.last();
+        parts << (last ? m_strings.text(kStrNoAnswerFor).arg(std::max<qint64>(0, (reading.atMs - last->atMs) / 1000))
+                       : m_strings.text(kStrNoAnswer));
+    }
+    m_summary = parts.join(QStringLiteral("; "));
+    setAccessibleDescription(m_summary);
+    m_state->setAccessibleDescription(m_summary);
 }
 
 void LiveTrafficPanel::lineUp()
@@ -169,17 +227,30 @@ void LiveTrafficPanel::lineUp()
         graph->setMinimumLabelRoom(room);
 }
 
-void LiveTrafficPanel::showFigures(const status::Rates& rates)
+void LiveTrafficPanel::showFigures(const status::Rates& rates, const status::Reading* reading)
 {
     for (std::size_t port = 0; port < m_rx.size(); ++port) {
-        m_rx[port]->setText(QStringLiteral("RX ") + figure(rxColor(), rates.rx[port]));
-        m_tx[port]->setText(QStringLiteral("TX ") + figure(txColor(), rates.tx[port]));
+        for (const bool tx : {false, true}) {
+            Missing why = Missing::FirstReading;
+            if (reading && !reading->answered)
+                why = Missing::NoAnswer;
+            else if (rates.mark == status::Mark::Restart)
+                why = Missing::Restart;
+            else if (reading && !(tx ? reading->counters.tx[port] : reading->counters.rx[port]))
+                why = Missing::NotReported;
+            showFigure((tx ? m_tx : m_rx)[port], tx, static_cast<int>(port), (tx ? rates.tx : rates.rx)[port], why);
+        }
     }
 }
 
-QString LiveTrafficPanel::figure(const QColor& color, const std::optional<double>& rate) const
+void LiveTrafficPanel::showFigure(QLabel* label, bool tx, int port, const std::optional<double>& rate, Missing why)
 {
-    return swatch(color, rate ? status::rateText(*rate, locale()) : kNoFigure);
+    const QString figure = rate ? status::rateText(*rate, locale()) : kNoFigure;
+    const QString reason = rate ? QString() : m_strings.text(missingText(why));
+    label->setText((tx ? QStringLiteral("TX ") : QStringLiteral("RX ")) + swatch(tx ? txColor() : rxColor(), figure));
+    label->setToolTip(reason);
+    label->setAccessibleName(
+        m_strings.text(tx ? kStrSentFigure : kStrReceivedFigure).arg(portName(port), rate ? figure : reason));
 }
 
 QColor LiveTrafficPanel::rxColor()

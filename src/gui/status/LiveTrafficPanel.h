@@ -14,7 +14,9 @@ class TimeGraph;
  * The live part of the status dialog: per serial port a graph of its receive and transmit rates over
  * the last minutes, with the current figures beside it, restarts and unanswered readings as marks, and
  * a line saying when the last reading came. It takes the readings the dialog gets and works out the
- * rates itself.
+ * rates itself. A figure the last reading does not give shows as "–", its tooltip saying why (no reading
+ * yet, no answer, a restart, a counter the reading lacked); a screen reader hears each figure in its name
+ * ("COM1 received: 5.86 KiB/s") and a summary of all ports as the panel's description.
  */
 class LiveTrafficPanel final : public QWidget
 {
@@ -35,6 +37,18 @@ public:
     QLabel* rxFigure(int port) const { return m_rx[static_cast<std::size_t>(port)]; }
     QLabel* txFigure(int port) const { return m_tx[static_cast<std::size_t>(port)]; }
     QLabel* stateLabel() const { return m_state; }
+    /** The figures of every port and the device's silence in one line ("COM1 5.86 KiB/s in, 800 B/s out;
+     *  …; no answer for 6 s"), as a screen reader hears it. */
+    const QString& summary() const { return m_summary; }
+
+    /** Why a port's figure is missing. */
+    enum class Missing
+    {
+        FirstReading, // rates need two readings
+        NoAnswer,     // the device did not answer
+        Restart,      // the device started again: its counters began anew
+        NotReported,  // the reading lacked this counter
+    };
 
     /** The colours of the lines and marks. */
     static QColor rxColor();
@@ -49,8 +63,9 @@ private:
     void buildRow(int port);
     QWidget* buildLegend();
     void lineUp();
-    void showFigures(const status::Rates& rates);
-    QString figure(const QColor& color, const std::optional<double>& rate) const;
+    void showFigures(const status::Rates& rates, const status::Reading* reading);
+    void showFigure(QLabel* label, bool tx, int port, const std::optional<double>& rate, Missing why);
+    void summarize(const status::Rates& rates, const status::Reading& reading);
 
     const StringTable& m_strings;
     status::RateTracker m_tracker;
@@ -58,4 +73,5 @@ private:
     std::array<QLabel*, status::kPortCount> m_rx{};
     std::array<QLabel*, status::kPortCount> m_tx{};
     QLabel* m_state = nullptr;
+    QString m_summary;
 };
