@@ -80,7 +80,9 @@ QString problemText(const StringTable& texts, Problem problem, const PortTarget&
         text = texts.text(kStrUnknownMode).arg(target.name()).arg(target.block.mode());
         break;
     case Problem::PeerNotLocal:
-        text = texts.text(kStrPeerNotLocal).arg(target.name(), target.endpointText());
+        text = texts.text(kStrPeerNotLocal)
+                   .arg(target.name(),
+                        QStringLiteral("%1:%2").arg(addressText(target.block.peerIp())).arg(target.block.peerPort()));
         break;
     case Problem::CannotListen:
         text = texts.text(kStrCannotListen).arg(target.name(), target.endpointText(), detail);
