@@ -43,14 +43,26 @@ std::optional<int> portIndex(const QString& text)
     return match.captured(1).toInt() - 1;
 }
 
+bool isAsciiHexDigit(char16_t c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
 /** Hex digits, with spaces or colons between bytes allowed ("48 65 6c", "48:65:6c"). */
 std::optional<QByteArray> hexBytes(QString text)
 {
-    text.remove(QRegularExpression(QStringLiteral("[\\s:]")));
-    static const QRegularExpression hex(QStringLiteral("\\A(?:[0-9A-Fa-f]{2})*\\z"));
-    if (!hex.match(text).hasMatch())
+    QByteArray digits;
+    digits.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.isSpace() || c == QLatin1Char(':'))
+            continue;
+        if (!isAsciiHexDigit(c.unicode()))
+            return std::nullopt;
+        digits += static_cast<char>(c.unicode());
+    }
+    if (digits.size() % 2 != 0)
         return std::nullopt;
-    return QByteArray::fromHex(text.toLatin1());
+    return QByteArray::fromHex(digits);
 }
 
 /** Reads the device named first and finds the port named second: the port as its record describes it.
