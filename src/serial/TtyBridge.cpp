@@ -89,6 +89,7 @@ void TtyBridge::stop()
     }
     m_pty.close();
     m_toTerminal.clear();
+    m_written = 0;
 }
 
 void TtyBridge::onOpened()
@@ -122,42 +123,50 @@ void TtyBridge::updateReading()
 
 void TtyBridge::readTerminal()
 {
+    // A terminal hands out a few KiB a read: gather what is there (up to kChunk) and send it as one, so
+    // a fast writer costs one turn of the event loop per kChunk, not one per read.
     char buffer[kChunk];
-    const ssize_t n = ::read(m_pty.masterFd(), buffer, sizeof buffer);
-    if (n <= 0) {
-        // EAGAIN: nothing after all. EIO cannot come while our own slave descriptor is open.
-        return;
+    qint64 taken = 0;
+    while (taken < kChunk) {
+        const ssize_t n = ::read(m_pty.masterFd(), buffer + taken, static_cast<size_t>(kChunk - taken));
+        if (n <= 0)
+            break; // EAGAIN: all there is. EIO cannot come while our own slave descriptor is open.
+        taken += n;
     }
-    m_toPort += static_cast<quint64>(n);
-    m_link->send(QByteArrayView(buffer, n));
+    if (taken == 0)
+        return;
+    m_toPort += static_cast<quint64>(taken);
+    m_link->send(QByteArrayView(buffer, taken));
     updateReading();
 }
 
 void TtyBridge::deliver(const QByteArray& bytes)
 {
     m_fromPort += static_cast<quint64>(bytes.size());
-    if (m_toTerminal.isEmpty()) {
-        const ssize_t n = ::write(m_pty.masterFd(), bytes.constData(), static_cast<size_t>(bytes.size()));
-        if (n == bytes.size())
-            return;
-        m_toTerminal = bytes.mid(n > 0 ? n : 0);
-    } else {
-        m_toTerminal += bytes;
-    }
-    m_writable->setEnabled(true);
-    if (m_toTerminal.size() >= kHighWater)
-        m_link->setReading(false);
+    m_toTerminal += bytes;
+    writeTerminal();
 }
 
 void TtyBridge::writeTerminal()
 {
-    const ssize_t n =
-        ::write(m_pty.masterFd(), m_toTerminal.constData(), static_cast<size_t>(std::min(m_toTerminal.size(), kChunk)));
-    if (n > 0)
-        m_toTerminal.remove(0, n);
-    if (m_toTerminal.isEmpty())
-        m_writable->setEnabled(false);
-    if (m_toTerminal.size() < kHighWater)
-        m_link->setReading(true);
+    // Written from an offset and compacted now and then: a terminal takes a few KiB at a time, and
+    // removing each piece from the front would move the rest every time.
+    while (m_written < m_toTerminal.size()) {
+        const ssize_t n = ::write(m_pty.masterFd(), m_toTerminal.constData() + m_written,
+                                  static_cast<size_t>(m_toTerminal.size() - m_written));
+        if (n <= 0)
+            break;
+        m_written += n;
+    }
+    if (m_written == m_toTerminal.size()) {
+        m_toTerminal.clear();
+        m_written = 0;
+    } else if (m_written >= kChunk && m_written * 2 >= m_toTerminal.size()) {
+        m_toTerminal.remove(0, m_written);
+        m_written = 0;
+    }
+    const qint64 waiting = m_toTerminal.size() - m_written;
+    m_writable->setEnabled(waiting > 0);
+    m_link->setReading(waiting < kHighWater);
 }
 } // namespace serial

@@ -62,7 +62,8 @@ private:
     std::unique_ptr<QSocketNotifier> m_readable;
     std::unique_ptr<QSocketNotifier> m_writable;
     std::unique_ptr<QTimer> m_retry;
-    QByteArray m_toTerminal; // from the port, not yet taken by the terminal
+    QByteArray m_toTerminal; // from the port; the terminal has taken the first m_written bytes
+    qint64 m_written = 0;
     QString m_linkPath;
     int m_nextRetryMs = kFirstRetryMs;
     bool m_everConnected = false;
