@@ -210,14 +210,14 @@ int portVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Con
     if (expected) {
         err << texts()
                    .text(kStrExpectedMissing)
-                   .arg(hex ? QString::fromLatin1(expected->toHex()) : *request.expectText, target->name())
+                   .arg(hex ? QString::fromLatin1(expected->toHex()) : *request.expectText, target->name(texts()))
                    .arg(waitMs)
             << '\n';
         err.flush();
         return 1;
     }
     if (received.isEmpty()) {
-        err << texts().text(kStrNothingBack).arg(target->name()).arg(waitMs) << '\n';
+        err << texts().text(kStrNothingBack).arg(target->name(texts())).arg(waitMs) << '\n';
         err.flush();
         return 1;
     }
@@ -242,7 +242,7 @@ int ttyVerb(const VerbRequest& request, QTextStream&, QTextStream& err, Console&
     QEventLoop loop;
     QObject::connect(&stops, &StopSignals::stopRequested, &loop, &QEventLoop::quit);
     QObject::connect(&bridge, &serial::TtyBridge::connected, &loop, [&](bool again) {
-        err << texts().text(again ? kStrConnectedAgain : kStrConnected).arg(target->name(), target->endpointText())
+        err << texts().text(again ? kStrConnectedAgain : kStrConnected).arg(target->name(texts()), target->endpointText())
             << '\n';
         err.flush();
     });
@@ -263,7 +263,7 @@ int ttyVerb(const VerbRequest& request, QTextStream&, QTextStream& err, Console&
     }
     err << texts()
                .text(kStrBridgeReady)
-               .arg(target->name(), target->endpointText(), bridge.terminalPath(), *request.link)
+               .arg(target->name(texts()), target->endpointText(), bridge.terminalPath(), *request.link)
         << '\n';
     err.flush();
     if (!stops.stopped())
@@ -272,7 +272,7 @@ int ttyVerb(const VerbRequest& request, QTextStream&, QTextStream& err, Console&
     err << texts()
                .text(kStrStopped)
                .arg(bridge.bytesToPort())
-               .arg(target->name())
+               .arg(target->name(texts()))
                .arg(bridge.bytesFromPort())
         << '\n';
     err.flush();

@@ -65,6 +65,10 @@ public:
     bool requestStatusReading(Reply reply) override;
     void cancelStatusReading() override;
 
+signals:
+    /** The port terminal is open (modal, until it closes): tests drive it from here. */
+    void portTestOpened(QDialog* dialog);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -86,6 +90,7 @@ private:
     void onPasswordButton();
     void onExport();
     void onHistory();
+    void onTestPort();
     void onFileOutcome(int code, int detail);
     void completeImport();
     void onTick();
@@ -112,6 +117,7 @@ private:
     EnvRecord m_readRecord;
     bool m_checkingBeforeWrite = false;
     int m_mode;
+    int m_lastPort = 0; // the port whose row had the focus last
     std::uint32_t m_remoteAddress;
     QString m_confirmedPassword;
     /** What the Password box held when the last password change went out. */

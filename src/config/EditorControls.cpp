@@ -51,6 +51,8 @@ constexpr int kKeyRemoteSearch = 1539;
 constexpr int kKeyTelnet = 1540;
 constexpr int kKeySsl = 1541;
 constexpr int kKeyHistory = 1542;
+constexpr int kStrTestPort = 2019;
+constexpr int kKeyTestPort = 2058;
 
 template <typename W> W* named(W* widget, const QString& name)
 {
@@ -253,10 +255,11 @@ QHBoxLayout* buttonRow(EditorControls& c, QWidget* w, const StringTable& s)
     c.exportButton = button(w, QStringLiteral("exportButton"), s, s.text(settings_file::kStrExport), kKeyExport);
     c.importButton = button(w, QStringLiteral("importButton"), s, s.text(settings_file::kStrImport), kKeyImport);
     c.historyButton = button(w, QStringLiteral("historyButton"), s, s.text(kStrHistory), kKeyHistory);
+    c.testPortButton = button(w, QStringLiteral("testPortButton"), s, s.text(kStrTestPort), kKeyTestPort);
     c.exitButton = button(w, QStringLiteral("exitButton"), s, s.text(kStrExit), kKeyExit);
     auto* row = new QHBoxLayout;
     for (QPushButton* b : {c.readButton, c.writeButton, c.accountButton, c.passwordButton, c.statusButton,
-                           c.exportButton, c.importButton, c.historyButton})
+                           c.exportButton, c.importButton, c.historyButton, c.testPortButton})
         row->addWidget(b);
     row->addStretch(1);
     row->addWidget(c.exitButton);
@@ -296,7 +299,7 @@ void setEditorTabOrder(const EditorControls& c)
     for (const PortControls& p : c.ports)
         order << p.baudRate << p.parity << p.dataBits << p.stopBits << p.flowControl << p.eventByte;
     order << c.comment << c.readButton << c.writeButton << c.accountButton << c.passwordButton << c.statusButton
-          << c.exportButton << c.importButton << c.historyButton << c.exitButton;
+          << c.exportButton << c.importButton << c.historyButton << c.testPortButton << c.exitButton;
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

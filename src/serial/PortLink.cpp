@@ -26,6 +26,7 @@ constexpr int kStrCannotBind = 2004;
 constexpr int kStrRefused = 2005;
 constexpr int kStrNoConnection = 2006;
 constexpr int kStrLost = 2007;
+constexpr int kStrPortOfDevice = 2016;
 
 QString addressText(std::uint32_t address)
 {
@@ -47,9 +48,9 @@ std::uint32_t PortTarget::address() const
     return multiIp && block.localIp() != 0 ? block.localIp() : deviceAddress;
 }
 
-QString PortTarget::name() const
+QString PortTarget::name(const StringTable& texts) const
 {
-    return QStringLiteral("COM%1 of %2").arg(port + 1).arg(addressText(deviceAddress));
+    return texts.text(kStrPortOfDevice).arg(QStringLiteral("COM%1").arg(port + 1), addressText(deviceAddress));
 }
 
 QString PortTarget::endpointText() const
@@ -74,30 +75,30 @@ QString problemText(const StringTable& texts, Problem problem, const PortTarget&
     case Problem::None:
         return QString();
     case Problem::AtCommandMode:
-        text = texts.text(kStrAtCommandMode).arg(target.name());
+        text = texts.text(kStrAtCommandMode).arg(target.name(texts));
         break;
     case Problem::UnknownMode:
-        text = texts.text(kStrUnknownMode).arg(target.name()).arg(target.block.mode());
+        text = texts.text(kStrUnknownMode).arg(target.name(texts)).arg(target.block.mode());
         break;
     case Problem::PeerNotLocal:
         text = texts.text(kStrPeerNotLocal)
-                   .arg(target.name(),
+                   .arg(target.name(texts),
                         QStringLiteral("%1:%2").arg(addressText(target.block.peerIp())).arg(target.block.peerPort()));
         break;
     case Problem::CannotListen:
-        text = texts.text(kStrCannotListen).arg(target.name(), target.endpointText(), detail);
+        text = texts.text(kStrCannotListen).arg(target.name(texts), target.endpointText(), detail);
         break;
     case Problem::CannotBind:
-        text = texts.text(kStrCannotBind).arg(target.name(), detail);
+        text = texts.text(kStrCannotBind).arg(target.name(texts), detail);
         break;
     case Problem::Refused:
-        text = texts.text(kStrRefused).arg(target.name(), target.endpointText(), detail);
+        text = texts.text(kStrRefused).arg(target.name(texts), target.endpointText(), detail);
         break;
     case Problem::NoConnection:
-        text = texts.text(kStrNoConnection).arg(target.name(), target.endpointText()).arg(waitMs);
+        text = texts.text(kStrNoConnection).arg(target.name(texts), target.endpointText()).arg(waitMs);
         break;
     case Problem::Lost:
-        text = texts.text(kStrLost).arg(target.name(), target.endpointText(), detail);
+        text = texts.text(kStrLost).arg(target.name(texts), target.endpointText(), detail);
         break;
     }
     return text;

@@ -35,8 +35,8 @@ struct PortTarget
     /** The address the port takes connections and datagrams at: its own with multi IP (when set), else
      *  the device's. */
     std::uint32_t address() const;
-    /** "COM2 of 127.0.0.2" */
-    QString name() const;
+    /** "COM2 of 127.0.0.2", in the language of `texts`. */
+    QString name(const StringTable& texts) const;
     /** "TCP 127.0.0.2:4002", "UDP 127.0.0.2:4004", "TCP 127.0.0.1:5000 (waiting for the device)". */
     QString endpointText() const;
 };
