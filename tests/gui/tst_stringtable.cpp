@@ -8,7 +8,8 @@ namespace {
 /** The access keys of the buttons and menu entries: one letter per row, ids 1500-1599. */
 bool isAccessKey(int id)
 {
-    return id >= 1500 && id <= 1599;
+    // 1500-1599, and 2050-2099 for the port terminal's.
+    return (id >= 1500 && id <= 1599) || (id >= 2050 && id <= 2099);
 }
 } // namespace
 
