@@ -65,6 +65,19 @@ std::optional<QByteArray> hexBytes(QString text)
     return QByteArray::fromHex(digits);
 }
 
+/** Options that mean nothing to `verb` (one device, one port, nothing written): the refusal, or nothing. */
+std::optional<QString> foreignOptions(const VerbRequest& request, const QString& verb)
+{
+    if (request.json || request.all || request.yes || request.dryRun || request.csv || request.watch ||
+        request.ipAddress || request.passwordStdin || request.clear || request.jobs > 0 || request.interval ||
+        request.count || request.openMetrics)
+        return QStringLiteral("%1 takes one device and one port: --json, --all, --yes, --dry-run, --csv, --watch, "
+                              "--ip, --password-stdin, --clear, --jobs, --interval, --count and --openmetrics do not "
+                              "apply")
+            .arg(verb);
+    return std::nullopt;
+}
+
 /** Reads the device named first and finds the port named second: the port as its record describes it.
  *  Nothing when a name is bad (exit 2 in `status`) or the device did not answer (1), said on `err`. */
 std::optional<serial::PortTarget> portTarget(const VerbRequest& request, const QString& verb, QTextStream& err,
@@ -133,6 +146,8 @@ void printReceived(QTextStream& out, const QByteArray& bytes, bool hex)
 
 int portVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console&)
 {
+    if (const std::optional<QString> refused = foreignOptions(request, QStringLiteral("port")))
+        return printUsageError(err, *refused);
     if (request.sendText.has_value() == request.sendHex.has_value())
         return printUsageError(err, QStringLiteral("port: give what to send, with --send TEXT or --hex HEX"));
     if (request.link)
@@ -226,6 +241,8 @@ int portVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Con
 
 int ttyVerb(const VerbRequest& request, QTextStream&, QTextStream& err, Console&)
 {
+    if (const std::optional<QString> refused = foreignOptions(request, QStringLiteral("tty")))
+        return printUsageError(err, *refused);
     if (!request.link || request.link->isEmpty())
         return printUsageError(err, QStringLiteral("tty: name the link to make with --link PATH"));
     if (request.sendText || request.sendHex || request.expectText || request.portWaitMs)

@@ -83,6 +83,8 @@ private slots:
     void failsClearlyWithinTheWait_data();
     void failsClearlyWithinTheWait();
     void clientPortWithLocalPeerIsWaitedFor();
+    void badInputIsAUsageError_data();
+    void badInputIsAUsageError();
     void clientPortWithPeerElsewhereStaysIdle();
 
 private:
@@ -244,6 +246,43 @@ void TestCliPort::clientPortWithLocalPeerIsWaitedFor()
     const std::array<qint64, 8> after = counters(kSecondDevice);
     QCOMPARE(after[2] - before[2], qint64(payload.size()));
     QCOMPARE(after[6] - before[6], qint64(payload.size()));
+}
+
+void TestCliPort::badInputIsAUsageError_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("no port") << QStringList{u"port"_s, kDevice, u"--send"_s, u"x"_s} << u"name the device"_s;
+    QTest::newRow("COM5") << QStringList{u"port"_s, kDevice, u"COM5"_s, u"--send"_s, u"x"_s}
+                          << u"\"COM5\" is not a port (COM1 to COM4)"_s;
+    QTest::newRow("nothing to send") << QStringList{u"port"_s, kDevice, u"COM2"_s} << u"--send TEXT or --hex HEX"_s;
+    QTest::newRow("both forms") << QStringList{u"port"_s, kDevice, u"COM2"_s, u"--send"_s, u"x"_s, u"--hex"_s, u"41"_s}
+                                << u"--send TEXT or --hex HEX"_s;
+    QTest::newRow("odd hex") << QStringList{u"port"_s, kDevice, u"COM2"_s, u"--hex"_s, u"414"_s}
+                             << u"is not bytes in hex digits"_s;
+    QTest::newRow("not hex") << QStringList{u"port"_s, kDevice, u"COM2"_s, u"--hex"_s, u"4g"_s}
+                             << u"is not bytes in hex digits"_s;
+    QTest::newRow("wait too short") << QStringList{u"port"_s, kDevice, u"COM2"_s, u"--send"_s, u"x"_s, u"--wait"_s, u"5"_s}
+                                    << u"--wait: \"5\" is not a number from 10 to 600000"_s;
+    QTest::newRow("json") << QStringList{u"port"_s, kDevice, u"COM2"_s, u"--send"_s, u"x"_s, u"--json"_s}
+                          << u"port takes one device and one port"_s;
+    QTest::newRow("send to another verb") << QStringList{u"read"_s, kDevice, u"--send"_s, u"x"_s}
+                                          << u"--send and --hex go with port"_s;
+    QTest::newRow("tty without link") << QStringList{u"tty"_s, kDevice, u"COM2"_s} << u"--link PATH"_s;
+    QTest::newRow("link to port") << QStringList{u"port"_s, kDevice, u"COM2"_s, u"--send"_s, u"x"_s, u"--link"_s, u"/x"_s}
+                                  << u"--link goes with tty"_s;
+}
+
+void TestCliPort::badInputIsAUsageError()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, said);
+    QSignalSpy handled(m_sim.get(), &TesselSim::requestHandled);
+    const clitest::CliRun run = runCli(args);
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(said), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+    QCOMPARE(handled.count(), 0); // refused before anything was sent
 }
 
 void TestCliPort::clientPortWithPeerElsewhereStaysIdle()
