@@ -48,6 +48,9 @@ constexpr int kKeySend = 2055;
 constexpr int kKeyClose = 2056;
 constexpr int kKeyTraffic = 2057;
 
+constexpr int kBurstQuietMs = 40;
+constexpr qsizetype kBurstMost = 4096;
+
 const char* const kEndings[] = {"", "\r", "\n", "\r\n"};
 const char* const kEndingNames[] = {nullptr, "CR", "LF", "CR+LF"};
 
@@ -164,6 +167,8 @@ CPortTestDlg::CPortTestDlg(const StringTable& strings, MessageService& messages,
     connect(m_connect, &QPushButton::clicked, this, &CPortTestDlg::onConnect);
     connect(m_send, &QPushButton::clicked, this, &CPortTestDlg::onSend);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    m_burstQuiet.setSingleShot(true);
+    connect(&m_burstQuiet, &QTimer::timeout, this, &CPortTestDlg::flushBurst);
     onPortChosen();
     showCounts();
 }
@@ -182,6 +187,7 @@ serial::PortTarget CPortTestDlg::target() const
 
 void CPortTestDlg::onPortChosen()
 {
+    flushBurst();
     m_link.reset();
     m_waitingForAnswer = false;
     const serial::PortTarget t = target();
@@ -270,6 +276,7 @@ void CPortTestDlg::onSend()
     }
     if (bytes->isEmpty() || !m_link->send(*bytes))
         return;
+    flushBurst(); // what came before belongs before this line
     m_sent += bytes->size();
     m_sentAt.start();
     m_waitingForAnswer = true;
@@ -285,8 +292,20 @@ void CPortTestDlg::onReceived(const QByteArray& bytes)
         m_waitingForAnswer = false;
     }
     m_received += bytes.size();
-    addLine(false, bytes);
+    m_burst += bytes;
+    if (m_burst.size() >= kBurstMost)
+        flushBurst();
+    else
+        m_burstQuiet.start(kBurstQuietMs);
     showCounts();
+}
+
+void CPortTestDlg::flushBurst()
+{
+    m_burstQuiet.stop();
+    if (!m_burst.isEmpty())
+        addLine(false, m_burst);
+    m_burst.clear();
 }
 
 void CPortTestDlg::addLine(bool sent, const QByteArray& bytes)

@@ -6,8 +6,10 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class MessageService;
 class QComboBox;
@@ -46,6 +48,7 @@ private:
     void onReceived(const QByteArray& bytes);
     void onFailure(serial::Problem problem, const QString& detail);
     void addLine(bool sent, const QByteArray& bytes);
+    void flushBurst();
     void showCounts();
     void setStatus(const QString& text);
     void updateButtons();
@@ -71,4 +74,8 @@ private:
     QElapsedTimer m_sentAt;
     bool m_waitingForAnswer = false;
     double m_lastRoundTripMs = -1;
+    // What came back in one burst (a serial line delivers a few bytes at a time): shown as one line once
+    // the line has been quiet for a moment.
+    QByteArray m_burst;
+    QTimer m_burstQuiet;
 };
