@@ -158,7 +158,8 @@ Options:
   --send TEXT, --hex HEX
                       port: the bytes to send, as text or in hex digits (48656c6c6f)
   --expect TEXT       port: end as soon as TEXT came back (exit 1 if it did not in time)
-  --wait MS           port: the longest wait for the connection and the answer
+  --wait MS           port: the longest wait for the connection and the answer (the read
+                      of the device's settings before it waits its usual 2 s at most)
   --link PATH         tty: where to make the symbolic link to the terminal
   -h, --help          show this text
   --version           show the version
