@@ -147,6 +147,7 @@ private slots:
     void bytesComeBackRaw_data();
     void bytesComeBackRaw();
     void pythonSerialReadsBackWhatItWrote();
+    void udpPortThroughTheTerminal();
     void droppedConnectionIsMadeAgainWithNothingLost();
     void sigtermStopsAndRemovesTheLink();
     void refused_data();
@@ -173,6 +174,11 @@ void TestCliTty::initTestCase()
     block.setLocalPort(kTcpPort);
     block.setBaudRate(921600);
     device.record.setPort(1, block);
+    EnvPortBlock udp = device.record.port(3);
+    udp.setMode(EnvPortBlock::kUdp);
+    udp.setLocalPort(4714);
+    udp.setBaudRate(921600);
+    device.record.setPort(3, udp);
     m_sim->addDevice(device);
     QString error;
     QVERIFY2(m_sim->start(&error), qPrintable(error));
@@ -251,6 +257,25 @@ sys.exit(0 if got == data else 1)
     const QString said = QString::fromUtf8(program.readAllStandardOutput() + program.readAllStandardError());
     QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0, qPrintable(said));
     QCOMPARE(said.trimmed(), u"1024 True"_s);
+}
+
+void TestCliTty::udpPortThroughTheTerminal()
+{
+    const QString link = linkPath(u"ttyUdp"_s);
+    Bridge bridge({kDevice, u"COM4"_s, u"--link"_s, link});
+    QVERIFY2(bridge.waitFor(u"Connected to COM4 of 127.0.32.2 at UDP 127.0.32.2:4714."_s), qPrintable(bridge.err()));
+    const std::array<std::uint64_t, 8> before = m_serial->carried(0);
+    Device device(link);
+    QVERIFY(device.isOpen());
+    // Sent in datagrams of at most 1400 bytes, answered in datagrams: every byte back, in order.
+    const QByteArray payload = everyByteValue(8);
+    QVERIFY(device.write(payload));
+    QByteArray got;
+    QVERIFY2(device.readUntil(got, payload.size()), qPrintable(u"%1 of %2 bytes"_s.arg(got.size()).arg(payload.size())));
+    QVERIFY(got == payload);
+    const std::array<std::uint64_t, 8> after = m_serial->carried(0);
+    QCOMPARE(after[3] - before[3], std::uint64_t(payload.size()));
+    QCOMPARE(after[7] - before[7], std::uint64_t(payload.size()));
 }
 
 void TestCliTty::droppedConnectionIsMadeAgainWithNothingLost()
