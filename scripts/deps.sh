@@ -23,6 +23,9 @@ if [[ ${1:-} == --test ]]; then
         # The windows read through the real accessibility interface (AT-SPI), as a screen reader reads
         # them: a private X server, the accessibility bus and its Python client.
         xvfb at-spi2-core python3-pyatspi
+        # A serial port through the terminal bridge, opened as Python's serial opens a device; the bridge's
+        # benchmark against socat doing the same bridge.
+        python3-serial socat
         # The fuzz harnesses: clang with libFuzzer and the sanitizers' runtime.
         clang libclang-rt-14-dev
     )

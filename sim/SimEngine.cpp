@@ -304,7 +304,7 @@ void SimEngine::serve(int index, const frame::Frame& request, const QByteArray& 
         return;
     }
     if (command == frame::kStatus && device.liveStatus)
-        refreshStatus(slot);
+        refreshStatus(index);
     const sim::Answer answer = sim::answerRequest(device, request, m_faults);
     const bool silent = changesDevice && m_faults.silentWrites;
     slot.memory.remember(key, silent ? QByteArray() : answer.reply, now);
@@ -315,6 +315,7 @@ void SimEngine::serve(int index, const frame::Frame& request, const QByteArray& 
     if (answer.changed) {
         saveState();
         syncAliases(index);
+        emit m_owner.recordChanged(index);
     }
     emit m_owner.requestHandled(index, command);
 }
@@ -358,18 +359,29 @@ void SimEngine::restartDevice(int index)
     m_slots.at(static_cast<std::size_t>(index))->startedAtMs = m_clock.elapsed();
 }
 
-void SimEngine::refreshStatus(Slot& slot)
+void SimEngine::refreshStatus(int index)
 {
+    Slot& slot = *m_slots[static_cast<std::size_t>(index)];
     SimDevice& device = slot.device;
     // One look at the device's clock, in its uptime's hundredths, for the uptime and the counters alike.
     const qint64 hundredths = sinceStart(slot) / 10;
     const qint64 ms = hundredths * 10;
     sim::refreshStatusItems(device.statusItems, device.record,
                             slot.uptimeBase + static_cast<std::uint32_t>(hundredths));
-    if (device.traffic.rates.empty())
+    if (m_serialCounters) {
+        // What the serial side really carried, on top of the counters' starting values (and rates).
+        const std::array<std::uint64_t, 8> carried = m_serialCounters(index);
+        std::array<std::uint32_t, 8> start = slot.counterStart;
+        for (std::size_t i = 0; i < start.size(); ++i) {
+            start[i] += static_cast<std::uint32_t>(carried[i]); // wraps at 2^32 as a device's counter does
+            sim::writeU32Item(device.statusItems, static_cast<std::uint8_t>(sim::kStatusComRx + i), start[i]);
+        }
+        sim::applyTraffic(device.statusItems, device.traffic, start, ms);
+    } else if (device.traffic.rates.empty()) {
         sim::advanceSerialCounters(device.statusItems);
-    else
+    } else {
         sim::applyTraffic(device.statusItems, device.traffic, slot.counterStart, ms);
+    }
 }
 
 bool SimEngine::setStateFile(const QString& path, QString* error)

@@ -40,6 +40,7 @@ public:
     SimDevice& device(int index) { return m_slots.at(static_cast<std::size_t>(index))->device; }
     const NetworkProfile& profile() const { return m_profile; }
     bool setStateFile(const QString& path, QString* error);
+    void setSerialCounters(TesselSim::SerialCounters counters) { m_serialCounters = std::move(counters); }
 
 private:
     struct Sender
@@ -75,7 +76,7 @@ private:
     void send(QUdpSocket* via, const QByteArray& reply, const Sender& to, bool first = false);
     /** Milliseconds since the device last started (the simulator's start, or its last restart). */
     qint64 sinceStart(const Slot& slot) const;
-    void refreshStatus(Slot& slot);
+    void refreshStatus(int index);
     void applyStoredRecord(Slot& slot);
     void saveState();
 
@@ -94,4 +95,5 @@ private:
     int m_waiting = 0; // first answers waiting for their delay
     QString m_statePath;
     std::map<Mac, EnvRecord> m_storedRecords;
+    TesselSim::SerialCounters m_serialCounters;
 };

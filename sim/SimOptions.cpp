@@ -1,6 +1,7 @@
 #include "SimOptions.h"
 
 #include <QHostAddress>
+#include <QRegularExpression>
 
 #include <functional>
 #include <map>
@@ -27,6 +28,16 @@ std::optional<QString> readInt(const QString& option, const QString& value, int 
         return badValue(option, value, QStringLiteral("a number from %1 to %2").arg(low).arg(high));
     out = n;
     return std::nullopt;
+}
+
+// "COM1".."COM4" (either case) as a port index 0..3.
+std::optional<int> portNamed(const QString& text)
+{
+    static const QRegularExpression com(QStringLiteral("\\A[Cc][Oo][Mm]([1-4])\\z"));
+    const QRegularExpressionMatch match = com.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toInt() - 1;
 }
 
 // Options that take a value, and what each does with it.
@@ -94,6 +105,28 @@ std::map<QString, ValueReader> valueOptions(SimOptions& o, bool& addressGiven)
          [&](const QString& opt, const QString& v) {
              return readInt(opt, v, 0, kMaxDelayMs, o.firmwareOptions.flashMs);
          }},
+        {QStringLiteral("--join"),
+         [&](const QString& opt, const QString& v) -> std::optional<QString> {
+             const QStringList pair = v.split(QLatin1Char(','));
+             const std::optional<int> a = pair.size() == 2 ? portNamed(pair[0]) : std::nullopt;
+             const std::optional<int> b = pair.size() == 2 ? portNamed(pair[1]) : std::nullopt;
+             if (!a || !b || *a == *b)
+                 return badValue(opt, v, QStringLiteral("two different ports, e.g. COM1,COM2"));
+             for (const auto& [x, y] : o.serialOptions.joins) {
+                 if (x == *a || x == *b || y == *a || y == *b)
+                     return badValue(opt, v, QStringLiteral("a port that is not joined yet"));
+             }
+             o.serialOptions.joins.emplace_back(*a, *b);
+             return std::nullopt;
+         }},
+        {QStringLiteral("--pty"),
+         [&](const QString& opt, const QString& v) -> std::optional<QString> {
+             const std::optional<int> port = portNamed(v);
+             if (!port)
+                 return badValue(opt, v, QStringLiteral("a port, COM1 to COM4"));
+             o.serialOptions.terminals.push_back(*port);
+             return std::nullopt;
+         }},
         {QStringLiteral("--password"),
          [&](const QString& opt, const QString& v) -> std::optional<QString> {
              const QByteArray typed = v.toLatin1();
@@ -144,6 +177,10 @@ std::variant<SimOptions, QString> parseSimOptions(QStringList args)
             o.faults.foreignMac = true;
         } else if (arg == QLatin1String("--no-firmware")) {
             o.firmware = false;
+        } else if (arg == QLatin1String("--no-serial")) {
+            o.serial = false;
+        } else if (arg == QLatin1String("--serial-unpaced")) {
+            o.serialOptions.paced = false;
         } else if (arg == QLatin1String("--no-shell")) {
             o.firmwareOptions.shell = false;
         } else if (const auto reader = readers.find(arg); reader != readers.end()) {
@@ -159,6 +196,12 @@ std::variant<SimOptions, QString> parseSimOptions(QStringList args)
         o.firstAddress = SimOptions::kLoopbackFirstAddress;
     if (const std::optional<QString> error = checkAddresses(o))
         return *error;
+    for (const int port : o.serialOptions.terminals) {
+        for (const auto& [a, b] : o.serialOptions.joins) {
+            if (port == a || port == b)
+                return QStringLiteral("--pty: COM%1 is joined to another port already").arg(port + 1);
+        }
+    }
     return o;
 }
 
@@ -205,6 +248,19 @@ QString simUsage()
         "  --tftp-error N       answer every upload with a TFTP error packet of code N\n"
         "  --flash-ms MS        programming the flash takes MS milliseconds (default 200)\n"
         "  Every image received is printed as: firmware MAC NAME LENGTH SHA256\n"
+        "Serial ports (each device's four ports carry data as their mode says):\n"
+        "                       T2S listens on TCP at the device's address and the port's local port;\n"
+        "                       U2S takes UDP datagrams there and answers the sender; COD connects to\n"
+        "                       its peer only when the peer is a loopback address (127.0.0.0/8), and\n"
+        "                       otherwise says so and stays idle; ATC answers AT with OK on its serial\n"
+        "                       side. The serial side loops back what the port sends, after the time\n"
+        "                       the port's rate and framing take (10 bits a byte at 8N1). The status\n"
+        "                       report's serial counters count the bytes carried.\n"
+        "  --serial-unpaced     serial bytes pass at once, whatever the rate\n"
+        "  --join COMa,COMb     wire the serial sides of two ports of each device to each other\n"
+        "  --pty COMn           the serial side of port n of each device is a pseudo-terminal (raw);\n"
+        "                       printed as: serial MAC COMn PATH\n"
+        "  --no-serial          the ports carry nothing (the counters grow a little at every look)\n"
         "Faults:\n"
         "  --drop SHARE         ignore this share (0 to 1) of requests\n"
         "  --delay MS           delay every reply by MS milliseconds\n"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SimFirmware.h"
+#include "SimSerial.h"
 #include "TesselSim.h"
 
 #include <QByteArray>
@@ -29,6 +30,9 @@ struct SimOptions
     /** The devices' TFTP servers and shells; off with --no-firmware. */
     bool firmware = true;
     SimFirmwareOptions firmwareOptions;
+    /** The serial side of the devices' ports; off with --no-serial. */
+    bool serial = true;
+    SimSerialOptions serialOptions;
 };
 
 /** Reads the arguments (without the program name). A usage error comes back as its text, naming the

@@ -146,6 +146,11 @@ const NetworkProfile& TesselSim::profile() const
     return m_engine->profile();
 }
 
+void TesselSim::setSerialCounters(SerialCounters counters)
+{
+    m_engine->setSerialCounters(std::move(counters));
+}
+
 bool TesselSim::setStateFile(const QString& path, QString* error)
 {
     return m_engine->setStateFile(path, error);

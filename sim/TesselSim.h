@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 /** Faults a simulated device can be told to show, for tests of the program's error paths. */
@@ -108,7 +109,15 @@ public:
      *  every change a device accepts. False with a message when the file exists but cannot be read. */
     bool setStateFile(const QString& path, QString* error = nullptr);
 
+    /** The bytes each device's serial ports have carried (RX of COM1..COM4, then TX), from the serial
+     *  side: with it, a live status report counts them on top of the counters' starting values instead
+     *  of letting them grow a few hundred bytes a look. Empty: no serial side. */
+    using SerialCounters = std::function<std::array<std::uint64_t, 8>(int deviceIndex)>;
+    void setSerialCounters(SerialCounters counters);
+
 signals:
+    /** A device accepted a change of its record (a write, a password change). */
+    void recordChanged(int deviceIndex);
     /** A device handled a request copy it was addressed by: answered it (also a repeated copy) or
      *  dropped it by fault. */
     void requestHandled(int deviceIndex, int command);

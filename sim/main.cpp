@@ -2,6 +2,7 @@
 
 #include "SimFirmware.h"
 #include "SimOptions.h"
+#include "SimSerial.h"
 #include "StatusScript.h"
 #include "TesselSim.h"
 
@@ -107,6 +108,24 @@ void startFirmware(SimFirmware& firmware, TesselSim& sim, const SimOptions& opti
                          std::fflush(stdout);
                      });
 }
+// The serial side runs beside the device protocol; a port that cannot open says so and stays idle.
+void startSerial(SimSerial& serial, TesselSim& sim)
+{
+    QObject::connect(&serial, &SimSerial::note, &serial, [](const QString& text) { printErr(text); });
+    QString error;
+    if (!serial.start(&error)) {
+        printErr(QStringLiteral("serial side not started: %1").arg(error));
+        return;
+    }
+    for (int i = 0; i < sim.deviceCount(); ++i) {
+        for (int port = 0; port < 4; ++port) {
+            const QString path = serial.terminalPath(i, port);
+            if (!path.isEmpty())
+                std::printf("serial %s COM%d %s\n", sim.device(i).record.macText().c_str(), port + 1, qPrintable(path));
+        }
+    }
+    std::fflush(stdout);
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -144,7 +163,12 @@ int main(int argc, char** argv)
     SimFirmware firmware(options.profile);
     startFirmware(firmware, sim, options);
 
+    SimSerial serial(sim, options.serialOptions);
+    if (options.serial)
+        startSerial(serial, sim);
+
     const int status = app.exec();
+    serial.stop();
     firmware.stop();
     sim.stop();
     ::close(g_signalFds[0]);

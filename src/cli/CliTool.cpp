@@ -108,6 +108,24 @@ Verbs:
                       when a field differs; one line per device (unchanged, changed with
                       each field's old -> new, or failed and why), then a summary. Exit
                       status 1 when a device failed, 2 for a bad file (naming the line)
+  port MAC|ADDR COMn --send TEXT|--hex HEX [--expect TEXT] [--wait MS]
+                      send bytes through a serial port of the device and print what comes
+                      back: the device's settings are read first for the port's mode and
+                      ports; a TCP server port (T2S) is connected to at the device's address
+                      and the port's local port, a UDP port (U2S) is sent datagrams there, a
+                      TCP client port (COD) is waited for at its peer address and port when
+                      that is an address of this machine. Ends once as many bytes came back
+                      as were sent, or with --expect once TEXT came back (with --hex both in
+                      hex, and what came back is printed in hex), or after MS milliseconds
+                      (10 to 600000, default 3000). Exit status 1 when the port takes no
+                      connection (AT command mode), refuses it or nothing came back in time
+  tty MAC|ADDR COMn --link PATH
+                      make the port a local serial device: a pseudo-terminal in raw mode
+                      bridged to the port, with a symbolic link at PATH, for any program
+                      that opens a serial device (stty, picocom, Python's serial). When the
+                      connection fails or drops it is made again after 0.1 s, then twice as
+                      long each time up to 5 s, said on standard error; runs until Ctrl+C or
+                      SIGTERM and removes the link
 
 Options:
   --json              print one JSON document instead of text (search: an array of
@@ -143,8 +161,19 @@ Options:
                       object a line
   --interval S        status --watch: seconds between readings, 1 to 3600 (default 2)
   --count N           status --watch: stop after N readings
+<<<<<<< HEAD
   --openmetrics FILE  status --watch: keep the latest figures in FILE (FILE.prom for
                       node_exporter's textfile collector, FILE.om in OpenMetrics)
+=======
+  --openmetrics FILE  status --watch: keep the latest figures in FILE (for node_exporter's
+                      textfile collector or any scraper)
+  --send TEXT, --hex HEX
+                      port: the bytes to send, as text or in hex digits (48656c6c6f)
+  --expect TEXT       port: end as soon as TEXT came back (exit 1 if it did not in time)
+  --wait MS           port: the longest wait for the connection and the answer (the read
+                      of the device's settings before it waits its usual 2 s at most)
+  --link PATH         tty: where to make the symbolic link to the terminal
+>>>>>>> serial
   -h, --help          show this text
   --version           show the version
 
@@ -179,6 +208,9 @@ enum class Option
     OpenMetrics,
     Wait,
     Expect,
+    Send,
+    Hex,
+    Link,
 };
 
 QCommandLineOption option(Option which)
@@ -232,6 +264,12 @@ QCommandLineOption option(Option which)
         return QCommandLineOption(QStringLiteral("wait"), {}, QStringLiteral("MS"));
     case Option::Expect:
         return QCommandLineOption(QStringLiteral("expect"), {}, QStringLiteral("N"));
+    case Option::Send:
+        return QCommandLineOption(QStringLiteral("send"), {}, QStringLiteral("TEXT"));
+    case Option::Hex:
+        return QCommandLineOption(QStringLiteral("hex"), {}, QStringLiteral("HEX"));
+    case Option::Link:
+        return QCommandLineOption(QStringLiteral("link"), {}, QStringLiteral("PATH"));
     }
     return QCommandLineOption(QString());
 }
@@ -424,16 +462,33 @@ QStringList CliTool::optionsOf(const QString& verb)
 
 int CliTool::run(const QStringList& args)
 {
+<<<<<<< HEAD
+=======
+    static const std::pair<const char*, cli::Verb> verbs[] = {
+        {"search", cli::searchVerb},   {"read", cli::readVerb},     {"status", cli::statusVerb},
+        {"write", cli::writeVerb},     {"passwd", cli::passwdVerb}, {"export", cli::exportVerb},
+        {"import", cli::importVerb},   {"show", cli::showVerb},     {"firmware", cli::firmwareVerb},
+        {"history", cli::historyVerb}, {"diff", cli::diffVerb},     {"restore", cli::restoreVerb},
+        {"apply", cli::applyVerb},     {"port", cli::portVerb},     {"tty", cli::ttyVerb},
+    };
+>>>>>>> serial
     QCommandLineParser parser;
     int status = kExitOk;
     const std::optional<cli::VerbRequest> request = parse(parser, args, status);
     if (!request)
         return status;
     const QString verb = parser.positionalArguments().constFirst();
+<<<<<<< HEAD
     const VerbEntry* entry = verbNamed(verb);
     if (!entry)
         return usageError(
             QStringLiteral("unknown verb \"%1\" (the verbs are %2)").arg(verb, verbList(QStringLiteral("and"))));
+=======
+    if ((request->sendText || request->sendHex) && verb != QLatin1String("port"))
+        return usageError(QStringLiteral("--send and --hex go with port"));
+    if (request->link && verb != QLatin1String("tty"))
+        return usageError(QStringLiteral("--link goes with tty"));
+>>>>>>> serial
     if ((request->searchWaitMs || request->expect) && verb != QLatin1String("search") && !request->all)
         return usageError(QStringLiteral("--wait and --expect go with search and with --all"));
     if (!entry->function) {
@@ -441,13 +496,29 @@ int CliTool::run(const QStringList& args)
         m_out.flush();
         return kExitOk;
     }
+<<<<<<< HEAD
     return entry->function(*request, m_out, m_err, *m_console);
+=======
+    return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search, read, status, write, passwd, "
+                                     "export, import, show, firmware, history, diff, restore, apply, port and tty)")
+                          .arg(verb));
+>>>>>>> serial
 }
 
 std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const QStringList& args, int& status)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+<<<<<<< HEAD
     for (const Option o : kEveryOption)
+=======
+    for (const Option o :
+         {Option::Help,       Option::Json,        Option::Loopback,  Option::Bind,   Option::Ip,
+          Option::DevicePort, Option::TftpPort,    Option::ShellPort, Option::DryRun, Option::PasswordStdin,
+          Option::Clear,      Option::All,         Option::Yes,       Option::Shell,  Option::Direct,
+          Option::Jobs,       Option::AllAdapters, Option::Csv,       Option::Watch,  Option::Interval,
+          Option::Count,      Option::OpenMetrics, Option::Wait,      Option::Expect, Option::Send,
+          Option::Hex,        Option::Link})
+>>>>>>> serial
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -461,7 +532,12 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
         return std::nullopt;
     }
     if (parser.positionalArguments().isEmpty()) {
+<<<<<<< HEAD
         usageError(QStringLiteral("name a verb (%1)").arg(verbList(QStringLiteral("or"))));
+=======
+        usageError(QStringLiteral("name a verb (search, read, status, write, passwd, export, import, show, "
+                                  "firmware, history, diff, restore, apply, port or tty)"));
+>>>>>>> serial
         return std::nullopt;
     }
     // An option the verb does not take is refused before any is read, so nothing is sent.
@@ -522,13 +598,43 @@ std::optional<QString> CliTool::readOptions(const QCommandLineParser& parser, cl
     if (request.allAdapters && request.bindAddress)
         return QStringLiteral("--all-adapters and --bind exclude each other: broadcasts leave from every adapter or "
                               "from the one address");
+    if (const std::optional<QString> refused = portOptions(parser, request))
+        return refused;
     if (const std::optional<QString> refused = searchOptions(parser, request))
         return refused;
     return firmwareOptions(parser, request);
 }
 
+std::optional<QString> CliTool::portOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
+{
+    for (const auto& [which, value] : {std::pair{Option::Send, &cli::VerbRequest::sendText},
+                                       {Option::Hex, &cli::VerbRequest::sendHex},
+                                       {Option::Link, &cli::VerbRequest::link}}) {
+        if (parser.isSet(name(which)))
+            request.*value = parser.value(name(which));
+    }
+    // port and tty: --expect is the text that must come back and --wait the time it may take.
+    const QString verb = parser.positionalArguments().value(0);
+    if (verb != QLatin1String("port") && verb != QLatin1String("tty"))
+        return std::nullopt;
+    if (parser.isSet(name(Option::Expect)))
+        request.expectText = parser.value(name(Option::Expect));
+    if (parser.isSet(name(Option::Wait))) {
+        static const QRegularExpression digits(QStringLiteral("\\A[0-9]{1,6}\\z"));
+        const QString text = parser.value(name(Option::Wait));
+        if (!digits.match(text).hasMatch() || text.toInt() < 10 || text.toInt() > 600000)
+            return QStringLiteral("--wait: \"%1\" is not a number from 10 to 600000").arg(text);
+        request.portWaitMs = text.toInt();
+    }
+    return std::nullopt;
+}
+
 std::optional<QString> CliTool::searchOptions(const QCommandLineParser& parser, cli::VerbRequest& request)
 {
+    const QString verb = parser.positionalArguments().value(0);
+    if (verb == QLatin1String("port") || verb == QLatin1String("tty"))
+        return std::nullopt; // their --wait and --expect are their own (portOptions)
+
     static const QRegularExpression digits(QStringLiteral("\\A[0-9]{1,6}\\z"));
     // A search's wait: 10 ms to 10 minutes; the devices expected: 1 to the number a search holds.
     const std::tuple<Option, std::optional<int> cli::VerbRequest::*, int, int> numbers[] = {

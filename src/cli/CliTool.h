@@ -56,6 +56,7 @@ private:
     /** Reads the options into `request`; why they cannot be taken (empty when already said), or nothing. */
     std::optional<QString> readOptions(const QCommandLineParser& parser, cli::VerbRequest& request);
     std::optional<QString> firmwareOptions(const QCommandLineParser& parser, cli::VerbRequest& request);
+    std::optional<QString> portOptions(const QCommandLineParser& parser, cli::VerbRequest& request);
     std::optional<QString> searchOptions(const QCommandLineParser& parser, cli::VerbRequest& request);
     std::optional<std::uint32_t> addressOption(const QCommandLineParser& parser, const QString& name, bool bind,
                                                bool& ok);

@@ -66,6 +66,12 @@ struct VerbRequest
     std::optional<QString> openMetrics = std::nullopt;
     FirmwareWay way = FirmwareWay::ByProduct; // firmware --shell / --direct
     int jobs = 0;                             // --jobs: devices served at once (0: not given, the default)
+    // port and tty: what to send (as text or in hex), what must come back, how long to wait, the link.
+    std::optional<QString> sendText = std::nullopt;
+    std::optional<QString> sendHex = std::nullopt;
+    std::optional<QString> expectText = std::nullopt;
+    std::optional<int> portWaitMs = std::nullopt;
+    std::optional<QString> link = std::nullopt;
     bool terminal = false;                    // the output is a terminal: progress redrawn in place
     std::shared_ptr<HistoryKeeper> history;   // keeps what writes replace (none: nothing kept)
 };
@@ -135,4 +141,17 @@ int restoreVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, 
  *  old -> new, failed and why) and a summary, or one JSON document. Exit status 0 when every device
  *  holds the declared state, 1 when any failed, 2 for a bad file (naming its line and field). */
 int applyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+/** `port MAC|ADDR COMn --send TEXT|--hex HEX [--expect TEXT] [--wait MS]`: reads the device's record
+ *  for the port's mode and ports, connects as the mode says, sends the bytes and prints what comes back
+ *  (as text, or in hex with --hex) once as many bytes came back as were sent, or the expected bytes
+ *  did, or the wait (default 3000 ms) ran out. Exit status 0 when it came back; 1 when the device did not
+ *  answer, the port takes no connection here (AT command mode, a peer elsewhere), refused it, or nothing
+ *  (or not the expected) came back in time; 2 bad input. */
+int portVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
+
+/** `tty MAC|ADDR COMn --link PATH`: a pseudo-terminal in raw mode bridged to the port, with a symbolic
+ *  link at PATH, connecting again with a growing pause (0.1 s to 5 s) whenever the connection fails or
+ *  drops, each said on the error stream, until SIGINT or SIGTERM. Exit status 0 when stopped; 1 when the
+ *  device did not answer, the port takes no connection here or the terminal cannot be made. */
+int ttyVerb(const VerbRequest& request, QTextStream& out, QTextStream& err, Console& console);
 } // namespace cli

@@ -48,7 +48,8 @@ QStringList tabOrder()
             order << u"com%1"_s.arg(port) + QString::fromLatin1(kind);
     }
     order << u"commentEdit"_s << u"readButton"_s << u"writeButton"_s << u"accountButton"_s << u"passwordButton"_s
-          << u"statusButton"_s << u"exportButton"_s << u"importButton"_s << u"historyButton"_s << u"exitButton"_s;
+          << u"statusButton"_s << u"exportButton"_s << u"importButton"_s << u"historyButton"_s << u"testPortButton"_s
+          << u"exitButton"_s;
     return order;
 }
 
@@ -175,7 +176,7 @@ void TestEditorKeyboard::everyButtonAndCheckBoxHasAKeyOfItsOwn()
                  qPrintable(u"Alt+%1: %2 and %3"_s.arg(key).arg(owners.value(key), b->objectName())));
         owners.insert(key, b->objectName());
     }
-    QCOMPARE(owners.size(), 13); // nine buttons, four check boxes
+    QCOMPARE(owners.size(), 14); // ten buttons, four check boxes
 }
 
 void TestEditorKeyboard::accountButtonKeepsItsKeyWhenItsCaptionChanges_data()

@@ -201,7 +201,7 @@ completion=$(
         cd "$(mktemp -d)" && touch state.json state.yaml settings.kvx && complete_line cormapmp-cli apply s
     ' bash "$root/usr/share/bash-completion/completions/cormapmp-cli"
 )
-expected_completion=$(printf '%s\n' "search read status write passwd export import show firmware history diff restore apply help" \
+expected_completion=$(printf '%s\n' "search read status write passwd export import show firmware history diff restore apply port tty help" \
     status --json "read restore" --watch --wait "state.json state.yaml")
 [[ $completion == "$expected_completion" ]] && pass "bash completion" ||
     fail "bash completion gave [$completion], expected [$expected_completion]"

@@ -65,7 +65,19 @@ void TestSimOptions::everyOptionIsRead()
     QCOMPARE(o->faults.forcedResult, 7);
     QCOMPARE(o->faults.seed, 99u);
     QCOMPARE(o->password, QByteArray("abc"));
+    QVERIFY(o->serial);
+    QVERIFY(o->serialOptions.paced);
     QVERIFY(std::get<SimOptions>(parseSimOptions(split("-h"))).help);
+
+    const auto serial = parseSimOptions(split("--loopback --serial-unpaced --join COM2,com4 --pty COM1 --pty COM3"));
+    const QString* serialError = std::get_if<QString>(&serial);
+    QVERIFY2(!serialError, serialError ? qPrintable(*serialError) : "");
+    const SimSerialOptions& so = std::get<SimOptions>(serial).serialOptions;
+    QVERIFY(!so.paced);
+    QCOMPARE(so.joins.size(), std::size_t(1));
+    QCOMPARE(so.joins[0], std::make_pair(1, 3));
+    QCOMPARE(so.terminals, (std::vector<int>{0, 2}));
+    QVERIFY(!std::get<SimOptions>(parseSimOptions(split("--no-serial"))).serial);
 }
 
 void TestSimOptions::badOptionIsNamed_data()
@@ -92,6 +104,13 @@ void TestSimOptions::badOptionIsNamed_data()
     row("--result 256", "--result");
     row("--password 123456789", "--password");
     row("--state", "--state");
+    row("--join COM1", "--join");
+    row("--join COM1,COM1", "--join");
+    row("--join COM1,COM5", "--join");
+    row("--join COM1,COM2 --join COM2,COM3", "--join");
+    row("--pty COM0", "--pty");
+    row("--pty tty", "--pty");
+    row("--join COM1,COM2 --pty COM2", "--pty");
 }
 
 void TestSimOptions::badOptionIsNamed()

@@ -2,6 +2,7 @@
 #include "Gallery.h"
 
 #include "SimFirmware.h"
+#include "SimSerial.h"
 #include "TesselSim.h"
 #include "app/CAgreementDlg.h"
 #include "app/CBindDlg.h"
@@ -17,6 +18,7 @@
 #include "gui/FirewallLauncher.h"
 #include "gui/MessageService.h"
 #include "gui/UserProfile.h"
+#include "gui/porttest/CPortTestDlg.h"
 #include "net/AdapterSource.h"
 #include "gui/status/CStatDlg.h"
 #include "gui/status/LiveTrafficPanel.h"
@@ -34,6 +36,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QNetworkDatagram>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -381,6 +384,27 @@ void shootHistory(Gallery& gallery, Scene& scene, const EnvRecord& record, const
     list->setCurrentCell(1, 0);
     gallery.shoot(&dialog, scene.name("history"));
 }
+/** The port terminal on a simulated device's TCP server port (COM2), after two lines went through. */
+void shootPortTest(Gallery& gallery, Scene& scene, const EnvRecord& record, std::uint32_t address)
+{
+    CPortTestDlg dialog(scene.strings(), scene.context().messages, record, address, 1);
+    dialog.resize(820, 420); // room for the hex of each line
+    dialog.show();
+    dialog.findChild<QPushButton*>(QStringLiteral("connectButton"))->click();
+    waitUntil([&] { return dialog.isConnected(); }, 5000);
+    auto* input = dialog.findChild<QLineEdit*>(QStringLiteral("sendEdit"));
+    auto* traffic = dialog.findChild<QPlainTextEdit*>(QStringLiteral("trafficView"));
+    dialog.findChild<QComboBox*>(QStringLiteral("endingCombo"))->setCurrentIndex(3);
+    for (const char* line : {"AT+VERSION?", "hello Tessel"}) {
+        const int before = traffic->toPlainText().isEmpty() ? 0 : traffic->document()->blockCount();
+        input->setText(QString::fromLatin1(line));
+        dialog.findChild<QPushButton*>(QStringLiteral("sendButton"))->click();
+        // Until the whole echo is back, shown as one line.
+        waitUntil([&] { return traffic->document()->blockCount() >= before + 2; }, 5000);
+        waitFor(100);
+    }
+    gallery.shoot(&dialog, scene.name("port-test"));
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -419,6 +443,13 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    // The devices' serial ports, paced as their settings say, for the port terminal.
+    SimSerial serial(sim);
+    if (!serial.start(&error)) {
+        QTextStream(stderr) << "cormap-gallery: the simulated serial side did not start: " << error << '\n';
+        return 1;
+    }
+
     QTemporaryDir profileDir;
     const QString imagePath = profileDir.filePath(QStringLiteral("tessel400-v4.2.bin"));
     QFile image(imagePath);
@@ -439,6 +470,7 @@ int main(int argc, char* argv[])
         shootEditor(gallery, scene, sim.device(0).record);
         shootHistory(gallery, scene, sim.device(0).record,
                      profileDir.filePath(QStringLiteral("history-") + QString::fromLatin1(language.suffix)));
+        shootPortTest(gallery, scene, sim.device(0).record, sim.device(0).address);
         shootStatus(gallery, scene, sim.device(0));
         shootLiveStatus(gallery, scene, sim);
         shootFirmware(gallery, scene, imagePath);

@@ -1,4 +1,5 @@
 #include "CQorv400Dlg.h"
+#include "gui/porttest/CPortTestDlg.h"
 
 #include "gui/editor/CEnvManager.h"
 #include "gui/editor/CPppoeDlg.h"
@@ -16,6 +17,7 @@
 #include "text/FixedTexts.h"
 #include "text/StringTable.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QApplication>
@@ -168,6 +170,23 @@ void CQorv400Dlg::connectControls()
         onHistory();
         if (m_shown.raw() != before.raw())
             markFormSource(FormSource::History);
+    });
+    connect(c.testPortButton, &QPushButton::clicked, this, &CQorv400Dlg::onTestPort);
+    // The port whose row the user was in last is the one Test Port opens with.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        for (int p = 0; now && p < EditorControls::kPortCount; ++p) {
+            const PortControls& row = m_controls.ports[static_cast<std::size_t>(p)];
+            for (const QWidget* w :
+                 {static_cast<QWidget*>(row.mode), static_cast<QWidget*>(row.localIp),
+                  static_cast<QWidget*>(row.localPort), static_cast<QWidget*>(row.peerIp),
+                  static_cast<QWidget*>(row.peerPort), static_cast<QWidget*>(row.timeout),
+                  static_cast<QWidget*>(row.baudRate), static_cast<QWidget*>(row.parity),
+                  static_cast<QWidget*>(row.dataBits), static_cast<QWidget*>(row.stopBits),
+                  static_cast<QWidget*>(row.flowControl), static_cast<QWidget*>(row.eventByte)}) {
+                if (w && (w == now || w->isAncestorOf(now)))
+                    m_lastPort = p;
+            }
+        }
     });
     const auto update = [this] {
         if (!m_loading)
@@ -338,6 +357,15 @@ bool CQorv400Dlg::eventFilter(QObject* watched, QEvent* event)
             validateForm();
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void CQorv400Dlg::onTestPort()
+{
+    // The port as the device holds it: the record shown last, reached where the editor reaches it.
+    const std::uint32_t address = m_mode == kModeLocal ? m_shown.ipAddress() : m_remoteAddress;
+    CPortTestDlg dialog(m_context.strings, m_context.messages, m_shown, address, m_lastPort, this);
+    emit portTestOpened(&dialog);
+    dialog.exec();
 }
 
 void CQorv400Dlg::onCommentLeft()

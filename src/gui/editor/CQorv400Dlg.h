@@ -87,6 +87,10 @@ public:
     /** Says what a request the device answered did: a Read, a Write or a password change it took. */
     void reportOutcome(int command, bool accepted);
 
+signals:
+    /** The port terminal is open (modal, until it closes): tests drive it from here. */
+    void portTestOpened(QDialog* dialog);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -108,6 +112,7 @@ private:
     void onPasswordButton();
     void onExport();
     void onHistory();
+    void onTestPort();
     void onFileOutcome(int code, int detail);
     void completeImport();
     void finishRequest();
@@ -134,6 +139,7 @@ private:
      *  Write compares the device with before it goes out. An import does not change it. */
     EnvRecord m_readRecord;
     int m_mode;
+    int m_lastPort = 0; // the port whose row had the focus last
     std::uint32_t m_remoteAddress;
     QString m_confirmedPassword;
     /** What the Password box held when the last password change went out. */

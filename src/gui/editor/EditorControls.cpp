@@ -60,6 +60,8 @@ constexpr int kKeyGateway = 2112;
 constexpr int kKeyMultiIp = 2113;
 constexpr int kKeyPassword = 2114;
 constexpr int kKeyComment = 2115;
+constexpr int kStrTestPort = 2019;
+constexpr int kKeyTestPort = 2058;
 
 template <typename W> W* named(W* widget, const QString& name)
 {
@@ -268,10 +270,11 @@ QHBoxLayout* buttonRow(EditorControls& c, QWidget* w, const StringTable& s)
     c.exportButton = button(w, QStringLiteral("exportButton"), s, s.text(settings_file::kStrExport), kKeyExport);
     c.importButton = button(w, QStringLiteral("importButton"), s, s.text(settings_file::kStrImport), kKeyImport);
     c.historyButton = button(w, QStringLiteral("historyButton"), s, s.text(kStrHistory), kKeyHistory);
+    c.testPortButton = button(w, QStringLiteral("testPortButton"), s, s.text(kStrTestPort), kKeyTestPort);
     c.exitButton = button(w, QStringLiteral("exitButton"), s, s.text(kStrExit), kKeyExit);
     auto* row = new QHBoxLayout;
     for (QPushButton* b : {c.readButton, c.writeButton, c.accountButton, c.passwordButton, c.statusButton,
-                           c.exportButton, c.importButton, c.historyButton})
+                           c.exportButton, c.importButton, c.historyButton, c.testPortButton})
         row->addWidget(b);
     row->addStretch(1);
     row->addWidget(c.exitButton);
@@ -320,7 +323,7 @@ void setEditorTabOrder(const EditorControls& c)
     for (const PortControls& p : c.ports)
         order << p.baudRate << p.parity << p.dataBits << p.stopBits << p.flowControl << p.eventByte;
     order << c.comment << c.readButton << c.writeButton << c.accountButton << c.passwordButton << c.statusButton
-          << c.exportButton << c.importButton << c.historyButton << c.exitButton;
+          << c.exportButton << c.importButton << c.historyButton << c.testPortButton << c.exitButton;
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

@@ -59,6 +59,7 @@ struct EditorControls
     QPushButton* exportButton = nullptr;
     QPushButton* importButton = nullptr;
     QPushButton* historyButton = nullptr;
+    QPushButton* testPortButton = nullptr;
     QPushButton* exitButton = nullptr;
 
     /** The line under the buttons that says what the last request did, to which device and when, or where
