@@ -161,19 +161,14 @@ Options:
                       object a line
   --interval S        status --watch: seconds between readings, 1 to 3600 (default 2)
   --count N           status --watch: stop after N readings
-<<<<<<< HEAD
   --openmetrics FILE  status --watch: keep the latest figures in FILE (FILE.prom for
                       node_exporter's textfile collector, FILE.om in OpenMetrics)
-=======
-  --openmetrics FILE  status --watch: keep the latest figures in FILE (for node_exporter's
-                      textfile collector or any scraper)
   --send TEXT, --hex HEX
                       port: the bytes to send, as text or in hex digits (48656c6c6f)
   --expect TEXT       port: end as soon as TEXT came back (exit 1 if it did not in time)
   --wait MS           port: the longest wait for the connection and the answer (the read
                       of the device's settings before it waits its usual 2 s at most)
   --link PATH         tty: where to make the symbolic link to the terminal
->>>>>>> serial
   -h, --help          show this text
   --version           show the version
 
@@ -284,7 +279,8 @@ constexpr Option kEveryOption[] = {
     Option::DevicePort, Option::TftpPort,    Option::ShellPort,     Option::DryRun, Option::Clear,
     Option::All,        Option::Yes,         Option::PasswordStdin, Option::Shell,  Option::Direct,
     Option::Jobs,       Option::AllAdapters, Option::Csv,           Option::Watch,  Option::Interval,
-    Option::Count,      Option::OpenMetrics, Option::Wait,          Option::Expect,
+    Option::Count,      Option::OpenMetrics, Option::Wait,          Option::Expect, Option::Send,
+    Option::Hex,        Option::Link,
 };
 
 using Options = std::uint32_t;
@@ -338,6 +334,8 @@ constexpr VerbEntry kVerbs[] = {
     {"restore", cli::restoreVerb, kProfile | kBroadcast | bits(Option::Json, Option::DryRun, Option::PasswordStdin)},
     {"apply", cli::applyVerb, kProfile | kBroadcast | bits(Option::Json, Option::DryRun, Option::PasswordStdin,
                                                            Option::Jobs)},
+    {"port", cli::portVerb, kProfile | kBroadcast | bits(Option::Send, Option::Hex, Option::Expect, Option::Wait)},
+    {"tty", cli::ttyVerb, kProfile | kBroadcast | bit(Option::Link)},
     {"help", nullptr, kProfile},
 };
 // clang-format on
@@ -462,33 +460,16 @@ QStringList CliTool::optionsOf(const QString& verb)
 
 int CliTool::run(const QStringList& args)
 {
-<<<<<<< HEAD
-=======
-    static const std::pair<const char*, cli::Verb> verbs[] = {
-        {"search", cli::searchVerb},   {"read", cli::readVerb},     {"status", cli::statusVerb},
-        {"write", cli::writeVerb},     {"passwd", cli::passwdVerb}, {"export", cli::exportVerb},
-        {"import", cli::importVerb},   {"show", cli::showVerb},     {"firmware", cli::firmwareVerb},
-        {"history", cli::historyVerb}, {"diff", cli::diffVerb},     {"restore", cli::restoreVerb},
-        {"apply", cli::applyVerb},     {"port", cli::portVerb},     {"tty", cli::ttyVerb},
-    };
->>>>>>> serial
     QCommandLineParser parser;
     int status = kExitOk;
     const std::optional<cli::VerbRequest> request = parse(parser, args, status);
     if (!request)
         return status;
     const QString verb = parser.positionalArguments().constFirst();
-<<<<<<< HEAD
     const VerbEntry* entry = verbNamed(verb);
     if (!entry)
         return usageError(
             QStringLiteral("unknown verb \"%1\" (the verbs are %2)").arg(verb, verbList(QStringLiteral("and"))));
-=======
-    if ((request->sendText || request->sendHex) && verb != QLatin1String("port"))
-        return usageError(QStringLiteral("--send and --hex go with port"));
-    if (request->link && verb != QLatin1String("tty"))
-        return usageError(QStringLiteral("--link goes with tty"));
->>>>>>> serial
     if ((request->searchWaitMs || request->expect) && verb != QLatin1String("search") && !request->all)
         return usageError(QStringLiteral("--wait and --expect go with search and with --all"));
     if (!entry->function) {
@@ -496,29 +477,13 @@ int CliTool::run(const QStringList& args)
         m_out.flush();
         return kExitOk;
     }
-<<<<<<< HEAD
     return entry->function(*request, m_out, m_err, *m_console);
-=======
-    return usageError(QStringLiteral("unknown verb \"%1\" (the verbs are search, read, status, write, passwd, "
-                                     "export, import, show, firmware, history, diff, restore, apply, port and tty)")
-                          .arg(verb));
->>>>>>> serial
 }
 
 std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const QStringList& args, int& status)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-<<<<<<< HEAD
     for (const Option o : kEveryOption)
-=======
-    for (const Option o :
-         {Option::Help,       Option::Json,        Option::Loopback,  Option::Bind,   Option::Ip,
-          Option::DevicePort, Option::TftpPort,    Option::ShellPort, Option::DryRun, Option::PasswordStdin,
-          Option::Clear,      Option::All,         Option::Yes,       Option::Shell,  Option::Direct,
-          Option::Jobs,       Option::AllAdapters, Option::Csv,       Option::Watch,  Option::Interval,
-          Option::Count,      Option::OpenMetrics, Option::Wait,      Option::Expect, Option::Send,
-          Option::Hex,        Option::Link})
->>>>>>> serial
         parser.addOption(option(o));
     status = kExitUsage;
     if (!parser.parse(QStringList{kProgram} + args)) {
@@ -532,12 +497,7 @@ std::optional<cli::VerbRequest> CliTool::parse(QCommandLineParser& parser, const
         return std::nullopt;
     }
     if (parser.positionalArguments().isEmpty()) {
-<<<<<<< HEAD
         usageError(QStringLiteral("name a verb (%1)").arg(verbList(QStringLiteral("or"))));
-=======
-        usageError(QStringLiteral("name a verb (search, read, status, write, passwd, export, import, show, "
-                                  "firmware, history, diff, restore, apply, port or tty)"));
->>>>>>> serial
         return std::nullopt;
     }
     // An option the verb does not take is refused before any is read, so nothing is sent.

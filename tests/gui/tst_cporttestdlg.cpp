@@ -262,7 +262,7 @@ void TestCPortTestDlg::namedAndReachedByKeys()
     // The editor's button has an access key of its own.
     CQorv400Dlg editor(services.context(), AdapterBinding{}, m_sim->device(0).record, CQorv400Dlg::kModeRemote,
                        kAddress);
-    QCOMPARE(editor.controls().testPortButton->text(), u"Test Port(&U)..."_s);
+    QCOMPARE(editor.controls().testPortButton->text(), u"Test Port(&K)..."_s);
 }
 
 QTEST_MAIN(TestCPortTestDlg)
