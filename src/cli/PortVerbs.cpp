@@ -1,7 +1,7 @@
 // cormapmp-cli port and tty: bytes through one serial port of a device, once or as a local terminal.
 #include "CliMessages.h"
 #include "DeviceTargets.h"
-#include "EditorRequests.h"
+#include "device/EditorRequests.h"
 #include "StopSignals.h"
 #include "Verbs.h"
 #include "net/CNetEnv.h"

@@ -525,6 +525,8 @@ void TestCliAnsible::sanityRefusesABrokenCopy()
     QVERIFY2(ran.status != 0, qPrintable(ran.out + ran.err));
     QVERIFY2((ran.out + ran.err).contains(message), qPrintable(ran.out + ran.err));
     QVERIFY2((ran.out + ran.err).contains(u"ERROR: Found 1 "_s + test + u" issue(s)"_s), qPrintable(ran.out + ran.err));
+}
+
 void TestCliAnsible::fleetTaskChangesOnceAndThenNothing()
 {
     TesselSim sim(testProfile());

@@ -7,7 +7,7 @@
 #include "GuiTestSupport.h"
 #include "SimSerial.h"
 #include "TesselSim.h"
-#include "config/CQorv400Dlg.h"
+#include "gui/editor/CQorv400Dlg.h"
 #include "gui/porttest/CPortTestDlg.h"
 #include "serial/PortLink.h"
 

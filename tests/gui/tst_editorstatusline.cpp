@@ -6,10 +6,10 @@
 #include "GuiTestSupport.h"
 
 #include "TesselSim.h"
-#include "config/CHistoryDlg.h"
-#include "config/CPppoeDlg.h"
-#include "config/CPwdDlg.h"
-#include "config/CQorv400Dlg.h"
+#include "gui/editor/CHistoryDlg.h"
+#include "gui/editor/CPppoeDlg.h"
+#include "gui/editor/CPwdDlg.h"
+#include "gui/editor/CQorv400Dlg.h"
 #include "protocol/Codec.h"
 
 #include <QAccessible>

@@ -2,7 +2,7 @@
 // form's settings came from while they are not yet written. Part of CQorv400Dlg.
 #include "CQorv400Dlg.h"
 
-#include "config/CPppoeDlg.h"
+#include "gui/editor/CPppoeDlg.h"
 #include "protocol/Codec.h"
 #include "text/StringTable.h"
 
