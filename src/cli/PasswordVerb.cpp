@@ -99,10 +99,13 @@ Settled changeAndSettle(CNetEnv& env, const Target& target, const EnvRecord& rec
     if (result == frame::kResultWrongPassword)
         return {false, passwordMismatchText(), {}};
     const QString device = targetText(target);
+    const QString answer = result < 0 ? failureText(Outcome::NoAnswer, {}) : unknownResponseText();
+    // A device that held the new password already cannot tell by its record whether it took the change.
+    if (holdsPassword(record, next))
+        return {false, answer, {}};
     const std::optional<bool> holds = holdsPassword(env, target, next);
     if (holds && *holds)
         return {true, {}, programText(texts::kPasswordLate).arg(device)};
-    const QString answer = result < 0 ? failureLine(Outcome::NoAnswer, {}) : unknownResponseText();
     return {false, answer + u' ' + programText(holds ? texts::kPasswordNotChanged : texts::kPasswordUnknown).arg(device), {}};
 }
 
@@ -153,7 +156,8 @@ DeviceResult passwdOneOfMany(const VerbRequest& request, const Target& target, c
         return DeviceResult::Failed;
     }
     const Settled settled = changeAndSettle(env, target, record, current, next);
-    outcome = settled.changed ? programText(request.clear ? texts::kPasswordRemovedShort : texts::kPasswordChangedShort) : settled.problem;
+    outcome = settled.changed ? programText(request.clear ? texts::kPasswordRemovedShort : texts::kPasswordChangedShort)
+                              : QString(settled.problem).replace(u'\n', u' ');
     return settled.changed ? DeviceResult::Done : DeviceResult::Failed;
 }
 } // namespace

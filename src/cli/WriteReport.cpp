@@ -39,7 +39,8 @@ QString problemText(const WriteOutcome& o, const QString& device, bool oneLine)
         const QString unknown = programText(texts::kUnknownOutcome).arg(device);
         if (o.result >= 0)
             return unknownResponseText() + (oneLine ? QStringLiteral(" ") : QStringLiteral("\n")) + unknown;
-        return oneLine ? unknown : programText(texts::kNoResponse) + u'\n' + unknown;
+        return oneLine ? failureLine(Outcome::NoAnswer, {}) + u' ' + unknown
+                       : programText(texts::kNoResponse) + u'\n' + unknown;
     }
     case WriteOutcome::Conflict:
     case WriteOutcome::Cancelled:

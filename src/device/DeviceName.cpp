@@ -31,7 +31,7 @@ QString macText(const Mac& mac)
 
 DeviceName parseDeviceName(const QString& text)
 {
-    static const QRegularExpression digitsAndDots(QRegularExpression::anchoredPattern(QStringLiteral("[0-9. ]+")));
+    static const QRegularExpression digitsAndDots(QRegularExpression::anchoredPattern(QStringLiteral("[0-9.\\s]+")));
     DeviceName name;
     if (text.contains(QLatin1Char(':'))) {
         name.mac = parseMac(text);

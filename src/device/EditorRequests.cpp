@@ -58,14 +58,18 @@ Outcome readTarget(CNetEnv& env, const Target& target)
                       : readByIp(env, target.address);
 }
 
+bool holdsPassword(const EnvRecord& record, const QString& typed)
+{
+    std::array<std::uint8_t, frame::kPasswordSize> wanted{};
+    fillPasswordField(wanted.data(), typed);
+    return std::equal(wanted.begin(), wanted.end(), record.passwordField());
+}
+
 std::optional<bool> holdsPassword(CNetEnv& env, const Target& target, const QString& next)
 {
     if (readTarget(env, target) != Outcome::Answered)
         return std::nullopt;
-    std::array<std::uint8_t, frame::kPasswordSize> wanted{};
-    fillPasswordField(wanted.data(), next);
-    const std::uint8_t* held = env.record(0).passwordField();
-    return std::equal(wanted.begin(), wanted.end(), held);
+    return holdsPassword(env.record(0), next);
 }
 
 Outcome sendRead(CNetEnv& env, const Target& target)

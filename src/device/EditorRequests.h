@@ -35,6 +35,8 @@ Outcome readTarget(CNetEnv& env, const Target& target);
 /** After a password change that got no clear answer: reads the device back and tells whether it holds
  *  `next` as its password (true), still another one (false), or could not be read (nothing). */
 std::optional<bool> holdsPassword(CNetEnv& env, const Target& target, const QString& next);
+/** Whether `record`'s password field is that of the password `typed`. */
+bool holdsPassword(const EnvRecord& record, const QString& typed);
 
 // The same requests in two halves, for a caller that waits on its own event loop (device::Exchange):
 // the request goes out (both copies), then, once the wait has ended, its outcome is judged.

@@ -446,6 +446,7 @@ void CNetEnv::receiveDatagram(const QByteArray& datagram, std::uint32_t sender)
     if (m_answered && (m_command == frame::kWrite || m_command == frame::kChangePassword) &&
         !isStrayAfterAnswer(candidate)) {
         ++m_laterAnswers;
+        emit replyAccepted(-1);
         return;
     }
     // After the answer, a reply from another device is a stray (e.g. meant for another program on a shared

@@ -257,7 +257,8 @@ void TestCliFiles::importRefusesABadFileBeforeSending_data()
     QTest::newRow("record of 100 bytes") << settings_file::encode(QByteArray(100, '\x01'), {},
                                                                   QDateTime::currentDateTime())
                                          << u"The file is damaged."_s;
-    QTest::newRow("empty file") << QByteArray() << u"The file is damaged."_s;
+    // An empty file is said to be one: the cause, not only the verdict.
+    QTest::newRow("empty file") << QByteArray() << u"it delivered no bytes."_s;
 }
 
 void TestCliFiles::importRefusesABadFileBeforeSending()

@@ -265,12 +265,12 @@ void TestCliPort::badInputIsAUsageError_data()
     QTest::newRow("wait too short") << QStringList{u"port"_s, kDevice, u"COM2"_s, u"--send"_s, u"x"_s, u"--wait"_s, u"5"_s}
                                     << u"--wait: \"5\" is not a number from 10 to 600000"_s;
     QTest::newRow("json") << QStringList{u"port"_s, kDevice, u"COM2"_s, u"--send"_s, u"x"_s, u"--json"_s}
-                          << u"port takes one device and one port"_s;
+                          << u"--json is not an option of port"_s;
     QTest::newRow("send to another verb") << QStringList{u"read"_s, kDevice, u"--send"_s, u"x"_s}
-                                          << u"--send and --hex go with port"_s;
+                                          << u"--send is not an option of read"_s;
     QTest::newRow("tty without link") << QStringList{u"tty"_s, kDevice, u"COM2"_s} << u"--link PATH"_s;
     QTest::newRow("link to port") << QStringList{u"port"_s, kDevice, u"COM2"_s, u"--send"_s, u"x"_s, u"--link"_s, u"/x"_s}
-                                  << u"--link goes with tty"_s;
+                                  << u"--link is not an option of port"_s;
 }
 
 void TestCliPort::badInputIsAUsageError()

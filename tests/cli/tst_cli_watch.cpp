@@ -352,7 +352,7 @@ void TestCliWatch::silentDevicesOfARoundAreWaitedForTogether()
     // The lines keep the order named.
     for (int i = 0; i < 6; ++i)
         QVERIFY2(lines.at(i).endsWith(u"  "_s + names.at(i) + u"  No answer"_s), qPrintable(lines.at(i)));
-    QVERIFY2(lines.at(6).contains(u"  127.0.0.2  uptime "_s), qPrintable(lines.at(6)));
+    QVERIFY2(lines.at(6).contains(QRegularExpression(u"  127\\.0\\.0\\.2 +uptime "_s)), qPrintable(lines.at(6)));
     QVERIFY2(run.elapsedMs < 3000, qPrintable(u"the round took %1 ms"_s.arg(run.elapsedMs)));
     // The metrics file came after the round, with every device in it.
     QFile file(metrics);

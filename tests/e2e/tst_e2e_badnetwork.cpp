@@ -298,18 +298,23 @@ void TestE2eBadNetwork::everyExchangeEndsRightOrWithOneMessage()
     // The right password: success, and the device stores it, or no answer; never a refusal.
     {
         const auto [status, out, err] = outcomeOf(round1[2]);
+        // Without an answer the device is read back: stored (success), or, when that read goes
+        // unanswered too, the program's message first and then that nobody can tell.
         if (status == 0)
             QCOMPARE(storedComment(m_macByAddress.value(b)), comment);
         else
-            QCOMPARE(err, programText(kNoResponse));
+            QVERIFY2(err.startsWith(programText(kNoResponse)), qPrintable(err));
         const auto [pstatus, pout, perr] = outcomeOf(round1[3]);
-        QVERIFY2(pstatus == 0 ? perr.isEmpty() : perr == programText(kNoResponse), qPrintable(perr));
+        QVERIFY2(pstatus == 0 ? perr.isEmpty() : perr.startsWith(programText(kNoResponse)), qPrintable(perr));
     }
     // A wrong password: the refusal or no answer, never success; nothing stored.
     for (Started* s : {&round1[4], &round2[0]}) {
         const auto [status, out, err] = outcomeOf(*s);
         QCOMPARE(status, 1);
-        QVERIFY2(err == programText(kMismatch) || err == programText(kNoResponse),
+        // Its refusal, no answer, or, its answer lost, the device read back still holding what it had.
+        QVERIFY2(err == programText(kMismatch) || err.startsWith(programText(kNoResponse)) ||
+                     err.contains(QStringLiteral("did not take the write")) ||
+                     err.contains(QStringLiteral("it was not changed")),
                  qPrintable(s->what + QStringLiteral(": ") + err));
     }
     QVERIFY(storedComment(m_macByAddress.value(c)) != wrongComment);

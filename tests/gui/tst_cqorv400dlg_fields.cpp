@@ -103,10 +103,11 @@ void TestEditorFields::write()
     QTest::mouseClick(m_editor->controls().writeButton, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!m_editor->requestInFlight(), 5000);
     QVERIFY2(m_services->messages.shown().isEmpty(), qPrintable(m_services->messages.last().text));
-    // A Write reads the device again first, then writes (each request sent twice).
-    QVERIFY(!handled.isEmpty());
-    QCOMPARE(handled.first().at(1).toInt(), int(frame::kRead));
-    QCOMPARE(handled.last().at(1).toInt(), int(frame::kWrite));
+    // A Write reads the device again first, then writes, then reads back (each request sent twice).
+    QCOMPARE(handled.size(), 6);
+    QCOMPARE(handled.at(0).at(1).toInt(), int(frame::kRead));
+    QCOMPARE(handled.at(2).at(1).toInt(), int(frame::kWrite));
+    QCOMPARE(handled.at(4).at(1).toInt(), int(frame::kRead));
 }
 
 void TestEditorFields::listsHoldTheEntriesUsersKnow_data()

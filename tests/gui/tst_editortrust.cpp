@@ -366,7 +366,8 @@ void TestEditorTrust::requestsOtherThanReadAndATakenWriteKeepTheEdits_data()
     // Read back, the device still holds its settings: the answer did not tell, the device does.
     QTest::newRow("write answered with an unknown result")
         << u"unknown"_s
-        << u"The Tessel 02:7e:55:00:00:01 did not take the write: read back, it still holds its settings from before; nothing was written."_s
+        << u"Unknown response from the Tessel(s).\r\n\r\nThe Tessel 02:7e:55:00:00:01 did not take the write: read "
+           u"back, it still holds its settings from before; nothing was written."_s
         << u"secret"_s;
 }
 

@@ -8,8 +8,10 @@ namespace {
 /** The access keys of the buttons and menu entries: one letter per row, ids 1500-1599. */
 bool isAccessKey(int id)
 {
-    // 2110-2119: the keys of the settings editor's field labels; 2050-2099 the port terminal's.
-    return (id >= 1500 && id <= 1599) || (id >= 2110 && id <= 2119) || (id >= 2050 && id <= 2099);
+    // 2110-2119: the keys of the settings editor's field labels; 2050-2099 the port terminal's;
+    // 1822-1824 the conflict window's.
+    return (id >= 1500 && id <= 1599) || (id >= 2110 && id <= 2119) || (id >= 2050 && id <= 2099) ||
+           (id >= 1822 && id <= 1824);
 }
 } // namespace
 
