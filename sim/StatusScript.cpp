@@ -137,8 +137,11 @@ std::optional<qint64> secondsText(const QByteArray& text)
 {
     bool ok = false;
     const double seconds = text.toDouble(&ok);
+    // Range first: a huge number does not fit an integer, and converting it would be undefined.
+    if (!ok || !(seconds > 0) || seconds * 1000.0 > double(kLongestStepMs))
+        return std::nullopt;
     const auto ms = static_cast<qint64>(seconds * 1000.0 + 0.5);
-    if (!ok || !(seconds > 0) || ms < kShortestStepMs || ms > kLongestStepMs)
+    if (ms < kShortestStepMs || ms > kLongestStepMs)
         return std::nullopt;
     return ms;
 }

@@ -278,6 +278,7 @@ void TestStatusScript::badRateLinesAreRefused_data()
     QTest::newRow("every without seconds") << QByteArray("rate com1.rx 5 every");
     QTest::newRow("every 0") << QByteArray("rate com1.rx 5 every 0");
     QTest::newRow("every more than a day") << QByteArray("rate com1.rx 5 every 86401");
+    QTest::newRow("every far more than any number of milliseconds") << QByteArray("rate com1.rx 5 every 1e80");
     QTest::newRow("words after every") << QByteArray("rate com1.rx 5 every 2 more");
     QTest::newRow("restart without every") << QByteArray("restart 60");
     QTest::newRow("restart every nothing") << QByteArray("restart every");
