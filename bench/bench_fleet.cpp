@@ -67,7 +67,7 @@ bool startSimulator(QProcess& sim, std::uint16_t port)
     sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     sim.start(QStringLiteral(TESSEL_SIM_PATH),
               {QStringLiteral("--loopback"), QStringLiteral("--device-port"), QString::number(port),
-               QStringLiteral("--devices"), QString::number(kDevices)});
+               QStringLiteral("--devices"), QString::number(kDevices), QStringLiteral("--no-serial")});
     QByteArray printed;
     QDeadlineTimer deadline(60000);
     while (printed.count('\n') < kDevices && !deadline.hasExpired() && sim.state() != QProcess::NotRunning) {
