@@ -22,7 +22,6 @@ constexpr int kStrWriting = 167;
 constexpr int kStrReading = 170;
 constexpr int kStrPasswordMismatch = 961;
 constexpr int kStrUnknownResponse = 962;
-constexpr int kStrConflict = 1104;
 constexpr int kStrChangedAgain = 1821;
 constexpr int kStrHistoryNotKept = 1600;
 constexpr int kStrNotStored = 1801;
@@ -176,7 +175,6 @@ void CQorv400Dlg::completeWrite(const device::WriteOutcome& outcome)
         m_context.messages.error(this, fixed_text::cannotOpenSocket(), title);
         return;
     }
-    Q_UNUSED(kStrConflict);
 }
 
 void CQorv400Dlg::onHistory()
