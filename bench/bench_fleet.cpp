@@ -62,12 +62,15 @@ double timed(const QString& program, const QStringList& args, const QProcessEnvi
     return static_cast<double>(clock.nsecsElapsed()) / 1e6;
 }
 
-bool startSimulator(QProcess& sim, std::uint16_t port)
+/** Starts the simulator and waits until it has listed its devices. Its notes go to `log`: once the bench
+ *  stops reading, a pipe would fill with a thousand devices' notes and stop the simulator mid-run. */
+bool startSimulator(QProcess& sim, std::uint16_t port, const QString& log)
 {
     sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    sim.setStandardErrorFile(log);
     sim.start(QStringLiteral(TESSEL_SIM_PATH),
               {QStringLiteral("--loopback"), QStringLiteral("--device-port"), QString::number(port),
-               QStringLiteral("--devices"), QString::number(kDevices), QStringLiteral("--no-serial")});
+               QStringLiteral("--devices"), QString::number(kDevices)});
     QByteArray printed;
     QDeadlineTimer deadline(60000);
     while (printed.count('\n') < kDevices && !deadline.hasExpired() && sim.state() != QProcess::NotRunning) {
@@ -164,8 +167,11 @@ int main(int argc, char* argv[])
     env.insert(QStringLiteral("CORMAPMP_PASSWORD"), QString());
 
     QProcess sim;
-    if (!startSimulator(sim, static_cast<std::uint16_t>(port.toUInt()))) {
-        out() << "tessel-sim did not start" << Qt::endl;
+    const QString simLog = work.filePath(QStringLiteral("tessel-sim.log"));
+    if (!startSimulator(sim, static_cast<std::uint16_t>(port.toUInt()), simLog)) {
+        QFile log(simLog);
+        out() << "tessel-sim did not start\n" << (log.open(QIODevice::ReadOnly) ? log.readAll().right(2000) : QByteArray())
+              << Qt::endl;
         return 2;
     }
     const QString cli = QStringLiteral(CORMAPMP_CLI_PATH);
