@@ -10,6 +10,8 @@
 #include <QTcpSocket>
 #include <QUdpSocket>
 
+#include <fcntl.h>
+
 namespace serial {
 namespace {
 constexpr std::uint32_t kLoopbackMask = 0xFF000000;
@@ -289,8 +291,22 @@ void PortLink::adopt(QTcpSocket* socket)
     });
     m_open = true;
     emit opened();
-    if (socket->bytesAvailable() > 0)
+    if (m_tcp == socket && socket->bytesAvailable() > 0) // not when opened() took the connection
         readTcp();
+}
+
+int PortLink::releaseTcp(QByteArray* received)
+{
+    if (!m_open || !m_tcp)
+        return -1;
+    const int fd = ::fcntl(static_cast<int>(m_tcp->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (received)
+        *received = m_tcp->readAll();
+    // Closing Qt's descriptor leaves the connection up: the duplicate still holds it.
+    close();
+    return fd;
 }
 
 void PortLink::readTcp()

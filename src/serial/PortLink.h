@@ -90,6 +90,11 @@ public:
     /** Stops (false) or resumes (true) taking bytes from the device, so a slow reader holds the sender
      *  back instead of filling memory. */
     void setReading(bool reading);
+    /** Hands an open TCP connection over: a descriptor of its own (non-blocking; the caller closes it),
+     *  with what had come in already in `received`. The link is closed after it (a TCP client port's
+     *  listening too) and says nothing more until open() is called again. -1 for a UDP link or no
+     *  connection. */
+    int releaseTcp(QByteArray* received);
 
 signals:
     void opened();

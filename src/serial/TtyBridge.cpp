@@ -77,6 +77,8 @@ bool TtyBridge::start(const QString& linkPath, QString* error)
 
 void TtyBridge::stop()
 {
+    stopPump();
+    m_heldForPort.clear();
     m_retry->stop();
     m_link->close();
     m_readable.reset();
@@ -98,8 +100,60 @@ void TtyBridge::onOpened()
     m_everConnected = true;
     m_interrupted = false;
     m_nextRetryMs = kFirstRetryMs;
+    if (m_link->target().block.mode() != EnvPortBlock::kUdp)
+        startPump();
     updateReading();
     emit connected(again);
+}
+
+void TtyBridge::startPump()
+{
+    QByteArray early;
+    const int socket = m_link->releaseTcp(&early);
+    if (socket < 0)
+        return; // the link stays with the event loop
+    m_fromPort += static_cast<quint64>(early.size());
+    // The terminal's bytes not yet written go through the pump now, ahead of what the device sends next.
+    QByteArray toTerminal = m_toTerminal.mid(m_written) + early;
+    m_toTerminal.clear();
+    m_written = 0;
+    m_writable->setEnabled(false);
+    m_pumpSocket = socket;
+    const unsigned run = ++m_pumpRun;
+    m_pump = std::make_unique<BytePump>(m_pty.masterFd(), socket, m_heldForPort, toTerminal,
+                                        [this, run](const QString& reason) {
+                                            QMetaObject::invokeMethod(
+                                                this,
+                                                [this, run, reason] {
+                                                    if (run != m_pumpRun || !m_pump)
+                                                        return;
+                                                    stopPump();
+                                                    onFailure(Problem::Lost,
+                                                              reason.isEmpty()
+                                                                  ? QStringLiteral("The remote host closed the connection")
+                                                                  : reason);
+                                                },
+                                                Qt::QueuedConnection);
+                                        });
+    m_heldForPort.clear();
+}
+
+void TtyBridge::stopPump()
+{
+    if (!m_pump)
+        return;
+    const BytePump::Leftovers left = m_pump->stop();
+    m_toPort += m_pump->fromTerminal();
+    m_fromPort += m_pump->fromPort();
+    m_pump.reset();
+    ::close(m_pumpSocket);
+    m_pumpSocket = -1;
+    m_heldForPort = left.toPort + m_heldForPort;
+    if (!left.toTerminal.isEmpty()) {
+        m_toTerminal = left.toTerminal + m_toTerminal.mid(m_written);
+        m_written = 0;
+        writeTerminal();
+    }
 }
 
 void TtyBridge::onFailure(Problem problem, const QString& detail)
@@ -118,7 +172,7 @@ void TtyBridge::onFailure(Problem problem, const QString& detail)
 void TtyBridge::updateReading()
 {
     if (m_readable)
-        m_readable->setEnabled(m_link->isOpen() && m_link->bytesToWrite() < kHighWater);
+        m_readable->setEnabled(!m_pump && m_link->isOpen() && m_link->bytesToWrite() < kHighWater);
 }
 
 void TtyBridge::readTerminal()

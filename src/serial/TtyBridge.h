@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BytePump.h"
 #include "PortLink.h"
 #include "Pty.h"
 
@@ -19,6 +20,9 @@ namespace serial {
  * bridge connects again after a pause that doubles from kFirstRetryMs up to kLastRetryMs (and starts
  * again from the first once a connection is made). While there is no connection the bridge does not read
  * the terminal, so what a program writes waits in the terminal and goes out once the port is reached.
+ *
+ * Over TCP the bytes are moved by a BytePump, one thread each way, while the connection lasts; over UDP
+ * (datagrams of a bounded size) they pass through the event loop.
  */
 class TtyBridge final : public QObject
 {
@@ -39,8 +43,8 @@ public:
 
     const PortTarget& target() const { return m_link->target(); }
     const QString& terminalPath() const { return m_pty.slavePath(); }
-    quint64 bytesToPort() const { return m_toPort; }
-    quint64 bytesFromPort() const { return m_fromPort; }
+    quint64 bytesToPort() const { return m_toPort + (m_pump ? m_pump->fromTerminal() : 0); }
+    quint64 bytesFromPort() const { return m_fromPort + (m_pump ? m_pump->fromPort() : 0); }
 
 signals:
     /** The connection is made; `again` after a lost or failed one. */
@@ -56,12 +60,21 @@ private:
     void writeTerminal();
     void deliver(const QByteArray& bytes);
     void updateReading();
+    /** Takes a TCP connection from the link and starts the pump on it. */
+    void startPump();
+    /** Ends the pump; what it held for the port goes out first on the next connection, what it held for
+     *  the terminal is written to it. */
+    void stopPump();
 
     Pty m_pty;
     std::unique_ptr<PortLink> m_link;
     std::unique_ptr<QSocketNotifier> m_readable;
     std::unique_ptr<QSocketNotifier> m_writable;
     std::unique_ptr<QTimer> m_retry;
+    std::unique_ptr<BytePump> m_pump;
+    int m_pumpSocket = -1;
+    unsigned m_pumpRun = 0;  // which pump a queued end belongs to
+    QByteArray m_heldForPort; // read from the terminal, not yet taken by a connection
     QByteArray m_toTerminal; // from the port; the terminal has taken the first m_written bytes
     qint64 m_written = 0;
     QString m_linkPath;
