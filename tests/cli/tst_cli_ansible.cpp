@@ -20,6 +20,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -115,12 +117,9 @@ QString recap(const QString& output, const QString& host)
                                   QRegularExpression::MultilineOption);
     return line.match(output).captured(1).simplified();
 }
-/** One site's devices in one task: by MAC and by address, with defaults and a device's own values. */
+/** One site's devices in one task: by MAC and by address, with defaults and a device's own values. The
+ *  play's header comes first (how the task reaches its host). */
 const QByteArray kFleetPlaybook = R"(
-- name: One site
-  hosts: localhost
-  connection: local
-  gather_facts: false
   tasks:
     - name: The site's devices
       varkon.cormapmp.tessel_fleet:
@@ -180,7 +179,10 @@ private slots:
     void builtCollectionPassesAnsibleTestSanity();
     void sanityRefusesABrokenCopy_data();
     void sanityRefusesABrokenCopy();
+    void fleetTaskChangesOnceAndThenNothing_data();
     void fleetTaskChangesOnceAndThenNothing();
+    void fleetTaskRefusesBadOptions_data();
+    void fleetTaskRefusesBadOptions();
 
 private:
     /** Runs `program` while the simulated devices keep answering (the event loop runs), in `folder`
@@ -414,6 +416,10 @@ void TestCliAnsible::ansibleDocRendersTheModules_data()
                                   << QStringList{u"or the one at `ip')"_s,
                                                  u"facts:\n          description: Sets `tessel_devices'"_s,
                                                  u"(default 50005, with `loopback'\n        51005)"_s};
+    QTest::newRow("tessel_fleet") << u"varkon.cormapmp.tessel_fleet"_s
+                                  << QStringList{u"Brings every device that `devices' names"_s,
+                                                 u"When the task runs on the controller itself"_s,
+                                                 u"This module has a corresponding action plugin."_s};
 }
 
 void TestCliAnsible::ansibleDocRendersTheModules()
@@ -527,15 +533,31 @@ void TestCliAnsible::sanityRefusesABrokenCopy()
     QVERIFY2((ran.out + ran.err).contains(u"ERROR: Found 1 "_s + test + u" issue(s)"_s), qPrintable(ran.out + ran.err));
 }
 
+void TestCliAnsible::fleetTaskChangesOnceAndThenNothing_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<bool>("asModule");
+    const QByteArray local = "- name: One site\n  hosts: localhost\n  connection: local\n  gather_facts: false\n";
+    // On the controller the task runs cormapmp-cli from Ansible's own process; with become the module is
+    // sent to the host and run there (su from root to root asks no password), as on any managed host.
+    QTest::newRow("on the controller") << local << false;
+    QTest::newRow("sent as a module") << local + "  become: true\n  become_method: su\n" << true;
+}
+
 void TestCliAnsible::fleetTaskChangesOnceAndThenNothing()
 {
+    QFETCH(QByteArray, header);
+    QFETCH(bool, asModule);
+    if (asModule && ::geteuid() != 0)
+        QSKIP("becoming root without a password needs the test to run as root");
     TesselSim sim(testProfile());
     sim.addDevices(kFleet, kFirstAddress);
     QString problem;
     QVERIFY2(sim.start(&problem), qPrintable(problem));
     QSignalSpy handled(&sim, &TesselSim::requestHandled);
     QFile playbook(m_dir.filePath(u"fleet.yml"_s));
-    QVERIFY(playbook.open(QIODevice::WriteOnly) && playbook.write(kFleetPlaybook) == kFleetPlaybook.size());
+    const QByteArray text = header + kFleetPlaybook;
+    QVERIFY(playbook.open(QIODevice::WriteOnly) && playbook.write(text) == text.size());
     playbook.close();
     const QStringList play = {u"-i"_s, u"localhost,"_s, playbook.fileName(), u"-e"_s,
                               u"device_port=%1 cormapmp_cli=%2 results_file=%3"_s.arg(testProfile().devicePort)
@@ -546,8 +568,10 @@ void TestCliAnsible::fleetTaskChangesOnceAndThenNothing()
     const unsigned com2 = 9600; // as the simulator starts, but device 4 (127.0.17.6) must take 38400
 
     // Check mode: every device would change, diff mode names the fields; nothing is written.
-    const Ran checked = run(m_playbook, play + QStringList{u"--check"_s, u"--diff"_s});
+    const Ran checked = run(m_playbook, play + QStringList{u"--check"_s, u"--diff"_s, u"-vvv"_s});
     QVERIFY2(checked.status == 0, qPrintable(checked.out + checked.err));
+    // Ansible names the module it sends to a host in what it says at this verbosity: which way the task went.
+    QCOMPARE(checked.out.contains(u"AnsiballZ_tessel_fleet.py"_s), asModule);
     QCOMPARE(writesOf(handled), 0);
     QJsonObject fleet = taskResult(0);
     QCOMPARE(fleet[u"changed"_s].toBool(), true);
@@ -611,6 +635,54 @@ void TestCliAnsible::fleetTaskChangesOnceAndThenNothing()
     QCOMPARE(sim.device(3).record.comment(), std::string("By hand"));
     QCOMPARE(sim.device(5).record.comment(), std::string("Plant"));
     QCOMPARE(writesOf(handled), 2); // the refused write went out once, and the one that was taken
+}
+
+void TestCliAnsible::fleetTaskRefusesBadOptions_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QByteArray>("options");
+    QTest::addColumn<QString>("said");
+    const QByteArray local = "- hosts: localhost\n  connection: local\n  gather_facts: false\n";
+    const QByteArray become = local + "  become: true\n  become_method: su\n";
+    const QByteArray cli = "        cli: " CORMAPMP_CLI_PATH "\n";
+    const struct
+    {
+        const char* name;
+        QByteArray options;
+        QString said;
+    } cases[] = {
+        {"jobs beyond 32", "        devices: {127.0.17.2: {comment: A}}\n        jobs: 33\n" + cli,
+         u"jobs: 33 is not a number from 1 to 32"_s},
+        {"jobs not a number", "        devices: {127.0.17.2: {comment: A}}\n        jobs: many\n" + cli,
+         u"argument 'jobs' is of type"_s},
+        {"a device without a mapping", "        devices: {127.0.17.2: 5}\n" + cli,
+         u"devices: 127.0.17.2: expected a mapping of fields to values, not 5"_s},
+        {"no device", "        devices: {}\n" + cli, u"devices: name at least one device"_s},
+        {"no such program", "        devices: {127.0.17.2: {comment: A}}\n        cli: no-such-cormapmp-cli\n",
+         u"Failed to find required executable"_s},
+    };
+    for (const auto& c : cases) {
+        QTest::addRow("%s, on the controller", c.name) << local << c.options << c.said;
+        if (::geteuid() == 0)
+            QTest::addRow("%s, sent as a module", c.name) << become << c.options << c.said;
+    }
+}
+
+void TestCliAnsible::fleetTaskRefusesBadOptions()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(QByteArray, options);
+    QFETCH(QString, said);
+    QFile playbook(m_dir.filePath(u"refused.yml"_s));
+    const QByteArray text = header + "  tasks:\n    - varkon.cormapmp.tessel_fleet:\n" + options +
+                            "        loopback: true\n        device_port: " +
+                            QByteArray::number(testProfile().devicePort) + "\n";
+    QVERIFY(playbook.open(QIODevice::WriteOnly) && playbook.write(text) == text.size());
+    playbook.close();
+    const Ran refused = run(m_playbook, {u"-i"_s, u"localhost,"_s, playbook.fileName()});
+    QVERIFY2(refused.status != 0, qPrintable(refused.out + refused.err));
+    QVERIFY2(refused.out.contains(u"fatal: [localhost]: FAILED!"_s), qPrintable(refused.out));
+    QVERIFY2(refused.out.contains(said), qPrintable(refused.out));
 }
 
 QTEST_GUILESS_MAIN(TestCliAnsible)

@@ -16,6 +16,10 @@ description:
     C(cormapmp-cli write)); up to I(jobs) devices are served side by side.
   - One task serves a whole site, however many devices it has; M(varkon.cormapmp.tessel_device) serves
     one device per task.
+  - When the task runs on the controller itself (a local connection, as in a play on C(localhost) or a
+    task delegated to it, without become and without C(environment)), C(cormapmp-cli apply) is run from
+    Ansible's own process instead of sending the module to a host; the options, the result and the
+    failures are the same.
   - Check mode reads and compares but writes nothing; diff mode shows, for each device that differs,
     each field with its value before and after.
   - The task fails when one device could not be brought into its state (it did not answer, or refused
@@ -108,103 +112,45 @@ import os
 import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.varkon.cormapmp.plugins.module_utils.cormapmp_cli import (
-    COMMON_OPTIONS,
-    profile_arguments,
-    run_json,
+from ansible_collections.varkon.cormapmp.plugins.module_utils.cormapmp_fleet import (
+    ARGUMENT_SPEC,
+    apply_arguments,
+    check_params,
+    cli_environment,
+    desired_state,
+    fleet_result,
 )
 
 
-def desired_state(module):
-    """The file of desired state the task declares, as cormapmp-cli apply reads it."""
-    devices = {}
-    for name, fields in module.params["devices"].items():
-        if fields is None:
-            fields = {}
-        if not isinstance(fields, dict):
-            module.fail_json(msg="devices: %s: expected a mapping of fields to values, not %r" % (name, fields))
-        devices[name] = fields
-    if not devices:
-        module.fail_json(msg="devices: name at least one device")
-    return {"defaults": module.params["defaults"] or {}, "devices": devices}
-
-
-def run_apply(module):
-    """Runs cormapmp-cli apply once on the state the task declares; its exit status, report and errors."""
+def run_apply(module, state):
+    """Runs cormapmp-cli apply once on `state`; its exit status, JSON report (None when it printed none)
+    and error text."""
     handle, path = tempfile.mkstemp(prefix="tessel-fleet-", suffix=".json", dir=module.tmpdir)
     try:
-        with os.fdopen(handle, "w", encoding="utf-8") as file:
-            json.dump(desired_state(module), file)
-        args = ["apply", path] + (["--dry-run"] if module.check_mode else [])
-        if module.params["jobs"] is not None:
-            args += ["--jobs", str(module.params["jobs"])]
-        rc, doc, err = run_json(module, args + profile_arguments(module.params), module.params["password"])
+        with os.fdopen(handle, "w") as file:
+            json.dump(state, file)
+        cli = module.get_bin_path(module.params["cli"], required=True)
+        rc, out, err = module.run_command([cli] + apply_arguments(module.params, path, module.check_mode),
+                                          environ_update=cli_environment(module.params))
     finally:
         os.unlink(path)
-    if not isinstance(doc, dict) or not isinstance(doc.get("devices"), list):
-        module.fail_json(msg=err or "cormapmp-cli apply printed no report", rc=rc)
-    return rc, doc, err
-
-
-def device_result(device):
-    """One device's entry of the task's result."""
-    result = device["result"]
-    entry = dict(
-        result=result,
-        # Changed only when a write happened; in check mode, when one would.
-        changed=result == "wouldChange" or (result == "changed" and device.get("written", False)),
-        written=device.get("written", False),
-        changes=device.get("changes", []),
-    )
-    for key in ("mac", "message"):
-        if key in device:
-            entry[key] = device[key]
-    return entry
-
-
-def device_diff(name, entry):
-    return dict(
-        before_header=name,
-        after_header=name,
-        before={c["field"]: c["old"] for c in entry["changes"]},
-        after={c["field"]: c["new"] for c in entry["changes"]},
-    )
+    try:
+        doc = json.loads(out) if out.strip() else None
+    except ValueError:
+        doc = None
+    return rc, doc, err.strip()
 
 
 def main():
-    module = AnsibleModule(
-        argument_spec=dict(
-            devices=dict(type="dict", required=True),
-            defaults=dict(type="dict", default={}),
-            password=dict(type="str", no_log=True),
-            jobs=dict(type="int"),
-            **COMMON_OPTIONS,
-        ),
-        supports_check_mode=True,
-    )
-    if module.params["jobs"] is not None and not 1 <= module.params["jobs"] <= 32:
-        module.fail_json(msg="jobs: %d is not a number from 1 to 32" % module.params["jobs"])
-    rc, doc, err = run_apply(module)
-    devices = {}
-    diffs = []
-    for device in doc["devices"]:
-        entry = device_result(device)
-        devices[device["device"]] = entry
-        if entry["changed"]:
-            diffs.append(device_diff(device["device"], entry))
-    failed = [name for name, entry in devices.items() if entry["result"] == "failed"]
-    result = dict(
-        changed=any(entry["changed"] for entry in devices.values()),
-        devices=devices,
-        changed_count=sum(1 for entry in devices.values() if entry["changed"]),
-        unchanged_count=sum(1 for entry in devices.values() if entry["result"] == "unchanged"),
-        failed_count=len(failed),
-    )
-    if module._diff:
-        result["diff"] = diffs
-    if failed or rc != 0:
-        reasons = ["%s: %s" % (name, devices[name].get("message", "failed")) for name in failed]
-        module.fail_json(msg="; ".join(reasons) or err or "cormapmp-cli apply failed", rc=rc, **result)
+    module = AnsibleModule(argument_spec=ARGUMENT_SPEC, supports_check_mode=True)
+    problem = check_params(module.params)
+    state, wrong = desired_state(module.params)
+    if problem or wrong:
+        module.fail_json(msg=problem or wrong)
+    rc, doc, err = run_apply(module, state)
+    result, failure = fleet_result(rc, doc, err, module._diff)
+    if failure:
+        module.fail_json(msg=failure, **result)
     module.exit_json(**result)
 
 
