@@ -5,8 +5,9 @@
 //  - write --all (search included, --expect 1000) against one write by MAC;
 //  - a status --watch round of 16 devices, half of them silent, against a round of one silent device;
 //  - the Ansible fleet module against apply on the same 256 devices: in a play of one task
-//    (ansible-playbook on localhost), and alone as Ansible runs it on the managed host (python3 MODULE
-//    ARGS), beside a play of one ping task, Ansible's own start (skipped without ansible-core).
+//    (ansible-playbook on localhost, where the task runs apply from Ansible's own process), and alone as
+//    Ansible runs it on a managed host (python3 MODULE ARGS), beside a play of one ping task, Ansible's
+//    own start (skipped without ansible-core).
 // Each is compared with its goal. Run it in a network namespace of its own:
 //     cmake/run-isolated.sh build/bench/bench-fleet
 #include <QCommandLineParser>
