@@ -255,7 +255,8 @@ void PortLink::listenForDevice()
         return;
     }
     connect(m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        // m_server goes when the owner takes the connection it adopts (releaseTcp) or closes the link.
+        while (QTcpSocket* socket = m_server ? m_server->nextPendingConnection() : nullptr) {
             // Only the device's own addresses: another program connecting here is not the port.
             const std::uint32_t from = socket->peerAddress().toIPv4Address();
             if (m_tcp || (from != m_target.deviceAddress && from != m_target.address())) {

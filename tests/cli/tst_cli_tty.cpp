@@ -2,7 +2,8 @@
 // port. A program that opens the link (plain termios here, Debian's python3-serial too) reads back
 // every byte value it wrote, flow-control and line-editing characters included, and the device counts
 // exactly those bytes; a connection the device drops mid-transfer is made again with a growing pause,
-// said on standard error, and nothing is lost, added or reordered across it; SIGTERM ends the bridge
+// said on standard error, and nothing is lost, added or reordered across it; a TCP client port connects
+// to the bridge, which listens for it, and connects again after a drop; SIGTERM ends the bridge
 // and removes its link; a port in AT command mode and a path that is not a link are refused.
 #include "SimSerial.h"
 #include "TesselSim.h"
@@ -27,6 +28,8 @@ constexpr std::uint16_t kDevicePort = 52741; // this test's own device port on t
 constexpr std::uint32_t kAddress = 0x7F002002; // 127.0.32.2
 const QString kDevice = u"127.0.32.2"_s;
 constexpr std::uint16_t kTcpPort = 4712;
+constexpr std::uint32_t kClientPeer = 0x7F002001; // 127.0.32.1: where COM3 connects to
+constexpr std::uint16_t kClientPeerPort = 4713;
 constexpr int kWaitMs = 20000;
 
 NetworkProfile testProfile()
@@ -148,6 +151,7 @@ private slots:
     void bytesComeBackRaw();
     void pythonSerialReadsBackWhatItWrote();
     void udpPortThroughTheTerminal();
+    void clientPortThroughTheTerminal();
     void droppedConnectionIsMadeAgainWithNothingLost();
     void sigtermStopsAndRemovesTheLink();
     void refused_data();
@@ -174,6 +178,13 @@ void TestCliTty::initTestCase()
     block.setLocalPort(kTcpPort);
     block.setBaudRate(921600);
     device.record.setPort(1, block);
+    // COM3 connects to this machine, where the bridge listens for it.
+    EnvPortBlock client = device.record.port(2);
+    client.setMode(EnvPortBlock::kTcpClient);
+    client.setPeerIp(kClientPeer);
+    client.setPeerPort(kClientPeerPort);
+    client.setBaudRate(921600);
+    device.record.setPort(2, client);
     EnvPortBlock udp = device.record.port(3);
     udp.setMode(EnvPortBlock::kUdp);
     udp.setLocalPort(4714);
@@ -276,6 +287,33 @@ void TestCliTty::udpPortThroughTheTerminal()
     const std::array<std::uint64_t, 8> after = m_serial->carried(0);
     QCOMPARE(after[3] - before[3], std::uint64_t(payload.size()));
     QCOMPARE(after[7] - before[7], std::uint64_t(payload.size()));
+}
+
+void TestCliTty::clientPortThroughTheTerminal()
+{
+    // The bridge listens where COM3 connects to; the device connects, drops, and connects again.
+    const QString link = linkPath(u"ttyClient"_s);
+    Bridge bridge({kDevice, u"COM3"_s, u"--link"_s, link});
+    QVERIFY2(bridge.waitFor(u"Connected to COM3 of 127.0.32.2"_s), qPrintable(bridge.err()));
+    Device device(link);
+    QVERIFY(device.isOpen());
+    const std::array<std::uint64_t, 8> before = m_serial->carried(0);
+    const QByteArray first = everyByteValue(16);
+    QVERIFY(device.write(first));
+    QByteArray got;
+    QVERIFY2(device.readUntil(got, first.size()), qPrintable(u"%1 of %2 bytes"_s.arg(got.size()).arg(first.size())));
+    QVERIFY(got == first);
+    const std::array<std::uint64_t, 8> after = m_serial->carried(0);
+    QCOMPARE(after[2] - before[2], std::uint64_t(first.size()));
+    QCOMPARE(after[6] - before[6], std::uint64_t(first.size()));
+
+    m_serial->dropConnection(0, 2);
+    QVERIFY2(bridge.waitFor(u"Connected again to COM3 of 127.0.32.2"_s), qPrintable(bridge.err()));
+    const QByteArray second = pattern(4096, 3);
+    QVERIFY(device.write(second));
+    got.clear();
+    QVERIFY2(device.readUntil(got, second.size()), qPrintable(u"%1 of %2 bytes"_s.arg(got.size()).arg(second.size())));
+    QVERIFY(got == second);
 }
 
 void TestCliTty::droppedConnectionIsMadeAgainWithNothingLost()
