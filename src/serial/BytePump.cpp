@@ -22,8 +22,8 @@ QString reasonOf(int number)
 
 BytePump::BytePump(int terminalFd, int socketFd, const QByteArray& toPort, const QByteArray& toTerminal,
                    std::function<void(const QString&)> ended)
-    : m_terminal(terminalFd), m_socket(socketFd), m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      m_toPort(toPort), m_toTerminal(toTerminal), m_ended(std::move(ended))
+    : m_terminal(terminalFd), m_socket(socketFd), m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_toPort(toPort),
+      m_toTerminal(toTerminal), m_ended(std::move(ended))
 {
     if (m_wake < 0) {
         // Without a way to wake the threads they could not be stopped: carry nothing, say why.

@@ -120,22 +120,22 @@ void TtyBridge::startPump()
     m_writable->setEnabled(false);
     m_pumpSocket = socket;
     const unsigned run = ++m_pumpRun;
-    m_pump = std::make_unique<BytePump>(m_pty.masterFd(), socket, m_heldForPort, toTerminal,
-                                        [this, run](const QString& reason) {
-                                            QMetaObject::invokeMethod(
-                                                this,
-                                                [this, run, reason] {
-                                                    if (run != m_pumpRun || !m_pump)
-                                                        return;
-                                                    stopPump();
-                                                    onFailure(Problem::Lost,
-                                                              reason.isEmpty()
-                                                                  ? QStringLiteral("The remote host closed the connection")
-                                                                  : reason);
-                                                },
-                                                Qt::QueuedConnection);
-                                        });
+    // Said from a pump thread; heard here on the event loop, unless that pump has been stopped since.
+    m_pump = std::make_unique<BytePump>(
+        m_pty.masterFd(), socket, m_heldForPort, toTerminal, [this, run](const QString& reason) {
+            QMetaObject::invokeMethod(
+                this, [this, run, reason] { onPumpEnded(run, reason); }, Qt::QueuedConnection);
+        });
     m_heldForPort.clear();
+}
+
+void TtyBridge::onPumpEnded(unsigned run, const QString& reason)
+{
+    if (run != m_pumpRun || !m_pump)
+        return;
+    stopPump();
+    // An orderly close has no system error to name: say it as a closed socket says it.
+    onFailure(Problem::Lost, reason.isEmpty() ? QStringLiteral("The remote host closed the connection") : reason);
 }
 
 void TtyBridge::stopPump()

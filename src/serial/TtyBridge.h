@@ -65,6 +65,8 @@ private:
     /** Ends the pump; what it held for the port goes out first on the next connection, what it held for
      *  the terminal is written to it. */
     void stopPump();
+    /** The connection of pump `run` ended (an empty `reason`: closed by the device). */
+    void onPumpEnded(unsigned run, const QString& reason);
 
     Pty m_pty;
     std::unique_ptr<PortLink> m_link;
@@ -73,9 +75,9 @@ private:
     std::unique_ptr<QTimer> m_retry;
     std::unique_ptr<BytePump> m_pump;
     int m_pumpSocket = -1;
-    unsigned m_pumpRun = 0;  // which pump a queued end belongs to
+    unsigned m_pumpRun = 0;   // which pump a queued end belongs to
     QByteArray m_heldForPort; // read from the terminal, not yet taken by a connection
-    QByteArray m_toTerminal; // from the port; the terminal has taken the first m_written bytes
+    QByteArray m_toTerminal;  // from the port; the terminal has taken the first m_written bytes
     qint64 m_written = 0;
     QString m_linkPath;
     int m_nextRetryMs = kFirstRetryMs;

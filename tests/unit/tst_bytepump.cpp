@@ -108,7 +108,7 @@ private slots:
 
 private:
     serial::Pty m_pty;
-    int m_terminal = -1; // the slave: what a program using the serial device has
+    int m_terminal = -1;            // the slave: what a program using the serial device has
     int m_connection[2] = {-1, -1}; // [0] the pump's end, [1] the device's
 };
 
