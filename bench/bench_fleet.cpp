@@ -27,6 +27,7 @@
 #include <csignal>
 #include <functional>
 #include <sys/prctl.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -270,10 +271,14 @@ int main(int argc, char* argv[])
                QStringLiteral("-p"), work.filePath(QStringLiteral("collections")), QStringLiteral("--offline")},
               ansible) < 0)
         return 1;
-    // Ansible's own start, to tell it from the module's part: a play of one ping task.
+    // Ansible's own start, to tell it from the task's part: a play of one ping task (a module sent and run),
+    // and a play of one debug task (run in Ansible's own process, as the fleet task runs on localhost).
     const QString pingPlay = work.filePath(QStringLiteral("ping.yml"));
     writeFile(pingPlay, "- hosts: localhost\n  connection: local\n  gather_facts: false\n  tasks:\n"
                         "    - ansible.builtin.ping:\n");
+    const QString debugPlay = work.filePath(QStringLiteral("debug.yml"));
+    writeFile(debugPlay, "- hosts: localhost\n  connection: local\n  gather_facts: false\n  tasks:\n"
+                         "    - ansible.builtin.debug: {msg: here}\n");
     // The module alone, as Ansible runs it on the managed host but without the play around it.
     const QString module =
         work.filePath(QStringLiteral("collections/ansible_collections/varkon/cormapmp/plugins/modules/"
@@ -289,7 +294,7 @@ int main(int argc, char* argv[])
         writeFile(path, QJsonDocument(QJsonObject{{QStringLiteral("ANSIBLE_MODULE_ARGS"), args}}).toJson());
         return path;
     };
-    std::vector<double> moduleFirst, moduleAgain, applyFirst, applyAgain, ping, bareFirst, bareAgain;
+    std::vector<double> moduleFirst, moduleAgain, applyFirst, applyAgain, ping, debug, bareFirst, bareAgain;
     for (int round = 0; round < runs && ok; ++round) {
         // apply, then the module on the next variant, so that each first run changes all 256 devices.
         ++variant;
@@ -299,7 +304,11 @@ int main(int argc, char* argv[])
         const QString play = work.filePath(QStringLiteral("fleet-%1.yml").arg(variant));
         writeFile(play, fleetPlaybook(desiredState(kAnsibleDevices, variant), port, cli));
         const QStringList args{QStringLiteral("-i"), QStringLiteral("localhost,"), play};
-        take(ping, playbook, {QStringLiteral("-i"), QStringLiteral("localhost,"), pingPlay});
+        for (const auto& [into, play] : {std::pair{&ping, pingPlay}, std::pair{&debug, debugPlay}}) {
+            const double ms = timed(playbook, {QStringLiteral("-i"), QStringLiteral("localhost,"), play}, ansible);
+            ok = ok && ms >= 0;
+            into->push_back(ms);
+        }
         const double firstMs = timed(playbook, args, ansible);
         const double againMs = timed(playbook, args, ansible);
         ok = ok && firstMs >= 0 && againMs >= 0;
@@ -321,14 +330,16 @@ int main(int argc, char* argv[])
            applyMs, QStringLiteral("<= 2x"), moduleMs <= 2 * applyMs});
     print({QStringLiteral("Ansible fleet module, 256, unchanged"), median(moduleAgain),
            QStringLiteral("apply, 256, unchanged"), median(applyAgain), QString(), true});
-    // The module's own part: run alone (python3 MODULE ARGS, as on the managed host), and Ansible's own
-    // start (a play of one ping task).
+    // The module's own part: run alone (python3 MODULE ARGS, as on a managed host), and Ansible's own
+    // start (a play of one ping task, and of one debug task: the least a play of one task takes).
     const double bareMs = median(bareFirst);
     print({QStringLiteral("fleet module alone, 256, first run"), bareMs, QStringLiteral("apply, 256, first run"),
            applyMs, QStringLiteral("<= 2x"), bareMs <= 2 * applyMs});
     print({QStringLiteral("fleet module alone, 256, unchanged"), median(bareAgain),
            QStringLiteral("apply, 256, unchanged"), median(applyAgain), QString(), true});
     print({QStringLiteral("Ansible play of one ping task"), median(ping), QStringLiteral("apply, 256, first run"),
+           applyMs, QString(), true});
+    print({QStringLiteral("Ansible play of one debug task"), median(debug), QStringLiteral("apply, 256, first run"),
            applyMs, QString(), true});
     return 0;
 }
