@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -105,6 +106,12 @@ int main(int argc, char* argv[])
     const int runs = std::max(1, parser.value(runsOption).toInt());
     const QString port = parser.value(portOption);
     QProcess sim;
+    const auto stopSim = qScopeGuard([&sim] {
+        sim.terminate();
+        if (!sim.waitForFinished(5000))
+            sim.kill();
+        sim.waitForFinished(5000);
+    });
     if (!startSimulator(sim, static_cast<std::uint16_t>(port.toUInt()))) {
         out() << "tessel-sim did not start" << Qt::endl;
         return 2;

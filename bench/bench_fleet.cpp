@@ -19,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -169,6 +170,12 @@ int main(int argc, char* argv[])
     env.insert(QStringLiteral("CORMAPMP_PASSWORD"), QString());
 
     QProcess sim;
+    const auto stopSim = qScopeGuard([&sim] {
+        sim.terminate();
+        if (!sim.waitForFinished(5000))
+            sim.kill();
+        sim.waitForFinished(5000);
+    });
     const QString simLog = work.filePath(QStringLiteral("tessel-sim.log"));
     if (!startSimulator(sim, static_cast<std::uint16_t>(port.toUInt()), simLog)) {
         QFile log(simLog);
