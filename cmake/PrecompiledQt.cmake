@@ -25,12 +25,12 @@ set(_cormap_pch_Network
     <QtNetwork/QNetworkInterface> <QtNetwork/QNetworkReply> <QtNetwork/QTcpServer> <QtNetwork/QTcpSocket>
     <QtNetwork/QUdpSocket>)
 set(_cormap_pch_Gui
-    <QtGui/QAccessible> <QtGui/QColor> <QtGui/QFont> <QtGui/QFontMetrics> <QtGui/QGuiApplication>
+    <QtGui/QAccessible> <QtGui/QAction> <QtGui/QColor> <QtGui/QFont> <QtGui/QFontMetrics> <QtGui/QGuiApplication>
     <QtGui/QIcon> <QtGui/QImage> <QtGui/QKeyEvent> <QtGui/QKeySequence> <QtGui/QPainter>
     <QtGui/QPainterPath> <QtGui/QPixmap> <QtGui/QPointingDevice> <QtGui/QRegion> <QtGui/QVector4D>
     <QtGui/QWindow> <QtGui/qtestsupport_gui.h>)
 set(_cormap_pch_Widgets
-    <QtWidgets/QAbstractItemView> <QtWidgets/QAccessibleWidget> <QtWidgets/QAction>
+    <QtWidgets/QAbstractItemView> <QtWidgets/QAccessibleWidget>
     <QtWidgets/QApplication> <QtWidgets/QCheckBox> <QtWidgets/QComboBox> <QtWidgets/QDialog>
     <QtWidgets/QDialogButtonBox> <QtWidgets/QFormLayout> <QtWidgets/QGridLayout>
     <QtWidgets/QGroupBox> <QtWidgets/QHBoxLayout> <QtWidgets/QHeaderView> <QtWidgets/QLabel>
