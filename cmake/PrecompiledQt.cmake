@@ -11,9 +11,15 @@
 #
 # Only Qt's headers are precompiled, never the project's own, so editing a project header recompiles
 # what it did before and no more. Off with -DCORMAP_PCH=OFF, e.g. to check that every file includes
-# what it uses (the fuzz build, which compiles the window-free libraries, never uses them).
+# what it uses (the fuzz build, which compiles the window-free libraries, never uses them). Off by
+# default where the compiler runs through ccache: ccache does not cache a compile that uses a
+# precompiled header (without sloppiness settings of its own), and its hits are cheaper still.
 
-option(CORMAP_PCH "Precompile the Qt headers each library and program uses" ON)
+set(_cormap_pch_default ON)
+if(CMAKE_CXX_COMPILER_LAUNCHER MATCHES "ccache")
+    set(_cormap_pch_default OFF)
+endif()
+option(CORMAP_PCH "Precompile the Qt headers each library and program uses" ${_cormap_pch_default})
 set(CORMAP_PCH_MIN_SOURCES 3 CACHE STRING
     "Fewest sources of one set of Qt modules that get a precompiled header")
 
