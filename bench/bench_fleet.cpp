@@ -311,8 +311,8 @@ int main(int argc, char* argv[])
         const QString play = work.filePath(QStringLiteral("fleet-%1.yml").arg(variant));
         writeFile(play, fleetPlaybook(desiredState(kAnsibleDevices, variant), port, cli));
         const QStringList args{QStringLiteral("-i"), QStringLiteral("localhost,"), play};
-        for (const auto& [into, play] : {std::pair{&ping, pingPlay}, std::pair{&debug, debugPlay}}) {
-            const double ms = timed(playbook, {QStringLiteral("-i"), QStringLiteral("localhost,"), play}, ansible);
+        for (const auto& [into, oneTask] : {std::pair{&ping, pingPlay}, std::pair{&debug, debugPlay}}) {
+            const double ms = timed(playbook, {QStringLiteral("-i"), QStringLiteral("localhost,"), oneTask}, ansible);
             ok = ok && ms >= 0;
             into->push_back(ms);
         }

@@ -100,8 +100,7 @@ void TtyBridge::onOpened()
     m_everConnected = true;
     m_interrupted = false;
     m_nextRetryMs = kFirstRetryMs;
-    if (m_link->target().block.mode() != EnvPortBlock::kUdp)
-        startPump();
+    startPump(); // over TCP; a UDP link stays with the event loop
     updateReading();
     emit connected(again);
 }
@@ -149,8 +148,9 @@ void TtyBridge::stopPump()
     ::close(m_pumpSocket);
     m_pumpSocket = -1;
     m_heldForPort = left.toPort + m_heldForPort;
+    // The pump took what waited for the terminal when it started: what it hands back is all there is.
     if (!left.toTerminal.isEmpty()) {
-        m_toTerminal = left.toTerminal + m_toTerminal.mid(m_written);
+        m_toTerminal = left.toTerminal;
         m_written = 0;
         writeTerminal();
     }

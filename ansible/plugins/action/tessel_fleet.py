@@ -8,20 +8,19 @@
 from __future__ import (absolute_import, division, print_function)
 __metaclass__ = type
 
-import json
 import os
 import subprocess
-import tempfile
 
 from ansible.module_utils.common.process import get_bin_path
 from ansible.plugins.action import ActionBase
+from ansible_collections.varkon.cormapmp.plugins.module_utils.cormapmp_cli import cli_environment, parse_json
 from ansible_collections.varkon.cormapmp.plugins.module_utils.cormapmp_fleet import (
     ARGUMENT_SPEC,
     apply_arguments,
     check_params,
-    cli_environment,
     desired_state,
     fleet_result,
+    state_file,
 )
 
 
@@ -58,13 +57,11 @@ class ActionModule(ActionBase):
             result.update(failed=True, msg=str(e))
             return result
 
-        handle, path = tempfile.mkstemp(prefix="tessel-fleet-", suffix=".json")
+        path = state_file(state)
         try:
-            with os.fdopen(handle, "w") as file:
-                json.dump(state, file)
             environ = dict(os.environ)
-            environ.update(cli_environment(params))
-            process = subprocess.run([cli] + apply_arguments(params, path, self._task.check_mode),
+            environ.update(cli_environment(params["password"]))
+            process = subprocess.run([cli] + apply_arguments(params, path, self._task.check_mode) + ["--json"],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      env=environ, check=False)
         except OSError as e:
@@ -72,11 +69,7 @@ class ActionModule(ActionBase):
             return result
         finally:
             os.unlink(path)
-        out = process.stdout.decode("utf-8", errors="replace")
-        try:
-            doc = json.loads(out) if out.strip() else None
-        except ValueError:
-            doc = None
+        doc = parse_json(process.stdout.decode("utf-8", errors="replace"))
         fleet, failure = fleet_result(process.returncode, doc, process.stderr.decode("utf-8", errors="replace").strip(),
                                       self._task.diff)
         result.update(fleet)

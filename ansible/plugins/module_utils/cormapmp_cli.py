@@ -31,16 +31,26 @@ def profile_arguments(params):
     return args
 
 
-def run_json(module, args, password=None):
-    """Runs cormapmp-cli with `args` and --json; its exit status, its JSON document (None when it printed
-    none) and its error text. The device password goes through the environment, never the arguments."""
+def cli_environment(password=None):
+    """What cormapmp-cli's environment must hold besides the caller's. The device password goes through
+    the environment, never the arguments."""
     environ = {"LC_ALL": "C.UTF-8"}
     if password is not None:
         environ["CORMAPMP_PASSWORD"] = password
-    cli = module.get_bin_path(module.params["cli"], required=True)
-    rc, out, err = module.run_command([cli] + args + ["--json"], environ_update=environ)
+    return environ
+
+
+def parse_json(out):
+    """The JSON document cormapmp-cli printed; None when it printed none, or no JSON."""
     try:
-        doc = json.loads(out) if out.strip() else None
+        return json.loads(out) if out.strip() else None
     except ValueError:
-        doc = None
-    return rc, doc, err.strip()
+        return None
+
+
+def run_json(module, args, password=None):
+    """Runs cormapmp-cli with `args` and --json; its exit status, its JSON document (None when it printed
+    none) and its error text."""
+    cli = module.get_bin_path(module.params["cli"], required=True)
+    rc, out, err = module.run_command([cli] + args + ["--json"], environ_update=cli_environment(password))
+    return rc, parse_json(out), err.strip()

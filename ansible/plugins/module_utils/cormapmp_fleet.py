@@ -7,6 +7,10 @@
 from __future__ import (absolute_import, division, print_function)
 __metaclass__ = type
 
+import json
+import os
+import tempfile
+
 from ansible_collections.varkon.cormapmp.plugins.module_utils.cormapmp_cli import (
     COMMON_OPTIONS,
     profile_arguments,
@@ -43,21 +47,21 @@ def desired_state(params):
     return {"defaults": params.get("defaults") or {}, "devices": devices}, None
 
 
+def state_file(state, folder=None):
+    """Writes `state` to a new file only its owner reads, in `folder` (the system's temporary folder when
+    None); its path. The caller removes it."""
+    handle, path = tempfile.mkstemp(prefix="tessel-fleet-", suffix=".json", dir=folder)
+    with os.fdopen(handle, "w") as file:
+        json.dump(state, file)
+    return path
+
+
 def apply_arguments(params, path, check_mode):
-    """cormapmp-cli's arguments for apply of the state in `path` (--json included)."""
+    """cormapmp-cli's arguments for apply of the state in `path` (--json not included)."""
     args = ["apply", path] + (["--dry-run"] if check_mode else [])
     if params.get("jobs") is not None:
         args += ["--jobs", str(params["jobs"])]
-    return args + profile_arguments(params) + ["--json"]
-
-
-def cli_environment(params):
-    """What cormapmp-cli's environment must hold besides the caller's: the device password goes through
-    the environment, never the arguments."""
-    environ = {"LC_ALL": "C.UTF-8"}
-    if params.get("password") is not None:
-        environ["CORMAPMP_PASSWORD"] = params["password"]
-    return environ
+    return args + profile_arguments(params)
 
 
 def device_result(device):

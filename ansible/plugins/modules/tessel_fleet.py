@@ -107,38 +107,28 @@ failed_count:
   returned: always
 """
 
-import json
 import os
-import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.varkon.cormapmp.plugins.module_utils.cormapmp_cli import run_json
 from ansible_collections.varkon.cormapmp.plugins.module_utils.cormapmp_fleet import (
     ARGUMENT_SPEC,
     apply_arguments,
     check_params,
-    cli_environment,
     desired_state,
     fleet_result,
+    state_file,
 )
 
 
 def run_apply(module, state):
     """Runs cormapmp-cli apply once on `state`; its exit status, JSON report (None when it printed none)
     and error text."""
-    handle, path = tempfile.mkstemp(prefix="tessel-fleet-", suffix=".json", dir=module.tmpdir)
+    path = state_file(state, module.tmpdir)
     try:
-        with os.fdopen(handle, "w") as file:
-            json.dump(state, file)
-        cli = module.get_bin_path(module.params["cli"], required=True)
-        rc, out, err = module.run_command([cli] + apply_arguments(module.params, path, module.check_mode),
-                                          environ_update=cli_environment(module.params))
+        return run_json(module, apply_arguments(module.params, path, module.check_mode), module.params["password"])
     finally:
         os.unlink(path)
-    try:
-        doc = json.loads(out) if out.strip() else None
-    except ValueError:
-        doc = None
-    return rc, doc, err.strip()
 
 
 def main():
