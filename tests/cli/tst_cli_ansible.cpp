@@ -133,7 +133,7 @@ const QByteArray kFleetPlaybook = R"(
           127.0.17.5: {comment: Kiln}
           127.0.17.6: {ports: [{}, {baudRate: 38400}]}
           127.0.17.7: {}
-        jobs: 4
+        jobs: 32  # the most a task may ask for
         loopback: true
         device_port: "{{ device_port }}"
         cli: "{{ cormapmp_cli }}"
@@ -542,13 +542,15 @@ void TestCliAnsible::fleetTaskChangesOnceAndThenNothing_data()
     // sent to the host and run there (su from root to root asks no password), as on any managed host.
     QTest::newRow("on the controller") << local << false;
     QTest::newRow("sent as a module") << local + "  become: true\n  become_method: su\n" << true;
+    // An environment for the task is the module's to apply, on the host it runs on.
+    QTest::newRow("with an environment") << local + "  environment: {TZ: UTC}\n" << true;
 }
 
 void TestCliAnsible::fleetTaskChangesOnceAndThenNothing()
 {
     QFETCH(QByteArray, header);
     QFETCH(bool, asModule);
-    if (asModule && ::geteuid() != 0)
+    if (header.contains("become") && ::geteuid() != 0)
         QSKIP("becoming root without a password needs the test to run as root");
     TesselSim sim(testProfile());
     sim.addDevices(kFleet, kFirstAddress);
@@ -653,6 +655,8 @@ void TestCliAnsible::fleetTaskRefusesBadOptions_data()
     } cases[] = {
         {"jobs beyond 32", "        devices: {127.0.17.2: {comment: A}}\n        jobs: 33\n" + cli,
          u"jobs: 33 is not a number from 1 to 32"_s},
+        {"no jobs", "        devices: {127.0.17.2: {comment: A}}\n        jobs: 0\n" + cli,
+         u"jobs: 0 is not a number from 1 to 32"_s},
         {"jobs not a number", "        devices: {127.0.17.2: {comment: A}}\n        jobs: many\n" + cli,
          u"argument 'jobs' is of type"_s},
         {"a device without a mapping", "        devices: {127.0.17.2: 5}\n" + cli,
